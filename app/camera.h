@@ -1,0 +1,23 @@
+// The camera: a per-pixel ray table built once, and a matrix per frame that
+// orbits the origin while facing it.
+#pragma once
+
+#include <cstdint>
+
+#include "app/render_target.h"
+#include "scene/records.h"
+
+namespace vantrel {
+
+// viewExtent: x the distance of the image plane, y its full width, z its
+// full height. Allocates target.rays (width * height) and fills it with unit
+// camera-space directions; origins are (0, 0, 0).
+void buildRayTable(RenderTarget& target, const Vector3& viewExtent);
+
+// The camera matrix at a clock value, in ticks of clockTicks(). Pure.
+Matrix4 cameraMatrixAt(int32_t ticks);
+
+// Renders topLevelList into renderTarget with the camera of the current clock.
+void animateCamera();
+
+} // namespace vantrel

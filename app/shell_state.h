@@ -1,0 +1,19 @@
+// What the application shell owns for the whole run.
+#pragma once
+
+#include "app/render_target.h"
+#include "kdtree/kd_tree.h"
+#include "scene/records.h"
+
+namespace vantrel {
+
+extern RenderTarget renderTarget;
+extern PrimitiveList topLevelList; // one NestedTree entry: compiledTree
+extern Sphere* sphereArray;        // the compiled tree's leaves point into it
+extern KdTree* compiledTree;
+
+// Frees the spheres, the top-level entries and the pixel buffer. The compiled
+// tree and the ray table are kept until the process ends.
+void releaseScene();
+
+} // namespace vantrel

@@ -1,0 +1,43 @@
+// The build-time node tree: every node carries its box and the references
+// that may touch it.
+#pragma once
+
+#include <cstdint>
+#include <list>
+
+#include "scene/records.h"
+
+namespace vantrel {
+
+class CKdNode {
+  public:
+    CKdNode() = default;
+    CKdNode(const CKdNode&) = delete;
+    CKdNode& operator=(const CKdNode&) = delete;
+    // Destroys left, then right, then releases the list.
+    virtual ~CKdNode();
+
+    float boundsMin[3];
+    float boundsMax[3];
+    int32_t axis;
+    bool isLeaf;
+    float split;
+    CKdNode* left = nullptr;  // below the plane; owned
+    CKdNode* right = nullptr; // above the plane; owned
+    std::list<PrimitiveRef> primitives; // inserted at the front only
+};
+
+// Sets the node's box around its spheres and triangles; a list without any
+// leaves the inverted box (+max float .. -max float).
+void computeBounds(CKdNode& node);
+
+bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]);
+
+// Conservative: never false for a triangle that touches the box.
+bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]);
+
+// Creates both children of a node whose box, axis and split are set, and
+// puts into each (at the front) the spheres and triangles that touch it.
+void createChildren(CKdNode& node);
+
+} // namespace vantrel

@@ -1,0 +1,42 @@
+// The compiled kd-tree that the tracer walks.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/records.h"
+
+namespace vantrel {
+
+class CKdNode;
+
+// code bits 31..3: index (left child in nodes, or leaf in leaves);
+// bit 2: leaf; in a leaf bit 0: empty; in an inner node bits 1..0: axis.
+struct KdTreeNode {
+    uint32_t code;
+    float split; // undefined in a leaf
+};
+
+static_assert(sizeof(KdTreeNode) == 8, "KdTreeNode is two 32-bit words");
+
+constexpr uint32_t kdLeafBit = 4;
+constexpr uint32_t kdEmptyBit = 1;
+constexpr uint32_t kdAxisMask = 3;
+constexpr uint32_t kdIndexShift = 3;
+
+struct KdTree {
+    float boundsMin[3];
+    float boundsMax[3];
+    KdTreeNode* nodes;     // entry 0 is the root; children lie in adjacent pairs
+    PrimitiveList* leaves; // one list per leaf
+    uint32_t rayCount;
+    uint32_t emptyLeafCount;
+    uint32_t nodeVisitCount;
+};
+
+// Flattens a finished node tree into a new KdTree stored through out.
+void compileKdTree(const CKdNode& root, KdTree** out);
+
+// Releases every leaf's items, both arrays and the record. Null is allowed.
+void releaseKdTree(KdTree* tree);
+
+} // namespace vantrel

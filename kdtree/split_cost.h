@@ -1,0 +1,21 @@
+// Split methods 1 and 2: choose each plane by a surface-area cost estimate.
+#pragma once
+
+#include <cstdint>
+
+#include "kdtree/kd_node.h"
+
+namespace vantrel {
+
+extern const float kdTraversalCost;    // 3
+extern const float kdIntersectionCost; // 10
+
+// Cost of cutting [boxMin, boxMax] at position on axis, counting node's list.
+// Writes each side's cost and returns their sum.
+float evaluateSplit(const CKdNode& node, float* costLower, float* costUpper, int32_t axis,
+                    float position, const float boxMin[3], const float boxMax[3], bool emptyRule);
+
+// Grows the subtree below node with method 1 or 2.
+void splitByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method);
+
+} // namespace vantrel

@@ -1,0 +1,17 @@
+// The leaf test and the axis rule shared by every split method.
+#pragma once
+
+#include <cstdint>
+
+#include "kdtree/kd_node.h"
+
+namespace vantrel {
+
+// True when the node must stay a leaf: at most 3 entries, no depth budget
+// left, or thinner than 0.03 of root on some axis.
+bool passesLeafTest(const CKdNode& node, const CKdNode& root, int32_t depth);
+
+// 0, then 1 when ey > ex, then 2 when ez > ey.
+int32_t chooseSplitAxis(const CKdNode& node);
+
+} // namespace vantrel

@@ -1,0 +1,17 @@
+// Lighting of one ray: a fixed directional light plus ambient, with optional
+// mirror reflections.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/records.h"
+
+namespace vantrel {
+
+// Adds this ray's contribution, scaled by weight, into accumulatedColour;
+// list is searched for the hit, reflectList for every reflected ray. depth is
+// the number of further reflections to follow.
+void shade(const PrimitiveList& reflectList, const PrimitiveList& list, int32_t depth,
+           const Ray& ray, float weight);
+
+} // namespace vantrel
