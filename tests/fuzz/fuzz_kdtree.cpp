@@ -1,0 +1,308 @@
+// Arbitrary sphere and triangle sets through the build driver (all three
+// methods) and both walks. Every input must build a well-formed tree within
+// the depth budget; where the input is finite, every ray must find through
+// the tree exactly the hit that a scan of the flat list finds.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz_bytes.h"
+#include "fuzz_check.h"
+#include "kdtree/build.h"
+#include "kdtree/kd_tree.h"
+#include "scene/records.h"
+#include "scene/vector_ops.h"
+#include "tracer/intersect.h"
+#include "tracer/traverse.h"
+
+namespace {
+
+using namespace vantrel;
+
+// Few distinct shapes keep builds quick; duplicates may still run into the
+// thousands.
+constexpr uint32_t maxDistinct = 24;
+constexpr uint32_t maxTotal = 3000;
+constexpr uint32_t maxDuplicates = 2000;
+
+Sphere unusedObject{}; // target of entries with an unknown type code
+
+struct Scene {
+    std::vector<Sphere> spheres;
+    std::vector<Triangle> triangles;
+    std::vector<PrimitiveRef> refs;
+    bool finite = true;
+    int32_t method = 0;
+    uint32_t rayCount = 0;
+};
+
+bool finite(const Vector3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+Vector3 decodeVector(FuzzBytes& bytes) {
+    const float x = bytes.number();
+    const float y = bytes.number();
+    return {x, y, bytes.number()};
+}
+
+Material decodeMaterial(FuzzBytes& bytes) {
+    const uint8_t shade = bytes.byte();
+    return {(shade & 3) / 3.0f, ((shade >> 2) & 3) / 3.0f, ((shade >> 4) & 3) / 3.0f, 0.0f};
+}
+
+void addSphere(Scene& scene, const Sphere& sphere) {
+    scene.spheres.push_back(sphere);
+    scene.refs.push_back({&scene.spheres.back(), PrimitiveType::Sphere});
+    scene.finite = scene.finite && finite(sphere.centre) && std::isfinite(sphere.radius);
+}
+
+void addTriangle(Scene& scene, const Triangle& triangle) {
+    scene.triangles.push_back(triangle);
+    scene.refs.push_back({&scene.triangles.back(), PrimitiveType::Triangle});
+    scene.finite =
+        scene.finite && finite(triangle.V0) && finite(triangle.V1) && finite(triangle.V2);
+}
+
+void decodeScene(FuzzBytes& bytes, Scene& scene) {
+    // Reserved up front: references point into these arrays.
+    scene.spheres.reserve(maxTotal);
+    scene.triangles.reserve(maxTotal);
+    scene.refs.reserve(maxTotal);
+    scene.method = bytes.byte() % 3;
+    scene.rayCount = 16 + bytes.byte() % 49;
+    uint32_t distinct = 0;
+    while (!bytes.empty() && distinct < maxDistinct && scene.refs.size() < maxTotal) {
+        const uint8_t kind = bytes.byte() % 8;
+        if (kind <= 2) {
+            Sphere sphere{};
+            sphere.centre = decodeVector(bytes);
+            sphere.radius = bytes.number();
+            sphere.material = decodeMaterial(bytes);
+            addSphere(scene, sphere);
+            ++distinct;
+        } else if (kind <= 4) {
+            Triangle triangle{};
+            triangle.V0 = decodeVector(bytes);
+            triangle.V1 = decodeVector(bytes);
+            triangle.V2 = decodeVector(bytes);
+            triangle.material = decodeMaterial(bytes);
+            addTriangle(scene, triangle);
+            ++distinct;
+        } else if (kind == 5) {
+            // Degenerate: its corners on one line, or all in one point.
+            Triangle triangle{};
+            triangle.V0 = decodeVector(bytes);
+            const Vector3 along = decodeVector(bytes);
+            triangle.V1 = triangle.V0 + along * static_cast<float>(bytes.byte() % 3);
+            triangle.V2 = triangle.V0 + along * static_cast<float>(bytes.byte() % 3);
+            triangle.material = decodeMaterial(bytes);
+            addTriangle(scene, triangle);
+            ++distinct;
+        } else if (kind == 6) {
+            if (scene.refs.empty())
+                continue;
+            // Copies of the latest primitive, each its own object.
+            const PrimitiveRef last = scene.refs.back();
+            uint32_t copies = 1 + bytes.word() % maxDuplicates;
+            if (copies > maxTotal - scene.refs.size())
+                copies = static_cast<uint32_t>(maxTotal - scene.refs.size());
+            for (uint32_t i = 0; i < copies; ++i) {
+                if (last.type == PrimitiveType::Sphere)
+                    addSphere(scene, *static_cast<const Sphere*>(last.object));
+                else if (last.type == PrimitiveType::Triangle)
+                    addTriangle(scene, *static_cast<const Triangle*>(last.object));
+                else
+                    scene.refs.push_back(last);
+            }
+        } else {
+            // Carried by the build, skipped by everything that reads it.
+            int32_t code = static_cast<int8_t>(bytes.byte());
+            if (code >= 1 && code <= 3)
+                code += 4;
+            scene.refs.push_back({&unusedObject, static_cast<PrimitiveType>(code)});
+        }
+    }
+}
+
+// The whole tree from the root: well-formed codes, leaf lists that agree
+// with their empty bit and hold only input references, no path deeper than
+// the budget. Indexes past the arrays show up as sanitizer reports.
+void checkStructure(const KdTree& tree, const Scene& scene) {
+    struct Pending {
+        uint32_t node;
+        int32_t depth;
+    };
+    std::vector<Pending> pending{{0, 0}};
+    std::vector<bool> leafSeen;
+    while (!pending.empty()) {
+        const Pending at = pending.back();
+        pending.pop_back();
+        const uint32_t code = tree.nodes[at.node].code;
+        const uint32_t index = code >> kdIndexShift;
+        if (code & kdLeafBit) {
+            FUZZ_CHECK((code & 2) == 0);
+            if (index >= leafSeen.size())
+                leafSeen.resize(index + 1);
+            FUZZ_CHECK(!leafSeen[index]); // every leaf is reached once
+            leafSeen[index] = true;
+            const PrimitiveList& leaf = tree.leaves[index];
+            FUZZ_CHECK(((code & kdEmptyBit) != 0) == (leaf.count == 0));
+            FUZZ_CHECK(leaf.items != nullptr);
+            for (uint32_t i = 0; i < leaf.count; ++i) {
+                const PrimitiveRef& ref = leaf.items[i];
+                bool known = false;
+                for (const PrimitiveRef& input : scene.refs)
+                    known = known || (input.object == ref.object && input.type == ref.type);
+                FUZZ_CHECK(known);
+            }
+        } else {
+            FUZZ_CHECK((code & kdAxisMask) <= 2);
+            FUZZ_CHECK(at.depth < maxDepth);
+            FUZZ_CHECK(index > at.node); // children come after their parent
+            pending.push_back({index, at.depth + 1});
+            pending.push_back({index + 1, at.depth + 1});
+        }
+    }
+    for (bool seen : leafSeen)
+        FUZZ_CHECK(seen); // leaves are numbered without gaps
+}
+
+// A 32-bit generator seeded from the input, so that a run replays exactly.
+struct RayGenerator {
+    uint32_t state;
+    float unit() {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<float>(state >> 8) / 16777216.0f * 2.0f - 1.0f;
+    }
+    Vector3 direction() {
+        Vector3 d{unit(), unit(), unit()};
+        const float length = std::sqrt(dot(d, d));
+        d = length > 0.01f ? d * (1.0f / length) : Vector3{0.6f, 0.48f, 0.64f};
+        // As the renderer does: the walks need every component non-zero.
+        float* parts[3] = {&d.x, &d.y, &d.z};
+        for (float* part : parts)
+            if (std::fabs(*part) < 0.001f)
+                *part = *part < 0.0f ? -0.001f : 0.001f;
+        return d;
+    }
+};
+
+Vector3 anchorOf(const PrimitiveRef& ref) {
+    if (ref.type == PrimitiveType::Sphere)
+        return static_cast<const Sphere*>(ref.object)->centre;
+    if (ref.type == PrimitiveType::Triangle) {
+        const Triangle& t = *static_cast<const Triangle*>(ref.object);
+        return (t.V0 + t.V1 + t.V2) * (1.0f / 3.0f);
+    }
+    return {0.0f, 0.0f, 0.0f};
+}
+
+// The clipping of the tree's entry point, for calling the recursive walk
+// over the same stretch.
+bool clipToBox(const KdTree& tree, const Ray& ray, float& entry, float& exit) {
+    float lo[3];
+    float hi[3];
+    for (int a = 0; a < 3; ++a) {
+        const float o = component(ray.origin, a);
+        const float d = component(ray.direction, a);
+        const float inv = 1.0f / d;
+        const float toMin = (tree.boundsMin[a] - o) * inv;
+        const float toMax = (tree.boundsMax[a] - o) * inv;
+        lo[a] = d >= 0.0f ? toMin : toMax;
+        hi[a] = d >= 0.0f ? toMax : toMin;
+    }
+    if (lo[0] > hi[1] || lo[1] > hi[0])
+        return false;
+    entry = lo[0] > lo[1] ? lo[0] : lo[1];
+    exit = hi[0] < hi[1] ? hi[0] : hi[1];
+    if (entry > hi[2] || lo[2] > exit)
+        return false;
+    entry = entry > lo[2] ? entry : lo[2];
+    exit = exit < hi[2] ? exit : hi[2];
+    if (exit <= entry)
+        return false;
+    if (entry < 0.001f)
+        entry = 0.001f;
+    return true;
+}
+
+bool sameDistance(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
+    const PrimitiveList flat{const_cast<PrimitiveRef*>(scene.refs.data()),
+                             static_cast<uint32_t>(scene.refs.size())};
+    PrimitiveRef treeRef{&tree, PrimitiveType::NestedTree};
+    const PrimitiveList topLevel{&treeRef, 1};
+    RayGenerator random{seed};
+    for (uint32_t i = 0; i < scene.rayCount; ++i) {
+        Ray ray{};
+        ray.direction = random.direction();
+        if (!scene.refs.empty() && i % 4 != 3) {
+            // Aimed at a primitive from some way off, or from its centre.
+            const Vector3 target = anchorOf(scene.refs[i % scene.refs.size()]);
+            const float back = i % 4 == 2 ? 0.0f : 1.0f + 40.0f * (random.unit() + 1.0f);
+            ray.origin = target - ray.direction * back;
+        } else {
+            ray.origin = Vector3{random.unit(), random.unit(), random.unit()} * 50.0f;
+        }
+
+        const int brute = intersectList(flat, ray);
+        const float bruteDistance = hitRecord.distance;
+        const uint32_t raysBefore = tree.rayCount;
+        const int walked = intersectList(topLevel, ray);
+        const float walkedDistance = hitRecord.distance;
+        FUZZ_CHECK(tree.rayCount == raysBefore + 1);
+
+        float entry = 0.0f;
+        float exit = 0.0f;
+        int recursive = 0;
+        float recursiveDistance = noHitDistance;
+        if (clipToBox(tree, ray, entry, exit)) {
+            hitRecord.distance = noHitDistance;
+            recursive = traverseKdTreeRecursive(tree, ray, &tree.nodes[0], entry, exit);
+            recursiveDistance = hitRecord.distance;
+        }
+
+        if (!scene.finite || !finite(ray.origin))
+            continue;
+        FUZZ_CHECK((walked != 0) == (brute != 0));
+        FUZZ_CHECK((recursive != 0) == (brute != 0));
+        if (brute) {
+            FUZZ_CHECK(sameDistance(walkedDistance, bruteDistance));
+            FUZZ_CHECK(sameDistance(recursiveDistance, bruteDistance));
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzBytes bytes(data, size);
+    Scene scene;
+    decodeScene(bytes, scene);
+
+    const std::vector<PrimitiveRef> before = scene.refs;
+    const PrimitiveList list{scene.refs.data(), static_cast<uint32_t>(scene.refs.size())};
+    KdTree* tree = nullptr;
+    buildKdTree(&tree, &list, scene.method);
+    FUZZ_CHECK(tree != nullptr);
+    FUZZ_CHECK(tree->rayCount == 0 && tree->emptyLeafCount == 0 && tree->nodeVisitCount == 0);
+    // The input list is left as it was.
+    FUZZ_CHECK(list.count == before.size());
+    FUZZ_CHECK(before.empty() ||
+               std::memcmp(before.data(), list.items, before.size() * sizeof(PrimitiveRef)) == 0);
+
+    checkStructure(*tree, scene);
+
+    uint32_t seed = static_cast<uint32_t>(size);
+    for (size_t i = 0; i < size; ++i)
+        seed = seed * 31u + data[i];
+    traceRays(*tree, scene, seed);
+
+    releaseKdTree(tree);
+    return 0;
+}
