@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 root=$PWD
 
 tools/ensure-packages.sh cmake make g++ pkg-config libsdl1.2-dev libgtest-dev libpng-dev \
-    xvfb xauth xdotool x11-utils clang libclang-rt-14-dev valgrind
+    xvfb xauth xdotool x11-utils clang libclang-rt-14-dev valgrind python3
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
