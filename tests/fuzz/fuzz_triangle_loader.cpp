@@ -1,6 +1,6 @@
-// Arbitrary bytes as a triangle file: loading must end, count only complete
-// groups of nine numbers, lay the result out as documented and release
-// everything it took.
+// Arbitrary bytes as a triangle file: loading must end, either refuse the
+// file or count only complete groups of nine numbers, lay the result out as
+// documented and release everything it took.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -75,7 +75,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(std::fclose(file) == 0);
 
     vantrel::PrimitiveList* plain = vantrel::loadTriangleFile(path, identity());
-    FUZZ_CHECK(plain != nullptr);
+    // A file that is not all numbers may be refused; plain unsigned integers
+    // separated by white space must load, every complete nine a triangle.
+    size_t numbers = 0;
+    bool onlyIntegers = true;
+    for (size_t i = 0; i < size; ++i) {
+        const bool digit = data[i] >= '0' && data[i] <= '9';
+        onlyIntegers = onlyIntegers && (digit || std::memchr(" \t\n\v\f\r", data[i], 6) != nullptr);
+        numbers += digit && (i == 0 || !(data[i - 1] >= '0' && data[i - 1] <= '9'));
+    }
+    if (onlyIntegers) {
+        FUZZ_CHECK(plain != nullptr);
+        FUZZ_CHECK(plain->count == numbers / 9);
+    }
+    if (!plain) {
+        FUZZ_CHECK(vantrel::loadTriangleFile(path, identity()) == nullptr);
+        return 0;
+    }
     // Nine numbers take at least seventeen characters ("1-1-1-1-1-1-1-1-1"),
     // and a following group one more to start a new number.
     FUZZ_CHECK(uint64_t{plain->count} * 18 <= uint64_t{size} + 1);
