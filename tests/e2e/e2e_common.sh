@@ -50,7 +50,7 @@ startX() {
     # before the program is started, or another is tried. No reset when a
     # client leaves, so that the check does not race the program.
     local try
-    for try in 1 2 3; do
+    for try in 1 2 3 4 5; do
         : >"$work/display"
         Xvfb -displayfd 3 -screen 0 "${screenSize}x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
         xvfbPid=$!
@@ -61,7 +61,7 @@ startX() {
         wait "$xvfbPid" 2>/dev/null
         xvfbPid=
     done
-    fail "no X server answered: $(cat "$work/xvfb.log")"
+    fail "no X server of ours answered on $DISPLAY: $(cat "$work/xvfb.log") $(xdpyinfo 2>&1 | head -n 3)"
 }
 
 # startProgram DIR COMMAND...: runs the command with DIR as working directory.

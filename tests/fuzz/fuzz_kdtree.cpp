@@ -27,7 +27,7 @@ using namespace vantrel;
 constexpr uint32_t maxDistinct = 24;
 constexpr uint32_t maxTotal = 3000;
 constexpr uint32_t maxDuplicates = 2000;
-constexpr std::size_t buildBudgetBytes = std::size_t{192} << 20;
+constexpr std::size_t buildBudgetBytes = std::size_t{64} << 20;
 
 Sphere unusedObject{}; // target of entries with an unknown type code
 
