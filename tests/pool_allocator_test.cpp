@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <list>
 #include <set>
 #include <vector>
 
@@ -37,25 +36,4 @@ TEST(BlockPool, BlocksAreDistinctAlignedAndReused) {
     pool.give(given);
     for (void* block : blocks)
         pool.give(block);
-}
-
-TEST(PoolAllocator, ListsKeepTheirEntriesThroughInterleavedUse) {
-    std::list<int, PoolAllocator<int>> a;
-    std::list<int, PoolAllocator<int>> b;
-    for (int i = 0; i < 3000; ++i) {
-        a.push_front(i);
-        if (i % 3 == 0)
-            b.push_front(-i);
-        if (i % 5 == 0)
-            a.pop_back();
-    }
-    int expected = 2999;
-    for (int value : a)
-        EXPECT_EQ(value, expected--);
-    EXPECT_EQ(a.size(), 3000u - 600u);
-    EXPECT_EQ(b.front(), -2997);
-    EXPECT_EQ(b.size(), 1000u);
-    a.clear();
-    b.push_front(1); // the pool still serves after another list emptied
-    EXPECT_EQ(b.front(), 1);
 }
