@@ -88,6 +88,15 @@ TEST(IntersectKdTree, MissesAreCountedAndGrazingRaysRefused) {
     ASSERT_NE(intersectKdTree(tree, {{-1, -1, -1}, {a, a, a}}), 0); // through the middle
     EXPECT_EQ(hitRecord.material.red, 2.0f);
     EXPECT_EQ(tree.rayCount, 3u);
+
+    // A tree built from nothing has an inverted box that every ray misses.
+    KdTree* empty = nullptr;
+    const PrimitiveList none{nullptr, 0};
+    buildKdTree(&empty, &none, 0);
+    for (float sign : {1.0f, -1.0f})
+        EXPECT_EQ(intersectKdTree(*empty, {{0, 0, 0}, {sign * a, a, -sign * a}}), 0);
+    EXPECT_EQ(empty->rayCount, 2u);
+    releaseKdTree(empty);
 }
 
 TEST(IntersectKdTree, BoxBehindTheOriginAcceptsNothing) {
