@@ -1,5 +1,5 @@
 // vantrel rtrt: an interactive ray tracer of 250,000 spheres.
-#include <SDL.h>
+#include <SDL.h> // where SDLmain is used, it wraps this main
 #include <cstdio>
 #include <new>
 
