@@ -65,8 +65,8 @@ std::string formatText(const BenchResult& result) {
            "leaf contents:  %" PRIu64 " references, %.2f on average and %" PRIu32
            " at most per non-empty leaf\n",
            tree.references, averageLeafReferences(tree), tree.maxLeaf);
-    append(out, "render:         %" PRIu32 " frames in %.3f s, %" PRIu64 " rays\n", result.frames,
-           result.renderSeconds, result.rays);
+    append(out, "render:         %" PRIu32 " %s in %.3f s, %" PRIu64 " rays\n", result.frames,
+           result.frames == 1 ? "frame" : "frames", result.renderSeconds, result.rays);
     append(out, "speed:          %.2f Mrays/s, %.2f frames/s\n", megaRaysPerSecond(result),
            framesPerSecond(result));
     append(out, "peak memory:    %.1f MiB\n", result.peakRssMib);
