@@ -2,6 +2,7 @@
 // must not change by a single pixel unless the change is meant.
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
 #include <gtest/gtest.h>
 

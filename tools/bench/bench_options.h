@@ -31,7 +31,7 @@ enum class ParseOutcome { Run, Help, Error };
 ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
                                std::string& error);
 
-// Clock values of the frames to render, in order.
+// How many frames to render, and the clock value of each, in order.
 uint32_t benchFrameCount(const BenchOptions& options);
 int32_t benchFrameClock(const BenchOptions& options, uint32_t frame);
 
