@@ -60,14 +60,12 @@ TEST(BenchOptions, ValuesAreTakenSeparatelyOrAfterEquals) {
     EXPECT_EQ(parsed.options.outFormat, ImageFormat::Ppm);
     ASSERT_EQ(benchFrameCount(parsed.options), 3u);
     EXPECT_EQ(benchFrameClock(parsed.options, 2), 5000);
-}
 
-TEST(BenchOptions, FrameAtRendersThatClockValueOnly) {
-    const Parsed parsed = parse({"--frame-at", "5000", "--out", "x.png"});
-    ASSERT_EQ(parsed.outcome, ParseOutcome::Run) << parsed.error;
-    ASSERT_EQ(benchFrameCount(parsed.options), 1u);
-    EXPECT_EQ(benchFrameClock(parsed.options, 0), 5000);
-    EXPECT_EQ(parsed.options.outFormat, ImageFormat::Png);
+    const Parsed single = parse({"--frame-at", "5000", "--out", "x.png"});
+    ASSERT_EQ(single.outcome, ParseOutcome::Run) << single.error;
+    ASSERT_EQ(benchFrameCount(single.options), 1u);
+    EXPECT_EQ(benchFrameClock(single.options, 0), 5000);
+    EXPECT_EQ(single.options.outFormat, ImageFormat::Png);
 }
 
 TEST(BenchOptions, BoundaryValuesAreAccepted) {
@@ -84,7 +82,7 @@ TEST(BenchOptions, HelpWinsOverLaterOptions) {
     EXPECT_EQ(parse({"--json", "--help", "--bogus"}).outcome, ParseOutcome::Help);
 }
 
-TEST(BenchOptions, BadValuesAreRejected) {
+TEST(BenchOptions, BadCommandLinesAreRejectedWithOneLine) {
     expectRejected({"--spheres", "-1"});
     expectRejected({"--spheres", "10000001"});
     expectRejected({"--spheres", "99999999999999999999999"});
@@ -92,17 +90,12 @@ TEST(BenchOptions, BadValuesAreRejected) {
     expectRejected({"--spheres", " 12"});
     expectRejected({"--spheres="});
     expectRejected({"--method", "3"});
-    expectRejected({"--method", "-0"});
     expectRejected({"--frames", "0"});
     expectRejected({"--frames", "26"});
     expectRejected({"--frame-at", "2147483648"});
-    expectRejected({"--frame-at", "-5"});
     expectRejected({"--out", "frame.jpg"});
     expectRejected({"--out", "png"});
     expectRejected({"--mesh="});
-}
-
-TEST(BenchOptions, MalformedCommandLinesAreRejected) {
     expectRejected({"--bogus"});
     expectRejected({"-h"});
     expectRejected({"frames"});
@@ -110,12 +103,4 @@ TEST(BenchOptions, MalformedCommandLinesAreRejected) {
     expectRejected({"--json=yes"});
     expectRejected({"--frames", "2", "--frame-at", "5000"});
     expectRejected({"--spheres", "10", "--mesh", "m.tri"});
-}
-
-TEST(BenchOptions, UsageDocumentsEveryOptionAndTheMeshCamera) {
-    const std::string usage = benchUsage();
-    for (const char* option :
-         {"--spheres", "--method", "--frames", "--frame-at", "--out", "--mesh", "--json", "--help"})
-        EXPECT_NE(usage.find(option), std::string::npos) << option;
-    EXPECT_NE(usage.find("bounding box"), std::string::npos);
 }

@@ -1,6 +1,6 @@
 #include <cstdio>
+#include <iterator>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -31,38 +31,14 @@ bool jsonNumber(const std::string& json, const std::string& key, double& value) 
 
 } // namespace
 
-TEST(BenchReport, RatesCountRaysAndFramesOverRenderTime) {
-    const BenchResult result = sampleResult();
-    EXPECT_DOUBLE_EQ(megaRaysPerSecond(result), 25.0 * 512 * 384 / 1e6 / 2.5);
-    EXPECT_DOUBLE_EQ(framesPerSecond(result), 10.0);
-}
-
-TEST(BenchReport, JsonHoldsExactlyTheAgreedKeysInOrder) {
+TEST(BenchReport, JsonIsOneObjectOfTheAgreedFigures) {
     const std::string json = formatJson(sampleResult());
     ASSERT_FALSE(json.empty());
     EXPECT_EQ(json.front(), '{');
     EXPECT_EQ(json.back(), '}');
     EXPECT_EQ(json.find('\n'), std::string::npos);
 
-    const std::vector<std::string> keys = {"build_ms",   "nodes",       "leaves", "empty_leaves",
-                                           "references", "max_leaf",    "depth",  "frames",
-                                           "render_s",   "mrays_per_s", "fps",    "peak_rss_mb"};
-    size_t last = 0;
-    for (const std::string& key : keys) {
-        const size_t at = json.find("\"" + key + "\":");
-        ASSERT_NE(at, std::string::npos) << key;
-        EXPECT_GE(at, last) << key << " out of order";
-        last = at;
-    }
-    size_t quotes = 0;
-    for (char c : json)
-        quotes += c == '"';
-    EXPECT_EQ(quotes, 2 * keys.size()) << "no keys besides the agreed ones: " << json;
-}
-
-TEST(BenchReport, JsonValuesReadBackAsTheFigures) {
-    const BenchResult result = sampleResult();
-    const std::string json = formatJson(result);
+    // 25 frames of 512x384 primary rays in 2.5 s.
     const struct {
         const char* key;
         double expected;
@@ -70,13 +46,17 @@ TEST(BenchReport, JsonValuesReadBackAsTheFigures) {
                  {"leaves", 60001},      {"empty_leaves", 2345},
                  {"references", 987654}, {"max_leaf", 57},
                  {"depth", 20},          {"frames", 25},
-                 {"render_s", 2.5},      {"mrays_per_s", megaRaysPerSecond(result)},
+                 {"render_s", 2.5},      {"mrays_per_s", 1.96608},
                  {"fps", 10.0},          {"peak_rss_mb", 321.25}};
     for (const auto& c : cases) {
         double value = -1;
         ASSERT_TRUE(jsonNumber(json, c.key, value)) << c.key << " in " << json;
         EXPECT_NEAR(value, c.expected, 0.05 + c.expected * 1e-4) << c.key;
     }
+    size_t quotes = 0;
+    for (char c : json)
+        quotes += c == '"';
+    EXPECT_EQ(quotes, 2 * std::size(cases)) << "no keys besides the agreed ones: " << json;
 }
 
 // A placeholder renderer or a frame below the clock's resolution takes no
@@ -89,14 +69,4 @@ TEST(BenchReport, ZeroRenderTimeGivesZeroRatesNotInfinity) {
     const std::string json = formatJson(result);
     EXPECT_EQ(json.find("inf"), std::string::npos) << json;
     EXPECT_EQ(json.find("nan"), std::string::npos) << json;
-}
-
-TEST(BenchReport, TextNamesEveryFigure) {
-    const std::string text = formatText(sampleResult());
-    for (const char* figure :
-         {"1234.5 ms", "120001 nodes", "60001 leaves", "2345 empty", "depth 20",
-          "987654 references", "57 at most", "25 frames", "Mrays/s", "10.00 frames/s", "321.2 MiB"})
-        EXPECT_NE(text.find(figure), std::string::npos) << figure << " missing from\n" << text;
-    // 987654 references over 60001 - 2345 non-empty leaves.
-    EXPECT_NE(text.find("17.13 on average"), std::string::npos) << text;
 }

@@ -33,11 +33,11 @@ struct HandTree {
 
 } // namespace
 
-TEST(TreeStats, SingleLeafRootHasDepthZero) {
-    HandTree hand;
-    hand.nodes = {{leaf(0, false), 0.0f}};
-    hand.addLeaf(7);
-    const TreeStats stats = measureKdTree(hand.finish());
+TEST(TreeStats, RootLeafHasDepthZero) {
+    HandTree full;
+    full.nodes = {{leaf(0, false), 0.0f}};
+    full.addLeaf(7);
+    const TreeStats stats = measureKdTree(full.finish());
     EXPECT_EQ(stats.nodes, 1u);
     EXPECT_EQ(stats.leaves, 1u);
     EXPECT_EQ(stats.emptyLeaves, 0u);
@@ -45,17 +45,15 @@ TEST(TreeStats, SingleLeafRootHasDepthZero) {
     EXPECT_EQ(stats.maxLeaf, 7u);
     EXPECT_EQ(stats.depth, 0u);
     EXPECT_DOUBLE_EQ(averageLeafReferences(stats), 7.0);
-}
 
-TEST(TreeStats, EmptyTreeHasNoAverageToDivideBy) {
-    HandTree hand;
-    hand.nodes = {{leaf(0, true), 0.0f}};
-    hand.addLeaf(0);
-    const TreeStats stats = measureKdTree(hand.finish());
-    EXPECT_EQ(stats.leaves, 1u);
-    EXPECT_EQ(stats.emptyLeaves, 1u);
-    EXPECT_EQ(stats.references, 0u);
-    EXPECT_DOUBLE_EQ(averageLeafReferences(stats), 0.0);
+    // An empty input: no non-empty leaf to average over.
+    HandTree empty;
+    empty.nodes = {{leaf(0, true), 0.0f}};
+    empty.addLeaf(0);
+    const TreeStats emptyStats = measureKdTree(empty.finish());
+    EXPECT_EQ(emptyStats.emptyLeaves, 1u);
+    EXPECT_EQ(emptyStats.references, 0u);
+    EXPECT_DOUBLE_EQ(averageLeafReferences(emptyStats), 0.0);
 }
 
 // Root split on x; lower child a leaf, upper child split on y into two leaves.
