@@ -7,11 +7,16 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "scene/vector_ops.h"
 
 using namespace vantrel;
 
@@ -228,4 +233,32 @@ TEST(TriangleLoader, RejectsAStreamThatCannotBeReadAgain) {
     EXPECT_EQ(loadTriangleFile(path.c_str(), identity()), nullptr);
     writer.join();
     std::remove(path.c_str());
+}
+
+// The shipped mesh is a closed unit sphere wound outward: every edge is used
+// once in each direction and every face normal points away from the centre.
+TEST(TriangleLoader, ShippedIcosphereIsAClosedOutwardUnitSphere) {
+    const Mesh mesh(loadTriangleFile(VANTREL_SHIPPED_ICOSPHERE, identity()));
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(mesh->count, 320u);
+
+    using Key = std::pair<std::vector<float>, std::vector<float>>;
+    std::map<Key, int> directedEdges;
+    for (uint32_t i = 0; i < mesh->count; ++i) {
+        const Triangle& t = triangleAt(*mesh, i);
+        const Vector3 corners[3] = {t.V0, t.V1, t.V2};
+        for (int k = 0; k < 3; ++k) {
+            const Vector3& p = corners[k];
+            EXPECT_NEAR(std::sqrt(dot(p, p)), 1.0f, 1e-6f) << "triangle " << i;
+            const Vector3& q = corners[(k + 1) % 3];
+            ++directedEdges[{{p.x, p.y, p.z}, {q.x, q.y, q.z}}];
+        }
+        const Vector3 normal = cross(t.V1 - t.V0, t.V2 - t.V0);
+        EXPECT_GT(dot(normal, t.V0 + t.V1 + t.V2), 0.0f) << "triangle " << i;
+    }
+    ASSERT_EQ(directedEdges.size(), 960u);
+    for (const auto& [edge, uses] : directedEdges) {
+        EXPECT_EQ(uses, 1);
+        EXPECT_EQ(directedEdges.count({edge.second, edge.first}), 1u);
+    }
 }
