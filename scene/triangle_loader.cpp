@@ -23,8 +23,8 @@ enum class GroupRead { Triangle, End, Invalid };
 // Whatever is left after the last complete group must still be numbers. The
 // short read that ended at the end of the file cannot tell a missing number
 // from one that did not convert, so read the rest again one number at a time.
-bool tailIsNumbers(std::FILE* file, long groupStart) {
-    if (groupStart < 0 || std::fseek(file, groupStart, SEEK_SET) != 0)
+bool tailIsNumbers(std::FILE* file, const std::fpos_t* groupStart) {
+    if (!groupStart || std::fsetpos(file, groupStart) != 0)
         return false;
     float ignored;
     int converted;
@@ -38,14 +38,16 @@ bool tailIsNumbers(std::FILE* file, long groupStart) {
 // convert and was not consumed, or a failed read: reading on would never
 // reach the end, and stopping there would silently drop the rest.
 GroupRead readGroup(std::FILE* file, float (&v)[9]) {
-    const long groupStart = std::ftell(file);
+    std::fpos_t groupStart;
+    const bool startKnown = std::fgetpos(file, &groupStart) == 0;
     const int converted = std::fscanf(file, "%f %f %f %f %f %f %f %f %f", &v[0], &v[1], &v[2],
                                       &v[3], &v[4], &v[5], &v[6], &v[7], &v[8]);
     if (converted == 9)
         return GroupRead::Triangle;
     if (std::ferror(file) || !std::feof(file))
         return GroupRead::Invalid;
-    return tailIsNumbers(file, groupStart) ? GroupRead::End : GroupRead::Invalid;
+    return tailIsNumbers(file, startKnown ? &groupStart : nullptr) ? GroupRead::End
+                                                                   : GroupRead::Invalid;
 }
 
 Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
