@@ -22,8 +22,8 @@ class CKdNode {
     int32_t axis;
     bool isLeaf;
     float split;
-    CKdNode* left = nullptr;  // below the plane; owned
-    CKdNode* right = nullptr; // above the plane; owned
+    CKdNode* left = nullptr;            // below the plane; owned
+    CKdNode* right = nullptr;           // above the plane; owned
     std::list<PrimitiveRef> primitives; // inserted at the front only
 };
 
