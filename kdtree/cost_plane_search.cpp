@@ -11,10 +11,12 @@
 #include "kdtree/cost_plane_search.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "kdtree/split_cost.h"
 #include "kdtree/split_cost_terms.h"
+#include "scene/vector_ops.h"
 
 namespace vantrel {
 
@@ -84,7 +86,40 @@ uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
     return static_cast<uint32_t>(hi);
 }
 
-// Sorts the axis's candidates and fills sorted and rank.
+// Sorts keys by their upper 32 bits: least significant digit first, 11 bits
+// at a time, skipping digits that all keys share.
+void sortKeys(std::vector<uint64_t>& keys, std::vector<uint64_t>& spare) {
+    constexpr int digitBits = 11;
+    constexpr uint32_t digitCount = 1u << digitBits;
+    if (keys.size() < 64) {
+        std::sort(keys.begin(), keys.end());
+        return;
+    }
+    uint32_t histogram[3][digitCount] = {};
+    for (const uint64_t key : keys) {
+        for (int pass = 0; pass < 3; ++pass)
+            ++histogram[pass][(key >> (32 + digitBits * pass)) & (digitCount - 1)];
+    }
+    spare.resize(keys.size());
+    for (int pass = 0; pass < 3; ++pass) {
+        uint32_t* counts = histogram[pass];
+        const int shift = 32 + digitBits * pass;
+        if (counts[(keys[0] >> shift) & (digitCount - 1)] == keys.size())
+            continue;
+        uint32_t offset = 0;
+        for (uint32_t digit = 0; digit < digitCount; ++digit) {
+            const uint32_t count = counts[digit];
+            counts[digit] = offset;
+            offset += count;
+        }
+        for (const uint64_t key : keys)
+            spare[counts[(key >> shift) & (digitCount - 1)]++] = key;
+        keys.swap(spare);
+    }
+}
+
+// Sorts the axis's candidates and fills sorted, with each position once, and
+// rank.
 void sortCandidates(CostSearchScratch& s) {
     const uint32_t candidateCount = static_cast<uint32_t>(s.positions.size());
     s.keys.clear();
@@ -96,15 +131,54 @@ void sortCandidates(CostSearchScratch& s) {
             continue;
         s.keys.push_back(static_cast<uint64_t>(orderedBits(position)) << 32 | k);
     }
-    std::sort(s.keys.begin(), s.keys.end());
-    const uint32_t slots = static_cast<uint32_t>(s.keys.size());
-    s.sorted.resize(slots);
+    sortKeys(s.keys, s.spareKeys);
+    s.sorted.clear();
     s.rank.assign(candidateCount, noSlot);
-    for (uint32_t slot = 0; slot < slots; ++slot) {
-        const uint32_t k = static_cast<uint32_t>(s.keys[slot]);
-        s.sorted[slot] = s.positions[k];
-        s.rank[k] = slot;
+    // Equal positions share a slot, so that a long run of them (candidates
+    // clamped to a face) costs the bisection nothing.
+    for (const uint64_t key : s.keys) {
+        const uint32_t k = static_cast<uint32_t>(key);
+        const float position = s.positions[k];
+        if (s.sorted.empty() || s.sorted.back() != position)
+            s.sorted.push_back(position);
+        s.rank[k] = static_cast<uint32_t>(s.sorted.size() - 1);
     }
+}
+
+// A sphere that reaches past the node on another axis meets the planes of
+// this one over a narrower span than its diameter, so its switches lie away
+// from its own candidates. Moves both hints to where the switches should
+// fall; only a guess, which saves box tests but decides nothing.
+void refineSphereHints(const Sphere& sphere, const CKdNode& node, int32_t axis,
+                       const std::vector<float>& sorted, uint32_t* lowerHint, uint32_t* upperHint) {
+    double outside = 0.0;
+    for (int32_t k = 0; k < 3; ++k) {
+        const double c = component(sphere.centre, k);
+        double gap = 0.0;
+        if (c < node.boundsMin[k])
+            gap = node.boundsMin[k] - c;
+        else if (c > node.boundsMax[k])
+            gap = c - node.boundsMax[k];
+        if (k != axis)
+            outside += gap * gap;
+        else if (gap > 0.0)
+            return;
+    }
+    const double r = sphere.radius;
+    const double reachSquared = r * r - outside;
+    const uint32_t slots = static_cast<uint32_t>(sorted.size());
+    if (!(reachSquared > 0.0) || slots == 0)
+        return;
+    const double reach = std::sqrt(reachSquared);
+    const double c = component(sphere.centre, axis);
+    const double low = c - reach;
+    const double high = c + reach;
+    const auto reachesLow = [&](uint32_t slot) { return sorted[slot] >= low; };
+    const auto passesHigh = [&](uint32_t slot) { return sorted[slot] > high; };
+    *lowerHint =
+        std::min(firstHolding(reachesLow, slots, std::min(*lowerHint, slots - 1)), slots - 1);
+    *upperHint =
+        std::min(firstHolding(passesHigh, slots, std::min(*upperHint, slots - 1)), slots - 1);
 }
 
 // Fills lowerCounts and upperCounts: per slot of sorted, the entries whose
@@ -129,8 +203,11 @@ void countSides(const CKdNode& node, int32_t axis, CostSearchScratch& s) {
             upperMin[axis] = s.sorted[slot];
             return !touches(ref, upperMin, node.boundsMax);
         };
-        const uint32_t lowerHint = s.rank[2 * i] == noSlot ? slots : s.rank[2 * i];
-        const uint32_t upperHint = s.rank[2 * i + 1] == noSlot ? slots : s.rank[2 * i + 1];
+        uint32_t lowerHint = s.rank[2 * i] == noSlot ? slots : s.rank[2 * i];
+        uint32_t upperHint = s.rank[2 * i + 1] == noSlot ? slots : s.rank[2 * i + 1];
+        if (ref.type == PrimitiveType::Sphere)
+            refineSphereHints(*static_cast<const Sphere*>(ref.object), node, axis, s.sorted,
+                              &lowerHint, &upperHint);
         ++lowerStarts[firstHolding(lowerTouches, slots, lowerHint)];
         ++upperEnds[firstHolding(upperMisses, slots, upperHint)];
     }

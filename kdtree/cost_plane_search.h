@@ -16,7 +16,8 @@ struct CostSearchScratch {
     std::vector<float> positions;      // two candidates per entry, in list order
     std::vector<uint8_t> emptyRule;    // per entry
     std::vector<uint64_t> keys;        // candidate order by position
-    std::vector<float> sorted;         // candidate positions in ascending order
+    std::vector<uint64_t> spareKeys;
+    std::vector<float> sorted;         // distinct candidate positions, ascending
     std::vector<uint32_t> rank;        // slot in sorted of each candidate
     std::vector<uint32_t> lowerCounts; // per slot: entries touching the lower box
     std::vector<uint32_t> upperCounts; // per slot: entries touching the upper box
