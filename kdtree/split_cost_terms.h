@@ -1,9 +1,9 @@
 // The pieces of a split's cost that the literal and the fast plane search
 // share, so that both compute the very same floats.
 //
-// Precision: every area and cost is evaluated in float, left to right as the
-// formula reads (3 + 10 * area * count); only the empty-side threshold
-// compares in double. A sphere candidate is formed in double and rounded to
+// Precision: every area and cost is evaluated in float, left to right as
+// 3 + 10 * area * count, for the sides and for the leaf alike; only the
+// empty-side threshold compares in double. A sphere candidate is formed in double and rounded to
 // float once.
 #pragma once
 
@@ -44,8 +44,10 @@ inline float sideCost(float area, uint32_t count, float areaWhole, bool emptyRul
     return kdTraversalCost + kdIntersectionCost * area * static_cast<float>(count);
 }
 
+// Same order of products as a side, so that a plane on a face of the box,
+// whose far side is the whole node, can never undercut the leaf by rounding.
 inline float leafCost(uint32_t count, float area) {
-    return kdTraversalCost + kdIntersectionCost * static_cast<float>(count) * area;
+    return kdTraversalCost + kdIntersectionCost * area * static_cast<float>(count);
 }
 
 // Rounds a candidate to float and pulls it into [low, high]. NaN passes

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "kdtree/kd_node.h"
@@ -219,4 +220,41 @@ TEST(EvaluateSplit, CostsAPlaneOnAFace) {
     const Costs face = evaluate(node, 0, 0.0f, true);
     EXPECT_EQ(face.lower, 3.0f + 10.0f * 200.0f * 1.0f);
     EXPECT_EQ(face.upper, 3.0f + 10.0f * 600.0f * 3.0f);
+}
+
+namespace {
+
+// Counts inner nodes whose plane lies on a face of their box: one child is
+// flat and the other a copy of the node, so the split achieves nothing.
+int faceSplits(const CKdNode& node) {
+    if (node.isLeaf)
+        return 0;
+    const bool onFace =
+        node.split == node.boundsMin[node.axis] || node.split == node.boundsMax[node.axis];
+    return (onFace ? 1 : 0) + faceSplits(*node.left) + faceSplits(*node.right);
+}
+
+} // namespace
+
+TEST(SplitByCost, NeverSplitsOnAFaceOfTheNode) {
+    // Such a plane costs at least the leaf, with equality in method 2 when its
+    // flat side is empty; rounding must not let it win.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> coordinate(-5.0f, 5.0f);
+    std::uniform_real_distribution<float> radius(0.05f, 3.0f);
+    int splits = 0;
+    for (int scene = 0; scene < 400; ++scene) {
+        std::vector<Sphere> spheres(4 + rng() % 60);
+        for (Sphere& s : spheres)
+            s = sphere(coordinate(rng), coordinate(rng), coordinate(rng), radius(rng));
+        for (const int32_t method : {1, 2}) {
+            CKdNode root;
+            addAll(root, spheres);
+            computeBounds(root);
+            splitByCost(root, root, 20, method);
+            EXPECT_EQ(faceSplits(root), 0) << "scene " << scene << ", method " << method;
+            splits += root.isLeaf ? 0 : 1;
+        }
+    }
+    EXPECT_GT(splits, 400);
 }
