@@ -91,7 +91,7 @@ uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
 void sortKeys(std::vector<uint64_t>& keys, std::vector<uint64_t>& spare) {
     constexpr int digitBits = 11;
     constexpr uint32_t digitCount = 1u << digitBits;
-    if (keys.size() < 64) {
+    if (keys.size() < 1024) {
         std::sort(keys.begin(), keys.end());
         return;
     }
