@@ -11,8 +11,8 @@ namespace vantrel {
 
 namespace {
 
-bool finiteSpan(float lo, float hi) {
-    return std::isfinite(lo) && std::isfinite(hi);
+bool isFinite(const Vector3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
 // A nested tree in a leaf would start a walk inside the walk and overwrite
@@ -22,21 +22,12 @@ bool finiteSpan(float lo, float hi) {
 bool isBuildable(const PrimitiveRef& ref) {
     if (ref.type == PrimitiveType::Sphere) {
         const Sphere& s = *static_cast<const Sphere*>(ref.object);
-        for (int k = 0; k < 3; ++k) {
-            const float c = component(s.centre, k);
-            if (!finiteSpan(c - s.radius, c + s.radius))
-                return false;
-        }
-        return true;
+        const Vector3 r{s.radius, s.radius, s.radius};
+        return isFinite(s.centre - r) && isFinite(s.centre + r);
     }
     if (ref.type == PrimitiveType::Triangle) {
         const Triangle& t = *static_cast<const Triangle*>(ref.object);
-        for (int k = 0; k < 3; ++k) {
-            if (!finiteSpan(component(t.V0, k), component(t.V1, k)) ||
-                !std::isfinite(component(t.V2, k)))
-                return false;
-        }
-        return true;
+        return isFinite(t.V0) && isFinite(t.V1) && isFinite(t.V2);
     }
     return false;
 }

@@ -99,7 +99,15 @@ void createChildren(CKdNode& node) {
     }
     lower.boundsMax[node.axis] = node.split;
     upper.boundsMin[node.axis] = node.split;
+    // The shapes lie scattered in memory; ask for each a few entries early.
+    auto ahead = node.primitives.begin();
+    for (int i = 0; i < 8 && ahead != node.primitives.end(); ++i)
+        ++ahead;
     for (const PrimitiveRef& ref : node.primitives) {
+        if (ahead != node.primitives.end()) {
+            __builtin_prefetch(ahead->object);
+            ++ahead;
+        }
         if (touches(ref, lower.boundsMin, lower.boundsMax))
             lower.primitives.push_front(ref);
         if (touches(ref, upper.boundsMin, upper.boundsMax))
