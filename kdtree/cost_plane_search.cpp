@@ -3,11 +3,12 @@
 // monotone in float as well: each side of the sphere test sums squared
 // distances that only shrink (lower box) or only grow (upper box, whose plane
 // never passes boxMax once clamped), and the triangle test compares vertices
-// with the plane. So every entry's lower test switches once from false to
-// true along the sorted candidates and its upper test once from true to false,
-// and each switch is found by bisection with the very same test. The counts
-// per candidate are therefore exactly those of a full pass, and the costs come
-// from the same float expressions in split_cost_terms.h.
+// with the plane; a NaN coordinate or radius only makes a test constant. So
+// every entry's lower test switches once from false to true along the sorted
+// candidates and its upper test once from true to false, and each switch is
+// found by bisection with the very same test. The counts per candidate are
+// therefore exactly those of a full pass, and the costs come from the same
+// float expressions in split_cost_terms.h.
 #include "kdtree/cost_plane_search.h"
 
 #include <algorithm>
