@@ -225,7 +225,7 @@ void compareMany(SceneShape shape, int scenes, int maxCount, uint32_t seed,
             total.leaves += stats.leaves;
         }
         if (::testing::Test::HasFailure())
-            return;
+            return; // one reported difference is enough
     }
     EXPECT_GT(total.inner, scenes) << label << ": the scenes hardly split";
 }
@@ -297,59 +297,39 @@ TEST(CostSearchBoxTests, SwitchOnceAsThePlaneMovesUp) {
     EXPECT_GT(triangleSwitches, 500);
 }
 
-TEST(CostSearchTrees, SpheresAlone) {
-    SceneShape shape;
-    shape.sphereCount = 1;
-    compareMany(shape, 60, 60, 1, "spheres");
-    shape.grid = true;
-    compareMany(shape, 60, 60, 2, "spheres on a grid");
-}
-
-TEST(CostSearchTrees, TrianglesAlone) {
-    SceneShape shape;
-    shape.triangleCount = 1;
-    compareMany(shape, 40, 50, 3, "triangles");
-    shape.grid = true;
-    compareMany(shape, 40, 50, 4, "triangles on a grid");
-}
-
-TEST(CostSearchTrees, SpheresAndTrianglesMixed) {
-    SceneShape shape;
-    shape.sphereCount = 1;
-    shape.triangleCount = 1;
-    compareMany(shape, 40, 40, 5, "mixed");
-    shape.grid = true;
-    shape.strangers = true;
-    compareMany(shape, 40, 40, 6, "mixed on a grid with other entries");
-}
-
-TEST(CostSearchTrees, DuplicatesAndEnclosingPrimitives) {
-    SceneShape shape;
-    shape.sphereCount = 1;
-    shape.triangleCount = 1;
-    shape.duplicates = true;
-    compareMany(shape, 40, 40, 7, "duplicates");
-    shape.grid = true;
-    shape.enclosing = true;
-    compareMany(shape, 40, 40, 8, "duplicates and enclosing on a grid");
-}
-
-TEST(CostSearchTrees, ZeroExtentOnAnAxis) {
-    SceneShape shape;
-    shape.sphereCount = 1;
-    shape.triangleCount = 1;
-    shape.flatZ = true;
-    compareMany(shape, 40, 40, 9, "flat in z");
-    shape.grid = true;
-    compareMany(shape, 40, 40, 10, "flat in z on a grid");
-}
-
-TEST(CostSearchTrees, NaNCoordinatesAndRadii) {
-    SceneShape shape;
-    shape.sphereCount = 1;
-    shape.triangleCount = 1;
-    shape.nans = true;
-    compareMany(shape, 40, 40, 12, "with NaN");
+TEST(CostSearchTrees, AgreeOnRandomScenes) {
+    struct Case {
+        const char* label;
+        bool spheres, triangles, grid, flatZ, duplicates, enclosing, nans, strangers;
+        int scenes, maxCount;
+    };
+    const Case cases[] = {
+        {"spheres", true, false, false, false, false, false, false, false, 60, 60},
+        {"spheres on a grid", true, false, true, false, false, false, false, false, 60, 60},
+        {"triangles", false, true, false, false, false, false, false, false, 40, 50},
+        {"triangles on a grid", false, true, true, false, false, false, false, false, 40, 50},
+        {"mixed", true, true, false, false, false, false, false, false, 40, 40},
+        {"mixed on a grid, other entries", true, true, true, false, false, false, false, true, 40,
+         40},
+        {"duplicates", true, true, false, false, true, false, false, false, 40, 40},
+        {"duplicates, enclosing, grid", true, true, true, false, true, true, false, false, 40, 40},
+        {"flat in z", true, true, false, true, false, false, false, false, 40, 40},
+        {"flat in z on a grid", true, true, true, true, false, false, false, false, 40, 40},
+        {"NaN coordinates and radii", true, true, false, false, false, false, true, false, 40, 40},
+    };
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        SceneShape shape;
+        shape.sphereCount = c.spheres ? 1 : 0;
+        shape.triangleCount = c.triangles ? 1 : 0;
+        shape.grid = c.grid;
+        shape.flatZ = c.flatZ;
+        shape.duplicates = c.duplicates;
+        shape.enclosing = c.enclosing;
+        shape.nans = c.nans;
+        shape.strangers = c.strangers;
+        compareMany(shape, c.scenes, c.maxCount, seed++, c.label);
+    }
 }
 
 TEST(CostSearchTrees, LargeNodesAgreeOnTheirPlane) {
