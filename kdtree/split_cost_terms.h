@@ -3,8 +3,8 @@
 //
 // Precision: every area and cost is evaluated in float, left to right as
 // 3 + 10 * area * count, for the sides and for the leaf alike; only the
-// empty-side threshold compares in double. A sphere candidate is formed in double and rounded to
-// float once.
+// empty-side threshold compares in double. A sphere candidate is formed in
+// double and rounded to float once.
 #pragma once
 
 #include <cstdint>
