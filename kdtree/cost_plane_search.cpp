@@ -87,34 +87,32 @@ uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
     return static_cast<uint32_t>(hi);
 }
 
-// Sorts keys by their upper 32 bits: least significant digit first, 11 bits
-// at a time, skipping digits that all keys share.
+// Sorts keys by their upper 32 bits: least significant byte first, skipping
+// bytes that all keys share.
 void sortKeys(std::vector<uint64_t>& keys, std::vector<uint64_t>& spare) {
-    constexpr int digitBits = 11;
-    constexpr uint32_t digitCount = 1u << digitBits;
-    if (keys.size() < 1024) {
+    if (keys.size() < 128) {
         std::sort(keys.begin(), keys.end());
         return;
     }
-    uint32_t histogram[3][digitCount] = {};
+    uint32_t histogram[4][256] = {};
     for (const uint64_t key : keys) {
-        for (int pass = 0; pass < 3; ++pass)
-            ++histogram[pass][(key >> (32 + digitBits * pass)) & (digitCount - 1)];
+        for (int pass = 0; pass < 4; ++pass)
+            ++histogram[pass][(key >> (32 + 8 * pass)) & 255];
     }
     spare.resize(keys.size());
-    for (int pass = 0; pass < 3; ++pass) {
+    for (int pass = 0; pass < 4; ++pass) {
         uint32_t* counts = histogram[pass];
-        const int shift = 32 + digitBits * pass;
-        if (counts[(keys[0] >> shift) & (digitCount - 1)] == keys.size())
+        const int shift = 32 + 8 * pass;
+        if (counts[(keys[0] >> shift) & 255] == keys.size())
             continue;
         uint32_t offset = 0;
-        for (uint32_t digit = 0; digit < digitCount; ++digit) {
+        for (uint32_t digit = 0; digit < 256; ++digit) {
             const uint32_t count = counts[digit];
             counts[digit] = offset;
             offset += count;
         }
         for (const uint64_t key : keys)
-            spare[counts[(key >> shift) & (digitCount - 1)]++] = key;
+            spare[counts[(key >> shift) & 255]++] = key;
         keys.swap(spare);
     }
 }
