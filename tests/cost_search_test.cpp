@@ -237,9 +237,9 @@ TEST(CostSearchBoxTests, SwitchOnceAsThePlaneMovesUp) {
     // test turns from false to true at most once, the upper-box test from true
     // to false, for any sphere or triangle, NaN and infinities included.
     SceneMaker maker(11);
-    const float specials[] = {notANumber, infinity, -infinity, 0.0f, -0.0f, 1e-30f, 3e38f, -3e38f};
+    const float oddValues[] = {notANumber, infinity, -infinity, 0.0f, -0.0f, 1e-30f, 3e38f, -3e38f};
     const auto value = [&](float lo, float hi) {
-        return maker.pick(0, 9) == 0 ? specials[maker.pick(0, 7)] : maker.uniform(lo, hi);
+        return maker.pick(0, 9) == 0 ? oddValues[maker.pick(0, 7)] : maker.uniform(lo, hi);
     };
     int sphereSwitches = 0;
     int triangleSwitches = 0;
