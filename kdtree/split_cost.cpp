@@ -67,13 +67,8 @@ namespace {
 
 void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
                 CostPlaneSearch search, CostSearchScratch& scratch) {
-    if (passesLeafTest(node, root, depth)) {
-        node.isLeaf = true;
+    if (!startSplit(node, root, depth))
         return;
-    }
-    node.isLeaf = false;
-    node.axis = chooseSplitAxis(node);
-    node.split = (node.boundsMin[node.axis] + node.boundsMax[node.axis]) * 0.5f;
     const float best = search == CostPlaneSearch::Fast ? searchCostPlaneFast(node, method, scratch)
                                                        : searchCostPlaneLiteral(node, method);
 

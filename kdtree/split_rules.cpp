@@ -36,4 +36,15 @@ int32_t chooseSplitAxis(const CKdNode& node) {
     return axis;
 }
 
+bool startSplit(CKdNode& node, const CKdNode& root, int32_t depth) {
+    if (passesLeafTest(node, root, depth)) {
+        node.isLeaf = true;
+        return false;
+    }
+    node.isLeaf = false;
+    node.axis = chooseSplitAxis(node);
+    node.split = (node.boundsMin[node.axis] + node.boundsMax[node.axis]) * 0.5f;
+    return true;
+}
+
 } // namespace vantrel
