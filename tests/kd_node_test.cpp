@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "kdtree/kd_node.h"
+#include "tests/test_support.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
 
@@ -26,15 +28,6 @@ std::vector<void*> objects(const CKdNode& node) {
     for (const PrimitiveRef& r : node.primitives)
         out.push_back(r.object);
     return out;
-}
-
-void setBox(CKdNode& node, float x0, float y0, float z0, float x1, float y1, float z1) {
-    node.boundsMin[0] = x0;
-    node.boundsMin[1] = y0;
-    node.boundsMin[2] = z0;
-    node.boundsMax[0] = x1;
-    node.boundsMax[1] = y1;
-    node.boundsMax[2] = z1;
 }
 
 // Counts live instances so destruction order and completeness can be observed.

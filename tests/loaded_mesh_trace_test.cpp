@@ -10,21 +10,13 @@
 #include "kdtree/kd_tree.h"
 #include "scene/triangle_loader.h"
 #include "scene/vector_ops.h"
+#include "tests/test_support.h"
 #include "tracer/intersect.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
-
-struct MeshReleaser {
-    void operator()(PrimitiveList* mesh) const { releaseMesh(mesh); }
-};
-using Mesh = std::unique_ptr<PrimitiveList, MeshReleaser>;
-
-struct TreeReleaser {
-    void operator()(KdTree* tree) const { releaseKdTree(tree); }
-};
-using Tree = std::unique_ptr<KdTree, TreeReleaser>;
 
 // The shipped unit sphere scaled by 2 and moved to (1, -2, 3).
 const Vector3 centre = {1, -2, 3};

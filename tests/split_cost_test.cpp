@@ -6,22 +6,15 @@
 #include "kdtree/kd_node.h"
 #include "kdtree/split_cost.h"
 #include "kdtree/split_cost_terms.h"
+#include "tests/test_support.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
 
 Sphere sphere(float x, float y, float z, float r) {
     return {{x, y, z}, r, {}};
-}
-
-void setBox(CKdNode& node, float x0, float y0, float z0, float x1, float y1, float z1) {
-    node.boundsMin[0] = x0;
-    node.boundsMin[1] = y0;
-    node.boundsMin[2] = z0;
-    node.boundsMax[0] = x1;
-    node.boundsMax[1] = y1;
-    node.boundsMax[2] = z1;
 }
 
 void addAll(CKdNode& node, std::vector<Sphere>& spheres) {

@@ -2,6 +2,7 @@
 // rewinds between its passes, so this program puts its own rewind in front
 // of the C library's to change the file at exactly that moment.
 #include "scene/triangle_loader.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
 
@@ -29,11 +31,6 @@ extern "C" void rewind(std::FILE* stream) {
 }
 
 namespace {
-
-struct MeshReleaser {
-    void operator()(PrimitiveList* mesh) const { releaseMesh(mesh); }
-};
-using Mesh = std::unique_ptr<PrimitiveList, MeshReleaser>;
 
 const char* const twoTriangles = "0 0 0 1 0 0 0 1 0\n0 0 1 1 0 1 0 1 1\n";
 

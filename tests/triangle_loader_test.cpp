@@ -13,15 +13,12 @@
 #include <vector>
 
 #include "scene/vector_ops.h"
+#include "tests/test_support.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
-
-struct MeshReleaser {
-    void operator()(PrimitiveList* mesh) const { releaseMesh(mesh); }
-};
-using Mesh = std::unique_ptr<PrimitiveList, MeshReleaser>;
 
 // A file under the test's temporary directory, removed again afterwards.
 class TempFile {
