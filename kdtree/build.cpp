@@ -1,15 +1,68 @@
-// Placeholder until the kd-tree compiler lands: a single leaf over the input.
 #include "kdtree/build.h"
+
+#include <cmath>
+
+#include "kdtree/kd_node.h"
+#include "kdtree/split_cost.h"
+#include "kdtree/split_midpoint.h"
+#include "scene/vector_ops.h"
 
 namespace vantrel {
 
-void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t) {
-    KdTree* tree = new KdTree{};
-    tree->nodes = new KdTreeNode[1]{{kdLeafBit, 0.0f}};
-    tree->leaves = new PrimitiveList[1]{{new PrimitiveRef[list->count], list->count}};
-    for (uint32_t i = 0; i < list->count; ++i)
-        tree->leaves[0].items[i] = list->items[i];
-    *out = tree;
+namespace {
+
+bool isFinite(const Vector3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// A nested tree in a leaf would start a walk inside the walk and overwrite
+// its single working storage. A shape that is not finite cannot be hit, but
+// would stretch the root box to infinity, and a NaN plane sends every entry
+// to both children.
+bool isBuildable(const PrimitiveRef& ref) {
+    if (ref.type == PrimitiveType::Sphere) {
+        const Sphere& s = *static_cast<const Sphere*>(ref.object);
+        const Vector3 r{s.radius, s.radius, s.radius};
+        return isFinite(s.centre - r) && isFinite(s.centre + r);
+    }
+    if (ref.type == PrimitiveType::Triangle) {
+        const Triangle& t = *static_cast<const Triangle*>(ref.object);
+        return isFinite(t.V0) && isFinite(t.V1) && isFinite(t.V2);
+    }
+    return false;
+}
+
+} // namespace
+
+void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
+    if (method < 0 || method > 2) {
+        *out = nullptr;
+        return;
+    }
+    // The handler makes sure the node tree is unwound and released even when
+    // nothing further up catches the failure.
+    try {
+        CKdNode root;
+        for (uint32_t i = 0; i < list->count; ++i) {
+            if (isBuildable(list->items[i]))
+                root.primitives.push_front(list->items[i]);
+        }
+        computeBounds(root);
+        // In a box that is a single point no plane separates anything and no
+        // node is ever thinner than the root: every level would copy the whole
+        // list into both children, 2^20 times over.
+        const bool point = root.boundsMin[0] == root.boundsMax[0] &&
+                           root.boundsMin[1] == root.boundsMax[1] &&
+                           root.boundsMin[2] == root.boundsMax[2];
+        const int32_t depth = point ? 0 : maxDepth;
+        if (method == 0)
+            splitMidpoint(root, root, depth);
+        else
+            splitByCost(root, root, depth, method);
+        compileKdTree(root, out);
+    } catch (...) {
+        throw;
+    }
 }
 
 } // namespace vantrel

@@ -12,8 +12,16 @@ namespace vantrel {
 constexpr int32_t maxDepth = 20;
 
 // method: 0 midpoint split, 1 cost-driven, 2 cost-driven with the empty-side
-// rule. Stores the new tree through out; the caller owns it and must keep the
-// primitives in place while it is used. The list is not changed.
+// rule. Stores the new tree through out; the caller owns it (releaseKdTree)
+// and must keep the primitives in place while it is used. The list is not
+// changed.
+//
+// Only spheres and triangles with finite bounds are built over; other entries
+// (nested trees, unknown codes, shapes with NaN or infinite coordinates) are
+// left out: none of them can be hit from a leaf. Input whose box is a single
+// point (say, spheres of radius 0 at one spot) compiles to one leaf.
+//
+// Any other method stores a null pointer through out and builds nothing.
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method);
 
 } // namespace vantrel

@@ -5,9 +5,13 @@
 #include <cstdint>
 #include <list>
 
+#include "kdtree/pool_allocator.h"
 #include "scene/records.h"
 
 namespace vantrel {
+
+// A node's references; entries come from a pool that a build empties again.
+using PrimitiveRefList = std::list<PrimitiveRef, PoolAllocator<PrimitiveRef>>;
 
 class CKdNode {
   public:
@@ -22,9 +26,9 @@ class CKdNode {
     int32_t axis;
     bool isLeaf;
     float split;
-    CKdNode* left = nullptr;  // below the plane; owned
-    CKdNode* right = nullptr; // above the plane; owned
-    std::list<PrimitiveRef> primitives; // inserted at the front only
+    CKdNode* left = nullptr;     // below the plane; owned
+    CKdNode* right = nullptr;    // above the plane; owned
+    PrimitiveRefList primitives; // inserted at the front only
 };
 
 // Sets the node's box around its spheres and triangles; a list without any

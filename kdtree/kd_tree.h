@@ -33,8 +33,18 @@ struct KdTree {
     uint32_t nodeVisitCount;
 };
 
-// Flattens a finished node tree into a new KdTree stored through out.
+// Flattens a finished node tree into a new KdTree stored through out. out is
+// written only once the tree is complete; if an allocation fails, what was
+// made is released and the exception passes on.
 void compileKdTree(const CKdNode& root, KdTree** out);
+
+// Adds the nodes (and the leaves among them) of the subtree at node.
+void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
+
+// Writes node at nodes[slot] and its subtree below it. Child pairs are handed
+// out from nextSlot and leaf lists from nextLeaf, depth first, lower first.
+void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
+              uint32_t& nextLeaf);
 
 // Releases every leaf's items, both arrays and the record. Null is allowed.
 void releaseKdTree(KdTree* tree);

@@ -14,4 +14,9 @@ bool passesLeafTest(const CKdNode& node, const CKdNode& root, int32_t depth);
 // 0, then 1 when ey > ex, then 2 when ez > ey.
 int32_t chooseSplitAxis(const CKdNode& node);
 
+// The first step of every split method: a node that passes the leaf test
+// becomes a leaf (false); any other is marked inner and given the axis rule's
+// axis and the middle of its box on that axis as its split (true).
+bool startSplit(CKdNode& node, const CKdNode& root, int32_t depth);
+
 } // namespace vantrel

@@ -79,8 +79,7 @@ static_assert(sizeof(Triangle) == 13 * sizeof(float), "Triangle is thirteen word
 static_assert(sizeof(PrimitiveType) == 4, "PrimitiveType is a 32-bit code");
 static_assert(std::is_trivial_v<Ray> && std::is_standard_layout_v<Ray>, "plain record");
 static_assert(std::is_trivial_v<Sphere> && std::is_trivial_v<Triangle>, "plain records");
-static_assert(std::is_trivial_v<PrimitiveRef> && std::is_trivial_v<PrimitiveList>,
-              "plain records");
+static_assert(std::is_trivial_v<PrimitiveRef> && std::is_trivial_v<PrimitiveList>, "plain records");
 static_assert(std::is_trivial_v<HitRecord>, "plain record");
 
 } // namespace vantrel

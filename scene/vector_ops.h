@@ -14,15 +14,21 @@ inline Vector3 operator-(const Vector3& a, const Vector3& b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
 
-inline Vector3 operator*(const Vector3& a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+inline Vector3 operator*(const Vector3& a, float s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
 
-inline float dot(const Vector3& a, const Vector3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline float dot(const Vector3& a, const Vector3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 inline Vector3 cross(const Vector3& a, const Vector3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
 // Reads component k (0 x, 1 y, 2 z).
-inline float component(const Vector3& v, int k) { return k == 0 ? v.x : (k == 1 ? v.y : v.z); }
+inline float component(const Vector3& v, int k) {
+    return k == 0 ? v.x : (k == 1 ? v.y : v.z);
+}
 
 } // namespace vantrel

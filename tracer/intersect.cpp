@@ -1,13 +1,136 @@
-// Placeholder until the tracer lands.
 #include "tracer/intersect.h"
+
+#include <cmath>
+
+#include "scene/vector_ops.h"
+#include "tracer/traverse.h"
 
 namespace vantrel {
 
 HitRecord hitRecord;
 
-int intersectList(const PrimitiveList&, const Ray&) {
+namespace {
+
+// Keeps rays off the surface they start on.
+constexpr float minHitDistance = 0.001f;
+
+void record(float distance, const Vector3& normal, const Material& material) {
+    const float scale = 1.0f / std::sqrt(dot(normal, normal));
+    hitRecord.normal = normal * scale;
+    hitRecord.distance = distance;
+    hitRecord.material = material;
+}
+
+} // namespace
+
+bool intersectTriangle(const Ray& ray, const Vector3& V0, const Vector3& V1, const Vector3& V2,
+                       float& t, float& weight1, float& weight2, Vector3& normal) {
+    const Vector3& o = ray.origin;
+    const Vector3& d = ray.direction;
+    const Vector3 e1 = V1 - V0;
+    const Vector3 e2 = V2 - V0;
+    normal = cross(e1, e2);
+
+    // The bound is on the unnormalised product on purpose: slivers below it
+    // are treated as edge-on.
+    const float den = -dot(normal, d);
+    if (den > -minHitDistance && den < minHitDistance) {
+        return false;
+    }
+    const float inv = 1.0f / den;
+    const Vector3 w = V0 - o;
+    const Vector3 q = cross(d, w);
+
+    weight2 = -dot(V1 - o, q) * inv;
+    if (weight2 < 0.0f || weight2 > 1.0f) {
+        return false;
+    }
+    weight1 = dot(V2 - o, q) * inv;
+    if (weight1 < 0.0f || weight1 + weight2 > 1.0f) {
+        return false;
+    }
+    t = -dot(w, normal) * inv;
+    return t >= minHitDistance;
+}
+
+int intersectList(const PrimitiveList& list, const Ray& ray) {
     hitRecord.distance = noHitDistance;
-    return 0;
+    int hit = 0;
+    const Vector3& o = ray.origin;
+    const Vector3& d = ray.direction;
+
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const PrimitiveRef& ref = list.items[i];
+        switch (ref.type) {
+        case PrimitiveType::Sphere: {
+            // The innermost test of every leaf: kept in line, no call.
+            const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
+            const Vector3 oc = o - sphere.centre;
+            const float b = -dot(oc, d);
+            const float D = b * b - dot(oc, oc) + sphere.radius * sphere.radius;
+            if (D <= 0.0f) {
+                break;
+            }
+            const float s = std::sqrt(D);
+            const float tn = b - s;
+            const float tf = b + s;
+            if (tf <= 0.0f) {
+                break;
+            }
+            // A near root just ahead of the origin means the ray starts on the
+            // surface; it is refused rather than retried with the far root.
+            const bool inside = tn < 0.0f;
+            const float candidate = inside ? tf : tn;
+            if (candidate <= minHitDistance || !(candidate < hitRecord.distance)) {
+                break;
+            }
+            const Vector3 p = o + d * candidate;
+            // Faces the ray's origin either way.
+            const Vector3 n = inside ? sphere.centre - p : p - sphere.centre;
+            const float scale = 1.0f / std::sqrt(dot(n, n));
+            hitRecord.normal = n * scale;
+            hitRecord.distance = candidate;
+            hitRecord.material = sphere.material;
+            hit = 1;
+            break;
+        }
+        case PrimitiveType::Triangle: {
+            const Triangle& tri = *static_cast<const Triangle*>(ref.object);
+            float t;
+            float weight1;
+            float weight2;
+            Vector3 n;
+            if (intersectTriangle(ray, tri.V0, tri.V1, tri.V2, t, weight1, weight2, n) &&
+                t < hitRecord.distance) {
+                record(t, n, tri.material);
+                hit = 1;
+            }
+            break;
+        }
+        case PrimitiveType::NestedTree: {
+            // The walk resets the record for every leaf it tests, so an
+            // earlier hit of this list is kept aside and wins when nearer.
+            const HitRecord before = hitRecord;
+            if (intersectKdTree(*static_cast<KdTree*>(ref.object), ray) != 0) {
+                if (hit != 0 && before.distance <= hitRecord.distance) {
+                    hitRecord = before;
+                }
+                return 1;
+            }
+            // A walk that accepted nothing may still leave a leaf's rejected
+            // distance behind; later entries must not be measured against it.
+            if (hit != 0) {
+                hitRecord = before;
+            } else {
+                hitRecord.distance = noHitDistance;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return hit;
 }
 
 } // namespace vantrel

@@ -1,10 +1,77 @@
-// Placeholder until the tile renderer lands.
 #include "tracer/render.h"
+
+#include <cstddef>
+
+#include "tracer/scratch_pool.h"
+#include "tracer/shade.h"
 
 namespace vantrel {
 
 float accumulatedColour[3];
 
-void renderFrame(const PrimitiveList&, RenderTarget&, const Matrix4&) {}
+namespace {
+
+// Tiles at or below this size are traced; larger ones are cut into tiles of
+// their own size, each traced with half of it.
+constexpr uint32_t traceTileSize = 16;
+constexpr uint32_t frameTileSize = 32;
+
+void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
+                 uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+    const float* m = camera.m;
+    Ray ray;
+    ray.origin = {m[12], m[13], m[14]};
+    for (uint32_t y = y0; y < y1; ++y) {
+        for (uint32_t x = x0; x < x1; ++x) {
+            const size_t i = static_cast<size_t>(y) * target.width + x;
+            const Vector3& l = target.rays[i].direction;
+            // Not normalised again: the camera matrix is a rotation, and the
+            // clamp only ever lengthens a direction by a hair.
+            ray.direction.x = keepOffZero(m[0] * l.x + m[4] * l.y + m[8] * l.z);
+            ray.direction.y = keepOffZero(m[1] * l.x + m[5] * l.y + m[9] * l.z);
+            ray.direction.z = keepOffZero(m[2] * l.x + m[6] * l.y + m[10] * l.z);
+
+            accumulatedColour[0] = 0.0f;
+            accumulatedColour[1] = 0.0f;
+            accumulatedColour[2] = 0.0f;
+            shade(scene, scene, 0, ray, 1.0f);
+
+            uint8_t* pixel = target.pixels + 3 * i;
+            pixel[0] = channelToByte(accumulatedColour[0]);
+            pixel[1] = channelToByte(accumulatedColour[1]);
+            pixel[2] = channelToByte(accumulatedColour[2]);
+        }
+    }
+}
+
+} // namespace
+
+void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera) {
+    renderTile(scene, target, camera, 0, 0, target.width, target.height, frameTileSize);
+}
+
+void renderTile(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
+                uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, uint32_t size) {
+    if (x1 > target.width) {
+        x1 = target.width;
+    }
+    if (y1 > target.height) {
+        y1 = target.height;
+    }
+    if (size <= traceTileSize) {
+        traceRegion(scene, target, camera, x0, y0, x1, y1);
+        return;
+    }
+    // Sub-tiles are clipped only to the image, so a ragged region is covered
+    // up to the next tile boundary. Whatever a sub-tile takes from the pool is
+    // its own.
+    for (uint32_t y = y0; y < y1; y += size) {
+        for (uint32_t x = x0; x < x1; x += size) {
+            const uint32_t saved = scratchUsed;
+            renderTile(scene, target, camera, x, y, x + size, y + size, size >> 1);
+            scratchUsed = saved;
+        }
+    }
+}
 
 } // namespace vantrel

@@ -19,4 +19,29 @@ void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4
 void renderTile(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
                 uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, uint32_t size);
 
+// A direction component at least 0.001 away from zero, keeping its sign; zero
+// of either sign goes to +0.001. The kd-tree walk divides by every component.
+inline float keepOffZero(float c) {
+    if (c >= 0.0f && c < 0.001f) {
+        return 0.001f;
+    }
+    if (c < 0.0f && c > -0.001f) {
+        return -0.001f;
+    }
+    return c;
+}
+
+// One accumulated channel as a byte: clamped to 0..1, scaled by 255 in float
+// and truncated, so 0.5 gives 127 and 1.0 gives 255.
+inline uint8_t channelToByte(float v) {
+    if (v > 1.0f) {
+        return 255;
+    }
+    // Written so that a NaN falls to 0 instead of an undefined conversion.
+    if (v >= 0.0f) {
+        return static_cast<uint8_t>(v * 255.0f);
+    }
+    return 0;
+}
+
 } // namespace vantrel

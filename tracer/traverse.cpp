@@ -1,11 +1,140 @@
-// Placeholder until the kd-tree traversal lands.
 #include "tracer/traverse.h"
+
+#include "kdtree/build.h"
+#include "scene/vector_ops.h"
+#include "tracer/intersect.h"
 
 namespace vantrel {
 
-int intersectKdTree(KdTree& tree, const Ray&) {
+// A walk pushes at most one entry per level, so any tree the compiler makes fits.
+static_assert(traversalStackSize >= maxDepth, "the walk stack must hold the deepest build");
+
+namespace {
+
+struct TraversalEntry {
+    const KdTreeNode* node; // the deferred far child
+    float entry;
+    float exit;
+};
+
+float inverseDirection[3];
+TraversalEntry traversalStack[traversalStackSize];
+int traversalTop = -1;
+
+const PrimitiveList& leafList(const KdTree& tree, uint32_t code) {
+    return tree.leaves[code >> kdIndexShift];
+}
+
+const KdTreeNode* lowerChild(const KdTree& tree, uint32_t code) {
+    return &tree.nodes[code >> kdIndexShift];
+}
+
+// Orders the lower bound of a slab before its upper bound along the ray.
+void slab(float boxMin, float boxMax, float origin, float direction, float& lo, float& hi) {
+    const float inv = 1.0f / direction;
+    if (direction >= 0.0f) {
+        lo = (boxMin - origin) * inv;
+        hi = (boxMax - origin) * inv;
+    } else {
+        lo = (boxMax - origin) * inv;
+        hi = (boxMin - origin) * inv;
+    }
+}
+
+} // namespace
+
+int intersectKdTree(KdTree& tree, const Ray& ray) {
     ++tree.rayCount;
-    return 0;
+    const Vector3& o = ray.origin;
+    const Vector3& d = ray.direction;
+    float loX, hiX, loY, hiY, loZ, hiZ;
+    slab(tree.boundsMin[0], tree.boundsMax[0], o.x, d.x, loX, hiX);
+    slab(tree.boundsMin[1], tree.boundsMax[1], o.y, d.y, loY, hiY);
+    if (loX > hiY || loY > hiX)
+        return 0;
+    float entry = loX > loY ? loX : loY;
+    float exit = hiX < hiY ? hiX : hiY;
+    slab(tree.boundsMin[2], tree.boundsMax[2], o.z, d.z, loZ, hiZ);
+    if (entry > hiZ || loZ > exit)
+        return 0;
+    if (loZ > entry)
+        entry = loZ;
+    if (hiZ < exit)
+        exit = hiZ;
+    // Also refuses a NaN stretch, which an unusable ray or box would give.
+    if (!(exit > entry))
+        return 0;
+    if (entry < 0.001f)
+        entry = 0.001f;
+    return traverseKdTree(tree, ray, &tree.nodes[0], entry, exit);
+}
+
+int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
+    inverseDirection[0] = 1.0f / ray.direction.x;
+    inverseDirection[1] = 1.0f / ray.direction.y;
+    inverseDirection[2] = 1.0f / ray.direction.z;
+    traversalTop = -1;
+    for (;;) {
+        uint32_t code = node->code;
+        while (!(code & kdLeafBit)) {
+            const uint32_t axis = code & kdAxisMask;
+            const float t = (node->split - component(ray.origin, axis)) * inverseDirection[axis];
+            const KdTreeNode* lower = lowerChild(tree, code);
+            const bool forward = component(ray.direction, axis) > 0.0f;
+            const KdTreeNode* nearChild = forward ? lower : lower + 1;
+            const KdTreeNode* farChild = forward ? lower + 1 : lower;
+            if (entry >= t) {
+                node = farChild;
+            } else if (t >= exit) {
+                node = nearChild;
+            } else {
+                if (traversalTop + 1 >= traversalStackSize)
+                    return 0;
+                traversalStack[++traversalTop] = {farChild, t, exit};
+                node = nearChild;
+                exit = t;
+            }
+            code = node->code;
+        }
+        if (!(code & kdEmptyBit)) {
+            const int result = intersectList(leafList(tree, code), ray);
+            if (result != 0 && exit >= hitRecord.distance)
+                return result;
+        }
+        if (traversalTop < 0)
+            return 0;
+        const TraversalEntry& next = traversalStack[traversalTop--];
+        node = next.node;
+        entry = next.entry;
+        exit = next.exit;
+    }
+}
+
+int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
+                            float exit) {
+    ++tree.nodeVisitCount;
+    const uint32_t code = node->code;
+    if (code & kdLeafBit) {
+        if (code & kdEmptyBit) {
+            ++tree.emptyLeafCount;
+            return 0;
+        }
+        return intersectList(leafList(tree, code), ray);
+    }
+    const uint32_t axis = code & kdAxisMask;
+    const float t = (node->split - component(ray.origin, axis)) / component(ray.direction, axis);
+    const KdTreeNode* lower = lowerChild(tree, code);
+    const bool forward = component(ray.direction, axis) > 0.0f;
+    const KdTreeNode* nearChild = forward ? lower : lower + 1;
+    const KdTreeNode* farChild = forward ? lower + 1 : lower;
+    if (entry >= t)
+        return traverseKdTreeRecursive(tree, ray, farChild, entry, exit);
+    if (t >= exit)
+        return traverseKdTreeRecursive(tree, ray, nearChild, entry, exit);
+    const int result = traverseKdTreeRecursive(tree, ray, nearChild, entry, t);
+    if (result != 0 && t >= hitRecord.distance)
+        return result;
+    return traverseKdTreeRecursive(tree, ray, farChild, t, exit);
 }
 
 } // namespace vantrel

@@ -6,11 +6,17 @@
 
 namespace vantrel {
 
+// Deferred far children of the iterative walk. One instance serves every
+// walk, so walks must not nest.
+constexpr int traversalStackSize = 100;
+
 // Counts the ray in tree.rayCount, clips it to the tree's box and walks the
 // tree. Non-zero when a hit was accepted; it is then in hitRecord.
 int intersectKdTree(KdTree& tree, const Ray& ray);
 
 // The iterative walk over the subtree at node for the stretch [entry, exit].
+// A hand-made tree so deep that a far child would not fit on the stack ends
+// the walk there with 0, as if nothing had been hit.
 int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit);
 
 // The same walk, recursive, keeping nodeVisitCount and emptyLeafCount.

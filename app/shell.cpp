@@ -1,0 +1,88 @@
+#include "app/shell.h"
+
+#include <SDL.h>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/camera.h"
+#include "app/clock.h"
+#include "app/demo_scene.h"
+#include "app/frame_caption.h"
+#include "app/shell_state.h"
+#include "app/surface_copy.h"
+
+namespace vantrel {
+
+namespace {
+
+void setCaption(const char* text) {
+    SDL_WM_SetCaption(text, "");
+}
+
+void shutDownSdl() {
+    SDL_Quit();
+}
+
+} // namespace
+
+bool drainEvents() {
+    bool quit = false;
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT)
+            quit = true;
+        else if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)
+            quit = true;
+    }
+    return quit;
+}
+
+int runShell() {
+    // A window or nothing: without this SDL falls back to drawing in the
+    // terminal or on the console framebuffer when no X display is there. An
+    // explicit SDL_VIDEODRIVER still wins.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        std::printf("Unable to init SDL: %s\n", SDL_GetError());
+        return 1;
+    }
+    setCaption("vantrel rtrt");
+    // From here on SDL is shut down at exit on every path.
+    std::atexit(shutDownSdl);
+
+    SDL_Surface* screen =
+        SDL_SetVideoMode(demoWidth, demoHeight, 32, SDL_HWSURFACE | SDL_DOUBLEBUF);
+    if (!screen) {
+        std::printf("Unable to set %ux%u video: %s\n", demoWidth, demoHeight, SDL_GetError());
+        return 1;
+    }
+    // Never drawn; the program does not start without it.
+    SDL_Surface* bitmap = SDL_LoadBMP_RW(SDL_RWFromFile("cb.bmp", "rb"), 1);
+    if (!bitmap) {
+        std::printf("Unable to load bitmap: %s\n", SDL_GetError());
+        return 1;
+    }
+
+    buildDemoScene(setCaption);
+
+    CaptionWindow window;
+    startCaptionWindow(window, clockTicks);
+    char caption[captionBufferSize];
+    bool quit = false;
+    while (!quit) {
+        if (countFrame(window, clockTicks, compiledTree, caption, sizeof caption))
+            setCaption(caption);
+        animateCamera();
+        copyToSurface(renderTarget, screen);
+        quit = drainEvents();
+        // The last frame is shown too.
+        SDL_Flip(screen);
+    }
+
+    SDL_FreeSurface(bitmap);
+    releaseScene();
+    std::puts("Exited cleanly");
+    return 0;
+}
+
+} // namespace vantrel

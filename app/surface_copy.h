@@ -1,0 +1,14 @@
+// Presents a finished frame: RGB bytes into a 32-bit window surface.
+#pragma once
+
+#include <SDL.h>
+
+#include "app/render_target.h"
+
+namespace vantrel {
+
+// Stores each pixel as the word red << 16 | green << 8 | blue; row y starts
+// at pixels + y * pitch. Skips the frame silently when the lock fails.
+void copyToSurface(const RenderTarget& target, SDL_Surface* surface);
+
+} // namespace vantrel

@@ -1,0 +1,118 @@
+#include "kdtree/kd_node.h"
+
+#include "scene/vector_ops.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr float largestFloat = 3.40282347e38f;
+
+// Widens [lo, hi] on every axis to take in [vMin, vMax].
+void growBox(float lo[3], float hi[3], const Vector3& vMin, const Vector3& vMax) {
+    for (int k = 0; k < 3; ++k) {
+        if (lo[k] > component(vMin, k))
+            lo[k] = component(vMin, k);
+        if (hi[k] < component(vMax, k))
+            hi[k] = component(vMax, k);
+    }
+}
+
+bool touches(const PrimitiveRef& ref, const float boxMin[3], const float boxMax[3]) {
+    switch (ref.type) {
+    case PrimitiveType::Sphere:
+        return sphereTouchesBox(*static_cast<const Sphere*>(ref.object), boxMin, boxMax);
+    case PrimitiveType::Triangle:
+        return triangleTouchesBox(*static_cast<const Triangle*>(ref.object), boxMin, boxMax);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+CKdNode::~CKdNode() {
+    delete left;
+    delete right;
+    left = nullptr;
+    right = nullptr;
+    primitives.clear();
+}
+
+void computeBounds(CKdNode& node) {
+    for (int k = 0; k < 3; ++k) {
+        node.boundsMin[k] = largestFloat;
+        node.boundsMax[k] = -largestFloat;
+    }
+    for (const PrimitiveRef& ref : node.primitives) {
+        if (ref.type == PrimitiveType::Sphere) {
+            const Sphere& s = *static_cast<const Sphere*>(ref.object);
+            const Vector3 r{s.radius, s.radius, s.radius};
+            growBox(node.boundsMin, node.boundsMax, s.centre - r, s.centre + r);
+        } else if (ref.type == PrimitiveType::Triangle) {
+            const Triangle& t = *static_cast<const Triangle*>(ref.object);
+            growBox(node.boundsMin, node.boundsMax, t.V0, t.V0);
+            growBox(node.boundsMin, node.boundsMax, t.V1, t.V1);
+            growBox(node.boundsMin, node.boundsMax, t.V2, t.V2);
+        }
+    }
+}
+
+bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]) {
+    float d = 0.0f;
+    for (int k = 0; k < 3; ++k) {
+        const float c = component(sphere.centre, k);
+        if (boxMin[k] > c) {
+            const float e = c - boxMin[k];
+            d += e * e;
+        } else if (c > boxMax[k]) {
+            const float e = c - boxMax[k];
+            d += e * e;
+        }
+    }
+    return sphere.radius * sphere.radius >= d;
+}
+
+bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]) {
+    // Rejects only on a separating box face: cheap, and never loses a triangle
+    // that does touch the box.
+    for (int k = 0; k < 3; ++k) {
+        const float a = component(triangle.V0, k);
+        const float b = component(triangle.V1, k);
+        const float c = component(triangle.V2, k);
+        if (a < boxMin[k] && b < boxMin[k] && c < boxMin[k])
+            return false;
+        if (a > boxMax[k] && b > boxMax[k] && c > boxMax[k])
+            return false;
+    }
+    return true;
+}
+
+void createChildren(CKdNode& node) {
+    node.left = new CKdNode;
+    node.right = new CKdNode;
+    CKdNode& lower = *node.left;
+    CKdNode& upper = *node.right;
+    for (int k = 0; k < 3; ++k) {
+        lower.boundsMin[k] = upper.boundsMin[k] = node.boundsMin[k];
+        lower.boundsMax[k] = upper.boundsMax[k] = node.boundsMax[k];
+    }
+    lower.boundsMax[node.axis] = node.split;
+    upper.boundsMin[node.axis] = node.split;
+    // The shapes lie scattered in memory; ask for each a few entries early.
+    auto ahead = node.primitives.begin();
+    for (int i = 0; i < 8 && ahead != node.primitives.end(); ++i)
+        ++ahead;
+    for (const PrimitiveRef& ref : node.primitives) {
+        if (ahead != node.primitives.end()) {
+            __builtin_prefetch(ahead->object);
+            ++ahead;
+        }
+        if (touches(ref, lower.boundsMin, lower.boundsMax))
+            lower.primitives.push_front(ref);
+        if (touches(ref, upper.boundsMin, upper.boundsMax))
+            upper.primitives.push_front(ref);
+    }
+}
+
+} // namespace vantrel

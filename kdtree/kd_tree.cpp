@@ -1,0 +1,99 @@
+#include "kdtree/kd_tree.h"
+
+#include "kdtree/kd_node.h"
+
+namespace vantrel {
+
+namespace {
+
+// Releases the items of leaves [0, leafCount) and the rest of a tree whose
+// emission stopped part-way.
+void releasePartial(KdTree* tree, uint32_t leafCount) {
+    for (uint32_t i = 0; i < leafCount; ++i)
+        delete[] tree->leaves[i].items;
+    delete[] tree->leaves;
+    delete[] tree->nodes;
+    delete tree;
+}
+
+} // namespace
+
+void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount) {
+    ++nodeCount;
+    if (node.isLeaf) {
+        ++leafCount;
+        return;
+    }
+    countNodes(*node.left, nodeCount, leafCount);
+    countNodes(*node.right, nodeCount, leafCount);
+}
+
+void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
+              uint32_t& nextLeaf) {
+    KdTreeNode& entry = tree.nodes[slot];
+    if (!node.isLeaf) {
+        const uint32_t pair = nextSlot;
+        nextSlot += 2;
+        entry.code = (pair << kdIndexShift) + static_cast<uint32_t>(node.axis);
+        entry.split = node.split;
+        emitNode(*node.left, pair, tree, nextSlot, nextLeaf);
+        emitNode(*node.right, pair + 1, tree, nextSlot, nextLeaf);
+        return;
+    }
+    const uint32_t leaf = nextLeaf;
+    const uint32_t count = static_cast<uint32_t>(node.primitives.size());
+    entry.code = (leaf << kdIndexShift) + kdLeafBit + (count == 0 ? kdEmptyBit : 0);
+    entry.split = 0.0f;
+    PrimitiveList& list = tree.leaves[leaf];
+    list.items = new PrimitiveRef[count];
+    list.count = count;
+    uint32_t i = 0;
+    for (const PrimitiveRef& ref : node.primitives)
+        list.items[i++] = ref;
+    ++nextLeaf;
+}
+
+void compileKdTree(const CKdNode& root, KdTree** out) {
+    uint32_t nodeCount = 0;
+    uint32_t leafCount = 0;
+    countNodes(root, nodeCount, leafCount);
+
+    KdTree* tree = new KdTree{};
+    uint32_t nextLeaf = 0;
+    try {
+        tree->leaves = new PrimitiveList[leafCount];
+        tree->nodes = new KdTreeNode[nodeCount];
+        for (int k = 0; k < 3; ++k) {
+            tree->boundsMin[k] = root.boundsMin[k];
+            tree->boundsMax[k] = root.boundsMax[k];
+        }
+        uint32_t nextSlot = 1;
+        emitNode(root, 0, *tree, nextSlot, nextLeaf);
+    } catch (...) {
+        // A half-made tree is of no use to anybody: release it, pass the failure on.
+        releasePartial(tree, nextLeaf);
+        throw;
+    }
+    *out = tree;
+}
+
+void releaseKdTree(KdTree* tree) {
+    if (tree == nullptr)
+        return;
+    // Child pairs are handed out contiguously after the root, so every index
+    // below the highest pair seen so far is a written entry.
+    uint32_t end = 1;
+    for (uint32_t i = 0; i < end; ++i) {
+        const uint32_t code = tree->nodes[i].code;
+        const uint32_t index = code >> kdIndexShift;
+        if (code & kdLeafBit)
+            delete[] tree->leaves[index].items;
+        else if (index + 2 > end)
+            end = index + 2;
+    }
+    delete[] tree->leaves;
+    delete[] tree->nodes;
+    delete tree;
+}
+
+} // namespace vantrel

@@ -1,0 +1,69 @@
+// Free-list storage for the node lists. A build makes and drops millions of
+// list entries of one size; taking them from chunks is much faster than the
+// general heap and keeps a list's entries close together in memory.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace vantrel {
+
+// Hands out blocks of one size. Chunks are kept while any block is taken and
+// all released when the last one comes back, so nothing outlives a build.
+// Single-threaded, like the build.
+class BlockPool {
+  public:
+    BlockPool(std::size_t blockSize, std::size_t blockAlign);
+    BlockPool(const BlockPool&) = delete;
+    BlockPool& operator=(const BlockPool&) = delete;
+    ~BlockPool();
+
+    void* take();
+    void give(void* block) noexcept;
+
+  private:
+    void addChunk();
+    void releaseChunks() noexcept;
+
+    std::size_t blockSize;
+    std::size_t headerSize; // chunk link, padded to the block alignment
+    std::size_t blocksPerChunk = 1024;
+    void* freeBlocks = nullptr;
+    void* chunks = nullptr;
+    std::size_t taken = 0;
+};
+
+template <class T> struct PoolAllocator {
+    using value_type = T;
+
+    PoolAllocator() noexcept = default;
+    template <class U> PoolAllocator(const PoolAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        if (n != 1)
+            return std::allocator<T>().allocate(n);
+        return static_cast<T*>(pool().take());
+    }
+    void deallocate(T* block, std::size_t n) noexcept {
+        if (n != 1)
+            std::allocator<T>().deallocate(block, n);
+        else
+            pool().give(block);
+    }
+
+    static BlockPool& pool() {
+        static BlockPool instance(sizeof(T), alignof(T));
+        return instance;
+    }
+};
+
+template <class T, class U>
+bool operator==(const PoolAllocator<T>&, const PoolAllocator<U>&) noexcept {
+    return true;
+}
+template <class T, class U>
+bool operator!=(const PoolAllocator<T>&, const PoolAllocator<U>&) noexcept {
+    return false;
+}
+
+} // namespace vantrel

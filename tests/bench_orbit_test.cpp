@@ -1,0 +1,81 @@
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "tools/bench/orbit.h"
+
+using namespace vantrel;
+
+namespace {
+
+Matrix4 identityAt(float x, float y, float z) {
+    Matrix4 m{};
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0f;
+    m.m[12] = x;
+    m.m[13] = y;
+    m.m[14] = z;
+    return m;
+}
+
+} // namespace
+
+TEST(Orbit, TriangleBoundsCoverEveryVertexAndSkipOtherEntries) {
+    Triangle triangles[2] = {{{1, 2, 3}, {-4, 5, 0}, {0, 0, 9}, {1, 1, 1, 0}},
+                             {{2, -7, 1}, {3, 3, 3}, {0, 8, -1}, {1, 1, 1, 0}}};
+    Sphere farAway = {{100, 100, 100}, 1, {1, 1, 1, 0}};
+    PrimitiveRef refs[3] = {{&farAway, PrimitiveType::Sphere},
+                            {&triangles[0], PrimitiveType::Triangle},
+                            {&triangles[1], PrimitiveType::Triangle}};
+    const PrimitiveList list = {refs, 3};
+    BoundingBox box{};
+    ASSERT_TRUE(triangleBounds(list, box));
+    EXPECT_EQ(box.min.x, -4);
+    EXPECT_EQ(box.min.y, -7);
+    EXPECT_EQ(box.min.z, -1);
+    EXPECT_EQ(box.max.x, 3);
+    EXPECT_EQ(box.max.y, 8);
+    EXPECT_EQ(box.max.z, 9);
+
+    const PrimitiveList spheresOnly = {refs, 1};
+    EXPECT_FALSE(triangleBounds(spheresOnly, box));
+    const PrimitiveList none = {refs, 0};
+    EXPECT_FALSE(triangleBounds(none, box));
+}
+
+TEST(Orbit, FramingScalesTheDistanceAndCentresOnTheBox) {
+    // A turned camera 60 units back along its view axis, as the orbit makes it.
+    const float c = std::cos(0.7f), s = std::sin(0.7f);
+    Matrix4 orbit{};
+    orbit.m[0] = c;
+    orbit.m[2] = -s;
+    orbit.m[5] = 1;
+    orbit.m[8] = s;
+    orbit.m[10] = c;
+    orbit.m[15] = 1;
+    orbit.m[12] = -60 * s;
+    orbit.m[14] = -60 * c;
+
+    // Largest half-extent 2.2 (on y): a fifth of the demo's 11.
+    const BoundingBox box = {{4, -2.2f, 0}, {6, 2.2f, 1}};
+    const Matrix4 framed = frameBox(orbit, box);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(framed.m[i], orbit.m[i]) << "orientation element " << i;
+    EXPECT_EQ(framed.m[15], 1.0f);
+
+    const float toCentre[3] = {5 - framed.m[12], 0 - framed.m[13], 0.5f - framed.m[14]};
+    const float distance = std::sqrt(toCentre[0] * toCentre[0] + toCentre[1] * toCentre[1] +
+                                     toCentre[2] * toCentre[2]);
+    EXPECT_NEAR(distance, 12.0f, 1e-4f);
+    // Still looking straight at the centre.
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(toCentre[k] / distance, orbit.m[8 + k], 1e-5f) << "axis " << k;
+}
+
+TEST(Orbit, FramingAPointMeshKeepsTheDemoDistance) {
+    const Matrix4 orbit = identityAt(0, 0, -30);
+    const BoundingBox point = {{1, 2, 3}, {1, 2, 3}};
+    const Matrix4 framed = frameBox(orbit, point);
+    EXPECT_FLOAT_EQ(framed.m[12], 1);
+    EXPECT_FLOAT_EQ(framed.m[13], 2);
+    EXPECT_FLOAT_EQ(framed.m[14], 3 - 30);
+}

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/camera.h"
+
+namespace vantrel {
+namespace {
+
+constexpr float tolerance = 1e-4f;
+
+void expectMatrixNear(const Matrix4& actual, const float (&expected)[16]) {
+    for (int i = 0; i < 16; ++i)
+        EXPECT_NEAR(actual.m[i], expected[i], tolerance) << "element " << i;
+}
+
+float length(const Vector3& v) {
+    return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+}
+
+TEST(CameraMatrix, AtClockZeroStandsBackSixtyLookingAlongZ) {
+    const float expected[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -60, 1};
+    expectMatrixNear(cameraMatrixAt(0), expected);
+}
+
+TEST(CameraMatrix, AtFiveSecondsMatchesTheOrbit) {
+    const float expected[16] = {-0.75628f,  0.53715f,   0.37351f,   0,        0,        -0.57091f,
+                                0.82102f,   0,          0.65425f,   0.62092f, 0.43176f, 0,
+                                -24.56859f, -23.31694f, -16.21376f, 1};
+    const Matrix4 camera = cameraMatrixAt(5000);
+    expectMatrixNear(camera, expected);
+    EXPECT_NEAR(length({camera.m[12], camera.m[13], camera.m[14]}), 37.55239f, tolerance);
+}
+
+// Whatever the clock, the axes are orthonormal and the camera sits on its
+// own view axis behind the origin, between 26.34 and 93.66 away.
+TEST(CameraMatrix, AlwaysFacesTheOriginFromTheOrbit) {
+    for (int32_t ticks = 0; ticks < 200000; ticks += 7919) {
+        const Matrix4 f = cameraMatrixAt(ticks);
+        const Vector3 right = {f.m[0], f.m[1], f.m[2]};
+        const Vector3 up = {f.m[4], f.m[5], f.m[6]};
+        const Vector3 view = {f.m[8], f.m[9], f.m[10]};
+        const Vector3 position = {f.m[12], f.m[13], f.m[14]};
+        SCOPED_TRACE(ticks);
+        EXPECT_NEAR(length(right), 1.0f, tolerance);
+        EXPECT_NEAR(length(up), 1.0f, tolerance);
+        EXPECT_NEAR(length(view), 1.0f, tolerance);
+        EXPECT_NEAR(right.x * up.x + right.y * up.y + right.z * up.z, 0.0f, tolerance);
+        EXPECT_NEAR(right.x * view.x + right.y * view.y + right.z * view.z, 0.0f, tolerance);
+        const float distance = length(position);
+        EXPECT_GE(distance, 26.34f);
+        EXPECT_LE(distance, 93.66f);
+        // position = d * view with d = -distance
+        EXPECT_NEAR(position.x, -distance * view.x, 1e-3f);
+        EXPECT_NEAR(position.y, -distance * view.y, 1e-3f);
+        EXPECT_NEAR(position.z, -distance * view.z, 1e-3f);
+        EXPECT_EQ(f.m[3], 0.0f);
+        EXPECT_EQ(f.m[7], 0.0f);
+        EXPECT_EQ(f.m[11], 0.0f);
+        EXPECT_EQ(f.m[15], 1.0f);
+    }
+}
+
+struct RayTable : ::testing::Test {
+    RenderTarget target{512, 384, nullptr, nullptr};
+    void SetUp() override { buildRayTable(target, {1.0f, 1.3333334f, 1.0f}); }
+    void TearDown() override { delete[] target.rays; }
+    const Vector3& direction(uint32_t x, uint32_t y) const {
+        return target.rays[y * target.width + x].direction;
+    }
+};
+
+TEST_F(RayTable, TopLeftPointsUpAndLeft) {
+    const float s = 1.0f / std::sqrt(0.6666667f * 0.6666667f + 0.25f + 1.0f);
+    EXPECT_NEAR(direction(0, 0).x, -0.6666667f * s, 1e-6f);
+    EXPECT_NEAR(direction(0, 0).y, 0.5f * s, 1e-6f);
+    EXPECT_NEAR(direction(0, 0).z, s, 1e-6f);
+}
+
+TEST_F(RayTable, CentreLooksStraightAhead) {
+    EXPECT_EQ(direction(256, 192).x, 0.0f);
+    EXPECT_EQ(direction(256, 192).y, 0.0f);
+    EXPECT_EQ(direction(256, 192).z, 1.0f);
+}
+
+TEST_F(RayTable, EveryRayStartsAtTheEyeWithUnitDirection) {
+    for (uint32_t i = 0; i < target.width * target.height; ++i) {
+        const Ray& ray = target.rays[i];
+        ASSERT_EQ(ray.origin.x, 0.0f) << i;
+        ASSERT_EQ(ray.origin.y, 0.0f) << i;
+        ASSERT_EQ(ray.origin.z, 0.0f) << i;
+        ASSERT_NEAR(length(ray.direction), 1.0f, 1e-6f) << i;
+    }
+}
+
+// A small target with an uneven extent shows the row-major order and which
+// extent component drives which axis.
+TEST(RayTableLayout, RowMajorWithExtentPerAxis) {
+    RenderTarget target{4, 2, nullptr, nullptr};
+    buildRayTable(target, {2.0f, 4.0f, 1.0f});
+    const Ray& ray = target.rays[1 * 4 + 3]; // column 3, row 1
+    // u = (3/4 - 0.5) * 4 = 1, v = (0.5 - 1/2) * 1 = 0, w = 2
+    const float s = 1.0f / std::sqrt(5.0f);
+    EXPECT_NEAR(ray.direction.x, 1.0f * s, 1e-6f);
+    EXPECT_NEAR(ray.direction.y, 0.0f, 1e-6f);
+    EXPECT_NEAR(ray.direction.z, 2.0f * s, 1e-6f);
+    delete[] target.rays;
+}
+
+} // namespace
+} // namespace vantrel

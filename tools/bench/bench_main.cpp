@@ -1,0 +1,90 @@
+// vantrel-bench: builds a scene, renders frames of the camera orbit through
+// the window's renderer without a window, and reports the figures.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/bench/bench_options.h"
+#include "tools/bench/bench_report.h"
+#include "tools/bench/bench_scene.h"
+#include "tools/bench/image_file.h"
+#include "tools/bench/peak_memory.h"
+
+using namespace vantrel;
+
+namespace {
+
+int failWith(const std::string& message, int status) {
+    std::fprintf(stderr, "vantrel-bench: %s\n", message.c_str());
+    return status;
+}
+
+// The absolute name tells the user where to look whatever their directory.
+std::string displayPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    BenchOptions options;
+    std::string error;
+    switch (parseBenchOptions(argc, argv, options, error)) {
+    case ParseOutcome::Help:
+        std::fputs(benchUsage(), stdout);
+        return 0;
+    case ParseOutcome::Error:
+        return failWith(error, 2);
+    case ParseOutcome::Run:
+        break;
+    }
+
+    BenchScene scene;
+    setUpBenchTarget(scene);
+    if (options.meshPath.empty()) {
+        buildSphereScene(scene, options.sphereCount, options.method);
+    } else if (!buildMeshScene(scene, options.meshPath.c_str(), options.method, error)) {
+        releaseBenchScene(scene);
+        return failWith(error, 1);
+    }
+
+    BenchResult result{};
+    result.buildMs = scene.buildMs;
+    result.tree = measureKdTree(*scene.tree);
+    result.frames = benchFrameCount(options);
+    for (uint32_t frame = 0; frame < result.frames; ++frame) {
+        const FrameRun run = renderBenchFrame(scene, benchFrameClock(options, frame));
+        result.rays += run.rays;
+        result.renderSeconds += run.seconds;
+    }
+    result.peakRssMib = peakResidentMib();
+
+    int status = 0;
+    std::string written;
+    if (!options.outPath.empty()) {
+        if (writeImage(options.outPath.c_str(), options.outFormat, scene.target.pixels,
+                       scene.target.width, scene.target.height)) {
+            written = displayPath(options.outPath);
+        } else {
+            status = failWith("cannot write '" + options.outPath + "'", 1);
+        }
+    }
+
+    if (options.json) {
+        std::printf("%s\n", formatJson(result).c_str());
+    } else {
+        if (options.meshPath.empty())
+            std::printf("scene:          %u spheres, method %d\n", options.sphereCount,
+                        options.method);
+        else
+            std::printf("scene:          %u triangles from %s, method %d\n", scene.mesh->count,
+                        options.meshPath.c_str(), options.method);
+        std::fputs(formatText(result).c_str(), stdout);
+        if (!written.empty())
+            std::printf("last frame:     %s\n", written.c_str());
+    }
+    releaseBenchScene(scene);
+    return status;
+}

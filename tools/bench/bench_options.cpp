@@ -1,0 +1,155 @@
+#include "tools/bench/bench_options.h"
+
+#include <cstring>
+
+#include "app/demo_scene.h"
+
+namespace vantrel {
+
+namespace {
+
+// Decimal digits only: no sign, no blanks, no trailing text.
+bool parseCount(const char* text, uint64_t max, uint64_t& value) {
+    if (*text == '\0')
+        return false;
+    uint64_t result = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        result = result * 10 + static_cast<uint64_t>(*c - '0');
+        if (result > max)
+            return false;
+    }
+    value = result;
+    return true;
+}
+
+bool takesValue(const std::string& name) {
+    return name == "--spheres" || name == "--method" || name == "--frames" ||
+           name == "--frame-at" || name == "--out" || name == "--mesh";
+}
+
+ParseOutcome fail(std::string& error, const std::string& message) {
+    error = message;
+    return ParseOutcome::Error;
+}
+
+} // namespace
+
+BenchOptions defaultBenchOptions() {
+    BenchOptions options{};
+    options.sphereCount = demoSphereCount;
+    options.method = 0;
+    options.frameCount = orbitFrameCount;
+    options.outFormat = ImageFormat::Png;
+    return options;
+}
+
+ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
+                               std::string& error) {
+    options = defaultBenchOptions();
+    bool spheresGiven = false;
+    bool framesGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.compare(0, 2, "--") != 0)
+            return fail(error, "unexpected argument '" + argument + "' (see --help)");
+        const size_t equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        if (name == "--help" || name == "--json") {
+            if (equals != std::string::npos)
+                return fail(error, name + " takes no value");
+            if (name == "--help")
+                return ParseOutcome::Help;
+            options.json = true;
+            continue;
+        }
+        if (!takesValue(name))
+            return fail(error, "unknown option '" + name + "' (see --help)");
+        std::string value;
+        if (equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+        } else {
+            if (i + 1 >= argc)
+                return fail(error, name + " needs a value");
+            value = argv[++i];
+        }
+
+        uint64_t number = 0;
+        if (name == "--spheres") {
+            if (!parseCount(value.c_str(), benchMaxSpheres, number))
+                return fail(error, "--spheres takes a count from 0 to " +
+                                       std::to_string(benchMaxSpheres) + ", not '" + value + "'");
+            options.sphereCount = static_cast<uint32_t>(number);
+            spheresGiven = true;
+        } else if (name == "--method") {
+            if (!parseCount(value.c_str(), 2, number))
+                return fail(error, "--method takes 0, 1 or 2, not '" + value + "'");
+            options.method = static_cast<int32_t>(number);
+        } else if (name == "--frames") {
+            if (!parseCount(value.c_str(), orbitFrameCount, number) || number == 0)
+                return fail(error, "--frames takes a count from 1 to " +
+                                       std::to_string(orbitFrameCount) + ", not '" + value + "'");
+            options.frameCount = static_cast<uint32_t>(number);
+            framesGiven = true;
+        } else if (name == "--frame-at") {
+            if (!parseCount(value.c_str(), INT32_MAX, number))
+                return fail(error,
+                            "--frame-at takes a clock value in milliseconds, not '" + value + "'");
+            options.frameAtMs = static_cast<int32_t>(number);
+            options.singleFrame = true;
+        } else if (name == "--out") {
+            if (!imageFormatForPath(value.c_str(), options.outFormat))
+                return fail(error,
+                            "--out needs a file name ending in .png or .ppm, not '" + value + "'");
+            options.outPath = value;
+        } else { // --mesh
+            if (value.empty())
+                return fail(error, "--mesh needs a file name");
+            options.meshPath = value;
+        }
+    }
+    if (framesGiven && options.singleFrame)
+        return fail(error, "--frames and --frame-at cannot be combined");
+    if (spheresGiven && !options.meshPath.empty())
+        return fail(error, "--spheres and --mesh cannot be combined");
+    return ParseOutcome::Run;
+}
+
+uint32_t benchFrameCount(const BenchOptions& options) {
+    return options.singleFrame ? 1 : options.frameCount;
+}
+
+int32_t benchFrameClock(const BenchOptions& options, uint32_t frame) {
+    return options.singleFrame ? options.frameAtMs : orbitFrameClock(frame);
+}
+
+const char* benchUsage() {
+    return "Usage: vantrel-bench [options]\n"
+           "Builds the demo scene, renders the camera orbit (25 frames at clock values\n"
+           "0, 2500, ..., 60000 ms, 512x384) and prints the kd-tree build time, the tree's\n"
+           "figures, the render speed and the peak memory. The build is not timed as render.\n"
+           "\n"
+           "  --spheres N     trace the first N spheres of the demo generator\n"
+           "                  (0 to 10000000; default 250000)\n"
+           "  --method M      kd-tree split method: 0 midpoint, 1 cost-driven,\n"
+           "                  2 cost-driven with the empty-side rule (default 0)\n"
+           "  --frames K      render the first K frames of the orbit (1 to 25; default 25)\n"
+           "  --frame-at MS   render only the frame at clock value MS milliseconds\n"
+           "  --out FILE      write the last frame rendered; FILE ends in .png or .ppm\n"
+           "                  (binary P6)\n"
+           "  --mesh FILE     trace the triangles of FILE (nine numbers per triangle),\n"
+           "                  compiled with the chosen method, instead of the spheres.\n"
+           "                  The orbit then circles the centre of the mesh's bounding box,\n"
+           "                  its distances scaled by the box's largest half-extent over 11\n"
+           "                  (the half-extent of the sphere field), so the mesh fills the\n"
+           "                  view as the spheres do. The mesh's coordinates are kept as\n"
+           "                  they are in the file.\n"
+           "  --json          print the figures as one JSON object\n"
+           "  --help          print this help\n"
+           "\n"
+           "Options take their value as the next argument or after '='.\n"
+           "Exit status: 0 done, 1 the mesh or the image file failed, 2 bad options.\n";
+}
+
+} // namespace vantrel

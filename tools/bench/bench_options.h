@@ -1,0 +1,40 @@
+// Command line of the benchmark program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/bench/image_file.h"
+#include "tools/bench/orbit.h"
+
+namespace vantrel {
+
+constexpr uint32_t benchMaxSpheres = 10000000;
+
+struct BenchOptions {
+    uint32_t sphereCount;
+    int32_t method;
+    uint32_t frameCount; // the first frames of the orbit, unless singleFrame
+    bool singleFrame;    // render only the frame at frameAtMs
+    int32_t frameAtMs;
+    std::string outPath; // empty: write no image
+    ImageFormat outFormat;
+    std::string meshPath; // empty: trace the demo spheres
+    bool json;
+};
+
+BenchOptions defaultBenchOptions();
+
+enum class ParseOutcome { Run, Help, Error };
+
+// On Error, error holds one line for the user, without the program name.
+ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
+                               std::string& error);
+
+// How many frames to render, and the clock value of each, in order.
+uint32_t benchFrameCount(const BenchOptions& options);
+int32_t benchFrameClock(const BenchOptions& options, uint32_t frame);
+
+const char* benchUsage();
+
+} // namespace vantrel

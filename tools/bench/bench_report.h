@@ -1,0 +1,30 @@
+// The benchmark's figures and their two printed forms.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/bench/tree_stats.h"
+
+namespace vantrel {
+
+struct BenchResult {
+    double buildMs; // the kd-tree build alone
+    TreeStats tree;
+    uint32_t frames;
+    double renderSeconds; // time inside renderFrame only
+    uint64_t rays;        // rays tested against the tree over all frames
+    double peakRssMib;
+};
+
+// Both 0 when nothing was timed, so the output never holds inf or nan.
+double megaRaysPerSecond(const BenchResult& result);
+double framesPerSecond(const BenchResult& result);
+
+// One line: {"build_ms":...,"nodes":...,...,"peak_rss_mb":...}
+std::string formatJson(const BenchResult& result);
+
+// A few labelled lines for people.
+std::string formatText(const BenchResult& result);
+
+} // namespace vantrel

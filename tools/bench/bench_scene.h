@@ -1,0 +1,50 @@
+// The scene the benchmark traces: the demo's render target and camera, over
+// either the demo spheres or a loaded mesh, wrapped as the window wraps it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/render_target.h"
+#include "kdtree/kd_tree.h"
+#include "scene/records.h"
+#include "tools/bench/orbit.h"
+
+namespace vantrel {
+
+struct BenchScene {
+    RenderTarget target;
+    Sphere* spheres;     // demo spheres, or null
+    PrimitiveList* mesh; // loaded mesh, or null
+    KdTree* tree;
+    PrimitiveRef topLevelEntry; // (tree, NestedTree)
+    PrimitiveList topLevelList; // one entry: topLevelEntry
+    bool framesMesh;            // the orbit is moved onto meshBox
+    BoundingBox meshBox;
+    double buildMs;
+};
+
+// The 512x384 target with the demo's ray table; call first.
+void setUpBenchTarget(BenchScene& scene);
+
+// The first count spheres of the demo generator, compiled with method.
+void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method);
+
+// The triangles of the file at path, compiled with method. False, with a
+// message in error, when the file cannot be read or holds no triangle.
+bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error);
+
+// The camera of the scene at a clock value.
+Matrix4 benchCamera(const BenchScene& scene, int32_t clockMs);
+
+struct FrameRun {
+    uint32_t rays;  // tested against the scene's tree
+    double seconds; // inside renderFrame
+};
+
+// Renders one frame into scene.target through the window's renderer.
+FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs);
+
+void releaseBenchScene(BenchScene& scene);
+
+} // namespace vantrel
