@@ -1,5 +1,7 @@
 #include "kdtree/kd_node.h"
 
+#include <cmath>
+
 #include "scene/vector_ops.h"
 
 namespace vantrel {
@@ -47,7 +49,10 @@ void computeBounds(CKdNode& node) {
     for (const PrimitiveRef& ref : node.primitives) {
         if (ref.type == PrimitiveType::Sphere) {
             const Sphere& s = *static_cast<const Sphere*>(ref.object);
-            const Vector3 r{s.radius, s.radius, s.radius};
+            // The hit test squares the radius, so a negative one is drawn at
+            // its magnitude and must be bounded by it.
+            const float radius = std::fabs(s.radius);
+            const Vector3 r{radius, radius, radius};
             growBox(node.boundsMin, node.boundsMax, s.centre - r, s.centre + r);
         } else if (ref.type == PrimitiveType::Triangle) {
             const Triangle& t = *static_cast<const Triangle*>(ref.object);
