@@ -94,3 +94,27 @@ TEST(DegenerateScene, NegativeRadiusIsBoundedByItsMagnitude) {
     for (int32_t method = 0; method <= 2; ++method)
         EXPECT_GT(expectTreeMatchesList(scene, rays, method), 0);
 }
+
+TEST(DegenerateScene, PlanarMeshIsHitThroughTheTree) {
+    // A floor of 8 x 8 quads in the plane z = 5: the tree's box has no depth,
+    // so every ray meets it in a single point, and the triangle test's
+    // distance may round past the box's. Rays from both sides.
+    Scene scene;
+    // Corners off the unit grid, so that the triangles' normals are not
+    // powers of two and their distances round differently from the box's.
+    auto corner = [](int x, int y) { return Vector3{x + 0.1f * (y % 3), y + 0.07f * (x % 4), 5}; };
+    for (int x = 0; x < 8; ++x)
+        for (int y = 0; y < 8; ++y) {
+            scene.triangles.push_back({corner(x, y), corner(x + 1, y), corner(x, y + 1), {}});
+            scene.triangles.push_back(
+                {corner(x + 1, y), corner(x + 1, y + 1), corner(x, y + 1), {}});
+        }
+    std::vector<Ray> rays;
+    for (const Vector3 origin : {Vector3{-2.3f, 1.7f, -7.1f}, Vector3{-27.81f, -2.49f, 8.44f},
+                                 Vector3{13.37f, -4.21f, -3.3f}, Vector3{3.14f, 2.72f, 9.88f}}) {
+        const std::vector<Ray> more = fan(origin, 5, -0.37f, 8.41f, 23);
+        rays.insert(rays.end(), more.begin(), more.end());
+    }
+    for (int32_t method = 0; method <= 2; ++method)
+        EXPECT_GT(expectTreeMatchesList(scene, rays, method), 1000);
+}

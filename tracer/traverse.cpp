@@ -41,6 +41,11 @@ void slab(float boxMin, float boxMax, float origin, float direction, float& lo, 
     }
 }
 
+bool isFlat(const KdTree& tree) {
+    return tree.boundsMin[0] == tree.boundsMax[0] || tree.boundsMin[1] == tree.boundsMax[1] ||
+           tree.boundsMin[2] == tree.boundsMax[2];
+}
+
 } // namespace
 
 int intersectKdTree(KdTree& tree, const Ray& ray) {
@@ -61,8 +66,10 @@ int intersectKdTree(KdTree& tree, const Ray& ray) {
         entry = loZ;
     if (hiZ < exit)
         exit = hiZ;
-    // Also refuses a NaN stretch, which an unusable ray or box would give.
-    if (!(exit > entry))
+    // Also refuses a NaN stretch, which an unusable ray or box would give. A
+    // box without depth on some axis (a planar mesh) meets every ray in a
+    // single point, so there an empty stretch may still hold a hit.
+    if (!(exit > entry) && !(exit == entry && isFlat(tree)))
         return 0;
     if (entry < 0.001f)
         entry = 0.001f;
@@ -98,7 +105,12 @@ int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float e
         }
         if (!(code & kdEmptyBit)) {
             const int result = intersectList(leafList(tree, code), ray);
-            if (result != 0 && exit >= hitRecord.distance)
+            // In the last cell along the ray nothing lies behind that could
+            // hold a nearer hit, so a hit just past exit by rounding (always
+            // possible in a box without depth) is the tree's nearest. A
+            // stretch that starts past its end (a box behind the origin)
+            // accepts nothing.
+            if (result != 0 && (exit >= hitRecord.distance || (traversalTop < 0 && entry <= exit)))
                 return result;
         }
         if (traversalTop < 0)
