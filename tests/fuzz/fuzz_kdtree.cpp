@@ -250,7 +250,10 @@ bool clipToBox(const KdTree& tree, const Ray& ray, float& entry, float& exit) {
         return false;
     entry = entry > lo[2] ? entry : lo[2];
     exit = exit < hi[2] ? exit : hi[2];
-    if (!(exit > entry))
+    const bool flat = tree.boundsMin[0] == tree.boundsMax[0] ||
+                      tree.boundsMin[1] == tree.boundsMax[1] ||
+                      tree.boundsMin[2] == tree.boundsMax[2];
+    if (!(exit > entry) && !(exit == entry && flat))
         return false;
     if (entry < 0.001f)
         entry = 0.001f;
