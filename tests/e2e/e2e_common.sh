@@ -1,6 +1,5 @@
 # Helpers for end-to-end checks of the real program, each under a private X
-# server. Sourced; the sourcing script sets `scenario` and may set
-# `extraCleanup` to a function of its own.
+# server. Sourced; the sourcing script sets `scenario` first.
 set -uo pipefail
 
 captionPattern='^[0-9]+fps/[0-9]+\.[0-9][0-9]Mrays$'
@@ -8,7 +7,6 @@ work=$(mktemp -d)
 xvfbPid=
 programPid=
 spyPid=
-extraCleanup=
 
 cleanup() {
     # Only what this script started, by pid.
@@ -16,7 +14,6 @@ cleanup() {
     [ -n "$programPid" ] && kill "$programPid" 2>/dev/null
     [ -n "$xvfbPid" ] && kill "$xvfbPid" 2>/dev/null
     wait 2>/dev/null
-    [ -n "$extraCleanup" ] && "$extraCleanup"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -39,29 +36,35 @@ waitFor() {
     done
 }
 
+displayChosen() { grep -q '^[0-9]' "$work/display"; }
+xvfbSettled() { displayChosen || ! kill -0 "$xvfbPid" 2>/dev/null; }
 # A screen size of our own tells our server apart from others' on the same
 # display number (servers in other sandboxes can share the socket names).
 screenSize=832x624
-displayAnswers() { xdpyinfo 2>/dev/null | grep -q "dimensions: *$screenSize pixels"; }
+xvfbAnswers() {
+    kill -0 "$xvfbPid" 2>/dev/null && xdpyinfo 2>/dev/null | grep -q "dimensions: *$screenSize pixels"
+}
 
 startX() {
-    # -displayfd picks a free display, so parallel runs do not collide. Other
-    # X servers on the machine can still take its place, so it must answer
-    # before the program is started, or another is tried. No reset when a
-    # client leaves, so that the check does not race the program.
-    local try
-    for try in 1 2 3 4 5; do
+    # -displayfd picks a free display, so parallel runs do not collide; other
+    # servers come and go meanwhile, and one that lost that race is replaced.
+    # -noreset: a reset after each probe's disconnect would refuse the
+    # program's own connection.
+    local attempt
+    for attempt in 1 2 3 4 5; do
         : >"$work/display"
-        Xvfb -displayfd 3 -screen 0 "${screenSize}x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+        Xvfb -displayfd 3 -screen 0 "${screenSize}x24" -nolisten tcp -noreset 3>"$work/display" \
+            2>"$work/xvfb.log" &
         xvfbPid=$!
-        waitFor 60 grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-        export DISPLAY=":$(head -n 1 "$work/display")"
-        waitFor 10 displayAnswers && return 0
+        if waitFor 60 xvfbSettled && displayChosen; then
+            export DISPLAY=":$(head -n 1 "$work/display")"
+            waitFor 10 xvfbAnswers && return 0
+        fi
         kill "$xvfbPid" 2>/dev/null
         wait "$xvfbPid" 2>/dev/null
         xvfbPid=
     done
-    fail "no X server of ours answered on $DISPLAY: $(cat "$work/xvfb.log") $(xdpyinfo 2>&1 | head -n 3)"
+    fail "no X server of ours started: $(cat "$work/xvfb.log")"
 }
 
 # startProgram DIR COMMAND...: runs the command with DIR as working directory.
@@ -84,9 +87,17 @@ waitExit() {
 
 findWindow() { xdotool search --name "$1" 2>/dev/null | head -n 1; }
 
-windowFound() {
-    window=$(findWindow "$1")
-    [ -n "$window" ]
+# waitForWindow SECONDS TITLE_PATTERN: sets window; fails at once if the
+# program ends first.
+waitForWindow() {
+    local deadline=$((SECONDS + $1))
+    while :; do
+        window=$(findWindow "$2")
+        [ -n "$window" ] && return 0
+        programGone && fail "program ended before a window titled '$2' showed"
+        [ "$SECONDS" -ge "$deadline" ] && fail "no window titled '$2' after $1 s"
+        sleep 0.1
+    done
 }
 
 # Every caption the program sets from now on adds a line to $work/captions,

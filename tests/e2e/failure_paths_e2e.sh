@@ -38,7 +38,7 @@ pseudoRandomBytes() {
 runsOnAfter() {
     startX
     startProgram "$(dirname "$bitmap")" "$program"
-    waitFor 300 windowFound "$captionPattern" || fail "no performance caption appeared"
+    waitForWindow 300 "$captionPattern"
     spyOnCaption
     waitForCaptionUpdates 1 60
     xdotool "$1" --window "$window" "${@:2}" || fail "xdotool $* failed"
