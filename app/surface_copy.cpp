@@ -5,6 +5,12 @@
 namespace vantrel {
 
 void copyToSurface(const RenderTarget& target, SDL_Surface* surface) {
+    // Words of 32 bits in rows of the target's size: anything less would be
+    // written past.
+    if (surface->format->BytesPerPixel != 4 || surface->w < 0 || surface->h < 0 ||
+        static_cast<uint32_t>(surface->w) < target.width ||
+        static_cast<uint32_t>(surface->h) < target.height)
+        return;
     const bool mustLock = SDL_MUSTLOCK(surface);
     if (mustLock && SDL_LockSurface(surface) < 0)
         return;

@@ -8,7 +8,8 @@
 namespace vantrel {
 
 // Stores each pixel as the word red << 16 | green << 8 | blue; row y starts
-// at pixels + y * pitch. Skips the frame silently when the lock fails.
+// at pixels + y * pitch. Skips the frame silently when the lock fails, or
+// when the surface is not 32 bits deep or is smaller than the target.
 void copyToSurface(const RenderTarget& target, SDL_Surface* surface);
 
 } // namespace vantrel

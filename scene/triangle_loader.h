@@ -10,7 +10,7 @@ namespace vantrel {
 // Loads the file at path, every vertex transformed as a point by transform.
 // Returns a new list of Triangle entries (white material), or null when the
 // file cannot be opened, cannot be read to its end, holds a token that is not
-// a number, reads differently the second time, or has more triangles than a
+// a number, holds a different number of triangles the second time, or has more triangles than a
 // list can hold. Release the result with releaseMesh.
 //
 // Layout, for callers that release by hand: the header is a single record,

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <numeric>
 #include <vector>
 
 #include "kdtree/kd_node.h"
@@ -34,15 +32,20 @@ std::vector<void*> objects(const CKdNode& node) {
 struct CountedNode : CKdNode {
     static int live;
     static std::vector<int>* order;
+    static std::vector<size_t>* parentEntries; // the parent's list size as each node goes
     int id;
-    explicit CountedNode(int nodeId) : id(nodeId) { ++live; }
+    const CKdNode* parent;
+    CountedNode(int nodeId, const CKdNode* parentNode) : id(nodeId), parent(parentNode) { ++live; }
     ~CountedNode() override {
         --live;
         if (order)
             order->push_back(id);
+        if (parentEntries && parent)
+            parentEntries->push_back(parent->primitives.size());
     }
 };
 int CountedNode::live = 0;
+std::vector<size_t>* CountedNode::parentEntries = nullptr;
 std::vector<int>* CountedNode::order = nullptr;
 
 } // namespace
@@ -145,26 +148,36 @@ TEST(CreateChildren, SplitsBoxAndDistributesInReverseOrder) {
     EXPECT_EQ(node.primitives.size(), 7u); // the parent keeps its own list
 }
 
-TEST(CKdNodeDestructor, ReleasesEveryNodeOfADeepTreeOnce) {
+TEST(CKdNodeDestructor, ReleasesADeepTreeLeftThenRightBeforeTheParentsList) {
     std::vector<int> order;
+    std::vector<size_t> parentEntries;
     CountedNode::order = &order;
+    CountedNode::parentEntries = &parentEntries;
     Sphere s = sphere(0, 0, 0, 1);
     {
-        CountedNode* root = new CountedNode(0);
+        // A chain 20 levels deep: node 2L - 1 and node 2L are the children of
+        // the left node of level L - 1; every inner node holds one entry.
+        CountedNode* root = new CountedNode(0, nullptr);
         CKdNode* node = root;
         for (int level = 1; level <= 20; ++level) {
             node->primitives.push_front(ref(s));
-            node->left = new CountedNode(2 * level - 1);
-            node->right = new CountedNode(2 * level);
+            node->left = new CountedNode(2 * level - 1, node);
+            node->right = new CountedNode(2 * level, node);
             node = node->left;
         }
         EXPECT_EQ(CountedNode::live, 41);
         delete root;
     }
     EXPECT_EQ(CountedNode::live, 0);
-    std::sort(order.begin(), order.end());
-    std::vector<int> expected(41);
-    std::iota(expected.begin(), expected.end(), 0);
+    // Depth first, the lower child before the upper one at every level.
+    std::vector<int> expected = {0};
+    for (int id = 1; id <= 39; id += 2)
+        expected.push_back(id);
+    for (int id = 40; id >= 2; id -= 2)
+        expected.push_back(id);
     EXPECT_EQ(order, expected);
+    // Every child went while its parent still held its entry.
+    EXPECT_EQ(parentEntries, std::vector<size_t>(40, 1));
     CountedNode::order = nullptr;
+    CountedNode::parentEntries = nullptr;
 }

@@ -72,6 +72,31 @@ TEST_F(Sdl, CopyHonoursAWiderPitch) {
     SDL_FreeSurface(surface);
 }
 
+// A surface the frame does not fit is left alone rather than overrun.
+TEST_F(Sdl, CopySkipsASurfaceTheFrameDoesNotFit) {
+    constexpr uint32_t untouched = 0xdeadbeef;
+    std::vector<uint8_t> pixels(4 * 4 * 3, 0x7f);
+    RenderTarget target{4, 4, nullptr, pixels.data()};
+
+    std::vector<uint32_t> small(3 * 4, untouched);
+    SDL_Surface* narrow =
+        SDL_CreateRGBSurfaceFrom(small.data(), 3, 4, 32, 3 * 4, 0xff0000, 0xff00, 0xff, 0);
+    ASSERT_NE(narrow, nullptr) << SDL_GetError();
+    copyToSurface(target, narrow);
+    SDL_FreeSurface(narrow);
+    for (uint32_t word : small)
+        EXPECT_EQ(word, untouched);
+
+    std::vector<uint16_t> shallow(4 * 4 * 2, 0xbeef);
+    SDL_Surface* sixteenBit =
+        SDL_CreateRGBSurfaceFrom(shallow.data(), 4, 4, 16, 4 * 2 * 2, 0xf800, 0x7e0, 0x1f, 0);
+    ASSERT_NE(sixteenBit, nullptr) << SDL_GetError();
+    copyToSurface(target, sixteenBit);
+    SDL_FreeSurface(sixteenBit);
+    for (uint16_t half : shallow)
+        EXPECT_EQ(half, 0xbeef);
+}
+
 SDL_Event keyEvent(Uint8 type, SDLKey key) {
     SDL_Event event{};
     event.type = type;

@@ -125,6 +125,8 @@ int main(int argc, char** argv) {
         !std::ferror(out) && (out == stdout ? std::fflush(out) : std::fclose(out)) == 0;
     if (!written) {
         std::fprintf(stderr, "could not write the mesh\n");
+        if (out != stdout)
+            std::remove(argv[2]); // no half-written mesh left behind
         return 1;
     }
     return 0;

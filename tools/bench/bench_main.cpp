@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "tools/bench/bench_options.h"
@@ -28,7 +29,7 @@ std::string displayPath(const std::string& path) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int runBench(int argc, char** argv) {
     BenchOptions options;
     std::string error;
     switch (parseBenchOptions(argc, argv, options, error)) {
@@ -87,4 +88,13 @@ int main(int argc, char** argv) {
     }
     releaseBenchScene(scene);
     return status;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return runBench(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // A scene too large for the machine: one clear line, not an abort.
+        return failWith("out of memory", 1);
+    }
 }

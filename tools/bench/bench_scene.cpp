@@ -48,7 +48,7 @@ bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::st
     identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
     scene.mesh = loadMesh(path, identity, 0);
     if (!scene.mesh) {
-        error = std::string("cannot open mesh file '") + path + "'";
+        error = std::string("cannot read a mesh from '") + path + "'";
         return false;
     }
     if (!triangleBounds(*scene.mesh, scene.meshBox)) {
