@@ -36,29 +36,42 @@ waitFor() {
     done
 }
 
-displayChosen() { grep -q '^[0-9]' "$work/display"; }
-xvfbSettled() { displayChosen || ! kill -0 "$xvfbPid" 2>/dev/null; }
-# A screen size of our own tells our server apart from others' on the same
-# display number (servers in other sandboxes can share the socket names).
+# A screen size of our own tells our server apart from others'.
 screenSize=832x624
+# (Read whole: with pipefail, grep -q leaving early would fail the pipe.)
 xvfbAnswers() {
-    kill -0 "$xvfbPid" 2>/dev/null && xdpyinfo 2>/dev/null | grep -q "dimensions: *$screenSize pixels"
+    kill -0 "$xvfbPid" 2>/dev/null && [[ "$(xdpyinfo 2>/dev/null)" =~ dimensions:\ +$screenSize\ pixels ]]
+}
+xvfbGone() { ! kill -0 "$xvfbPid" 2>/dev/null; }
+xvfbSettled() { xvfbAnswers || xvfbGone; }
+
+# A display number that no server seems to use, here or in another sandbox
+# that shares this one's socket names: clients try the abstract socket
+# @/tmp/.X11-unix/X<n> first, which a server elsewhere may hold even when
+# this sandbox's /tmp shows nothing.
+freeDisplay() {
+    local n
+    while :; do
+        n=$((100 + RANDOM % 800))
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        grep -q "/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null && continue
+        echo "$n"
+        return
+    done
 }
 
 startX() {
-    # -displayfd picks a free display, so parallel runs do not collide; other
-    # servers come and go meanwhile, and one that lost that race is replaced.
-    # -noreset: a reset after each probe's disconnect would refuse the
-    # program's own connection.
-    local attempt
-    for attempt in 1 2 3 4 5; do
-        : >"$work/display"
-        Xvfb -displayfd 3 -screen 0 "${screenSize}x24" -nolisten tcp -noreset 3>"$work/display" \
-            2>"$work/xvfb.log" &
+    # A server that lost a display to a parallel run exits or answers with
+    # another screen; then another number is tried. -noreset: a reset after
+    # each probe's disconnect would refuse the program's own connection.
+    local attempt display
+    for attempt in 1 2 3 4 5 6 7 8; do
+        display=$(freeDisplay)
+        Xvfb ":$display" -screen 0 "${screenSize}x24" -nolisten tcp -noreset 2>"$work/xvfb.log" &
         xvfbPid=$!
-        if waitFor 60 xvfbSettled && displayChosen; then
-            export DISPLAY=":$(head -n 1 "$work/display")"
-            waitFor 10 xvfbAnswers && return 0
+        export DISPLAY=":$display"
+        if waitFor 60 xvfbSettled && xvfbAnswers; then
+            return 0
         fi
         kill "$xvfbPid" 2>/dev/null
         wait "$xvfbPid" 2>/dev/null
