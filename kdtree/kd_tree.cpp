@@ -1,10 +1,53 @@
 #include "kdtree/kd_tree.h"
 
+#include <cmath>
+#include <new>
+
 #include "kdtree/kd_node.h"
 
 namespace vantrel {
 
 namespace {
+
+// Groups start on a cache line, so a group's four rows take whole lines.
+constexpr std::align_val_t laneAlignment{64};
+
+void releaseSphereLanes(KdTree* tree) {
+    ::operator delete[](tree->sphereLanes, laneAlignment);
+    delete[] tree->sphereGroupStart;
+}
+
+bool holdsOnlySpheres(const PrimitiveList& list) {
+    if (list.count == 0)
+        return false;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (list.items[i].type != PrimitiveType::Sphere)
+            return false;
+    }
+    return true;
+}
+
+uint32_t groupsFor(uint32_t count) {
+    return (count + sphereGroupLanes - 1) / sphereGroupLanes;
+}
+
+// Writes the spheres of list into its groups at lanes, NaN past the end.
+void packGroups(const PrimitiveList& list, float* lanes) {
+    const uint32_t total = groupsFor(list.count) * sphereGroupLanes;
+    for (uint32_t i = 0; i < total; ++i) {
+        float* row = lanes + (i / sphereGroupLanes) * sphereGroupFloats + i % sphereGroupLanes;
+        if (i >= list.count) {
+            for (uint32_t k = 0; k < 4; ++k)
+                row[k * sphereGroupLanes] = NAN;
+            continue;
+        }
+        const Sphere& s = *static_cast<const Sphere*>(list.items[i].object);
+        row[0] = s.centre.x;
+        row[sphereGroupLanes] = s.centre.y;
+        row[2 * sphereGroupLanes] = s.centre.z;
+        row[3 * sphereGroupLanes] = s.radius;
+    }
+}
 
 // Releases the items of leaves [0, leafCount) and the rest of a tree whose
 // emission stopped part-way.
@@ -13,6 +56,7 @@ void releasePartial(KdTree* tree, uint32_t leafCount) {
         delete[] tree->leaves[i].items;
     delete[] tree->leaves;
     delete[] tree->nodes;
+    releaseSphereLanes(tree);
     delete tree;
 }
 
@@ -69,12 +113,31 @@ void compileKdTree(const CKdNode& root, KdTree** out) {
         }
         uint32_t nextSlot = 1;
         emitNode(root, 0, *tree, nextSlot, nextLeaf);
+        packLeafSpheres(*tree, leafCount);
     } catch (...) {
         // A half-made tree is of no use to anybody: release it, pass the failure on.
         releasePartial(tree, nextLeaf);
         throw;
     }
     *out = tree;
+}
+
+void packLeafSpheres(KdTree& tree, uint32_t leafCount) {
+    tree.sphereGroupStart = new uint32_t[leafCount];
+    uint32_t groups = 0;
+    for (uint32_t k = 0; k < leafCount; ++k) {
+        const PrimitiveList& list = tree.leaves[k];
+        tree.sphereGroupStart[k] = holdsOnlySpheres(list) ? groups : noSphereGroup;
+        if (tree.sphereGroupStart[k] != noSphereGroup)
+            groups += groupsFor(list.count);
+    }
+    tree.sphereLanes = static_cast<float*>(
+        ::operator new[](std::size_t{groups} * sphereGroupFloats * sizeof(float), laneAlignment));
+    for (uint32_t k = 0; k < leafCount; ++k) {
+        if (tree.sphereGroupStart[k] != noSphereGroup)
+            packGroups(tree.leaves[k], tree.sphereLanes + std::size_t{tree.sphereGroupStart[k]} *
+                                                              sphereGroupFloats);
+    }
 }
 
 void releaseKdTree(KdTree* tree) {
@@ -93,6 +156,7 @@ void releaseKdTree(KdTree* tree) {
     }
     delete[] tree->leaves;
     delete[] tree->nodes;
+    releaseSphereLanes(tree);
     delete tree;
 }
 

@@ -31,7 +31,22 @@ struct KdTree {
     uint32_t rayCount;
     uint32_t emptyLeafCount;
     uint32_t nodeVisitCount;
+    // What follows only speeds up the walk; the leaves above stay the truth,
+    // and a tree made by hand may leave these null.
+    //
+    // The spheres of every leaf that holds nothing but spheres, packed so that
+    // several are tested at once: per leaf, in leaf order, groups of
+    // sphereGroupLanes lanes laid out as all x of the centres, then y, z and
+    // radius. Lanes past the leaf's count hold NaN, which no test accepts.
+    float* sphereLanes = nullptr;
+    // Per leaf, the index of its first group in sphereLanes, or noSphereGroup
+    // for a leaf with other entries (or none).
+    uint32_t* sphereGroupStart = nullptr;
 };
+
+constexpr uint32_t sphereGroupLanes = 16;
+constexpr uint32_t sphereGroupFloats = 4 * sphereGroupLanes;
+constexpr uint32_t noSphereGroup = 0xffffffffu;
 
 // Flattens a finished node tree into a new KdTree stored through out. out is
 // written only once the tree is complete; if an allocation fails, what was
@@ -46,7 +61,10 @@ void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
 void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
               uint32_t& nextLeaf);
 
-// Releases every leaf's items, both arrays and the record. Null is allowed.
+// Fills sphereLanes and sphereGroupStart of a tree whose leaves are set.
+void packLeafSpheres(KdTree& tree, uint32_t leafCount);
+
+// Releases every leaf's items, the arrays and the record. Null is allowed.
 void releaseKdTree(KdTree* tree);
 
 } // namespace vantrel

@@ -2,7 +2,10 @@
 
 #include <cmath>
 
+#include "kdtree/kd_tree.h"
 #include "scene/vector_ops.h"
+#include "tracer/sphere_lanes.h"
+#include "tracer/sphere_test.h"
 #include "tracer/traverse.h"
 
 namespace vantrel {
@@ -10,9 +13,6 @@ namespace vantrel {
 HitRecord hitRecord;
 
 namespace {
-
-// Keeps rays off the surface they start on.
-constexpr float minHitDistance = 0.001f;
 
 void record(float distance, const Vector3& normal, const Material& material) {
     const float scale = 1.0f / std::sqrt(dot(normal, normal));
@@ -65,30 +65,13 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
         case PrimitiveType::Sphere: {
             // The innermost test of every leaf: kept in line, no call.
             const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
-            const Vector3 oc = o - sphere.centre;
-            const float b = -dot(oc, d);
-            const float D = b * b - dot(oc, oc) + sphere.radius * sphere.radius;
-            if (D <= 0.0f) {
+            float candidate;
+            bool inside;
+            if (!sphereCandidate(o, d, sphere.centre, sphere.radius, candidate, inside) ||
+                !(candidate < hitRecord.distance)) {
                 break;
             }
-            const float s = std::sqrt(D);
-            const float tn = b - s;
-            const float tf = b + s;
-            if (tf <= 0.0f) {
-                break;
-            }
-            // A near root just ahead of the origin means the ray starts on the
-            // surface; it is refused rather than retried with the far root.
-            const bool inside = tn < 0.0f;
-            const float candidate = inside ? tf : tn;
-            if (candidate <= minHitDistance || !(candidate < hitRecord.distance)) {
-                break;
-            }
-            const Vector3 p = o + d * candidate;
-            // Faces the ray's origin either way.
-            const Vector3 n = inside ? sphere.centre - p : p - sphere.centre;
-            const float scale = 1.0f / std::sqrt(dot(n, n));
-            hitRecord.normal = n * scale;
+            hitRecord.normal = sphereNormal(o, d, sphere.centre, candidate, inside);
             hitRecord.distance = candidate;
             hitRecord.material = sphere.material;
             hit = 1;
@@ -131,6 +114,29 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
         }
     }
     return hit;
+}
+
+int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
+    const PrimitiveList& list = tree.leaves[leaf];
+    const uint32_t start =
+        tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
+    if (start == noSphereGroup)
+        return intersectList(list, ray);
+    hitRecord.distance = noHitDistance;
+    const uint32_t groupCount = (list.count + sphereGroupLanes - 1) / sphereGroupLanes;
+    const uint32_t entry = nearestSphere(
+        tree.sphereLanes + static_cast<size_t>(start) * sphereGroupFloats, groupCount, ray);
+    if (entry == noSphereHit)
+        return 0;
+    // Only the winner is recorded; its test runs once more to learn the side.
+    const Sphere& sphere = *static_cast<const Sphere*>(list.items[entry].object);
+    float candidate = 0.0f;
+    bool inside = false;
+    sphereCandidate(ray.origin, ray.direction, sphere.centre, sphere.radius, candidate, inside);
+    hitRecord.normal = sphereNormal(ray.origin, ray.direction, sphere.centre, candidate, inside);
+    hitRecord.distance = candidate;
+    hitRecord.material = sphere.material;
+    return 1;
 }
 
 } // namespace vantrel

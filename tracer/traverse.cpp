@@ -21,8 +21,8 @@ float inverseDirection[3];
 TraversalEntry traversalStack[traversalStackSize];
 int traversalTop = -1;
 
-const PrimitiveList& leafList(const KdTree& tree, uint32_t code) {
-    return tree.leaves[code >> kdIndexShift];
+int testLeaf(const KdTree& tree, uint32_t code, const Ray& ray) {
+    return intersectLeaf(tree, code >> kdIndexShift, ray);
 }
 
 const KdTreeNode* lowerChild(const KdTree& tree, uint32_t code) {
@@ -97,7 +97,7 @@ int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float e
             code = node->code;
         }
         if (!(code & kdEmptyBit)) {
-            const int result = intersectList(leafList(tree, code), ray);
+            const int result = testLeaf(tree, code, ray);
             if (result != 0 && exit >= hitRecord.distance)
                 return result;
         }
@@ -119,7 +119,7 @@ int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node
             ++tree.emptyLeafCount;
             return 0;
         }
-        return intersectList(leafList(tree, code), ray);
+        return testLeaf(tree, code, ray);
     }
     const uint32_t axis = code & kdAxisMask;
     const float t = (node->split - component(ray.origin, axis)) / component(ray.direction, axis);

@@ -1,0 +1,32 @@
+// The nearest sphere among a leaf's packed sphere groups (see KdTree), tested
+// several at a time with the widest vector unit the processor offers.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/records.h"
+
+namespace vantrel {
+
+enum class SphereKernel {
+    Scalar, // any processor
+    Avx2,   // 8 lanes
+    Avx512, // 16 lanes
+};
+
+constexpr uint32_t noSphereHit = 0xffffffffu;
+
+// The entry, counted from lane 0 of the first group, that a test of the
+// spheres in order would record last: the first at the smallest distance the
+// sphere test accepts below the empty record's distance. noSphereHit if none.
+// Every kernel gives the same answer; they differ only in speed.
+uint32_t nearestSphere(const float* groups, uint32_t groupCount, const Ray& ray);
+
+// The fastest kernel this processor runs; chosen at start.
+SphereKernel bestSphereKernel();
+
+// Makes nearestSphere use kernel; refused (false, nothing changed) when the
+// processor lacks it.
+bool selectSphereKernel(SphereKernel kernel);
+
+} // namespace vantrel
