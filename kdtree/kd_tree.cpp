@@ -1,7 +1,6 @@
 #include "kdtree/kd_tree.h"
 
 #include <cmath>
-#include <new>
 
 #include "kdtree/kd_node.h"
 
@@ -9,11 +8,8 @@ namespace vantrel {
 
 namespace {
 
-// Groups start on a cache line, so a group's four rows take whole lines.
-constexpr std::align_val_t laneAlignment{64};
-
-void releaseSphereLanes(KdTree* tree) {
-    ::operator delete[](tree->sphereLanes, laneAlignment);
+void releaseSphereGroups(KdTree* tree) {
+    delete[] tree->sphereGroups;
     delete[] tree->sphereGroupStart;
 }
 
@@ -31,21 +27,24 @@ uint32_t groupsFor(uint32_t count) {
     return (count + sphereGroupLanes - 1) / sphereGroupLanes;
 }
 
-// Writes the spheres of list into its groups at lanes, NaN past the end.
-void packGroups(const PrimitiveList& list, float* lanes) {
-    const uint32_t total = groupsFor(list.count) * sphereGroupLanes;
-    for (uint32_t i = 0; i < total; ++i) {
-        float* row = lanes + (i / sphereGroupLanes) * sphereGroupFloats + i % sphereGroupLanes;
-        if (i >= list.count) {
-            for (uint32_t k = 0; k < 4; ++k)
-                row[k * sphereGroupLanes] = NAN;
-            continue;
+// Writes the spheres of list into its groups, NaN and null past the end.
+void packGroups(const PrimitiveList& list, SphereGroup* groups) {
+    for (uint32_t g = 0; g < groupsFor(list.count); ++g) {
+        SphereGroup& group = groups[g];
+        for (uint32_t lane = 0; lane < sphereGroupLanes; ++lane) {
+            const uint32_t i = g * sphereGroupLanes + lane;
+            if (i >= list.count) {
+                group.x[lane] = group.y[lane] = group.z[lane] = group.radius[lane] = NAN;
+                group.sphere[lane] = nullptr;
+                continue;
+            }
+            const Sphere& s = *static_cast<const Sphere*>(list.items[i].object);
+            group.x[lane] = s.centre.x;
+            group.y[lane] = s.centre.y;
+            group.z[lane] = s.centre.z;
+            group.radius[lane] = s.radius;
+            group.sphere[lane] = &s;
         }
-        const Sphere& s = *static_cast<const Sphere*>(list.items[i].object);
-        row[0] = s.centre.x;
-        row[sphereGroupLanes] = s.centre.y;
-        row[2 * sphereGroupLanes] = s.centre.z;
-        row[3 * sphereGroupLanes] = s.radius;
     }
 }
 
@@ -56,7 +55,7 @@ void releasePartial(KdTree* tree, uint32_t leafCount) {
         delete[] tree->leaves[i].items;
     delete[] tree->leaves;
     delete[] tree->nodes;
-    releaseSphereLanes(tree);
+    releaseSphereGroups(tree);
     delete tree;
 }
 
@@ -131,12 +130,11 @@ void packLeafSpheres(KdTree& tree, uint32_t leafCount) {
         if (tree.sphereGroupStart[k] != noSphereGroup)
             groups += groupsFor(list.count);
     }
-    tree.sphereLanes = static_cast<float*>(
-        ::operator new[](std::size_t{groups} * sphereGroupFloats * sizeof(float), laneAlignment));
+    tree.sphereGroups = new SphereGroup[groups];
     for (uint32_t k = 0; k < leafCount; ++k) {
-        if (tree.sphereGroupStart[k] != noSphereGroup)
-            packGroups(tree.leaves[k], tree.sphereLanes + std::size_t{tree.sphereGroupStart[k]} *
-                                                              sphereGroupFloats);
+        const uint32_t first = tree.sphereGroupStart[k];
+        if (first != noSphereGroup)
+            packGroups(tree.leaves[k], tree.sphereGroups + first);
     }
 }
 
@@ -156,7 +154,7 @@ void releaseKdTree(KdTree* tree) {
     }
     delete[] tree->leaves;
     delete[] tree->nodes;
-    releaseSphereLanes(tree);
+    releaseSphereGroups(tree);
     delete tree;
 }
 

@@ -23,6 +23,20 @@ constexpr uint32_t kdEmptyBit = 1;
 constexpr uint32_t kdAxisMask = 3;
 constexpr uint32_t kdIndexShift = 3;
 
+constexpr uint32_t sphereGroupLanes = 16;
+
+// Up to sphereGroupLanes consecutive spheres of a leaf, by component so that
+// a vector unit loads a row at once. Lanes past the leaf's end hold NaN,
+// which no sphere test accepts, and a null sphere.
+struct alignas(64) SphereGroup {
+    float x[sphereGroupLanes]; // centres
+    float y[sphereGroupLanes];
+    float z[sphereGroupLanes];
+    float radius[sphereGroupLanes];
+    // Where the winner's material is read; next to the rows, so usually cached.
+    const Sphere* sphere[sphereGroupLanes];
+};
+
 struct KdTree {
     float boundsMin[3];
     float boundsMax[3];
@@ -35,17 +49,14 @@ struct KdTree {
     // and a tree made by hand may leave these null.
     //
     // The spheres of every leaf that holds nothing but spheres, packed so that
-    // several are tested at once: per leaf, in leaf order, groups of
-    // sphereGroupLanes lanes laid out as all x of the centres, then y, z and
-    // radius. Lanes past the leaf's count hold NaN, which no test accepts.
-    float* sphereLanes = nullptr;
-    // Per leaf, the index of its first group in sphereLanes, or noSphereGroup
+    // several are tested at once: per leaf, in leaf order, as many groups as
+    // its entries need.
+    SphereGroup* sphereGroups = nullptr;
+    // Per leaf, the index of its first group in sphereGroups, or noSphereGroup
     // for a leaf with other entries (or none).
     uint32_t* sphereGroupStart = nullptr;
 };
 
-constexpr uint32_t sphereGroupLanes = 16;
-constexpr uint32_t sphereGroupFloats = 4 * sphereGroupLanes;
 constexpr uint32_t noSphereGroup = 0xffffffffu;
 
 // Flattens a finished node tree into a new KdTree stored through out. out is
@@ -61,7 +72,7 @@ void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
 void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
               uint32_t& nextLeaf);
 
-// Fills sphereLanes and sphereGroupStart of a tree whose leaves are set.
+// Fills sphereGroups and sphereGroupStart of a tree whose leaves are set.
 void packLeafSpheres(KdTree& tree, uint32_t leafCount);
 
 // Releases every leaf's items, the arrays and the record. Null is allowed.

@@ -117,25 +117,26 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
 }
 
 int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
-    const PrimitiveList& list = tree.leaves[leaf];
-    const uint32_t start =
+    const uint32_t first =
         tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
-    if (start == noSphereGroup)
-        return intersectList(list, ray);
+    if (first == noSphereGroup)
+        return intersectList(tree.leaves[leaf], ray);
     hitRecord.distance = noHitDistance;
-    const uint32_t groupCount = (list.count + sphereGroupLanes - 1) / sphereGroupLanes;
-    const uint32_t entry = nearestSphere(
-        tree.sphereLanes + static_cast<size_t>(start) * sphereGroupFloats, groupCount, ray);
+    const uint32_t groupCount = (tree.leaves[leaf].count + sphereGroupLanes - 1) / sphereGroupLanes;
+    const SphereGroup* groups = tree.sphereGroups + first;
+    const uint32_t entry = nearestSphere(groups, groupCount, ray);
     if (entry == noSphereHit)
         return 0;
     // Only the winner is recorded; its test runs once more to learn the side.
-    const Sphere& sphere = *static_cast<const Sphere*>(list.items[entry].object);
+    const SphereGroup& group = groups[entry / sphereGroupLanes];
+    const uint32_t lane = entry % sphereGroupLanes;
+    const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
     float candidate = 0.0f;
     bool inside = false;
-    sphereCandidate(ray.origin, ray.direction, sphere.centre, sphere.radius, candidate, inside);
-    hitRecord.normal = sphereNormal(ray.origin, ray.direction, sphere.centre, candidate, inside);
+    sphereCandidate(ray.origin, ray.direction, centre, group.radius[lane], candidate, inside);
+    hitRecord.normal = sphereNormal(ray.origin, ray.direction, centre, candidate, inside);
     hitRecord.distance = candidate;
-    hitRecord.material = sphere.material;
+    hitRecord.material = group.sphere[lane]->material;
     return 1;
 }
 

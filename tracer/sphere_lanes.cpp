@@ -13,7 +13,7 @@ namespace vantrel {
 
 namespace {
 
-using Kernel = uint32_t (*)(const float*, uint32_t, const Ray&);
+using Kernel = uint32_t (*)(const SphereGroup*, uint32_t, const Ray&);
 
 // The winner among the lanes in mask, which all hold the nearest distance:
 // each lane keeps its first entry at that distance, so the lowest entry wins.
@@ -27,15 +27,14 @@ uint32_t lowestEntry(uint32_t mask, const uint32_t* entryOf) {
     return winner;
 }
 
-uint32_t nearestScalar(const float* groups, uint32_t groupCount, const Ray& ray) {
+uint32_t nearestScalar(const SphereGroup* groups, uint32_t groupCount, const Ray& ray) {
     float nearest = noHitDistance;
     uint32_t winner = noSphereHit;
     for (uint32_t g = 0; g < groupCount; ++g) {
-        const float* group = groups + g * sphereGroupFloats;
+        const SphereGroup& group = groups[g];
         for (uint32_t lane = 0; lane < sphereGroupLanes; ++lane) {
-            const Vector3 centre{group[lane], group[lane + sphereGroupLanes],
-                                 group[lane + 2 * sphereGroupLanes]};
-            const float radius = group[lane + 3 * sphereGroupLanes];
+            const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
+            const float radius = group.radius[lane];
             float candidate;
             bool inside;
             if (sphereCandidate(ray.origin, ray.direction, centre, radius, candidate, inside) &&
@@ -54,7 +53,7 @@ uint32_t nearestScalar(const float* groups, uint32_t groupCount, const Ray& ray)
 // operations in the same order; the comparisons that reject are negated
 // ("not <=") so that NaN lanes, such as the padding, fall out just as there.
 
-__attribute__((target("avx2"))) uint32_t nearestAvx2(const float* groups, uint32_t groupCount,
+__attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, uint32_t groupCount,
                                                      const Ray& ray) {
     const __m256 ox = _mm256_set1_ps(ray.origin.x);
     const __m256 oy = _mm256_set1_ps(ray.origin.y);
@@ -70,11 +69,12 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const float* groups, uint32
     __m256i entry = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i step = _mm256_set1_epi32(8);
     for (uint32_t half = 0; half < 2 * groupCount; ++half) {
-        const float* row = groups + (half >> 1) * sphereGroupFloats + (half & 1) * 8;
-        const __m256 ocx = _mm256_sub_ps(ox, _mm256_load_ps(row));
-        const __m256 ocy = _mm256_sub_ps(oy, _mm256_load_ps(row + sphereGroupLanes));
-        const __m256 ocz = _mm256_sub_ps(oz, _mm256_load_ps(row + 2 * sphereGroupLanes));
-        const __m256 r = _mm256_load_ps(row + 3 * sphereGroupLanes);
+        const SphereGroup& group = groups[half >> 1];
+        const uint32_t lane = (half & 1) * 8;
+        const __m256 ocx = _mm256_sub_ps(ox, _mm256_load_ps(group.x + lane));
+        const __m256 ocy = _mm256_sub_ps(oy, _mm256_load_ps(group.y + lane));
+        const __m256 ocz = _mm256_sub_ps(oz, _mm256_load_ps(group.z + lane));
+        const __m256 r = _mm256_load_ps(group.radius + lane);
         const __m256 ocd = _mm256_add_ps(
             _mm256_add_ps(_mm256_mul_ps(ocx, dx), _mm256_mul_ps(ocy, dy)), _mm256_mul_ps(ocz, dz));
         const __m256 b = _mm256_xor_ps(ocd, signBit);
@@ -112,8 +112,8 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const float* groups, uint32
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f"))) uint32_t nearestAvx512(const float* groups, uint32_t groupCount,
-                                                          const Ray& ray) {
+__attribute__((target("avx512f"))) uint32_t nearestAvx512(const SphereGroup* groups,
+                                                          uint32_t groupCount, const Ray& ray) {
     const __m512 ox = _mm512_set1_ps(ray.origin.x);
     const __m512 oy = _mm512_set1_ps(ray.origin.y);
     const __m512 oz = _mm512_set1_ps(ray.origin.z);
@@ -128,11 +128,11 @@ __attribute__((target("avx512f"))) uint32_t nearestAvx512(const float* groups, u
     __m512i entry = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m512i step = _mm512_set1_epi32(16);
     for (uint32_t g = 0; g < groupCount; ++g) {
-        const float* row = groups + g * sphereGroupFloats;
-        const __m512 ocx = _mm512_sub_ps(ox, _mm512_load_ps(row));
-        const __m512 ocy = _mm512_sub_ps(oy, _mm512_load_ps(row + sphereGroupLanes));
-        const __m512 ocz = _mm512_sub_ps(oz, _mm512_load_ps(row + 2 * sphereGroupLanes));
-        const __m512 r = _mm512_load_ps(row + 3 * sphereGroupLanes);
+        const SphereGroup& group = groups[g];
+        const __m512 ocx = _mm512_sub_ps(ox, _mm512_load_ps(group.x));
+        const __m512 ocy = _mm512_sub_ps(oy, _mm512_load_ps(group.y));
+        const __m512 ocz = _mm512_sub_ps(oz, _mm512_load_ps(group.z));
+        const __m512 r = _mm512_load_ps(group.radius);
         const __m512 ocd = _mm512_add_ps(
             _mm512_add_ps(_mm512_mul_ps(ocx, dx), _mm512_mul_ps(ocy, dy)), _mm512_mul_ps(ocz, dz));
         const __m512 b = _mm512_castsi512_ps(_mm512_xor_epi32(_mm512_castps_si512(ocd), signBit));
@@ -205,7 +205,7 @@ Kernel activeKernel = kernelFor(bestSphereKernel());
 
 } // namespace
 
-uint32_t nearestSphere(const float* groups, uint32_t groupCount, const Ray& ray) {
+uint32_t nearestSphere(const SphereGroup* groups, uint32_t groupCount, const Ray& ray) {
     return activeKernel(groups, groupCount, ray);
 }
 

@@ -1,9 +1,10 @@
-// The nearest sphere among a leaf's packed sphere groups (see KdTree), tested
+// The nearest sphere among a leaf's packed sphere groups, tested
 // several at a time with the widest vector unit the processor offers.
 #pragma once
 
 #include <cstdint>
 
+#include "kdtree/kd_tree.h"
 #include "scene/records.h"
 
 namespace vantrel {
@@ -20,7 +21,7 @@ constexpr uint32_t noSphereHit = 0xffffffffu;
 // spheres in order would record last: the first at the smallest distance the
 // sphere test accepts below the empty record's distance. noSphereHit if none.
 // Every kernel gives the same answer; they differ only in speed.
-uint32_t nearestSphere(const float* groups, uint32_t groupCount, const Ray& ray);
+uint32_t nearestSphere(const SphereGroup* groups, uint32_t groupCount, const Ray& ray);
 
 // The fastest kernel this processor runs; chosen at start.
 SphereKernel bestSphereKernel();

@@ -15,8 +15,8 @@ constexpr float minHitDistance = 0.001f;
 // The distance at which the ray (unit direction d) meets the sphere, and
 // whether it starts inside. False on a miss, a sphere behind the origin, or a
 // hit no further than minHitDistance.
-inline bool sphereCandidate(const Vector3& o, const Vector3& d, const Vector3& centre,
-                            float radius, float& candidate, bool& inside) {
+inline bool sphereCandidate(const Vector3& o, const Vector3& d, const Vector3& centre, float radius,
+                            float& candidate, bool& inside) {
     const Vector3 oc = o - centre;
     const float b = -dot(oc, d);
     const float D = b * b - dot(oc, oc) + radius * radius;
