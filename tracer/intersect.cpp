@@ -91,22 +91,27 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
             break;
         }
         case PrimitiveType::NestedTree: {
+            KdTree& tree = *static_cast<KdTree*>(ref.object);
+            if (hit == 0) {
+                // Nothing to keep aside, as for a list of the scene's tree
+                // alone: copying the record here would stall on the write
+                // of its distance just above.
+                if (intersectKdTree(tree, ray) != 0)
+                    return 1;
+                // A walk that accepted nothing may still leave a leaf's
+                // rejected distance behind; later entries must not be
+                // measured against it.
+                hitRecord.distance = noHitDistance;
+                break;
+            }
             // The walk resets the record for every leaf it tests, so an
             // earlier hit of this list is kept aside and wins when nearer.
             const HitRecord before = hitRecord;
-            if (intersectKdTree(*static_cast<KdTree*>(ref.object), ray) != 0) {
-                if (hit != 0 && before.distance <= hitRecord.distance) {
-                    hitRecord = before;
-                }
-                return 1;
-            }
-            // A walk that accepted nothing may still leave a leaf's rejected
-            // distance behind; later entries must not be measured against it.
-            if (hit != 0) {
+            const int treeHit = intersectKdTree(tree, ray);
+            if (treeHit == 0 || before.distance <= hitRecord.distance)
                 hitRecord = before;
-            } else {
-                hitRecord.distance = noHitDistance;
-            }
+            if (treeHit != 0)
+                return 1;
             break;
         }
         default:
