@@ -127,9 +127,8 @@ int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
     if (first == noSphereGroup)
         return intersectList(tree.leaves[leaf], ray);
     hitRecord.distance = noHitDistance;
-    const uint32_t groupCount = (tree.leaves[leaf].count + sphereGroupLanes - 1) / sphereGroupLanes;
     const SphereGroup* groups = tree.sphereGroups + first;
-    const uint32_t entry = nearestSphere(groups, groupCount, ray);
+    const uint32_t entry = nearestSphere(groups, tree.leaves[leaf].count, ray);
     if (entry == noSphereHit)
         return 0;
     // Only the winner is recorded; its test runs once more to learn the side.

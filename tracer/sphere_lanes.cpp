@@ -27,21 +27,26 @@ uint32_t lowestEntry(uint32_t mask, const uint32_t* entryOf) {
     return winner;
 }
 
-uint32_t nearestScalar(const SphereGroup* groups, uint32_t groupCount, const Ray& ray) {
+uint32_t groupsOf(uint32_t count) {
+    return (count + sphereGroupLanes - 1) / sphereGroupLanes;
+}
+
+// Stops at count rather than testing the padding: a square root of NaN
+// takes the library's slow path.
+uint32_t nearestScalar(const SphereGroup* groups, uint32_t count, const Ray& ray) {
     float nearest = noHitDistance;
     uint32_t winner = noSphereHit;
-    for (uint32_t g = 0; g < groupCount; ++g) {
-        const SphereGroup& group = groups[g];
-        for (uint32_t lane = 0; lane < sphereGroupLanes; ++lane) {
-            const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
-            const float radius = group.radius[lane];
-            float candidate;
-            bool inside;
-            if (sphereCandidate(ray.origin, ray.direction, centre, radius, candidate, inside) &&
-                candidate < nearest) {
-                nearest = candidate;
-                winner = g * sphereGroupLanes + lane;
-            }
+    for (uint32_t entry = 0; entry < count; ++entry) {
+        const SphereGroup& group = groups[entry / sphereGroupLanes];
+        const uint32_t lane = entry % sphereGroupLanes;
+        const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
+        float candidate;
+        bool inside;
+        if (sphereCandidate(ray.origin, ray.direction, centre, group.radius[lane], candidate,
+                            inside) &&
+            candidate < nearest) {
+            nearest = candidate;
+            winner = entry;
         }
     }
     return winner;
@@ -53,8 +58,10 @@ uint32_t nearestScalar(const SphereGroup* groups, uint32_t groupCount, const Ray
 // operations in the same order; the comparisons that reject are negated
 // ("not <=") so that NaN lanes, such as the padding, fall out just as there.
 
-__attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, uint32_t groupCount,
+__attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, uint32_t count,
                                                      const Ray& ray) {
+    // Half groups: one that holds only padding is skipped.
+    const uint32_t halfCount = (count + 7) / 8;
     const __m256 ox = _mm256_set1_ps(ray.origin.x);
     const __m256 oy = _mm256_set1_ps(ray.origin.y);
     const __m256 oz = _mm256_set1_ps(ray.origin.z);
@@ -68,7 +75,7 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, 
     __m256 bestEntry = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
     __m256i entry = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i step = _mm256_set1_epi32(8);
-    for (uint32_t half = 0; half < 2 * groupCount; ++half) {
+    for (uint32_t half = 0; half < halfCount; ++half) {
         const SphereGroup& group = groups[half >> 1];
         const uint32_t lane = (half & 1) * 8;
         const __m256 ocx = _mm256_sub_ps(ox, _mm256_load_ps(group.x + lane));
@@ -112,8 +119,9 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f"))) uint32_t nearestAvx512(const SphereGroup* groups,
-                                                          uint32_t groupCount, const Ray& ray) {
+__attribute__((target("avx512f"))) uint32_t nearestAvx512(const SphereGroup* groups, uint32_t count,
+                                                          const Ray& ray) {
+    const uint32_t groupCount = groupsOf(count);
     const __m512 ox = _mm512_set1_ps(ray.origin.x);
     const __m512 oy = _mm512_set1_ps(ray.origin.y);
     const __m512 oz = _mm512_set1_ps(ray.origin.z);
@@ -205,8 +213,8 @@ Kernel activeKernel = kernelFor(bestSphereKernel());
 
 } // namespace
 
-uint32_t nearestSphere(const SphereGroup* groups, uint32_t groupCount, const Ray& ray) {
-    return activeKernel(groups, groupCount, ray);
+uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray) {
+    return activeKernel(groups, count, ray);
 }
 
 SphereKernel bestSphereKernel() {

@@ -17,11 +17,12 @@ enum class SphereKernel {
 
 constexpr uint32_t noSphereHit = 0xffffffffu;
 
-// The entry, counted from lane 0 of the first group, that a test of the
-// spheres in order would record last: the first at the smallest distance the
-// sphere test accepts below the empty record's distance. noSphereHit if none.
-// Every kernel gives the same answer; they differ only in speed.
-uint32_t nearestSphere(const SphereGroup* groups, uint32_t groupCount, const Ray& ray);
+// Among the first count spheres of groups (lane 0 of the first group is
+// entry 0), the entry that testing them in order would record last: the
+// first at the smallest distance the sphere test accepts below the empty
+// record's distance. noSphereHit if none. Every kernel gives the same answer;
+// they differ only in speed.
+uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray);
 
 // The fastest kernel this processor runs; chosen at start.
 SphereKernel bestSphereKernel();
