@@ -218,8 +218,6 @@ uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray
 }
 
 SphereKernel bestSphereKernel() {
-    if (const char* e = getenv("VK"))
-        return SphereKernel(atoi(e)); // HACK
     if (supports(SphereKernel::Avx512))
         return SphereKernel::Avx512;
     if (supports(SphereKernel::Avx2))
