@@ -218,10 +218,12 @@ uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray
 }
 
 SphereKernel bestSphereKernel() {
-    if (supports(SphereKernel::Avx512))
-        return SphereKernel::Avx512;
+    // AVX2 before AVX-512: with leaves of about 48 spheres the narrower
+    // kernel skips more padding, and it came out ahead on the orbit.
     if (supports(SphereKernel::Avx2))
         return SphereKernel::Avx2;
+    if (supports(SphereKernel::Avx512))
+        return SphereKernel::Avx512;
     return SphereKernel::Scalar;
 }
 

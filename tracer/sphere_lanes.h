@@ -1,5 +1,5 @@
-// The nearest sphere among a leaf's packed sphere groups, tested
-// several at a time with the widest vector unit the processor offers.
+// The nearest sphere among a leaf's packed sphere groups, tested several at a
+// time with a vector unit the processor offers.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +24,8 @@ constexpr uint32_t noSphereHit = 0xffffffffu;
 // they differ only in speed.
 uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray);
 
-// The fastest kernel this processor runs; chosen at start.
+// The kernel used unless another is selected: the fastest this processor
+// runs, chosen at start.
 SphereKernel bestSphereKernel();
 
 // Makes nearestSphere use kernel; refused (false, nothing changed) when the
