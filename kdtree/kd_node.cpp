@@ -1,5 +1,7 @@
 #include "kdtree/kd_node.h"
 
+#include <vector>
+
 #include "scene/vector_ops.h"
 
 namespace vantrel {
@@ -71,6 +73,16 @@ void touchesChildren(const PrimitiveRef& ref, const CKdNode& node, bool& lower, 
     }
 }
 
+struct SortedEntry {
+    PrimitiveRef ref;
+    bool toLower;
+    bool toUpper;
+};
+
+// Reused by every split of a build, which spares an allocation per node;
+// the build is single-threaded.
+std::vector<SortedEntry> sortedEntries;
+
 } // namespace
 
 CKdNode::~CKdNode() {
@@ -122,6 +134,10 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
     return true;
 }
 
+void releaseChildrenScratch() {
+    std::vector<SortedEntry>().swap(sortedEntries);
+}
+
 void createChildren(CKdNode& node) {
     node.left = new CKdNode;
     node.right = new CKdNode;
@@ -133,6 +149,12 @@ void createChildren(CKdNode& node) {
     }
     lower.boundsMax[node.axis] = node.split;
     upper.boundsMin[node.axis] = node.split;
+    // Each entry's sides are decided in one pass; then each child's entries
+    // are added in a run of their own, so that a child's list lies together
+    // in memory instead of interleaved with its sibling's, and the next level
+    // reads it as one dense stream. Same entries, same order.
+    std::vector<SortedEntry>& sorted = sortedEntries;
+    sorted.clear();
     // The shapes lie scattered in memory; ask for each a few entries early.
     auto ahead = node.primitives.begin();
     for (int i = 0; i < 8 && ahead != node.primitives.end(); ++i)
@@ -142,13 +164,17 @@ void createChildren(CKdNode& node) {
             __builtin_prefetch(ahead->object);
             ++ahead;
         }
-        bool toLower;
-        bool toUpper;
-        touchesChildren(ref, node, toLower, toUpper);
-        if (toLower)
-            lower.primitives.push_front(ref);
-        if (toUpper)
-            upper.primitives.push_front(ref);
+        SortedEntry entry{ref, false, false};
+        touchesChildren(ref, node, entry.toLower, entry.toUpper);
+        sorted.push_back(entry);
+    }
+    for (const SortedEntry& entry : sorted) {
+        if (entry.toLower)
+            lower.primitives.push_front(entry.ref);
+    }
+    for (const SortedEntry& entry : sorted) {
+        if (entry.toUpper)
+            upper.primitives.push_front(entry.ref);
     }
 }
 
