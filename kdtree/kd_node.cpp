@@ -164,9 +164,10 @@ void createChildren(CKdNode& node) {
             __builtin_prefetch(ahead->object);
             ++ahead;
         }
-        SortedEntry entry{ref, false, false};
-        touchesChildren(ref, node, entry.toLower, entry.toUpper);
-        sorted.push_back(entry);
+        bool toLower;
+        bool toUpper;
+        touchesChildren(ref, node, toLower, toUpper);
+        sorted.push_back({ref, toLower, toUpper});
     }
     for (const SortedEntry& entry : sorted) {
         if (entry.toLower)
