@@ -234,6 +234,49 @@ TEST(SphereLanes, TwinsTieAcrossLanesAndGroupsAndTheFirstEntryWins) {
     releaseKdTree(&tree);
 }
 
+// The side of a hit is worked out from the winner's distance alone: rays from
+// the very centre, grazing rays whose roots nearly meet, and rays leaving
+// through the far side must still get the list test's normal.
+TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
+    KernelGuard guard;
+    std::vector<Sphere> spheres;
+    for (int i = 0; i < 20; ++i)
+        spheres.push_back({{0.3f * i, 0, 10}, 1.0f + 0.01f * i, {float(i), 0, 0, 0}});
+    std::vector<PrimitiveRef> refs;
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    std::vector<Ray> rays;
+    for (const Sphere& s : spheres) {
+        rays.push_back({s.centre, {0, 0, 1}});  // from the centre
+        rays.push_back({s.centre, {0, 0, -1}}); // from the centre, backwards
+        for (float shave : {0.0f, 1e-7f, 1e-6f, 1e-4f}) {
+            const float x = s.centre.x + s.radius * (1.0f - shave);
+            rays.push_back({{x, 0, 0}, {0, 0, 1}});  // grazing from outside
+            rays.push_back({{x, 0, 10}, {0, 0, 1}}); // grazing from inside
+        }
+    }
+    for (size_t leafSize : {size_t{1}, size_t{9}, refs.size()}) {
+        KdTree& tree = *new KdTree{};
+        tree.nodes = new KdTreeNode[1]{{kdLeafBit, 0.0f}};
+        tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[leafSize], uint32_t(leafSize)}};
+        std::copy(refs.begin(), refs.begin() + leafSize, tree.leaves[0].items);
+        packLeafSpheres(tree, 1);
+        for (SphereKernel kernel : allKernels) {
+            if (!selectSphereKernel(kernel))
+                continue;
+            SCOPED_TRACE(kernelName(kernel));
+            int hits = 0;
+            for (const Ray& ray : rays) {
+                const Outcome expected = listOutcome(tree.leaves[0], ray);
+                hits += expected.hit;
+                EXPECT_TRUE(sameBits(expected, leafOutcome(tree, 0, ray)));
+            }
+            EXPECT_GT(hits, 0);
+        }
+        releaseKdTree(&tree);
+    }
+}
+
 TEST(SphereLanes, EveryKernelRendersTheSameDemoFrame) {
     KernelGuard guard;
     BenchScene scene;

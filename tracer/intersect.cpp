@@ -128,16 +128,17 @@ int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
         return intersectList(tree.leaves[leaf], ray);
     hitRecord.distance = noHitDistance;
     const SphereGroup* groups = tree.sphereGroups + first;
-    const uint32_t entry = nearestSphere(groups, tree.leaves[leaf].count, ray);
+    float candidate;
+    const uint32_t entry = nearestSphere(groups, tree.leaves[leaf].count, ray, candidate);
     if (entry == noSphereHit)
         return 0;
-    // Only the winner is recorded; its test runs once more to learn the side.
     const SphereGroup& group = groups[entry / sphereGroupLanes];
     const uint32_t lane = entry % sphereGroupLanes;
     const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
-    float candidate = 0.0f;
-    bool inside = false;
-    sphereCandidate(ray.origin, ray.direction, centre, group.radius[lane], candidate, inside);
+    // An accepted far root never lies below b, the roots' midpoint, and an
+    // accepted near root never above it; so this tells the side without the
+    // square root of the full test.
+    const bool inside = candidate > -dot(ray.origin - centre, ray.direction);
     hitRecord.normal = sphereNormal(ray.origin, ray.direction, centre, candidate, inside);
     hitRecord.distance = candidate;
     hitRecord.material = group.sphere[lane]->material;

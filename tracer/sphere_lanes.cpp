@@ -13,7 +13,7 @@ namespace vantrel {
 
 namespace {
 
-using Kernel = uint32_t (*)(const SphereGroup*, uint32_t, const Ray&);
+using Kernel = uint32_t (*)(const SphereGroup*, uint32_t, const Ray&, float&);
 
 // The winner among the lanes in mask, which all hold the nearest distance:
 // each lane keeps its first entry at that distance, so the lowest entry wins.
@@ -33,7 +33,7 @@ uint32_t groupsOf(uint32_t count) {
 
 // Stops at count rather than testing the padding: a square root of NaN
 // takes the library's slow path.
-uint32_t nearestScalar(const SphereGroup* groups, uint32_t count, const Ray& ray) {
+uint32_t nearestScalar(const SphereGroup* groups, uint32_t count, const Ray& ray, float& distance) {
     float nearest = noHitDistance;
     uint32_t winner = noSphereHit;
     for (uint32_t entry = 0; entry < count; ++entry) {
@@ -49,6 +49,7 @@ uint32_t nearestScalar(const SphereGroup* groups, uint32_t count, const Ray& ray
             winner = entry;
         }
     }
+    distance = nearest;
     return winner;
 }
 
@@ -59,7 +60,7 @@ uint32_t nearestScalar(const SphereGroup* groups, uint32_t count, const Ray& ray
 // ("not <=") so that NaN lanes, such as the padding, fall out just as there.
 
 __attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, uint32_t count,
-                                                     const Ray& ray) {
+                                                     const Ray& ray, float& distance) {
     // Half groups: one that holds only padding is skipped.
     const uint32_t halfCount = (count + 7) / 8;
     const __m256 ox = _mm256_set1_ps(ray.origin.x);
@@ -106,7 +107,8 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, 
     __m256 nearest = _mm256_min_ps(best, _mm256_permute2f128_ps(best, best, 1));
     nearest = _mm256_min_ps(nearest, _mm256_shuffle_ps(nearest, nearest, 0x4e));
     nearest = _mm256_min_ps(nearest, _mm256_shuffle_ps(nearest, nearest, 0xb1));
-    if (_mm256_cvtss_f32(nearest) == noHitDistance)
+    distance = _mm256_cvtss_f32(nearest);
+    if (distance == noHitDistance)
         return noSphereHit;
     alignas(32) uint32_t entryOf[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(entryOf), _mm256_castps_si256(bestEntry));
@@ -120,7 +122,7 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, 
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 __attribute__((target("avx512f"))) uint32_t nearestAvx512(const SphereGroup* groups, uint32_t count,
-                                                          const Ray& ray) {
+                                                          const Ray& ray, float& distance) {
     const uint32_t groupCount = groupsOf(count);
     const __m512 ox = _mm512_set1_ps(ray.origin.x);
     const __m512 oy = _mm512_set1_ps(ray.origin.y);
@@ -166,7 +168,8 @@ __attribute__((target("avx512f"))) uint32_t nearestAvx512(const SphereGroup* gro
     nearest = _mm512_min_ps(nearest, _mm512_shuffle_f32x4(nearest, nearest, 0xb1));
     nearest = _mm512_min_ps(nearest, _mm512_shuffle_ps(nearest, nearest, 0x4e));
     nearest = _mm512_min_ps(nearest, _mm512_shuffle_ps(nearest, nearest, 0xb1));
-    if (_mm512_cvtss_f32(nearest) == noHitDistance)
+    distance = _mm512_cvtss_f32(nearest);
+    if (distance == noHitDistance)
         return noSphereHit;
     alignas(64) uint32_t entryOf[16];
     _mm512_store_si512(entryOf, bestEntry);
@@ -213,8 +216,8 @@ Kernel activeKernel = kernelFor(bestSphereKernel());
 
 } // namespace
 
-uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray) {
-    return activeKernel(groups, count, ray);
+uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray, float& distance) {
+    return activeKernel(groups, count, ray, distance);
 }
 
 SphereKernel bestSphereKernel() {
