@@ -39,6 +39,9 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
         *out = nullptr;
         return;
     }
+    struct ScratchRelease {
+        ~ScratchRelease() { releaseChildrenScratch(); }
+    } scratchRelease;
     // The handler makes sure the node tree is unwound and released even when
     // nothing further up catches the failure.
     try {

@@ -1,6 +1,7 @@
 #include "kdtree/kd_node.h"
 
 #include <cmath>
+#include <vector>
 
 #include "scene/vector_ops.h"
 
@@ -20,16 +21,68 @@ void growBox(float lo[3], float hi[3], const Vector3& vMin, const Vector3& vMax)
     }
 }
 
-bool touches(const PrimitiveRef& ref, const float boxMin[3], const float boxMax[3]) {
+// One axis's share of the squared distance from a centre coordinate c to the
+// slab [lo, hi]. Adding 0 inside the slab leaves a sum of squares unchanged.
+float gapSquared(float c, float lo, float hi) {
+    if (lo > c) {
+        const float e = c - lo;
+        return e * e;
+    }
+    if (c > hi) {
+        const float e = c - hi;
+        return e * e;
+    }
+    return 0.0f;
+}
+
+// sphereTouchesBox against both children of node at once. Their boxes differ
+// on the split axis only, so the sphere is read once and the other axes'
+// shares are worked out once; the sums keep sphereTouchesBox's order.
+void sphereTouchesChildren(const Sphere& sphere, const CKdNode& node, bool& lower, bool& upper) {
+    float lowerDistance = 0.0f;
+    float upperDistance = 0.0f;
+    for (int k = 0; k < 3; ++k) {
+        const float c = component(sphere.centre, k);
+        if (k == node.axis) {
+            lowerDistance += gapSquared(c, node.boundsMin[k], node.split);
+            upperDistance += gapSquared(c, node.split, node.boundsMax[k]);
+        } else {
+            const float gap = gapSquared(c, node.boundsMin[k], node.boundsMax[k]);
+            lowerDistance += gap;
+            upperDistance += gap;
+        }
+    }
+    const float reach = sphere.radius * sphere.radius;
+    lower = reach >= lowerDistance;
+    upper = reach >= upperDistance;
+}
+
+void touchesChildren(const PrimitiveRef& ref, const CKdNode& node, bool& lower, bool& upper) {
     switch (ref.type) {
     case PrimitiveType::Sphere:
-        return sphereTouchesBox(*static_cast<const Sphere*>(ref.object), boxMin, boxMax);
-    case PrimitiveType::Triangle:
-        return triangleTouchesBox(*static_cast<const Triangle*>(ref.object), boxMin, boxMax);
+        sphereTouchesChildren(*static_cast<const Sphere*>(ref.object), node, lower, upper);
+        return;
+    case PrimitiveType::Triangle: {
+        const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
+        lower = triangleTouchesBox(triangle, node.left->boundsMin, node.left->boundsMax);
+        upper = triangleTouchesBox(triangle, node.right->boundsMin, node.right->boundsMax);
+        return;
+    }
     default:
-        return false;
+        lower = upper = false;
+        return;
     }
 }
+
+struct SortedEntry {
+    PrimitiveRef ref;
+    bool toLower;
+    bool toUpper;
+};
+
+// Reused by every split of a build, which spares an allocation per node;
+// the build is single-threaded.
+std::vector<SortedEntry> sortedEntries;
 
 } // namespace
 
@@ -65,16 +118,8 @@ void computeBounds(CKdNode& node) {
 
 bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]) {
     float d = 0.0f;
-    for (int k = 0; k < 3; ++k) {
-        const float c = component(sphere.centre, k);
-        if (boxMin[k] > c) {
-            const float e = c - boxMin[k];
-            d += e * e;
-        } else if (c > boxMax[k]) {
-            const float e = c - boxMax[k];
-            d += e * e;
-        }
-    }
+    for (int k = 0; k < 3; ++k)
+        d += gapSquared(component(sphere.centre, k), boxMin[k], boxMax[k]);
     return sphere.radius * sphere.radius >= d;
 }
 
@@ -93,6 +138,10 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
     return true;
 }
 
+void releaseChildrenScratch() {
+    std::vector<SortedEntry>().swap(sortedEntries);
+}
+
 void createChildren(CKdNode& node) {
     node.left = new CKdNode;
     node.right = new CKdNode;
@@ -104,6 +153,12 @@ void createChildren(CKdNode& node) {
     }
     lower.boundsMax[node.axis] = node.split;
     upper.boundsMin[node.axis] = node.split;
+    // Each entry's sides are decided in one pass; then each child's entries
+    // are added in a run of their own, so that a child's list lies together
+    // in memory instead of interleaved with its sibling's, and the next level
+    // reads it as one dense stream. Same entries, same order.
+    std::vector<SortedEntry>& sorted = sortedEntries;
+    sorted.clear();
     // The shapes lie scattered in memory; ask for each a few entries early.
     auto ahead = node.primitives.begin();
     for (int i = 0; i < 8 && ahead != node.primitives.end(); ++i)
@@ -113,10 +168,18 @@ void createChildren(CKdNode& node) {
             __builtin_prefetch(ahead->object);
             ++ahead;
         }
-        if (touches(ref, lower.boundsMin, lower.boundsMax))
-            lower.primitives.push_front(ref);
-        if (touches(ref, upper.boundsMin, upper.boundsMax))
-            upper.primitives.push_front(ref);
+        bool toLower;
+        bool toUpper;
+        touchesChildren(ref, node, toLower, toUpper);
+        sorted.push_back({ref, toLower, toUpper});
+    }
+    for (const SortedEntry& entry : sorted) {
+        if (entry.toLower)
+            lower.primitives.push_front(entry.ref);
+    }
+    for (const SortedEntry& entry : sorted) {
+        if (entry.toUpper)
+            upper.primitives.push_front(entry.ref);
     }
 }
 

@@ -44,4 +44,8 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
 // puts into each (at the front) the spheres and triangles that touch it.
 void createChildren(CKdNode& node);
 
+// Releases the working storage that createChildren keeps between calls; the
+// build driver calls it when a build ends, however it ends.
+void releaseChildrenScratch();
+
 } // namespace vantrel

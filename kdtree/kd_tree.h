@@ -23,6 +23,20 @@ constexpr uint32_t kdEmptyBit = 1;
 constexpr uint32_t kdAxisMask = 3;
 constexpr uint32_t kdIndexShift = 3;
 
+constexpr uint32_t sphereGroupLanes = 16;
+
+// Up to sphereGroupLanes consecutive spheres of a leaf, by component so that
+// a vector unit loads a row at once. Lanes past the leaf's end hold NaN,
+// which no sphere test accepts, and a null sphere.
+struct alignas(64) SphereGroup {
+    float x[sphereGroupLanes]; // centres
+    float y[sphereGroupLanes];
+    float z[sphereGroupLanes];
+    float radius[sphereGroupLanes];
+    // Where the winner's material is read; next to the rows, so usually cached.
+    const Sphere* sphere[sphereGroupLanes];
+};
+
 struct KdTree {
     float boundsMin[3];
     float boundsMax[3];
@@ -31,7 +45,19 @@ struct KdTree {
     uint32_t rayCount;
     uint32_t emptyLeafCount;
     uint32_t nodeVisitCount;
+    // What follows only speeds up the walk; the leaves above stay the truth,
+    // and a tree made by hand may leave these null.
+    //
+    // The spheres of every leaf that holds nothing but spheres, packed so that
+    // several are tested at once: per leaf, in leaf order, as many groups as
+    // its entries need.
+    SphereGroup* sphereGroups = nullptr;
+    // Per leaf, the index of its first group in sphereGroups, or noSphereGroup
+    // for a leaf with other entries (or none).
+    uint32_t* sphereGroupStart = nullptr;
 };
+
+constexpr uint32_t noSphereGroup = 0xffffffffu;
 
 // Flattens a finished node tree into a new KdTree stored through out. out is
 // written only once the tree is complete; if an allocation fails, what was
@@ -46,7 +72,10 @@ void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
 void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
               uint32_t& nextLeaf);
 
-// Releases every leaf's items, both arrays and the record. Null is allowed.
+// Fills sphereGroups and sphereGroupStart of a tree whose leaves are set.
+void packLeafSpheres(KdTree& tree, uint32_t leafCount);
+
+// Releases every leaf's items, the arrays and the record. Null is allowed.
 void releaseKdTree(KdTree* tree);
 
 } // namespace vantrel

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "kdtree/kd_tree.h"
+#include "kdtree/build.h"
 #include "tracer/intersect.h"
 
 namespace vantrel {
@@ -324,6 +325,28 @@ TEST(ListQuery, TreeEntryIsWalkedAndAMissedTreeKeepsEarlierHits) {
     std::vector<PrimitiveRef> treeOnly{{&missing.tree, PrimitiveType::NestedTree}};
     EXPECT_EQ(intersectList(listOf(treeOnly), ray), 0);
     EXPECT_EQ(hitRecord.distance, noHitDistance);
+}
+
+// With a hit recorded before the tree entry, the nearer of the two stands,
+// the earlier one on a tie, and the list reports a hit either way.
+TEST(ListQuery, AHitBeforeATreeEntryIsComparedWithTheTreesHit) {
+    Sphere inTree = makeSphere({0, 0, 5}, 1, {0, 0, 1, 0});
+    PrimitiveRef treeRefs[] = {ref(inTree)};
+    const PrimitiveList treeList{treeRefs, 1};
+    KdTree* tree = nullptr;
+    buildKdTree(&tree, &treeList, 0);
+    const Ray ray = makeRay({0, 0, 0}, {0, 0, 1});
+
+    for (float z : {3.0f, 5.0f, 8.0f}) {
+        Sphere first = makeSphere({0, 0, z}, 1, {1, 0, 0, 0});
+        std::vector<PrimitiveRef> refs{ref(first), {tree, PrimitiveType::NestedTree}};
+        ASSERT_NE(intersectList(listOf(refs), ray), 0) << z;
+        const bool treeNearer = z > 5.0f;
+        EXPECT_FLOAT_EQ(hitRecord.distance, treeNearer ? 4.0f : z - 1.0f) << z;
+        EXPECT_EQ(hitRecord.material.blue, treeNearer ? 1.0f : 0.0f) << z;
+        EXPECT_EQ(hitRecord.material.red, treeNearer ? 0.0f : 1.0f) << z;
+    }
+    releaseKdTree(tree);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "kdtree/kd_node.h"
@@ -146,6 +147,47 @@ TEST(CreateChildren, SplitsBoxAndDistributesInReverseOrder) {
     EXPECT_EQ(objects(*node.right), (std::vector<void*>{&d, &c, &b}));
     EXPECT_TRUE(node.left->primitives.front().type == PrimitiveType::Triangle);
     EXPECT_EQ(node.primitives.size(), 7u); // the parent keeps its own list
+}
+
+// Each child must receive exactly the spheres that sphereTouchesBox finds
+// touching its box, on every axis, including spheres at exactly their radius
+// from a face, edge or corner of either child.
+TEST(CreateChildren, AgreesWithSphereTouchesBoxOnEveryAxis) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> place(-3.0f, 5.0f);
+    std::uniform_real_distribution<float> size(0.0f, 1.5f);
+    std::vector<Sphere> spheres;
+    for (int i = 0; i < 3000; ++i)
+        spheres.push_back(sphere(place(random), place(random), place(random), size(random)));
+    // Edges of the boxes at exactly the radius (3-4-5), beside the x plane.
+    for (float x : {-3.0f, -1.0f, 5.0f, 7.0f})
+        spheres.push_back(sphere(x, -5.0f, 1.5f, 5.0f));
+
+    for (int32_t axis = 0; axis < 3; ++axis) {
+        CKdNode node;
+        setBox(node, 0, -1, 1, 4, 3, 2);
+        node.axis = axis;
+        node.split = (node.boundsMin[axis] + node.boundsMax[axis]) * 0.5f;
+        for (Sphere& s : spheres)
+            node.primitives.push_front(ref(s));
+        createChildren(node);
+
+        std::vector<void*> lower;
+        std::vector<void*> upper;
+        for (const PrimitiveRef& r : node.primitives) {
+            const Sphere& s = *static_cast<const Sphere*>(r.object);
+            if (sphereTouchesBox(s, node.left->boundsMin, node.left->boundsMax))
+                lower.insert(lower.begin(), r.object);
+            if (sphereTouchesBox(s, node.right->boundsMin, node.right->boundsMax))
+                upper.insert(upper.begin(), r.object);
+        }
+        EXPECT_EQ(objects(*node.left), lower) << "axis " << axis;
+        EXPECT_EQ(objects(*node.right), upper) << "axis " << axis;
+        // Both sides and the spheres that reach neither must occur.
+        EXPECT_LT(lower.size() + upper.size(), spheres.size() * 2);
+        EXPECT_GT(lower.size(), spheres.size() / 20);
+        EXPECT_GT(upper.size(), spheres.size() / 20);
+    }
 }
 
 TEST(CKdNodeDestructor, ReleasesADeepTreeLeftThenRightBeforeTheParentsList) {

@@ -90,6 +90,12 @@ TEST(EvaluateSplit, EmptySideRuleZeroesOnlyLargeEmptySides) {
     addAll(thin, low);
     EXPECT_EQ(evaluate(thin, 0, 9.9f, true).upper, 3.0f);
     EXPECT_EQ(evaluate(thin, 0, 8.0f, true).upper, 0.0f);
+
+    // Exactly a tenth is not more than a tenth: area 8 of 80 keeps its cost.
+    CKdNode tenth;
+    setBox(tenth, 0, 0, 0, 19.5f, 1, 1);
+    addAll(tenth, low);
+    EXPECT_EQ(evaluate(tenth, 0, 18.0f, true).upper, 3.0f);
 }
 
 TEST(EvaluateSplit, TrianglesCountByTheirTestAndOtherEntriesNotAtAll) {

@@ -2,7 +2,10 @@
 
 #include <cmath>
 
+#include "kdtree/kd_tree.h"
 #include "scene/vector_ops.h"
+#include "tracer/sphere_lanes.h"
+#include "tracer/sphere_test.h"
 #include "tracer/traverse.h"
 
 namespace vantrel {
@@ -10,9 +13,6 @@ namespace vantrel {
 HitRecord hitRecord;
 
 namespace {
-
-// Keeps rays off the surface they start on.
-constexpr float minHitDistance = 0.001f;
 
 void record(float distance, const Vector3& normal, const Material& material) {
     const float scale = 1.0f / std::sqrt(dot(normal, normal));
@@ -65,30 +65,13 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
         case PrimitiveType::Sphere: {
             // The innermost test of every leaf: kept in line, no call.
             const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
-            const Vector3 oc = o - sphere.centre;
-            const float b = -dot(oc, d);
-            const float D = b * b - dot(oc, oc) + sphere.radius * sphere.radius;
-            if (D <= 0.0f) {
+            float candidate;
+            bool inside;
+            if (!sphereCandidate(o, d, sphere.centre, sphere.radius, candidate, inside) ||
+                !(candidate < hitRecord.distance)) {
                 break;
             }
-            const float s = std::sqrt(D);
-            const float tn = b - s;
-            const float tf = b + s;
-            if (tf <= 0.0f) {
-                break;
-            }
-            // A near root just ahead of the origin means the ray starts on the
-            // surface; it is refused rather than retried with the far root.
-            const bool inside = tn < 0.0f;
-            const float candidate = inside ? tf : tn;
-            if (candidate <= minHitDistance || !(candidate < hitRecord.distance)) {
-                break;
-            }
-            const Vector3 p = o + d * candidate;
-            // Faces the ray's origin either way.
-            const Vector3 n = inside ? sphere.centre - p : p - sphere.centre;
-            const float scale = 1.0f / std::sqrt(dot(n, n));
-            hitRecord.normal = n * scale;
+            hitRecord.normal = sphereNormal(o, d, sphere.centre, candidate, inside);
             hitRecord.distance = candidate;
             hitRecord.material = sphere.material;
             hit = 1;
@@ -108,22 +91,27 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
             break;
         }
         case PrimitiveType::NestedTree: {
+            KdTree& tree = *static_cast<KdTree*>(ref.object);
+            if (hit == 0) {
+                // Nothing to keep aside, as for a list of the scene's tree
+                // alone: copying the record here would stall on the write
+                // of its distance just above.
+                if (intersectKdTree(tree, ray) != 0)
+                    return 1;
+                // A walk that accepted nothing may still leave a leaf's
+                // rejected distance behind; later entries must not be
+                // measured against it.
+                hitRecord.distance = noHitDistance;
+                break;
+            }
             // The walk resets the record for every leaf it tests, so an
             // earlier hit of this list is kept aside and wins when nearer.
             const HitRecord before = hitRecord;
-            if (intersectKdTree(*static_cast<KdTree*>(ref.object), ray) != 0) {
-                if (hit != 0 && before.distance <= hitRecord.distance) {
-                    hitRecord = before;
-                }
-                return 1;
-            }
-            // A walk that accepted nothing may still leave a leaf's rejected
-            // distance behind; later entries must not be measured against it.
-            if (hit != 0) {
+            const int treeHit = intersectKdTree(tree, ray);
+            if (treeHit == 0 || before.distance <= hitRecord.distance)
                 hitRecord = before;
-            } else {
-                hitRecord.distance = noHitDistance;
-            }
+            if (treeHit != 0)
+                return 1;
             break;
         }
         default:
@@ -131,6 +119,30 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
         }
     }
     return hit;
+}
+
+int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
+    const uint32_t first =
+        tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
+    if (first == noSphereGroup)
+        return intersectList(tree.leaves[leaf], ray);
+    hitRecord.distance = noHitDistance;
+    const SphereGroup* groups = tree.sphereGroups + first;
+    float candidate;
+    const uint32_t entry = nearestSphere(groups, tree.leaves[leaf].count, ray, candidate);
+    if (entry == noSphereHit)
+        return 0;
+    const SphereGroup& group = groups[entry / sphereGroupLanes];
+    const uint32_t lane = entry % sphereGroupLanes;
+    const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
+    // An accepted far root never lies below b, the roots' midpoint, and an
+    // accepted near root never above it; so this tells the side without the
+    // square root of the full test.
+    const bool inside = candidate > -dot(ray.origin - centre, ray.direction);
+    hitRecord.normal = sphereNormal(ray.origin, ray.direction, centre, candidate, inside);
+    hitRecord.distance = candidate;
+    hitRecord.material = group.sphere[lane]->material;
+    return 1;
 }
 
 } // namespace vantrel

@@ -27,9 +27,11 @@ void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4
             const Vector3& l = target.rays[i].direction;
             // Not normalised again: the camera matrix is a rotation, and the
             // clamp only ever lengthens a direction by a hair.
-            ray.direction.x = keepOffZero(m[0] * l.x + m[4] * l.y + m[8] * l.z);
-            ray.direction.y = keepOffZero(m[1] * l.x + m[5] * l.y + m[9] * l.z);
-            ray.direction.z = keepOffZero(m[2] * l.x + m[6] * l.y + m[10] * l.z);
+            // Stored whole: the walk reads the components in pairs, and a
+            // pair load cannot be served from two separate recent stores.
+            ray.direction = Vector3{keepOffZero(m[0] * l.x + m[4] * l.y + m[8] * l.z),
+                                    keepOffZero(m[1] * l.x + m[5] * l.y + m[9] * l.z),
+                                    keepOffZero(m[2] * l.x + m[6] * l.y + m[10] * l.z)};
 
             accumulatedColour[0] = 0.0f;
             accumulatedColour[1] = 0.0f;

@@ -21,8 +21,8 @@ float inverseDirection[3];
 TraversalEntry traversalStack[traversalStackSize];
 int traversalTop = -1;
 
-const PrimitiveList& leafList(const KdTree& tree, uint32_t code) {
-    return tree.leaves[code >> kdIndexShift];
+int testLeaf(const KdTree& tree, uint32_t code, const Ray& ray) {
+    return intersectLeaf(tree, code >> kdIndexShift, ray);
 }
 
 const KdTreeNode* lowerChild(const KdTree& tree, uint32_t code) {
@@ -30,8 +30,8 @@ const KdTreeNode* lowerChild(const KdTree& tree, uint32_t code) {
 }
 
 // Orders the lower bound of a slab before its upper bound along the ray.
-void slab(float boxMin, float boxMax, float origin, float direction, float& lo, float& hi) {
-    const float inv = 1.0f / direction;
+void slab(float boxMin, float boxMax, float origin, float direction, float inv, float& lo,
+          float& hi) {
     if (direction >= 0.0f) {
         lo = (boxMin - origin) * inv;
         hi = (boxMax - origin) * inv;
@@ -41,45 +41,19 @@ void slab(float boxMin, float boxMax, float origin, float direction, float& lo, 
     }
 }
 
+void fillInverseDirection(const Ray& ray) {
+    inverseDirection[0] = 1.0f / ray.direction.x;
+    inverseDirection[1] = 1.0f / ray.direction.y;
+    inverseDirection[2] = 1.0f / ray.direction.z;
+}
+
 bool isFlat(const KdTree& tree) {
     return tree.boundsMin[0] == tree.boundsMax[0] || tree.boundsMin[1] == tree.boundsMax[1] ||
            tree.boundsMin[2] == tree.boundsMax[2];
 }
 
-} // namespace
-
-int intersectKdTree(KdTree& tree, const Ray& ray) {
-    ++tree.rayCount;
-    const Vector3& o = ray.origin;
-    const Vector3& d = ray.direction;
-    float loX, hiX, loY, hiY, loZ, hiZ;
-    slab(tree.boundsMin[0], tree.boundsMax[0], o.x, d.x, loX, hiX);
-    slab(tree.boundsMin[1], tree.boundsMax[1], o.y, d.y, loY, hiY);
-    if (loX > hiY || loY > hiX)
-        return 0;
-    float entry = loX > loY ? loX : loY;
-    float exit = hiX < hiY ? hiX : hiY;
-    slab(tree.boundsMin[2], tree.boundsMax[2], o.z, d.z, loZ, hiZ);
-    if (entry > hiZ || loZ > exit)
-        return 0;
-    if (loZ > entry)
-        entry = loZ;
-    if (hiZ < exit)
-        exit = hiZ;
-    // Also refuses a NaN stretch, which an unusable ray or box would give. A
-    // box without depth on some axis (a planar mesh) meets every ray in a
-    // single point, so there an empty stretch may still hold a hit.
-    if (!(exit > entry) && !(exit == entry && isFlat(tree)))
-        return 0;
-    if (entry < 0.001f)
-        entry = 0.001f;
-    return traverseKdTree(tree, ray, &tree.nodes[0], entry, exit);
-}
-
-int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
-    inverseDirection[0] = 1.0f / ray.direction.x;
-    inverseDirection[1] = 1.0f / ray.direction.y;
-    inverseDirection[2] = 1.0f / ray.direction.z;
+// The walk itself, for inverseDirection already filled.
+int walk(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
     traversalTop = -1;
     for (;;) {
         uint32_t code = node->code;
@@ -104,7 +78,7 @@ int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float e
             code = node->code;
         }
         if (!(code & kdEmptyBit)) {
-            const int result = intersectList(leafList(tree, code), ray);
+            const int result = testLeaf(tree, code, ray);
             // In the last cell along the ray nothing lies behind that could
             // hold a nearer hit, so a hit just past exit by rounding (always
             // possible in a box without depth) is the tree's nearest. A
@@ -122,6 +96,43 @@ int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float e
     }
 }
 
+} // namespace
+
+int intersectKdTree(KdTree& tree, const Ray& ray) {
+    ++tree.rayCount;
+    const Vector3& o = ray.origin;
+    const Vector3& d = ray.direction;
+    // The box test shares the walk's reciprocals: they are the same quotients.
+    fillInverseDirection(ray);
+    float loX, hiX, loY, hiY, loZ, hiZ;
+    slab(tree.boundsMin[0], tree.boundsMax[0], o.x, d.x, inverseDirection[0], loX, hiX);
+    slab(tree.boundsMin[1], tree.boundsMax[1], o.y, d.y, inverseDirection[1], loY, hiY);
+    if (loX > hiY || loY > hiX)
+        return 0;
+    float entry = loX > loY ? loX : loY;
+    float exit = hiX < hiY ? hiX : hiY;
+    slab(tree.boundsMin[2], tree.boundsMax[2], o.z, d.z, inverseDirection[2], loZ, hiZ);
+    if (entry > hiZ || loZ > exit)
+        return 0;
+    if (loZ > entry)
+        entry = loZ;
+    if (hiZ < exit)
+        exit = hiZ;
+    // Also refuses a NaN stretch, which an unusable ray or box would give. A
+    // box without depth on some axis (a planar mesh) meets every ray in a
+    // single point, so there an empty stretch may still hold a hit.
+    if (!(exit > entry) && !(exit == entry && isFlat(tree)))
+        return 0;
+    if (entry < 0.001f)
+        entry = 0.001f;
+    return walk(tree, ray, &tree.nodes[0], entry, exit);
+}
+
+int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
+    fillInverseDirection(ray);
+    return walk(tree, ray, node, entry, exit);
+}
+
 int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
                             float exit) {
     ++tree.nodeVisitCount;
@@ -131,7 +142,7 @@ int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node
             ++tree.emptyLeafCount;
             return 0;
         }
-        return intersectList(leafList(tree, code), ray);
+        return testLeaf(tree, code, ray);
     }
     const uint32_t axis = code & kdAxisMask;
     const float t = (node->split - component(ray.origin, axis)) / component(ray.direction, axis);

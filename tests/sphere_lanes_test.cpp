@@ -1,0 +1,295 @@
+// Every leaf kernel must leave exactly the record, bit for bit, that the
+// in-order list test leaves, and so render exactly the same frame.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "app/demo_scene.h"
+#include "kdtree/build.h"
+#include "tools/bench/bench_scene.h"
+#include "tools/bench/frame_hash.h"
+#include "tracer/intersect.h"
+#include "tracer/sphere_lanes.h"
+
+using namespace vantrel;
+
+namespace {
+
+const SphereKernel allKernels[] = {SphereKernel::Scalar, SphereKernel::Avx2, SphereKernel::Avx512};
+
+const char* kernelName(SphereKernel kernel) {
+    switch (kernel) {
+    case SphereKernel::Avx2:
+        return "avx2";
+    case SphereKernel::Avx512:
+        return "avx512";
+    default:
+        return "scalar";
+    }
+}
+
+// Leaves the processor's best kernel in place when a test ends.
+struct KernelGuard {
+    ~KernelGuard() { selectSphereKernel(bestSphereKernel()); }
+};
+
+struct Outcome {
+    int hit;
+    HitRecord record;
+};
+
+// A record the tests could not produce, so a field left untouched shows.
+HitRecord stale() {
+    HitRecord record;
+    record.material = {0.25f, -7.0f, 3.5f, 1e9f};
+    record.distance = -1.0f;
+    record.normal = {9.0f, -9.0f, 0.5f};
+    return record;
+}
+
+Outcome listOutcome(const PrimitiveList& list, const Ray& ray) {
+    hitRecord = stale();
+    const int hit = intersectList(list, ray);
+    return {hit != 0, hitRecord};
+}
+
+Outcome leafOutcome(const KdTree& tree, uint32_t leaf, const Ray& ray) {
+    hitRecord = stale();
+    const int hit = intersectLeaf(tree, leaf, ray);
+    return {hit != 0, hitRecord};
+}
+
+::testing::AssertionResult sameBits(const Outcome& expected, const Outcome& actual) {
+    if (expected.hit == actual.hit &&
+        std::memcmp(&expected.record, &actual.record, sizeof(HitRecord)) == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "hit " << actual.hit << " distance " << actual.record.distance << " red "
+           << actual.record.material.red << ", expected hit " << expected.hit << " distance "
+           << expected.record.distance << " red " << expected.record.material.red;
+}
+
+Vector3 unitDirection(std::mt19937& random) {
+    std::normal_distribution<float> normal(0.0f, 1.0f);
+    for (;;) {
+        const Vector3 d{normal(random), normal(random), normal(random)};
+        const float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        if (length > 0.1f)
+            return {d.x / length, d.y / length, d.z / length};
+    }
+}
+
+struct Field {
+    std::vector<Sphere> spheres;
+    std::vector<Triangle> triangles;
+    std::vector<PrimitiveRef> refs;
+    KdTree* tree = nullptr;
+
+    Field() = default;
+    Field(const Field&) = delete;
+    ~Field() { releaseKdTree(tree); }
+
+    uint32_t leafCount() const {
+        uint32_t count = 0;
+        uint32_t end = 1;
+        for (uint32_t i = 0; i < end; ++i) {
+            const uint32_t code = tree->nodes[i].code;
+            if (code & kdLeafBit)
+                ++count;
+            else if ((code >> kdIndexShift) + 2 > end)
+                end = (code >> kdIndexShift) + 2;
+        }
+        return count;
+    }
+};
+
+// Dense overlapping spheres, twins (same place and size, another colour) that
+// tie at every distance, and a few triangles so that some leaves mix kinds.
+void fillField(Field& field, std::mt19937& random) {
+    std::uniform_real_distribution<float> place(-4.0f, 4.0f);
+    std::uniform_real_distribution<float> size(0.05f, 1.2f);
+    std::uniform_real_distribution<float> colour(0.0f, 1.0f);
+    for (int i = 0; i < 1500; ++i) {
+        Sphere s{{place(random), place(random), place(random)},
+                 size(random),
+                 {colour(random), colour(random), colour(random), colour(random)}};
+        field.spheres.push_back(s);
+        if (i % 7 == 0) {
+            s.material.red += 1.0f;
+            field.spheres.push_back(s);
+        }
+    }
+    for (int i = 0; i < 30; ++i) {
+        const Vector3 a{place(random), place(random), place(random)};
+        field.triangles.push_back({a, {a.x + 1, a.y, a.z}, {a.x, a.y + 1, a.z}, {1, 0, 0, 0}});
+    }
+    for (Sphere& s : field.spheres)
+        field.refs.push_back({&s, PrimitiveType::Sphere});
+    for (Triangle& t : field.triangles)
+        field.refs.push_back({&t, PrimitiveType::Triangle});
+    std::shuffle(field.refs.begin(), field.refs.end(), random);
+    const PrimitiveList list{field.refs.data(), static_cast<uint32_t>(field.refs.size())};
+    buildKdTree(&field.tree, &list, 0);
+}
+
+// Rays from outside, from inside spheres and from points on sphere surfaces.
+Ray randomRay(const Field& field, std::mt19937& random) {
+    std::uniform_real_distribution<float> place(-6.0f, 6.0f);
+    std::uniform_int_distribution<size_t> pick(0, field.spheres.size() - 1);
+    Ray ray{{place(random), place(random), place(random)}, unitDirection(random)};
+    const uint32_t kind = random() % 3;
+    if (kind != 0) {
+        const Sphere& s = field.spheres[pick(random)];
+        const float reach = kind == 1 ? 0.5f * s.radius : s.radius;
+        const Vector3 out = unitDirection(random);
+        ray.origin = {s.centre.x + out.x * reach, s.centre.y + out.y * reach,
+                      s.centre.z + out.z * reach};
+    }
+    return ray;
+}
+
+} // namespace
+
+TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
+    KernelGuard guard;
+    std::mt19937 random(2024);
+    Field field;
+    fillField(field, random);
+    const uint32_t leaves = field.leafCount();
+    ASSERT_GT(leaves, 20u);
+
+    // The cases the test is meant to reach must really occur.
+    uint32_t packed = 0;
+    for (uint32_t k = 0; k < leaves; ++k)
+        packed += field.tree->sphereGroupStart[k] != noSphereGroup;
+    EXPECT_GT(packed, leaves / 2);
+    EXPECT_LT(packed, leaves) << "some leaves should hold triangles too";
+
+    std::vector<Ray> rays;
+    for (int i = 0; i < 150; ++i)
+        rays.push_back(randomRay(field, random));
+
+    for (SphereKernel kernel : allKernels) {
+        if (!selectSphereKernel(kernel))
+            continue;
+        SCOPED_TRACE(kernelName(kernel));
+        uint32_t hits = 0;
+        uint32_t failures = 0;
+        for (const Ray& ray : rays) {
+            for (uint32_t k = 0; k < leaves && failures < 5; ++k) {
+                const Outcome expected = listOutcome(field.tree->leaves[k], ray);
+                const Outcome actual = leafOutcome(*field.tree, k, ray);
+                hits += expected.hit;
+                if (!sameBits(expected, actual)) {
+                    ++failures;
+                    ADD_FAILURE() << "leaf " << k << ": " << sameBits(expected, actual).message();
+                }
+            }
+        }
+        EXPECT_GT(hits, rays.size()) << "too few hits to tell the kernels apart";
+    }
+}
+
+TEST(SphereLanes, TwinsTieAcrossLanesAndGroupsAndTheFirstEntryWins) {
+    KernelGuard guard;
+    // 40 spheres the ray meets at one distance, spread over three groups,
+    // with nearer twins in one lane (21, 37) and in another (26).
+    std::vector<Sphere> spheres;
+    for (int i = 0; i < 40; ++i) {
+        const float shift = (i == 21 || i == 26 || i == 37) ? 0.0f : 1.0f;
+        spheres.push_back({{0, 0, 5 + shift}, 1, {static_cast<float>(i), 0, 0, 0}});
+    }
+    std::vector<PrimitiveRef> refs;
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    // Built by hand: one leaf holding all of them, in this order.
+    KdTree& tree = *new KdTree{};
+    tree.nodes = new KdTreeNode[1]{{kdLeafBit, 0.0f}};
+    tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[refs.size()], 40}};
+    std::copy(refs.begin(), refs.end(), tree.leaves[0].items);
+    packLeafSpheres(tree, 1);
+    const PrimitiveList& leaf = tree.leaves[0];
+
+    const Ray ray{{0, 0, 0}, {0, 0, 1}};
+    for (SphereKernel kernel : allKernels) {
+        if (!selectSphereKernel(kernel))
+            continue;
+        SCOPED_TRACE(kernelName(kernel));
+        const Outcome actual = leafOutcome(tree, 0, ray);
+        EXPECT_TRUE(sameBits(listOutcome(leaf, ray), actual));
+        EXPECT_EQ(actual.record.material.red, 21.0f);
+        EXPECT_EQ(actual.record.distance, 4.0f);
+
+        // A ray that misses them all resets only the distance.
+        const Outcome miss = leafOutcome(tree, 0, {{0, 5, 0}, {0, 0, 1}});
+        EXPECT_FALSE(miss.hit);
+        EXPECT_EQ(miss.record.distance, noHitDistance);
+        EXPECT_EQ(miss.record.material.blue, stale().material.blue);
+        EXPECT_EQ(miss.record.normal.x, stale().normal.x);
+    }
+    releaseKdTree(&tree);
+}
+
+// The side of a hit is worked out from the winner's distance alone: rays from
+// the very centre, grazing rays whose roots nearly meet, and rays leaving
+// through the far side must still get the list test's normal.
+TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
+    KernelGuard guard;
+    std::vector<Sphere> spheres;
+    for (int i = 0; i < 20; ++i)
+        spheres.push_back({{0.3f * i, 0, 10}, 1.0f + 0.01f * i, {float(i), 0, 0, 0}});
+    std::vector<PrimitiveRef> refs;
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    std::vector<Ray> rays;
+    for (const Sphere& s : spheres) {
+        rays.push_back({s.centre, {0, 0, 1}});  // from the centre
+        rays.push_back({s.centre, {0, 0, -1}}); // from the centre, backwards
+        for (float shave : {0.0f, 1e-7f, 1e-6f, 1e-4f}) {
+            const float x = s.centre.x + s.radius * (1.0f - shave);
+            rays.push_back({{x, 0, 0}, {0, 0, 1}});  // grazing from outside
+            rays.push_back({{x, 0, 10}, {0, 0, 1}}); // grazing from inside
+        }
+    }
+    for (size_t leafSize : {size_t{1}, size_t{9}, refs.size()}) {
+        KdTree& tree = *new KdTree{};
+        tree.nodes = new KdTreeNode[1]{{kdLeafBit, 0.0f}};
+        tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[leafSize], uint32_t(leafSize)}};
+        std::copy(refs.begin(), refs.begin() + leafSize, tree.leaves[0].items);
+        packLeafSpheres(tree, 1);
+        for (SphereKernel kernel : allKernels) {
+            if (!selectSphereKernel(kernel))
+                continue;
+            SCOPED_TRACE(kernelName(kernel));
+            int hits = 0;
+            for (const Ray& ray : rays) {
+                const Outcome expected = listOutcome(tree.leaves[0], ray);
+                hits += expected.hit;
+                EXPECT_TRUE(sameBits(expected, leafOutcome(tree, 0, ray)));
+            }
+            EXPECT_GT(hits, 0);
+        }
+        releaseKdTree(&tree);
+    }
+}
+
+TEST(SphereLanes, EveryKernelRendersTheSameDemoFrame) {
+    KernelGuard guard;
+    BenchScene scene;
+    setUpBenchTarget(scene);
+    buildSphereScene(scene, demoSphereCount, 0);
+    ASSERT_TRUE(selectSphereKernel(SphereKernel::Scalar));
+    renderBenchFrame(scene, 5000);
+    const uint64_t scalarHash = hashFrame(scene.target);
+    for (SphereKernel kernel : allKernels) {
+        if (!selectSphereKernel(kernel))
+            continue;
+        renderBenchFrame(scene, 5000);
+        EXPECT_EQ(hashFrame(scene.target), scalarHash) << kernelName(kernel);
+    }
+    releaseBenchScene(scene);
+}

@@ -1,0 +1,35 @@
+// The nearest sphere among a leaf's packed sphere groups, tested several at a
+// time with a vector unit the processor offers.
+#pragma once
+
+#include <cstdint>
+
+#include "kdtree/kd_tree.h"
+#include "scene/records.h"
+
+namespace vantrel {
+
+enum class SphereKernel {
+    Scalar, // any processor
+    Avx2,   // 8 lanes
+    Avx512, // 16 lanes
+};
+
+constexpr uint32_t noSphereHit = 0xffffffffu;
+
+// Among the first count spheres of groups (lane 0 of the first group is
+// entry 0), the entry that testing them in order would record last: the
+// first at the smallest distance the sphere test accepts below the empty
+// record's distance, which is left in distance. noSphereHit if none. Every
+// kernel gives the same answer; they differ only in speed.
+uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray, float& distance);
+
+// The kernel used unless another is selected: the fastest this processor
+// runs, chosen at start.
+SphereKernel bestSphereKernel();
+
+// Makes nearestSphere use kernel; refused (false, nothing changed) when the
+// processor lacks it.
+bool selectSphereKernel(SphereKernel kernel);
+
+} // namespace vantrel
