@@ -225,3 +225,26 @@ TEST(TraverseKdTree, TooDeepATreeEndsTheWalkInsteadOfOverflowing) {
     KdTree& tree = small.finish();
     EXPECT_NE(intersectKdTree(tree, {{-0.5f, 0.001f, 0.001f}, {1, 0.001f, 0.001f}}), 0);
 }
+
+// A hit exactly at the end of a leaf's stretch belongs to that leaf: the
+// walks must not move on to the cell beyond (empty here) and lose it.
+TEST(TraverseKdTree, AcceptsAHitExactlyAtTheLeafsExit) {
+    // The split plane x = 5 carries the triangle too; with edges of 16 every
+    // step of the triangle test is exact, so the hit lies at exactly 5.
+    Triangle wall{{5, -8, -8}, {5, 8, -8}, {5, -8, 8}, tag(3)};
+    HandTree hand({1, -8, -8}, {9, 8, 8});
+    hand.inner(0, 5.0f, 1);
+    hand.leaf({{&wall, PrimitiveType::Triangle}});
+    hand.leaf({});
+    KdTree& tree = hand.finish();
+    const Ray ray{{0, -2, -2}, {1, 0.001f, 0.001f}};
+
+    EXPECT_NE(intersectKdTree(tree, ray), 0);
+    EXPECT_EQ(hitRecord.distance, 5.0f);
+    EXPECT_EQ(hitRecord.material.red, 3.0f);
+
+    hitRecord.material = tag(0);
+    EXPECT_NE(traverseKdTreeRecursive(tree, ray, &tree.nodes[0], 1.0f, 9.0f), 0);
+    EXPECT_EQ(hitRecord.distance, 5.0f);
+    EXPECT_EQ(hitRecord.material.red, 3.0f);
+}
