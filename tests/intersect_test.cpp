@@ -3,8 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "kdtree/kd_tree.h"
 #include "kdtree/build.h"
+#include "kdtree/kd_tree.h"
 #include "tracer/intersect.h"
 
 namespace vantrel {
