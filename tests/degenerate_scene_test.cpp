@@ -7,10 +7,12 @@
 
 #include "kdtree/build.h"
 #include "kdtree/kd_node.h"
+#include "tests/test_support.h"
 #include "tracer/intersect.h"
 #include "tracer/traverse.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
 
@@ -20,11 +22,7 @@ struct Scene {
     std::vector<PrimitiveRef> refs;
 
     PrimitiveList list() {
-        refs.clear();
-        for (Sphere& s : spheres)
-            refs.push_back({&s, PrimitiveType::Sphere});
-        for (Triangle& t : triangles)
-            refs.push_back({&t, PrimitiveType::Triangle});
+        referenceAll(spheres, triangles, refs);
         return {refs.data(), static_cast<uint32_t>(refs.size())};
     }
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "kdtree/kd_node.h"
 #include "kdtree/kd_tree.h"
@@ -21,6 +22,16 @@ struct TreeReleaser {
 };
 // A compiled tree, released with releaseKdTree.
 using Tree = std::unique_ptr<KdTree, TreeReleaser>;
+
+// Fills refs with a reference to every sphere, then to every triangle.
+inline void referenceAll(std::vector<Sphere>& spheres, std::vector<Triangle>& triangles,
+                         std::vector<PrimitiveRef>& refs) {
+    refs.clear();
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    for (Triangle& t : triangles)
+        refs.push_back({&t, PrimitiveType::Triangle});
+}
 
 inline void setBox(CKdNode& node, float x0, float y0, float z0, float x1, float y1, float z1) {
     node.boundsMin[0] = x0;

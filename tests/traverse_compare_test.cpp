@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "kdtree/build.h"
+#include "tests/test_support.h"
 #include "tracer/intersect.h"
 #include "tracer/render.h"
 #include "tracer/traverse.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
 
@@ -28,11 +30,7 @@ struct Scene {
     ~Scene() { releaseKdTree(tree); }
 
     void build() {
-        refs.clear();
-        for (Sphere& s : spheres)
-            refs.push_back({&s, PrimitiveType::Sphere});
-        for (Triangle& t : triangles)
-            refs.push_back({&t, PrimitiveType::Triangle});
+        referenceAll(spheres, triangles, refs);
         // Mix the kinds so leaves see both.
         std::shuffle(refs.begin(), refs.end(), std::mt19937(7));
         const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
