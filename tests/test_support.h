@@ -42,4 +42,41 @@ inline void setBox(CKdNode& node, float x0, float y0, float z0, float x1, float 
     node.boundsMax[2] = z1;
 }
 
+// A hand-made tree: lists need not match the geometry, which lets a test
+// see which leaves a walk reaches.
+struct HandTree {
+    std::vector<KdTreeNode> nodes;
+    std::vector<std::vector<PrimitiveRef>> lists;
+    std::vector<PrimitiveList> leafLists;
+    KdTree tree{};
+
+    HandTree(Vector3 lo, Vector3 hi) {
+        tree.boundsMin[0] = lo.x;
+        tree.boundsMin[1] = lo.y;
+        tree.boundsMin[2] = lo.z;
+        tree.boundsMax[0] = hi.x;
+        tree.boundsMax[1] = hi.y;
+        tree.boundsMax[2] = hi.z;
+    }
+    uint32_t inner(uint32_t axis, float split, uint32_t lowerChild) {
+        nodes.push_back({(lowerChild << kdIndexShift) + axis, split});
+        return static_cast<uint32_t>(nodes.size() - 1);
+    }
+    uint32_t leaf(std::vector<PrimitiveRef> refs) {
+        const uint32_t index = static_cast<uint32_t>(lists.size());
+        const uint32_t empty = refs.empty() ? kdEmptyBit : 0;
+        lists.push_back(std::move(refs));
+        nodes.push_back({(index << kdIndexShift) + kdLeafBit + empty, 0});
+        return static_cast<uint32_t>(nodes.size() - 1);
+    }
+    KdTree& finish() {
+        leafLists.clear();
+        for (auto& l : lists)
+            leafLists.push_back({l.data(), static_cast<uint32_t>(l.size())});
+        tree.nodes = nodes.data();
+        tree.leaves = leafLists.data();
+        return tree;
+    }
+};
+
 } // namespace vantrel::testing_support

@@ -132,16 +132,7 @@ int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
     const uint32_t entry = nearestSphere(groups, tree.leaves[leaf].count, ray, candidate);
     if (entry == noSphereHit)
         return 0;
-    const SphereGroup& group = groups[entry / sphereGroupLanes];
-    const uint32_t lane = entry % sphereGroupLanes;
-    const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
-    // An accepted far root never lies below b, the roots' midpoint, and an
-    // accepted near root never above it; so this tells the side without the
-    // square root of the full test.
-    const bool inside = candidate > -dot(ray.origin - centre, ray.direction);
-    hitRecord.normal = sphereNormal(ray.origin, ray.direction, centre, candidate, inside);
-    hitRecord.distance = candidate;
-    hitRecord.material = group.sphere[lane]->material;
+    recordSphereHit(groups, entry, ray, candidate, hitRecord);
     return 1;
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 
+#include "kdtree/kd_tree.h"
+#include "tracer/intersect.h"
+#include "tracer/packet_trace.h"
 #include "tracer/scratch_pool.h"
 #include "tracer/shade.h"
 
@@ -16,32 +19,79 @@ namespace {
 constexpr uint32_t traceTileSize = 16;
 constexpr uint32_t frameTileSize = 32;
 
+// World direction of a camera-space one, kept off zero for the walk.
+// Not normalised again: the camera matrix is a rotation, and the clamp only
+// ever lengthens a direction by a hair.
+Vector3 worldDirection(const float* m, const Vector3& l) {
+    return {keepOffZero(m[0] * l.x + m[4] * l.y + m[8] * l.z),
+            keepOffZero(m[1] * l.x + m[5] * l.y + m[9] * l.z),
+            keepOffZero(m[2] * l.x + m[6] * l.y + m[10] * l.z)};
+}
+
+void clearColour() {
+    accumulatedColour[0] = 0.0f;
+    accumulatedColour[1] = 0.0f;
+    accumulatedColour[2] = 0.0f;
+}
+
+void writePixel(uint8_t* pixel) {
+    pixel[0] = channelToByte(accumulatedColour[0]);
+    pixel[1] = channelToByte(accumulatedColour[1]);
+    pixel[2] = channelToByte(accumulatedColour[2]);
+}
+
+// The scene's one tree, when the scene is nothing but a tree and packets run
+// here; a row's rays are then walked eight at a time.
+KdTree* packetTree(const PrimitiveList& scene) {
+    static const bool supported = packetsSupported();
+    if (!supported || scene.count != 1 || scene.items[0].type != PrimitiveType::NestedTree)
+        return nullptr;
+    return static_cast<KdTree*>(scene.items[0].object);
+}
+
+// What shade does for each lane's ray, given the hits that the scene's tree
+// gave the packet.
+void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& target,
+                       const float* m, size_t first) {
+    RayPacket packet;
+    packet.origin = {m[12], m[13], m[14]};
+    for (uint32_t lane = 0; lane < packetLanes; ++lane)
+        packet.direction[lane] = worldDirection(m, target.rays[first + lane].direction);
+    PacketHits hits;
+    intersectKdTreePacket(tree, packet, hits);
+    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+        clearColour();
+        if (hits.hitMask & (1u << lane)) {
+            hitRecord = hits.hit[lane];
+            shadeHit(scene, 0, {packet.origin, packet.direction[lane]}, 1.0f);
+        } else {
+            hitRecord.distance = noHitDistance;
+        }
+        writePixel(target.pixels + 3 * (first + lane));
+    }
+}
+
 void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
                  uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
     const float* m = camera.m;
+    KdTree* tree = packetTree(scene);
     Ray ray;
     ray.origin = {m[12], m[13], m[14]};
     for (uint32_t y = y0; y < y1; ++y) {
-        for (uint32_t x = x0; x < x1; ++x) {
-            const size_t i = static_cast<size_t>(y) * target.width + x;
-            const Vector3& l = target.rays[i].direction;
-            // Not normalised again: the camera matrix is a rotation, and the
-            // clamp only ever lengthens a direction by a hair.
+        const size_t row = static_cast<size_t>(y) * target.width;
+        uint32_t x = x0;
+        if (tree != nullptr) {
+            for (; x1 - x >= packetLanes && x < x1; x += packetLanes)
+                tracePacketPixels(scene, *tree, target, m, row + x);
+        }
+        for (; x < x1; ++x) {
+            const size_t i = row + x;
             // Stored whole: the walk reads the components in pairs, and a
             // pair load cannot be served from two separate recent stores.
-            ray.direction = Vector3{keepOffZero(m[0] * l.x + m[4] * l.y + m[8] * l.z),
-                                    keepOffZero(m[1] * l.x + m[5] * l.y + m[9] * l.z),
-                                    keepOffZero(m[2] * l.x + m[6] * l.y + m[10] * l.z)};
-
-            accumulatedColour[0] = 0.0f;
-            accumulatedColour[1] = 0.0f;
-            accumulatedColour[2] = 0.0f;
+            ray.direction = worldDirection(m, target.rays[i].direction);
+            clearColour();
             shade(scene, scene, 0, ray, 1.0f);
-
-            uint8_t* pixel = target.pixels + 3 * i;
-            pixel[0] = channelToByte(accumulatedColour[0]);
-            pixel[1] = channelToByte(accumulatedColour[1]);
-            pixel[2] = channelToByte(accumulatedColour[2]);
+            writePixel(target.pixels + 3 * i);
         }
     }
 }

@@ -11,6 +11,10 @@ void shade(const PrimitiveList& reflectList, const PrimitiveList& list, int32_t 
     if (intersectList(list, ray) == 0) {
         return;
     }
+    shadeHit(reflectList, depth, ray, weight);
+}
+
+void shadeHit(const PrimitiveList& reflectList, int32_t depth, const Ray& ray, float weight) {
     const Vector3 n = hitRecord.normal;
 
     // Light towards (0.707, -0.707, 0) plus ambient 0.7, evaluated in double

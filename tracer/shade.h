@@ -14,4 +14,7 @@ namespace vantrel {
 void shade(const PrimitiveList& reflectList, const PrimitiveList& list, int32_t depth,
            const Ray& ray, float weight);
 
+// shade for a ray whose hit is already in hitRecord.
+void shadeHit(const PrimitiveList& reflectList, int32_t depth, const Ray& ray, float weight);
+
 } // namespace vantrel

@@ -24,6 +24,12 @@ constexpr uint32_t noSphereHit = 0xffffffffu;
 // kernel gives the same answer; they differ only in speed.
 uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray, float& distance);
 
+// Writes the hit of entry at distance (as nearestSphere found it) into record
+// exactly as the list test would: unit normal facing the origin, distance,
+// the sphere's material.
+void recordSphereHit(const SphereGroup* groups, uint32_t entry, const Ray& ray, float distance,
+                     HitRecord& record);
+
 // The kernel used unless another is selected: the fastest this processor
 // runs, chosen at start.
 SphereKernel bestSphereKernel();

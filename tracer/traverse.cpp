@@ -98,22 +98,20 @@ int walk(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, floa
 
 } // namespace
 
-int intersectKdTree(KdTree& tree, const Ray& ray) {
-    ++tree.rayCount;
+bool clipToTreeBox(const KdTree& tree, const Ray& ray, const float inverse[3], float& entry,
+                   float& exit) {
     const Vector3& o = ray.origin;
     const Vector3& d = ray.direction;
-    // The box test shares the walk's reciprocals: they are the same quotients.
-    fillInverseDirection(ray);
     float loX, hiX, loY, hiY, loZ, hiZ;
-    slab(tree.boundsMin[0], tree.boundsMax[0], o.x, d.x, inverseDirection[0], loX, hiX);
-    slab(tree.boundsMin[1], tree.boundsMax[1], o.y, d.y, inverseDirection[1], loY, hiY);
+    slab(tree.boundsMin[0], tree.boundsMax[0], o.x, d.x, inverse[0], loX, hiX);
+    slab(tree.boundsMin[1], tree.boundsMax[1], o.y, d.y, inverse[1], loY, hiY);
     if (loX > hiY || loY > hiX)
-        return 0;
-    float entry = loX > loY ? loX : loY;
-    float exit = hiX < hiY ? hiX : hiY;
-    slab(tree.boundsMin[2], tree.boundsMax[2], o.z, d.z, inverseDirection[2], loZ, hiZ);
+        return false;
+    entry = loX > loY ? loX : loY;
+    exit = hiX < hiY ? hiX : hiY;
+    slab(tree.boundsMin[2], tree.boundsMax[2], o.z, d.z, inverse[2], loZ, hiZ);
     if (entry > hiZ || loZ > exit)
-        return 0;
+        return false;
     if (loZ > entry)
         entry = loZ;
     if (hiZ < exit)
@@ -122,9 +120,20 @@ int intersectKdTree(KdTree& tree, const Ray& ray) {
     // box without depth on some axis (a planar mesh) meets every ray in a
     // single point, so there an empty stretch may still hold a hit.
     if (!(exit > entry) && !(exit == entry && isFlat(tree)))
-        return 0;
+        return false;
     if (entry < 0.001f)
         entry = 0.001f;
+    return true;
+}
+
+int intersectKdTree(KdTree& tree, const Ray& ray) {
+    ++tree.rayCount;
+    // The box test shares the walk's reciprocals: they are the same quotients.
+    fillInverseDirection(ray);
+    float entry;
+    float exit;
+    if (!clipToTreeBox(tree, ray, inverseDirection, entry, exit))
+        return 0;
     return walk(tree, ray, &tree.nodes[0], entry, exit);
 }
 

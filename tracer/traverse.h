@@ -14,6 +14,12 @@ constexpr int traversalStackSize = 100;
 // tree. Non-zero when a hit was accepted; it is then in hitRecord.
 int intersectKdTree(KdTree& tree, const Ray& ray);
 
+// The stretch [entry, exit] of the ray inside the tree's box, entry raised to
+// 0.001; inverse holds the reciprocals of the ray's direction. False when the
+// ray misses the box or its stretch there is empty.
+bool clipToTreeBox(const KdTree& tree, const Ray& ray, const float inverse[3], float& entry,
+                   float& exit);
+
 // The iterative walk over the subtree at node for the stretch [entry, exit].
 // A hand-made tree so deep that a far child would not fit on the stack ends
 // the walk there with 0, as if nothing had been hit.

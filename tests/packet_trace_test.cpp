@@ -1,0 +1,204 @@
+// Rays walked eight at a time must get, lane by lane, exactly what each gets
+// when walked alone, and the renderer must draw the same frame either way.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "kdtree/build.h"
+#include "tests/test_support.h"
+#include "tracer/intersect.h"
+#include "tracer/packet_trace.h"
+#include "tracer/render.h"
+#include "tracer/traverse.h"
+
+using namespace vantrel;
+using namespace vantrel::testing_support;
+
+namespace {
+
+bool sameBits(const HitRecord& a, const HitRecord& b) {
+    return std::memcmp(&a.distance, &b.distance, sizeof a.distance) == 0 &&
+           std::memcmp(&a.normal, &b.normal, sizeof a.normal) == 0 &&
+           std::memcmp(&a.material, &b.material, sizeof a.material) == 0;
+}
+
+float frand(std::mt19937& rng, float lo, float hi) {
+    return std::uniform_real_distribution<float>(lo, hi)(rng);
+}
+
+Vector3 unitOffZero(Vector3 d) {
+    const float len = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+    return {keepOffZero(d.x / len), keepOffZero(d.y / len), keepOffZero(d.z / len)};
+}
+
+// Compares every lane with its lone walk; returns the lanes that hit.
+int expectLanesMatch(KdTree& tree, const RayPacket& packet) {
+    const uint32_t before = tree.rayCount;
+    PacketHits hits;
+    intersectKdTreePacket(tree, packet, hits);
+    EXPECT_EQ(tree.rayCount, before + packetLanes);
+    int hitLanes = 0;
+    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+        const bool alone = intersectKdTree(tree, {packet.origin, packet.direction[lane]}) != 0;
+        const bool together = (hits.hitMask >> lane) & 1u;
+        EXPECT_EQ(together, alone) << "lane " << lane;
+        if (alone && together) {
+            EXPECT_TRUE(sameBits(hits.hit[lane], hitRecord)) << "lane " << lane;
+        }
+        hitLanes += alone;
+    }
+    return hitLanes;
+}
+
+struct RandomScene {
+    std::vector<Sphere> spheres;
+    std::vector<Triangle> triangles;
+    std::vector<PrimitiveRef> refs;
+    Tree tree;
+
+    RandomScene(std::mt19937& rng, int sphereCount, int triangleCount, int method) {
+        for (int i = 0; i < sphereCount; ++i) {
+            const Vector3 c{frand(rng, -5, 5), frand(rng, -5, 5), frand(rng, -5, 5)};
+            spheres.push_back({c, frand(rng, 0.05f, 0.8f), {frand(rng, 0, 1), 0, 0, 0}});
+            // Some exact twins, whose ties the first entry must win.
+            if (i % 17 == 0)
+                spheres.push_back({c, spheres.back().radius, {frand(rng, 0, 1), 1, 0, 0}});
+        }
+        for (int i = 0; i < triangleCount; ++i) {
+            const Vector3 a{frand(rng, -5, 5), frand(rng, -5, 5), frand(rng, -5, 5)};
+            const Vector3 b{a.x + frand(rng, -2, 2), a.y + frand(rng, -2, 2), a.z};
+            const Vector3 c{a.x + frand(rng, -2, 2), a.y, a.z + frand(rng, -2, 2)};
+            triangles.push_back({a, b, c, {frand(rng, 0, 1), 2, 0, 0}});
+        }
+        referenceAll(spheres, triangles, refs);
+        std::shuffle(refs.begin(), refs.end(), rng);
+        const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
+        KdTree* built = nullptr;
+        buildKdTree(&built, &list, method);
+        tree.reset(built);
+    }
+};
+
+// Eight rays from one origin: a narrow fan, as a row of pixels gives, or
+// (wide) directions anywhere, whose signs then mostly disagree.
+RayPacket randomPacket(std::mt19937& rng, float originSpread, bool wide) {
+    RayPacket packet;
+    packet.origin = {frand(rng, -originSpread, originSpread),
+                     frand(rng, -originSpread, originSpread),
+                     frand(rng, -originSpread, originSpread)};
+    const Vector3 aim{frand(rng, -4, 4), frand(rng, -4, 4), frand(rng, -4, 4)};
+    const Vector3 axis =
+        unitOffZero({aim.x - packet.origin.x, aim.y - packet.origin.y, aim.z - packet.origin.z});
+    const float spread = wide ? 2.0f : 0.05f;
+    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+        packet.direction[lane] =
+            unitOffZero({axis.x + frand(rng, -spread, spread), axis.y + frand(rng, -spread, spread),
+                         axis.z + frand(rng, -spread, spread)});
+    }
+    return packet;
+}
+
+} // namespace
+
+TEST(PacketTrace, EveryLaneGetsItsLoneWalksHitAndRecord) {
+    std::mt19937 rng(2024);
+    int hitLanes = 0;
+    for (int sceneIndex = 0; sceneIndex < 24; ++sceneIndex) {
+        const int method = sceneIndex % 3;
+        // Spheres only (packed leaves), triangles only, and both mixed.
+        const int spheres = sceneIndex % 4 == 1 ? 0 : 300;
+        const int triangles = sceneIndex % 4 == 0 ? 0 : 80;
+        RandomScene scene(rng, spheres, triangles, method);
+        for (int i = 0; i < 200; ++i) {
+            // Origins inside the scene as well as outside it.
+            const float originSpread = i % 3 == 0 ? 4.0f : 15.0f;
+            hitLanes += expectLanesMatch(*scene.tree, randomPacket(rng, originSpread, i % 5 == 0));
+            if (::testing::Test::HasFailure())
+                return;
+        }
+    }
+    // The comparison means something only if many lanes hit.
+    EXPECT_GT(hitLanes, 24 * 200 * 2);
+}
+
+TEST(PacketTrace, LanesOutsideTheBoxAndAGrazingLaneMatchTheirLoneWalks) {
+    Sphere sphere{{0, 0, 0}, 1, {1, 0, 0, 0}};
+    std::vector<PrimitiveRef> refs(4, {&sphere, PrimitiveType::Sphere});
+    const PrimitiveList list{refs.data(), 4};
+    KdTree* built = nullptr;
+    buildKdTree(&built, &list, 0);
+    Tree tree(built);
+    RayPacket packet;
+    packet.origin = {-5, 0, 0};
+    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+        // Lanes 0..3 aim off the box; lane 4 along its face; the rest at the sphere.
+        const float y = lane < 4 ? 0.5f + 0.3f * lane : (lane == 4 ? 0.2f : 0.02f * lane);
+        packet.direction[lane] = unitOffZero({1, y, 0.001f});
+    }
+    EXPECT_GT(expectLanesMatch(*tree, packet), 0);
+}
+
+TEST(PacketTrace, ATreeTooDeepForTheStackEndsEachLaneAsItsLoneWalkDoes) {
+    // A chain along x in which every plane cuts the stretch; the deepest
+    // lower leaf holds the sphere. Deeper than the stack, every walk misses.
+    Sphere target{{0.5f, 0, 0}, 0.25f, {3, 0, 0, 0}};
+    for (int depth : {traversalStackSize, traversalStackSize + 1}) {
+        HandTree hand({-1, -100, -100}, {1001, 100, 100});
+        hand.lists.push_back({{&target, PrimitiveType::Sphere}});
+        for (int level = 0; level < depth; ++level) {
+            const uint32_t lowerChild = 2u * static_cast<uint32_t>(level) + 1u;
+            hand.nodes.push_back({(lowerChild << kdIndexShift) + 0u, 1000.0f - 2.0f * level});
+            if (level > 0)
+                hand.nodes.push_back({kdLeafBit + kdEmptyBit, 0});
+        }
+        hand.nodes.push_back({kdLeafBit, 0});
+        hand.nodes.push_back({kdLeafBit + kdEmptyBit, 0});
+        KdTree& tree = hand.finish();
+        RayPacket packet;
+        packet.origin = {0, 0, 0};
+        for (uint32_t lane = 0; lane < packetLanes; ++lane)
+            packet.direction[lane] = unitOffZero({1, 0.001f * (lane + 1), 0.001f});
+        EXPECT_EQ(expectLanesMatch(tree, packet), depth <= traversalStackSize ? 8 : 0) << depth;
+    }
+}
+
+TEST(PacketTrace, TheRendererDrawsTheSameFrameWithAndWithoutPackets) {
+    std::mt19937 rng(99);
+    RandomScene scene(rng, 2000, 60, 0);
+    // A width that leaves a few pixels of each row to single rays.
+    const uint32_t width = 75;
+    const uint32_t height = 41;
+    std::vector<Ray> rays(width * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const Vector3 d{(x - width / 2.0f) / width, (y - height / 2.0f) / width, 1.0f};
+            rays[y * width + x] = {{0, 0, 0}, unitOffZero(d)};
+        }
+    }
+    std::vector<uint8_t> packed(width * height * 3);
+    std::vector<uint8_t> single(width * height * 3);
+    // Camera at (-3, 1, -12) looking along +z, and one inside the scene.
+    for (const Vector3 eye : {Vector3{-3, 1, -12}, Vector3{0.5f, -0.5f, 0.2f}}) {
+        Matrix4 camera{};
+        camera.m[0] = camera.m[5] = camera.m[10] = camera.m[15] = 1;
+        camera.m[12] = eye.x;
+        camera.m[13] = eye.y;
+        camera.m[14] = eye.z;
+        PrimitiveRef treeOnly[1] = {{scene.tree.get(), PrimitiveType::NestedTree}};
+        // An entry of no known type is skipped, but the list is no longer
+        // a tree alone, so every ray is traced by itself.
+        PrimitiveRef withSkipped[2] = {treeOnly[0], {nullptr, static_cast<PrimitiveType>(9)}};
+        RenderTarget target{width, height, rays.data(), packed.data()};
+        renderFrame({treeOnly, 1}, target, camera);
+        target.pixels = single.data();
+        renderFrame({withSkipped, 2}, target, camera);
+        EXPECT_EQ(packed, single);
+        size_t lit = 0;
+        for (uint8_t byte : packed)
+            lit += byte != 0;
+        EXPECT_GT(lit, packed.size() / 8);
+    }
+}
