@@ -41,7 +41,7 @@ void writePixel(uint8_t* pixel) {
 }
 
 // The scene's one tree, when the scene is nothing but a tree and packets run
-// here; a row's rays are then walked eight at a time.
+// here; blocks of pixels are then walked together.
 KdTree* packetTree(const PrimitiveList& scene) {
     static const bool supported = packetsSupported();
     if (!supported || scene.count != 1 || scene.items[0].type != PrimitiveType::NestedTree)
@@ -49,14 +49,32 @@ KdTree* packetTree(const PrimitiveList& scene) {
     return static_cast<KdTree*>(scene.items[0].object);
 }
 
-// What shade does for each lane's ray, given the hits that the scene's tree
-// gave the packet.
+// A packet covers a block this size: the squarer the block, the more its
+// rays share their cells.
+constexpr uint32_t packetWidth = 4;
+constexpr uint32_t packetHeight = packetLanes / packetWidth;
+
+void tracePixel(const PrimitiveList& scene, RenderTarget& target, const float* m, size_t i) {
+    // Stored whole: the walk reads the components in pairs, and a pair load
+    // cannot be served from two separate recent stores.
+    const Ray ray{{m[12], m[13], m[14]}, worldDirection(m, target.rays[i].direction)};
+    clearColour();
+    shade(scene, scene, 0, ray, 1.0f);
+    writePixel(target.pixels + 3 * i);
+}
+
+// What shade does for the rays of the block at (x, y), given the hits that
+// the scene's tree gave them as a packet.
 void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& target,
-                       const float* m, size_t first) {
+                       const float* m, uint32_t x, uint32_t y) {
+    size_t pixel[packetLanes];
     RayPacket packet;
     packet.origin = {m[12], m[13], m[14]};
-    for (uint32_t lane = 0; lane < packetLanes; ++lane)
-        packet.direction[lane] = worldDirection(m, target.rays[first + lane].direction);
+    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+        pixel[lane] =
+            static_cast<size_t>(y + lane / packetWidth) * target.width + x + lane % packetWidth;
+        packet.direction[lane] = worldDirection(m, target.rays[pixel[lane]].direction);
+    }
     PacketHits hits;
     intersectKdTreePacket(tree, packet, hits);
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
@@ -67,7 +85,7 @@ void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& t
         } else {
             hitRecord.distance = noHitDistance;
         }
-        writePixel(target.pixels + 3 * (first + lane));
+        writePixel(target.pixels + 3 * pixel[lane]);
     }
 }
 
@@ -75,24 +93,22 @@ void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4
                  uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
     const float* m = camera.m;
     KdTree* tree = packetTree(scene);
-    Ray ray;
-    ray.origin = {m[12], m[13], m[14]};
-    for (uint32_t y = y0; y < y1; ++y) {
-        const size_t row = static_cast<size_t>(y) * target.width;
-        uint32_t x = x0;
-        if (tree != nullptr) {
-            for (; x1 - x >= packetLanes && x < x1; x += packetLanes)
-                tracePacketPixels(scene, *tree, target, m, row + x);
+    uint32_t y = y0;
+    if (tree != nullptr) {
+        // Whole blocks as packets; the columns left over, one ray at a time.
+        for (; y < y1 && y1 - y >= packetHeight; y += packetHeight) {
+            uint32_t x = x0;
+            for (; x < x1 && x1 - x >= packetWidth; x += packetWidth)
+                tracePacketPixels(scene, *tree, target, m, x, y);
+            for (uint32_t row = y; row < y + packetHeight; ++row) {
+                for (uint32_t column = x; column < x1; ++column)
+                    tracePixel(scene, target, m, static_cast<size_t>(row) * target.width + column);
+            }
         }
-        for (; x < x1; ++x) {
-            const size_t i = row + x;
-            // Stored whole: the walk reads the components in pairs, and a
-            // pair load cannot be served from two separate recent stores.
-            ray.direction = worldDirection(m, target.rays[i].direction);
-            clearColour();
-            shade(scene, scene, 0, ray, 1.0f);
-            writePixel(target.pixels + 3 * i);
-        }
+    }
+    for (; y < y1; ++y) {
+        for (uint32_t x = x0; x < x1; ++x)
+            tracePixel(scene, target, m, static_cast<size_t>(y) * target.width + x);
     }
 }
 
