@@ -141,6 +141,33 @@ TEST(PacketTrace, LanesOutsideTheBoxAndAGrazingLaneMatchTheirLoneWalks) {
     EXPECT_GT(expectLanesMatch(*tree, packet), 0);
 }
 
+TEST(PacketTrace, AFlatSceneMatchesLaneByLane) {
+    // Triangles in the plane z = 2: the box has no depth, and every ray meets
+    // it in one point.
+    std::mt19937 rng(5);
+    std::vector<Sphere> noSpheres;
+    std::vector<Triangle> triangles;
+    for (int i = 0; i < 60; ++i) {
+        const float x = frand(rng, -4, 4);
+        const float y = frand(rng, -4, 4);
+        triangles.push_back({{x, y, 2}, {x + 1.5f, y, 2}, {x, y + 1.5f, 2}, {1, 0, 0, 0}});
+    }
+    std::vector<PrimitiveRef> refs;
+    referenceAll(noSpheres, triangles, refs);
+    const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
+    KdTree* built = nullptr;
+    buildKdTree(&built, &list, 0);
+    Tree tree(built);
+    ASSERT_TRUE(hasFlatBox(*tree));
+    int hitLanes = 0;
+    for (int i = 0; i < 300; ++i) {
+        RayPacket packet = randomPacket(rng, 8.0f, false);
+        packet.origin.z = -6.0f;
+        hitLanes += expectLanesMatch(*tree, packet);
+    }
+    EXPECT_GT(hitLanes, 100);
+}
+
 TEST(PacketTrace, ATreeTooDeepForTheStackEndsEachLaneAsItsLoneWalkDoes) {
     // A chain along x in which every plane cuts the stretch; the deepest
     // lower leaf holds the sphere. Deeper than the stack, every walk misses.

@@ -49,7 +49,8 @@ PacketEntry packetStack[traversalStackSize];
 // The packet's lanes as the walk keeps them apart from the stack.
 struct PacketWalk {
     const RayPacket* packet;
-    float inverse[4][packetLanes]; // by axis; 3 repeats z, as component() reads it
+    __m256 direction[3]; // by axis
+    __m256 inverse[4];   // by axis; 3 repeats z, as component() reads it
     float origin[4];
     uint32_t nearOffset[4]; // of the near child within a pair, the same for every lane
     alignas(32) float entry[packetLanes];
@@ -74,18 +75,12 @@ __attribute__((target("avx2"))) uint32_t lanesWhere(__m256 condition) {
 // Leaves in distance each lane's nearest candidate and returns, per lane, the
 // first entry at it (noSphereHit in lanes without one).
 __attribute__((target("avx2"))) void nearestSpheres(const SphereGroup* groups, uint32_t count,
-                                                    const RayPacket& packet, float* distance,
+                                                    const PacketWalk& walk, float* distance,
                                                     uint32_t* entryOf) {
-    const Vector3& o = packet.origin;
-    alignas(32) float dx[packetLanes], dy[packetLanes], dz[packetLanes];
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        dx[lane] = packet.direction[lane].x;
-        dy[lane] = packet.direction[lane].y;
-        dz[lane] = packet.direction[lane].z;
-    }
-    const __m256 x = _mm256_load_ps(dx);
-    const __m256 y = _mm256_load_ps(dy);
-    const __m256 z = _mm256_load_ps(dz);
+    const Vector3& o = walk.packet->origin;
+    const __m256 x = walk.direction[0];
+    const __m256 y = walk.direction[1];
+    const __m256 z = walk.direction[2];
     const __m256 zero = _mm256_setzero_ps();
     const __m256 minDistance = _mm256_set1_ps(minHitDistance);
     const __m256 signBit = _mm256_set1_ps(-0.0f);
@@ -135,7 +130,7 @@ __attribute__((target("avx2"))) void testLeafLanes(KdTree& tree, uint32_t leaf, 
         tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
     const SphereGroup* groups = tree.sphereGroups + (first == noSphereGroup ? 0 : first);
     if (first != noSphereGroup) {
-        nearestSpheres(groups, tree.leaves[leaf].count, packet, distance, entryOf);
+        nearestSpheres(groups, tree.leaves[leaf].count, walk, distance, entryOf);
         for (uint32_t lane = 0; lane < packetLanes; ++lane) {
             if (entryOf[lane] != noSphereHit)
                 found |= 1u << lane;
@@ -177,9 +172,7 @@ __attribute__((target("avx2"))) void testLeafLanes(KdTree& tree, uint32_t leaf, 
 // lane stays out of the cells its own walk would not enter. False when the
 // stack ran out, which leaves the unfinished lanes to walk alone.
 __attribute__((target("avx2"))) bool walkPacket(KdTree& tree, PacketWalk& walk, PacketHits& hits) {
-    __m256 inverse[4];
-    for (uint32_t axis = 0; axis < 4; ++axis)
-        inverse[axis] = _mm256_loadu_ps(walk.inverse[axis]);
+    const __m256* inverse = walk.inverse;
     const KdTreeNode* const nodes = tree.nodes;
     const KdTreeNode* node = nodes;
     uint32_t lanes = walk.live;
@@ -238,38 +231,82 @@ __attribute__((target("avx2"))) bool walkPacket(KdTree& tree, PacketWalk& walk, 
     }
 }
 
-void tracePacket(KdTree& tree, const RayPacket& packet, PacketHits& hits) {
+// Per lane, the ray's slab of one axis in the order it crosses it: low is
+// where it enters, as in the lone clip.
+__attribute__((target("avx2"))) void slabs(float boxMin, float boxMax, float origin,
+                                           __m256 direction, __m256 inverse, __m256& low,
+                                           __m256& high) {
+    const __m256 toMin = _mm256_mul_ps(_mm256_set1_ps(boxMin - origin), inverse);
+    const __m256 toMax = _mm256_mul_ps(_mm256_set1_ps(boxMax - origin), inverse);
+    const __m256 up = _mm256_cmp_ps(direction, _mm256_setzero_ps(), _CMP_GE_OQ);
+    low = _mm256_blendv_ps(toMax, toMin, up);
+    high = _mm256_blendv_ps(toMin, toMax, up);
+}
+
+// a if it compares true with b, else b: a ternary of the lone clip per lane.
+__attribute__((target("avx2"))) __m256 pick(__m256 a, __m256 b, __m256 aWins) {
+    return _mm256_blendv_ps(b, a, aWins);
+}
+
+// clipToTreeBox for every lane at once, with its comparisons and choices.
+__attribute__((target("avx2"))) void clipLanes(const KdTree& tree, PacketWalk& walk) {
+    const float* o = walk.origin;
+    __m256 loX, hiX, loY, hiY, loZ, hiZ;
+    slabs(tree.boundsMin[0], tree.boundsMax[0], o[0], walk.direction[0], walk.inverse[0], loX, hiX);
+    slabs(tree.boundsMin[1], tree.boundsMax[1], o[1], walk.direction[1], walk.inverse[1], loY, hiY);
+    slabs(tree.boundsMin[2], tree.boundsMax[2], o[2], walk.direction[2], walk.inverse[2], loZ, hiZ);
+    __m256 miss =
+        _mm256_or_ps(_mm256_cmp_ps(loX, hiY, _CMP_GT_OQ), _mm256_cmp_ps(loY, hiX, _CMP_GT_OQ));
+    __m256 entry = pick(loX, loY, _mm256_cmp_ps(loX, loY, _CMP_GT_OQ));
+    __m256 exit = pick(hiX, hiY, _mm256_cmp_ps(hiX, hiY, _CMP_LT_OQ));
+    miss = _mm256_or_ps(miss, _mm256_or_ps(_mm256_cmp_ps(entry, hiZ, _CMP_GT_OQ),
+                                           _mm256_cmp_ps(loZ, exit, _CMP_GT_OQ)));
+    entry = pick(loZ, entry, _mm256_cmp_ps(loZ, entry, _CMP_GT_OQ));
+    exit = pick(hiZ, exit, _mm256_cmp_ps(hiZ, exit, _CMP_LT_OQ));
+    __m256 empty = _mm256_cmp_ps(exit, entry, _CMP_NGT_UQ);
+    if (hasFlatBox(tree))
+        empty = _mm256_andnot_ps(_mm256_cmp_ps(exit, entry, _CMP_EQ_OQ), empty);
+    miss = _mm256_or_ps(miss, empty);
+    const __m256 minEntry = _mm256_set1_ps(0.001f);
+    entry = pick(minEntry, entry, _mm256_cmp_ps(entry, minEntry, _CMP_LT_OQ));
+    _mm256_store_ps(walk.entry, entry);
+    _mm256_store_ps(walk.exit, exit);
+    walk.live = ~lanesWhere(miss) & ((1u << packetLanes) - 1);
+}
+
+__attribute__((target("avx2"))) void tracePacket(KdTree& tree, const RayPacket& packet,
+                                                 PacketHits& hits) {
     PacketWalk walk;
     walk.packet = &packet;
-    walk.live = 0;
     walk.done = 0;
-    uint32_t forward[3] = {0, 0, 0};
+    alignas(32) float direction[3][packetLanes];
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        const Vector3& d = packet.direction[lane];
-        const float inverse[3] = {1.0f / d.x, 1.0f / d.y, 1.0f / d.z};
-        for (uint32_t axis = 0; axis < 4; ++axis)
-            walk.inverse[axis][lane] = inverse[axis < 3 ? axis : 2];
-        walk.entry[lane] = 0.0f;
-        walk.exit[lane] = 0.0f;
-        if (clipToTreeBox(tree, laneRay(packet, lane), inverse, walk.entry[lane],
-                          walk.exit[lane])) {
-            walk.live |= 1u << lane;
-        }
-        forward[0] |= (d.x > 0.0f ? 1u : 0u) << lane;
-        forward[1] |= (d.y > 0.0f ? 1u : 0u) << lane;
-        forward[2] |= (d.z > 0.0f ? 1u : 0u) << lane;
+        direction[0][lane] = packet.direction[lane].x;
+        direction[1][lane] = packet.direction[lane].y;
+        direction[2][lane] = packet.direction[lane].z;
     }
+    const __m256 one = _mm256_set1_ps(1.0f);
+    for (uint32_t axis = 0; axis < 3; ++axis) {
+        walk.direction[axis] = _mm256_load_ps(direction[axis]);
+        walk.inverse[axis] = _mm256_div_ps(one, walk.direction[axis]);
+    }
+    walk.inverse[3] = walk.inverse[2];
+    const Vector3& o = packet.origin;
+    walk.origin[0] = o.x;
+    walk.origin[1] = o.y;
+    walk.origin[2] = o.z;
+    walk.origin[3] = o.z;
+    clipLanes(tree, walk);
     tree.rayCount += packetLanes;
     if (walk.live == 0)
         return;
-    const Vector3& o = packet.origin;
-    const float origin[4] = {o.x, o.y, o.z, o.z};
     // Lanes that disagree on a near child would see cells in different
     // orders: then each walks alone.
     bool agree = true;
     for (uint32_t axis = 0; axis < 4; ++axis) {
-        walk.origin[axis] = origin[axis];
-        const uint32_t ahead = forward[axis < 3 ? axis : 2] & walk.live;
+        const __m256 d = walk.direction[axis < 3 ? axis : 2];
+        const uint32_t ahead =
+            lanesWhere(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_GT_OQ)) & walk.live;
         agree = agree && (ahead == 0 || ahead == walk.live);
         walk.nearOffset[axis] = ahead != 0 ? 0u : 1u;
     }

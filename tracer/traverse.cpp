@@ -47,10 +47,14 @@ void fillInverseDirection(const Ray& ray) {
     inverseDirection[2] = 1.0f / ray.direction.z;
 }
 
-bool isFlat(const KdTree& tree) {
+} // namespace
+
+bool hasFlatBox(const KdTree& tree) {
     return tree.boundsMin[0] == tree.boundsMax[0] || tree.boundsMin[1] == tree.boundsMax[1] ||
            tree.boundsMin[2] == tree.boundsMax[2];
 }
+
+namespace {
 
 // The walk itself, for inverseDirection already filled.
 int walk(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
@@ -119,7 +123,7 @@ bool clipToTreeBox(const KdTree& tree, const Ray& ray, const float inverse[3], f
     // Also refuses a NaN stretch, which an unusable ray or box would give. A
     // box without depth on some axis (a planar mesh) meets every ray in a
     // single point, so there an empty stretch may still hold a hit.
-    if (!(exit > entry) && !(exit == entry && isFlat(tree)))
+    if (!(exit > entry) && !(exit == entry && hasFlatBox(tree)))
         return false;
     if (entry < 0.001f)
         entry = 0.001f;

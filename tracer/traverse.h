@@ -14,6 +14,9 @@ constexpr int traversalStackSize = 100;
 // tree. Non-zero when a hit was accepted; it is then in hitRecord.
 int intersectKdTree(KdTree& tree, const Ray& ray);
 
+// Whether the tree's box has no depth on some axis (a planar mesh).
+bool hasFlatBox(const KdTree& tree);
+
 // The stretch [entry, exit] of the ray inside the tree's box, entry raised to
 // 0.001; inverse holds the reciprocals of the ray's direction. False when the
 // ray misses the box or its stretch there is empty.
