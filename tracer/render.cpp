@@ -89,6 +89,20 @@ void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& t
     }
 }
 
+// The ray table is read a few pixels of a row at a time, rows apart, which
+// the processor does not foresee: ask for the next rows' rays in advance.
+void prefetchRays(const RenderTarget& target, uint32_t x0, uint32_t x1, uint32_t y, uint32_t y1) {
+    constexpr size_t lineBytes = 64;
+    for (uint32_t row = y; row < y1 && row < y + packetHeight; ++row) {
+        const Ray* rays = target.rays + size_t{row} * target.width;
+        const char* first = reinterpret_cast<const char*>(rays + x0);
+        const char* last = reinterpret_cast<const char*>(rays + x1) - 1;
+        for (const char* line = first; line < last; line += lineBytes)
+            __builtin_prefetch(line);
+        __builtin_prefetch(last);
+    }
+}
+
 void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
                  uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
     const float* m = camera.m;
@@ -97,6 +111,7 @@ void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4
     if (tree != nullptr) {
         // Whole blocks as packets; the columns left over, one ray at a time.
         for (; y < y1 && y1 - y >= packetHeight; y += packetHeight) {
+            prefetchRays(target, x0, x1, y + packetHeight, y1);
             uint32_t x = x0;
             for (; x < x1 && x1 - x >= packetWidth; x += packetWidth)
                 tracePacketPixels(scene, *tree, target, m, x, y);
