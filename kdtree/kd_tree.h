@@ -23,7 +23,7 @@ constexpr uint32_t kdEmptyBit = 1;
 constexpr uint32_t kdAxisMask = 3;
 constexpr uint32_t kdIndexShift = 3;
 
-constexpr uint32_t sphereGroupLanes = 16;
+constexpr uint32_t sphereGroupLanes = 8;
 
 // Up to sphereGroupLanes consecutive spheres of a leaf, by component so that
 // a vector unit loads a row at once. Lanes past the leaf's end hold NaN,
