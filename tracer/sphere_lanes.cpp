@@ -131,7 +131,9 @@ const SphereGroup& paddingGroup() {
 // the instructions' merge inputs and then warn about them.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // The rows of two groups side by side.
 __attribute__((target("avx512f"))) __m512 pairRow(const float* low, const float* high) {
     return _mm512_castpd_ps(_mm512_insertf64x4(
