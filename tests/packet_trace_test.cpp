@@ -42,7 +42,7 @@ int expectLanesMatch(KdTree& tree, const RayPacket& packet) {
     EXPECT_EQ(tree.rayCount, before + packetLanes);
     int hitLanes = 0;
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        const bool alone = intersectKdTree(tree, {packet.origin, packet.direction[lane]}) != 0;
+        const bool alone = intersectKdTree(tree, {packet.origin, laneDirection(packet, lane)}) != 0;
         const bool together = (hits.hitMask >> lane) & 1u;
         EXPECT_EQ(together, alone) << "lane " << lane;
         if (alone && together) {
@@ -94,9 +94,10 @@ RayPacket randomPacket(std::mt19937& rng, float originSpread, bool wide) {
         unitOffZero({aim.x - packet.origin.x, aim.y - packet.origin.y, aim.z - packet.origin.z});
     const float spread = wide ? 2.0f : 0.05f;
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        packet.direction[lane] =
+        setLaneDirection(
+            packet, lane,
             unitOffZero({axis.x + frand(rng, -spread, spread), axis.y + frand(rng, -spread, spread),
-                         axis.z + frand(rng, -spread, spread)});
+                         axis.z + frand(rng, -spread, spread)}));
     }
     return packet;
 }
@@ -136,7 +137,7 @@ TEST(PacketTrace, LanesOutsideTheBoxAndAGrazingLaneMatchTheirLoneWalks) {
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
         // Lanes 0..3 aim off the box; lane 4 along its face; the rest at the sphere.
         const float y = lane < 4 ? 0.5f + 0.3f * lane : (lane == 4 ? 0.2f : 0.02f * lane);
-        packet.direction[lane] = unitOffZero({1, y, 0.001f});
+        setLaneDirection(packet, lane, unitOffZero({1, y, 0.001f}));
     }
     EXPECT_GT(expectLanesMatch(*tree, packet), 0);
 }
@@ -187,7 +188,7 @@ TEST(PacketTrace, ATreeTooDeepForTheStackEndsEachLaneAsItsLoneWalkDoes) {
         RayPacket packet;
         packet.origin = {0, 0, 0};
         for (uint32_t lane = 0; lane < packetLanes; ++lane)
-            packet.direction[lane] = unitOffZero({1, 0.001f * (lane + 1), 0.001f});
+            setLaneDirection(packet, lane, unitOffZero({1, 0.001f * (lane + 1), 0.001f}));
         EXPECT_EQ(expectLanesMatch(tree, packet), depth <= traversalStackSize ? 8 : 0) << depth;
     }
 }

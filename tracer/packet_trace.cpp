@@ -15,7 +15,7 @@ namespace vantrel {
 namespace {
 
 Ray laneRay(const RayPacket& packet, uint32_t lane) {
-    return {packet.origin, packet.direction[lane]};
+    return {packet.origin, laneDirection(packet, lane)};
 }
 
 void keepHit(PacketHits& hits, uint32_t lane) {
@@ -281,15 +281,9 @@ __attribute__((target("avx2"))) void tracePacket(KdTree& tree, const RayPacket& 
     PacketWalk walk;
     walk.packet = &packet;
     walk.done = 0;
-    alignas(32) float direction[3][packetLanes];
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        direction[0][lane] = packet.direction[lane].x;
-        direction[1][lane] = packet.direction[lane].y;
-        direction[2][lane] = packet.direction[lane].z;
-    }
     const __m256 one = _mm256_set1_ps(1.0f);
     for (uint32_t axis = 0; axis < 3; ++axis) {
-        walk.direction[axis] = _mm256_load_ps(direction[axis]);
+        walk.direction[axis] = _mm256_load_ps(packet.direction[axis]);
         walk.inverse[axis] = _mm256_div_ps(one, walk.direction[axis]);
     }
     walk.inverse[3] = walk.inverse[2];

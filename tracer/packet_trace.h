@@ -11,11 +11,22 @@ namespace vantrel {
 
 constexpr uint32_t packetLanes = 8;
 
-// Rays that share an origin, as the primary rays of a frame do.
+// Rays that share an origin, as the primary rays of a frame do. Directions
+// are kept by axis, as the walk reads them.
 struct RayPacket {
     Vector3 origin;
-    Vector3 direction[packetLanes];
+    alignas(32) float direction[3][packetLanes];
 };
+
+inline Vector3 laneDirection(const RayPacket& packet, uint32_t lane) {
+    return {packet.direction[0][lane], packet.direction[1][lane], packet.direction[2][lane]};
+}
+
+inline void setLaneDirection(RayPacket& packet, uint32_t lane, const Vector3& d) {
+    packet.direction[0][lane] = d.x;
+    packet.direction[1][lane] = d.y;
+    packet.direction[2][lane] = d.z;
+}
 
 struct PacketHits {
     uint32_t hitMask;           // bit i set: lane i hit, and hit[i] holds its record

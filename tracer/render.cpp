@@ -63,6 +63,27 @@ void tracePixel(const PrimitiveList& scene, RenderTarget& target, const float* m
     writePixel(target.pixels + 3 * i);
 }
 
+// worldDirection for every lane, written so that the compiler can work on
+// the lanes side by side (the packet path runs only where AVX2 does).
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2")))
+#endif
+void packetDirections(const float* m, const Ray* rays, const size_t* pixel, RayPacket& packet) {
+    float lx[packetLanes], ly[packetLanes], lz[packetLanes];
+    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+        const Vector3& l = rays[pixel[lane]].direction;
+        lx[lane] = l.x;
+        ly[lane] = l.y;
+        lz[lane] = l.z;
+    }
+    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+        const Vector3 d = worldDirection(m, {lx[lane], ly[lane], lz[lane]});
+        packet.direction[0][lane] = d.x;
+        packet.direction[1][lane] = d.y;
+        packet.direction[2][lane] = d.z;
+    }
+}
+
 // What shade does for the rays of the block at (x, y), given the hits that
 // the scene's tree gave them as a packet.
 void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& target,
@@ -73,19 +94,22 @@ void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& t
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
         pixel[lane] =
             static_cast<size_t>(y + lane / packetWidth) * target.width + x + lane % packetWidth;
-        packet.direction[lane] = worldDirection(m, target.rays[pixel[lane]].direction);
     }
+    packetDirections(m, target.rays, pixel, packet);
     PacketHits hits;
     intersectKdTreePacket(tree, packet, hits);
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
         clearColour();
+        uint8_t* bytes = target.pixels + 3 * pixel[lane];
         if (hits.hitMask & (1u << lane)) {
             hitRecord = hits.hit[lane];
-            shadeHit(scene, 0, {packet.origin, packet.direction[lane]}, 1.0f);
+            shadeHit(scene, 0, {packet.origin, laneDirection(packet, lane)}, 1.0f);
+            writePixel(bytes);
         } else {
+            // Nothing was added to the cleared colour: black.
             hitRecord.distance = noHitDistance;
+            bytes[0] = bytes[1] = bytes[2] = 0;
         }
-        writePixel(target.pixels + 3 * pixel[lane]);
     }
 }
 

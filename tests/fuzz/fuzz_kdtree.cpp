@@ -304,14 +304,14 @@ void checkPacket(KdTree& tree, const Ray& ray, RayGenerator& random) {
         for (float* part : parts)
             if (std::fabs(*part) < 0.001f || !std::isfinite(*part))
                 *part = *part < 0.0f ? -0.001f : 0.001f;
-        packet.direction[lane] = d;
+        setLaneDirection(packet, lane, d);
     }
     PacketHits hits;
     const uint32_t raysBefore = tree.rayCount;
     intersectKdTreePacket(tree, packet, hits);
     FUZZ_CHECK(tree.rayCount == raysBefore + packetLanes);
     for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        const int alone = intersectKdTree(tree, {packet.origin, packet.direction[lane]});
+        const int alone = intersectKdTree(tree, {packet.origin, laneDirection(packet, lane)});
         const bool together = (hits.hitMask >> lane) & 1u;
         FUZZ_CHECK(together == (alone != 0));
         if (together) {
