@@ -72,8 +72,8 @@ __attribute__((target("avx2"))) uint32_t lanesWhere(__m256 condition) {
 // The sphere test of every lane against the leaf's spheres in order, with the
 // arithmetic of sphereCandidate. The origin is shared, so what depends on it
 // and the sphere alone is worked out once per sphere, in the same floats.
-// Leaves in distance each lane's nearest candidate and returns, per lane, the
-// first entry at it (noSphereHit in lanes without one).
+// Stores per lane the nearest candidate in distance and the first entry at it
+// in entryOf (noSphereHit in lanes without one).
 __attribute__((target("avx2"))) void nearestSpheres(const SphereGroup* groups, uint32_t count,
                                                     const PacketWalk& walk, float* distance,
                                                     uint32_t* entryOf) {
