@@ -7,6 +7,7 @@
 
 #include "tracer/intersect.h"
 #include "tracer/sphere_lanes.h"
+#include "tracer/sphere_lanes_avx2.h"
 #include "tracer/sphere_test.h"
 #include "tracer/traverse.h"
 
@@ -83,11 +84,9 @@ __attribute__((target("avx2"))) void nearestSpheres(const SphereGroup* groups, u
     const __m256 x = walk.direction[0];
     const __m256 y = walk.direction[1];
     const __m256 z = walk.direction[2];
-    const __m256 zero = _mm256_setzero_ps();
-    const __m256 minDistance = _mm256_set1_ps(minHitDistance);
     const __m256 signBit = _mm256_set1_ps(-0.0f);
     __m256 best = _mm256_set1_ps(noHitDistance);
-    __m256i bestEntry = _mm256_set1_epi32(-1);
+    __m256 bestEntry = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
     for (uint32_t entry = 0; entry < count; ++entry) {
         const SphereGroup& group = groups[entry / sphereGroupLanes];
         const uint32_t slot = entry % sphereGroupLanes;
@@ -102,21 +101,11 @@ __attribute__((target("avx2"))) void nearestSpheres(const SphereGroup* groups, u
         const __m256 b = _mm256_xor_ps(ocd, signBit);
         const __m256 D = _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(b, b), _mm256_set1_ps(ococ)),
                                        _mm256_set1_ps(rr));
-        const __m256 s = _mm256_sqrt_ps(D);
-        const __m256 tn = _mm256_sub_ps(b, s);
-        const __m256 tf = _mm256_add_ps(b, s);
-        const __m256 candidate = _mm256_blendv_ps(tn, tf, _mm256_cmp_ps(tn, zero, _CMP_LT_OQ));
-        __m256 better = _mm256_and_ps(_mm256_cmp_ps(D, zero, _CMP_NLE_UQ),
-                                      _mm256_cmp_ps(tf, zero, _CMP_NLE_UQ));
-        better = _mm256_and_ps(better, _mm256_cmp_ps(candidate, minDistance, _CMP_GT_OQ));
-        better = _mm256_and_ps(better, _mm256_cmp_ps(candidate, best, _CMP_LT_OQ));
-        best = _mm256_blendv_ps(best, candidate, better);
-        bestEntry = _mm256_castps_si256(_mm256_blendv_ps(
-            _mm256_castsi256_ps(bestEntry),
-            _mm256_castsi256_ps(_mm256_set1_epi32(static_cast<int>(entry))), better));
+        keepNearerCandidates(b, D, _mm256_castsi256_ps(_mm256_set1_epi32(static_cast<int>(entry))),
+                             best, bestEntry);
     }
     _mm256_storeu_ps(distance, best);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(entryOf), bestEntry);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(entryOf), _mm256_castps_si256(bestEntry));
 }
 
 // Tests leaf for the lanes and accepts, as each lane's own walk would, a hit

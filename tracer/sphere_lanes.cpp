@@ -7,6 +7,7 @@
 
 #include "kdtree/kd_tree.h"
 #include "tracer/intersect.h"
+#include "tracer/sphere_lanes_avx2.h"
 #include "tracer/sphere_test.h"
 
 namespace vantrel {
@@ -68,8 +69,6 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, 
     const __m256 dx = _mm256_set1_ps(ray.direction.x);
     const __m256 dy = _mm256_set1_ps(ray.direction.y);
     const __m256 dz = _mm256_set1_ps(ray.direction.z);
-    const __m256 zero = _mm256_setzero_ps();
-    const __m256 minDistance = _mm256_set1_ps(minHitDistance);
     const __m256 signBit = _mm256_set1_ps(-0.0f);
     __m256 best = _mm256_set1_ps(noHitDistance);
     __m256 bestEntry = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
@@ -89,16 +88,7 @@ __attribute__((target("avx2"))) uint32_t nearestAvx2(const SphereGroup* groups, 
                           _mm256_mul_ps(ocz, ocz));
         const __m256 D =
             _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(b, b), ococ), _mm256_mul_ps(r, r));
-        const __m256 s = _mm256_sqrt_ps(D);
-        const __m256 tn = _mm256_sub_ps(b, s);
-        const __m256 tf = _mm256_add_ps(b, s);
-        const __m256 candidate = _mm256_blendv_ps(tn, tf, _mm256_cmp_ps(tn, zero, _CMP_LT_OQ));
-        __m256 better = _mm256_and_ps(_mm256_cmp_ps(D, zero, _CMP_NLE_UQ),
-                                      _mm256_cmp_ps(tf, zero, _CMP_NLE_UQ));
-        better = _mm256_and_ps(better, _mm256_cmp_ps(candidate, minDistance, _CMP_NLE_UQ));
-        better = _mm256_and_ps(better, _mm256_cmp_ps(candidate, best, _CMP_LT_OQ));
-        best = _mm256_blendv_ps(best, candidate, better);
-        bestEntry = _mm256_blendv_ps(bestEntry, _mm256_castsi256_ps(entry), better);
+        keepNearerCandidates(b, D, _mm256_castsi256_ps(entry), best, bestEntry);
         entry = _mm256_add_epi32(entry, step);
     }
     // Lanes hold no NaN: only ordered comparisons let a candidate in.
