@@ -44,27 +44,11 @@ struct Outcome {
     HitRecord record;
 };
 
-// Same clipping as the tree's own entry point, for the recursive walk.
+// The stretch the recursive walk is given: the tree's own clip.
 bool clip(const KdTree& tree, const Ray& ray, float& entry, float& exit) {
-    entry = -3.4e38f;
-    exit = 3.4e38f;
-    for (int a = 0; a < 3; ++a) {
-        const float o = a == 0 ? ray.origin.x : a == 1 ? ray.origin.y : ray.origin.z;
-        const float d = a == 0 ? ray.direction.x : a == 1 ? ray.direction.y : ray.direction.z;
-        const float inv = 1.0f / d;
-        float lo = (tree.boundsMin[a] - o) * inv;
-        float hi = (tree.boundsMax[a] - o) * inv;
-        if (d < 0)
-            std::swap(lo, hi);
-        if (lo > exit || entry > hi)
-            return false;
-        entry = std::max(entry, lo);
-        exit = std::min(exit, hi);
-    }
-    if (exit <= entry)
-        return false;
-    entry = std::max(entry, 0.001f);
-    return true;
+    const float inverse[3] = {1.0f / ray.direction.x, 1.0f / ray.direction.y,
+                              1.0f / ray.direction.z};
+    return clipToTreeBox(tree, ray, inverse, entry, exit);
 }
 
 void expectSame(const Outcome& brute, const Outcome& walk, const char* which, int ray) {

@@ -229,36 +229,11 @@ Vector3 anchorOf(const PrimitiveRef& ref) {
     return {0.0f, 0.0f, 0.0f};
 }
 
-// The clipping of the tree's entry point, for calling the recursive walk
-// over the same stretch.
+// The stretch the recursive walk is given: the tree's own clip.
 bool clipToBox(const KdTree& tree, const Ray& ray, float& entry, float& exit) {
-    float lo[3];
-    float hi[3];
-    for (int a = 0; a < 3; ++a) {
-        const float o = component(ray.origin, a);
-        const float d = component(ray.direction, a);
-        const float inv = 1.0f / d;
-        const float toMin = (tree.boundsMin[a] - o) * inv;
-        const float toMax = (tree.boundsMax[a] - o) * inv;
-        lo[a] = d >= 0.0f ? toMin : toMax;
-        hi[a] = d >= 0.0f ? toMax : toMin;
-    }
-    if (lo[0] > hi[1] || lo[1] > hi[0])
-        return false;
-    entry = lo[0] > lo[1] ? lo[0] : lo[1];
-    exit = hi[0] < hi[1] ? hi[0] : hi[1];
-    if (entry > hi[2] || lo[2] > exit)
-        return false;
-    entry = entry > lo[2] ? entry : lo[2];
-    exit = exit < hi[2] ? exit : hi[2];
-    const bool flat = tree.boundsMin[0] == tree.boundsMax[0] ||
-                      tree.boundsMin[1] == tree.boundsMax[1] ||
-                      tree.boundsMin[2] == tree.boundsMax[2];
-    if (!(exit > entry) && !(exit == entry && flat))
-        return false;
-    if (entry < 0.001f)
-        entry = 0.001f;
-    return true;
+    const float inverse[3] = {1.0f / ray.direction.x, 1.0f / ray.direction.y,
+                              1.0f / ray.direction.z};
+    return clipToTreeBox(tree, ray, inverse, entry, exit);
 }
 
 bool sameDistance(float a, float b) {
