@@ -2,6 +2,7 @@
 // when walked alone, and the renderer must draw the same frame either way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>

@@ -8,7 +8,6 @@
 #include "tracer/intersect.h"
 #include "tracer/sphere_lanes.h"
 #include "tracer/sphere_lanes_avx2.h"
-#include "tracer/sphere_test.h"
 #include "tracer/traverse.h"
 
 namespace vantrel {
@@ -119,8 +118,9 @@ __attribute__((target("avx2"))) void testLeafLanes(KdTree& tree, uint32_t leaf, 
     uint32_t found = 0;
     const uint32_t first =
         tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
-    const SphereGroup* groups = tree.sphereGroups + (first == noSphereGroup ? 0 : first);
-    if (first != noSphereGroup) {
+    const bool packed = first != noSphereGroup;
+    const SphereGroup* groups = packed ? tree.sphereGroups + first : nullptr;
+    if (packed) {
         nearestSpheres(groups, tree.leaves[leaf].count, walk, distance, entryOf);
         for (uint32_t lane = 0; lane < packetLanes; ++lane) {
             if (entryOf[lane] != noSphereHit)
@@ -147,7 +147,7 @@ __attribute__((target("avx2"))) void testLeafLanes(KdTree& tree, uint32_t leaf, 
     const uint32_t within = lanesWhere(_mm256_cmp_ps(exit, nearest, _CMP_GE_OQ));
     const uint32_t lastCell = ~waiting & lanesWhere(_mm256_cmp_ps(entry, exit, _CMP_LE_OQ));
     const uint32_t accepted = found & (within | lastCell);
-    if (first != noSphereGroup) {
+    if (packed) {
         for (uint32_t rest = accepted; rest != 0; rest &= rest - 1) {
             const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
             recordSphereHit(groups, entryOf[lane], laneRay(packet, lane), distance[lane],
