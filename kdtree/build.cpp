@@ -39,11 +39,6 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
         *out = nullptr;
         return;
     }
-    struct ScratchRelease {
-        ~ScratchRelease() { releaseChildrenScratch(); }
-    } scratchRelease;
-    // The handler makes sure the node tree is unwound and released even when
-    // nothing further up catches the failure.
     try {
         CKdNode root;
         for (uint32_t i = 0; i < list->count; ++i) {
@@ -64,6 +59,10 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
             splitByCost(root, root, depth, method);
         compileKdTree(root, out);
     } catch (...) {
+        // Passed on at once; the handler is here for its effect on unwinding.
+        // Without one, a failure that nothing further up catches may end the
+        // program before the stack is unwound; with one, the root's destructor
+        // releases the node tree first, as the build promises.
         throw;
     }
 }

@@ -74,16 +74,6 @@ void touchesChildren(const PrimitiveRef& ref, const CKdNode& node, bool& lower, 
     }
 }
 
-struct SortedEntry {
-    PrimitiveRef ref;
-    bool toLower;
-    bool toUpper;
-};
-
-// Reused by every split of a build, which spares an allocation per node;
-// the build is single-threaded.
-std::vector<SortedEntry> sortedEntries;
-
 } // namespace
 
 CKdNode::~CKdNode() {
@@ -138,11 +128,12 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
     return true;
 }
 
-void releaseChildrenScratch() {
-    std::vector<SortedEntry>().swap(sortedEntries);
+void createChildren(CKdNode& node) {
+    ChildStepScratch scratch;
+    createChildren(node, scratch);
 }
 
-void createChildren(CKdNode& node) {
+void createChildren(CKdNode& node, ChildStepScratch& scratch) {
     node.left = new CKdNode;
     node.right = new CKdNode;
     CKdNode& lower = *node.left;
@@ -157,7 +148,7 @@ void createChildren(CKdNode& node) {
     // are added in a run of their own, so that a child's list lies together
     // in memory instead of interleaved with its sibling's, and the next level
     // reads it as one dense stream. Same entries, same order.
-    std::vector<SortedEntry>& sorted = sortedEntries;
+    std::vector<ChildStepScratch::Entry>& sorted = scratch.entries;
     sorted.clear();
     // The shapes lie scattered in memory; ask for each a few entries early.
     auto ahead = node.primitives.begin();
@@ -173,11 +164,11 @@ void createChildren(CKdNode& node) {
         touchesChildren(ref, node, toLower, toUpper);
         sorted.push_back({ref, toLower, toUpper});
     }
-    for (const SortedEntry& entry : sorted) {
+    for (const ChildStepScratch::Entry& entry : sorted) {
         if (entry.toLower)
             lower.primitives.push_front(entry.ref);
     }
-    for (const SortedEntry& entry : sorted) {
+    for (const ChildStepScratch::Entry& entry : sorted) {
         if (entry.toUpper)
             upper.primitives.push_front(entry.ref);
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <list>
+#include <vector>
 
 #include "kdtree/pool_allocator.h"
 #include "scene/records.h"
@@ -40,12 +41,22 @@ bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float b
 // Conservative: never false for a triangle that touches the box.
 bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]);
 
+// Working storage of the child step, kept by a build from node to node so
+// that it is allocated once, and released with the build's scope.
+struct ChildStepScratch {
+    struct Entry {
+        PrimitiveRef ref;
+        bool toLower;
+        bool toUpper;
+    };
+    std::vector<Entry> entries;
+};
+
 // Creates both children of a node whose box, axis and split are set, and
 // puts into each (at the front) the spheres and triangles that touch it.
-void createChildren(CKdNode& node);
+void createChildren(CKdNode& node, ChildStepScratch& scratch);
 
-// Releases the working storage that createChildren keeps between calls; the
-// build driver calls it when a build ends, however it ends.
-void releaseChildrenScratch();
+// The same with storage of its own.
+void createChildren(CKdNode& node);
 
 } // namespace vantrel

@@ -6,9 +6,6 @@
 
 namespace vantrel {
 
-const float kdTraversalCost = 3.0f;
-const float kdIntersectionCost = 10.0f;
-
 float evaluateSplit(const CKdNode& node, float* costLower, float* costUpper, int32_t axis,
                     float position, const float boxMin[3], const float boxMax[3], bool emptyRule) {
     float lowerMax[3] = {boxMax[0], boxMax[1], boxMax[2]};
@@ -65,19 +62,26 @@ float searchCostPlaneLiteral(CKdNode& node, int32_t method) {
 
 namespace {
 
+// Storage the whole growth shares, so that it is allocated once.
+struct GrowthScratch {
+    CostSearchScratch search;
+    ChildStepScratch children;
+};
+
 void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
-                CostPlaneSearch search, CostSearchScratch& scratch) {
+                CostPlaneSearch search, GrowthScratch& scratch) {
     if (!startSplit(node, root, depth))
         return;
-    const float best = search == CostPlaneSearch::Fast ? searchCostPlaneFast(node, method, scratch)
-                                                       : searchCostPlaneLiteral(node, method);
+    const float best = search == CostPlaneSearch::Fast
+                           ? searchCostPlaneFast(node, method, scratch.search)
+                           : searchCostPlaneLiteral(node, method);
 
     const uint32_t count = static_cast<uint32_t>(node.primitives.size());
     if (leafCost(count, boxArea(node.boundsMin, node.boundsMax)) <= best) {
         node.isLeaf = true;
         return;
     }
-    createChildren(node);
+    createChildren(node, scratch.children);
     growByCost(*node.left, root, depth - 1, method, search, scratch);
     growByCost(*node.right, root, depth - 1, method, search, scratch);
 }
@@ -86,7 +90,7 @@ void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t metho
 
 void splitByCostWith(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
                      CostPlaneSearch search) {
-    CostSearchScratch scratch;
+    GrowthScratch scratch;
     growByCost(node, root, depth, method, search, scratch);
 }
 

@@ -7,8 +7,10 @@
 
 namespace vantrel {
 
-extern const float kdTraversalCost;    // 3
-extern const float kdIntersectionCost; // 10
+// Cost of one child side, and the weight of one primitive times one unit of
+// surface area.
+constexpr float kdTraversalCost = 3.0f;
+constexpr float kdIntersectionCost = 10.0f;
 
 // Cost of cutting [boxMin, boxMax] at position on axis, counting node's list.
 // Writes each side's cost and returns their sum.

@@ -4,12 +4,21 @@
 
 namespace vantrel {
 
-void splitMidpoint(CKdNode& node, const CKdNode& root, int32_t depth) {
+namespace {
+
+void growMidpoint(CKdNode& node, const CKdNode& root, int32_t depth, ChildStepScratch& scratch) {
     if (!startSplit(node, root, depth))
         return;
-    createChildren(node);
-    splitMidpoint(*node.left, root, depth - 1);
-    splitMidpoint(*node.right, root, depth - 1);
+    createChildren(node, scratch);
+    growMidpoint(*node.left, root, depth - 1, scratch);
+    growMidpoint(*node.right, root, depth - 1, scratch);
+}
+
+} // namespace
+
+void splitMidpoint(CKdNode& node, const CKdNode& root, int32_t depth) {
+    ChildStepScratch scratch;
+    growMidpoint(node, root, depth, scratch);
 }
 
 } // namespace vantrel
