@@ -80,16 +80,14 @@ void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSl
     if (!node.isLeaf) {
         const uint32_t pair = nextSlot;
         nextSlot += 2;
-        entry.code = (pair << kdIndexShift) + static_cast<uint32_t>(node.axis);
-        entry.split = node.split;
+        entry = innerNode(static_cast<uint32_t>(node.axis), node.split, pair);
         emitNode(*node.left, pair, tree, nextSlot, nextLeaf);
         emitNode(*node.right, pair + 1, tree, nextSlot, nextLeaf);
         return;
     }
     const uint32_t leaf = nextLeaf;
     const uint32_t count = static_cast<uint32_t>(node.primitives.size());
-    entry.code = (leaf << kdIndexShift) + kdLeafBit + (count == 0 ? kdEmptyBit : 0);
-    entry.split = 0.0f;
+    entry = leafNode(leaf, count == 0);
     PrimitiveList& list = tree.leaves[leaf];
     list.items = new PrimitiveRef[count];
     list.count = count;
@@ -144,17 +142,10 @@ void packLeafSpheres(KdTree& tree, uint32_t leafCount) {
 void releaseKdTree(KdTree* tree) {
     if (tree == nullptr)
         return;
-    // Child pairs are handed out contiguously after the root, so every index
-    // below the highest pair seen so far is a written entry.
-    uint32_t end = 1;
-    for (uint32_t i = 0; i < end; ++i) {
-        const uint32_t code = tree->nodes[i].code;
-        const uint32_t index = code >> kdIndexShift;
-        if (code & kdLeafBit)
-            delete[] tree->leaves[index].items;
-        else if (index + 2 > end)
-            end = index + 2;
-    }
+    forEachNode(*tree, [tree](uint32_t, const KdTreeNode& node, uint32_t) {
+        if (isLeafNode(node))
+            delete[] tree->leaves[leafIndex(node)].items;
+    });
     delete[] tree->leaves;
     delete[] tree->nodes;
     releaseSphereGroups(tree);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "scene/records.h"
 
@@ -11,6 +12,7 @@ class CKdNode;
 
 // code bits 31..3: index (left child in nodes, or leaf in leaves);
 // bit 2: leaf; in a leaf bit 0: empty; in an inner node bits 1..0: axis.
+// Read and written only through the functions below.
 struct KdTreeNode {
     uint32_t code;
     float split; // undefined in a leaf
@@ -22,6 +24,41 @@ constexpr uint32_t kdLeafBit = 4;
 constexpr uint32_t kdEmptyBit = 1;
 constexpr uint32_t kdAxisMask = 3;
 constexpr uint32_t kdIndexShift = 3;
+
+inline bool isLeafNode(const KdTreeNode& node) {
+    return (node.code & kdLeafBit) != 0;
+}
+
+// Meaningful for a leaf only.
+inline bool isEmptyLeaf(const KdTreeNode& node) {
+    return (node.code & kdEmptyBit) != 0;
+}
+
+// 0 x, 1 y, 2 z. The compiler never writes axis bits 3; every reader takes
+// them as z, so a tree made by hand with them is walked alike everywhere and
+// no per-axis array is read past its end.
+inline uint32_t splitAxis(const KdTreeNode& node) {
+    const uint32_t axis = node.code & kdAxisMask;
+    return axis == 3 ? 2 : axis;
+}
+
+// Index in nodes of an inner node's lower child; the upper one follows it.
+inline uint32_t lowerChild(const KdTreeNode& node) {
+    return node.code >> kdIndexShift;
+}
+
+// Index in leaves of a leaf's list.
+inline uint32_t leafIndex(const KdTreeNode& node) {
+    return node.code >> kdIndexShift;
+}
+
+inline KdTreeNode innerNode(uint32_t axis, float split, uint32_t lowerChildIndex) {
+    return {(lowerChildIndex << kdIndexShift) + axis, split};
+}
+
+inline KdTreeNode leafNode(uint32_t leaf, bool empty) {
+    return {(leaf << kdIndexShift) + kdLeafBit + (empty ? kdEmptyBit : 0), 0.0f};
+}
 
 constexpr uint32_t sphereGroupLanes = 8;
 
@@ -58,6 +95,28 @@ struct KdTree {
 };
 
 constexpr uint32_t noSphereGroup = 0xffffffffu;
+
+// Calls visit(index, node, depth) for every node reachable from the root,
+// each parent before its children and the lower subtree before the upper;
+// depth counts the splits above the node.
+template <class Visit> void forEachNode(const KdTree& tree, Visit&& visit) {
+    struct Pending {
+        uint32_t index;
+        uint32_t depth;
+    };
+    // An explicit stack: a tree made by hand may be deeper than any build.
+    std::vector<Pending> pending{{0, 0}};
+    while (!pending.empty()) {
+        const Pending at = pending.back();
+        pending.pop_back();
+        const KdTreeNode& node = tree.nodes[at.index];
+        visit(at.index, node, at.depth);
+        if (!isLeafNode(node)) {
+            pending.push_back({lowerChild(node) + 1, at.depth + 1});
+            pending.push_back({lowerChild(node), at.depth + 1});
+        }
+    }
+}
 
 // Flattens a finished node tree into a new KdTree stored through out. out is
 // written only once the tree is complete; if an allocation fails, what was

@@ -71,6 +71,26 @@ if(NOT status EQUAL 0 OR NOT out MATCHES "\"references\":[1-9]" OR NOT out MATCH
   fail("mesh run: status ${status}, stdout [${out}], stderr [${err}]")
 endif()
 
+# Every kernel this processor runs renders the demo frame at 5000 ms bit for
+# bit as the scalar one does; a kernel it lacks is refused as a bad option.
+expect_rejected(2 --kernel sse9)
+bench(--frame-at 5000 --kernel scalar --out "${WORK}/scalar.ppm")
+if(NOT status EQUAL 0)
+  fail("scalar kernel: status ${status}, stderr [${err}]")
+endif()
+foreach(kernel avx2 avx512)
+  bench(--frame-at 5000 --kernel ${kernel} --out "${WORK}/${kernel}.ppm")
+  if(status EQUAL 2 AND err MATCHES "does not run the ${kernel} kernel")
+    message(STATUS "this processor does not run the ${kernel} kernel")
+    continue()
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORK}/scalar.ppm"
+                          "${WORK}/${kernel}.ppm" RESULT_VARIABLE differs)
+  if(NOT status EQUAL 0 OR differs)
+    fail("${kernel} kernel: status ${status}, frame differs from the scalar one: ${differs}")
+  endif()
+endforeach()
+
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} check(s) failed")
 endif()

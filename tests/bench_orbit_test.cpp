@@ -2,22 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
 #include "tools/bench/orbit.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
-namespace {
-
-Matrix4 identityAt(float x, float y, float z) {
-    Matrix4 m{};
-    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0f;
-    m.m[12] = x;
-    m.m[13] = y;
-    m.m[14] = z;
-    return m;
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(Orbit, TriangleBoundsCoverEveryVertexAndSkipOtherEntries) {
     Triangle triangles[2] = {{{1, 2, 3}, {-4, 5, 0}, {0, 0, 9}, {1, 1, 1, 0}},
@@ -72,7 +63,7 @@ TEST(Orbit, FramingScalesTheDistanceAndCentresOnTheBox) {
 }
 
 TEST(Orbit, FramingAPointMeshKeepsTheDemoDistance) {
-    const Matrix4 orbit = identityAt(0, 0, -30);
+    const Matrix4 orbit = translation(0, 0, -30);
     const BoundingBox point = {{1, 2, 3}, {1, 2, 3}};
     const Matrix4 framed = frameBox(orbit, point);
     EXPECT_FLOAT_EQ(framed.m[12], 1);

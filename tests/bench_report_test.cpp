@@ -12,6 +12,7 @@ namespace {
 
 BenchResult sampleResult() {
     BenchResult result{};
+    result.kernel = "avx2";
     result.buildMs = 1234.5;
     result.tree = {120001, 60001, 2345, 987654, 57, 20};
     result.frames = 25;
@@ -53,10 +54,11 @@ TEST(BenchReport, JsonIsOneObjectOfTheAgreedFigures) {
         ASSERT_TRUE(jsonNumber(json, c.key, value)) << c.key << " in " << json;
         EXPECT_NEAR(value, c.expected, 0.05 + c.expected * 1e-4) << c.key;
     }
+    EXPECT_EQ(json.find("{\"kernel\":\"avx2\","), 0u) << json;
     size_t quotes = 0;
     for (char c : json)
         quotes += c == '"';
-    EXPECT_EQ(quotes, 2 * std::size(cases)) << "no keys besides the agreed ones: " << json;
+    EXPECT_EQ(quotes, 2 * std::size(cases) + 4) << "no keys besides the agreed ones: " << json;
 }
 
 // A placeholder renderer or a frame below the clock's resolution takes no

@@ -9,11 +9,11 @@ using namespace vantrel;
 namespace {
 
 uint32_t inner(uint32_t leftChild, uint32_t axis) {
-    return (leftChild << kdIndexShift) | axis;
+    return innerNode(axis, 0.0f, leftChild).code;
 }
 
 uint32_t leaf(uint32_t index, bool empty) {
-    return (index << kdIndexShift) | kdLeafBit | (empty ? kdEmptyBit : 0);
+    return leafNode(index, empty).code;
 }
 
 // Owns the arrays of a hand-made compiled tree.

@@ -32,10 +32,10 @@ std::vector<PrimitiveRef> refsOf(std::vector<Sphere>& spheres) {
 
 // Maximum number of splits on any path below node.
 int depthOf(const KdTree& tree, uint32_t index) {
-    const uint32_t code = tree.nodes[index].code;
-    if (code & kdLeafBit)
+    const KdTreeNode& node = tree.nodes[index];
+    if (isLeafNode(node))
         return 0;
-    const uint32_t child = code >> kdIndexShift;
+    const uint32_t child = lowerChild(node);
     return 1 + std::max(depthOf(tree, child), depthOf(tree, child + 1));
 }
 

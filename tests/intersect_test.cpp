@@ -5,10 +5,13 @@
 
 #include "kdtree/build.h"
 #include "kdtree/kd_tree.h"
+#include "tests/test_support.h"
 #include "tracer/intersect.h"
 
 namespace vantrel {
 namespace {
+
+using namespace testing_support;
 
 Ray makeRay(Vector3 origin, Vector3 direction) {
     return {origin, direction};
@@ -20,18 +23,6 @@ Sphere makeSphere(Vector3 centre, float radius, Material material = {1, 1, 1, 0}
 
 Triangle makeTriangle(Vector3 v0, Vector3 v1, Vector3 v2, Material material = {1, 1, 1, 0}) {
     return {v0, v1, v2, material};
-}
-
-PrimitiveRef ref(Sphere& s) {
-    return {&s, PrimitiveType::Sphere};
-}
-PrimitiveRef ref(Triangle& t) {
-    return {&t, PrimitiveType::Triangle};
-}
-
-// A list over a vector the caller keeps alive.
-PrimitiveList listOf(std::vector<PrimitiveRef>& refs) {
-    return {refs.data(), static_cast<uint32_t>(refs.size())};
 }
 
 // Marks the record so that a test can tell what a query left untouched.
@@ -299,7 +290,7 @@ TEST(ListQuery, UnknownTypeCodesAreSkipped) {
 // A tree that no ray from the origin region reaches: box far to the side,
 // root an empty leaf.
 struct MissingTree {
-    KdTreeNode root{kdLeafBit | kdEmptyBit, 0};
+    KdTreeNode root = leafNode(0, true);
     KdTree tree{{1000, 1000, 1000}, {1001, 1001, 1001}, &root, nullptr, 0, 0, 0};
 };
 

@@ -11,13 +11,6 @@ using namespace vantrel::testing_support;
 
 namespace {
 
-PrimitiveRef ref(Sphere& s) {
-    return {&s, PrimitiveType::Sphere};
-}
-PrimitiveRef ref(Triangle& t) {
-    return {&t, PrimitiveType::Triangle};
-}
-
 Sphere sphere(float x, float y, float z, float r) {
     return {{x, y, z}, r, {}};
 }

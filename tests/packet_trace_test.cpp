@@ -20,14 +20,8 @@ using namespace vantrel::testing_support;
 
 namespace {
 
-bool sameBits(const HitRecord& a, const HitRecord& b) {
-    return std::memcmp(&a.distance, &b.distance, sizeof a.distance) == 0 &&
-           std::memcmp(&a.normal, &b.normal, sizeof a.normal) == 0 &&
-           std::memcmp(&a.material, &b.material, sizeof a.material) == 0;
-}
-
 float frand(std::mt19937& rng, float lo, float hi) {
-    return std::uniform_real_distribution<float>(lo, hi)(rng);
+    return randomFloat(rng, lo, hi);
 }
 
 Vector3 unitOffZero(Vector3 d) {
@@ -35,21 +29,35 @@ Vector3 unitOffZero(Vector3 d) {
     return {keepOffZero(d.x / len), keepOffZero(d.y / len), keepOffZero(d.z / len)};
 }
 
-// Compares every lane with its lone walk; returns the lanes that hit.
-int expectLanesMatch(KdTree& tree, const RayPacket& packet) {
+// Compares every lane with its lone walk, with the kernel in use; returns
+// the lanes that hit.
+int expectLanesMatchInUse(KdTree& tree, const RayPacket& packet) {
     const uint32_t before = tree.rayCount;
     PacketHits hits;
     intersectKdTreePacket(tree, packet, hits);
-    EXPECT_EQ(tree.rayCount, before + packetLanes);
+    EXPECT_EQ(tree.rayCount, before + packetLaneCount());
     int hitLanes = 0;
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+    for (uint32_t lane = 0; lane < packetLaneCount(); ++lane) {
         const bool alone = intersectKdTree(tree, {packet.origin, laneDirection(packet, lane)}) != 0;
         const bool together = (hits.hitMask >> lane) & 1u;
-        EXPECT_EQ(together, alone) << "lane " << lane;
+        EXPECT_EQ(together, alone) << kernelName(selectedKernel()) << " lane " << lane;
         if (alone && together) {
-            EXPECT_TRUE(sameBits(hits.hit[lane], hitRecord)) << "lane " << lane;
+            EXPECT_TRUE(sameBits(hits.hit[lane], hitRecord))
+                << kernelName(selectedKernel()) << " lane " << lane;
         }
         hitLanes += alone;
+    }
+    return hitLanes;
+}
+
+// Compares every lane with its lone walk, with every kernel; returns the
+// lanes that hit.
+int expectLanesMatch(KdTree& tree, const RayPacket& packet) {
+    KernelGuard guard;
+    int hitLanes = 0;
+    for (Kernel kernel : availableKernels()) {
+        selectKernel(kernel);
+        hitLanes += expectLanesMatchInUse(tree, packet);
     }
     return hitLanes;
 }
@@ -94,7 +102,7 @@ RayPacket randomPacket(std::mt19937& rng, float originSpread, bool wide) {
     const Vector3 axis =
         unitOffZero({aim.x - packet.origin.x, aim.y - packet.origin.y, aim.z - packet.origin.z});
     const float spread = wide ? 2.0f : 0.05f;
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+    for (uint32_t lane = 0; lane < maxPacketLanes; ++lane) {
         setLaneDirection(
             packet, lane,
             unitOffZero({axis.x + frand(rng, -spread, spread), axis.y + frand(rng, -spread, spread),
@@ -135,7 +143,7 @@ TEST(PacketTrace, LanesOutsideTheBoxAndAGrazingLaneMatchTheirLoneWalks) {
     Tree tree(built);
     RayPacket packet;
     packet.origin = {-5, 0, 0};
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+    for (uint32_t lane = 0; lane < maxPacketLanes; ++lane) {
         // Lanes 0..3 aim off the box; lane 4 along its face; the rest at the sphere.
         const float y = lane < 4 ? 0.5f + 0.3f * lane : (lane == 4 ? 0.2f : 0.02f * lane);
         setLaneDirection(packet, lane, unitOffZero({1, y, 0.001f}));
@@ -179,18 +187,23 @@ TEST(PacketTrace, ATreeTooDeepForTheStackEndsEachLaneAsItsLoneWalkDoes) {
         hand.lists.push_back({{&target, PrimitiveType::Sphere}});
         for (int level = 0; level < depth; ++level) {
             const uint32_t lowerChild = 2u * static_cast<uint32_t>(level) + 1u;
-            hand.nodes.push_back({(lowerChild << kdIndexShift) + 0u, 1000.0f - 2.0f * level});
+            hand.nodes.push_back(innerNode(0, 1000.0f - 2.0f * level, lowerChild));
             if (level > 0)
-                hand.nodes.push_back({kdLeafBit + kdEmptyBit, 0});
+                hand.nodes.push_back(leafNode(0, true));
         }
-        hand.nodes.push_back({kdLeafBit, 0});
-        hand.nodes.push_back({kdLeafBit + kdEmptyBit, 0});
+        hand.nodes.push_back(leafNode(0, false));
+        hand.nodes.push_back(leafNode(0, true));
         KdTree& tree = hand.finish();
         RayPacket packet;
         packet.origin = {0, 0, 0};
-        for (uint32_t lane = 0; lane < packetLanes; ++lane)
+        for (uint32_t lane = 0; lane < maxPacketLanes; ++lane)
             setLaneDirection(packet, lane, unitOffZero({1, 0.001f * (lane + 1), 0.001f}));
-        EXPECT_EQ(expectLanesMatch(tree, packet), depth <= traversalStackSize ? 8 : 0) << depth;
+        KernelGuard guard;
+        for (Kernel kernel : availableKernels()) {
+            selectKernel(kernel);
+            const int expected = depth <= traversalStackSize ? int(packetLaneCount()) : 0;
+            EXPECT_EQ(expectLanesMatchInUse(tree, packet), expected) << depth;
+        }
     }
 }
 
@@ -209,25 +222,64 @@ TEST(PacketTrace, TheRendererDrawsTheSameFrameWithAndWithoutPackets) {
     }
     std::vector<uint8_t> packed(width * height * 3);
     std::vector<uint8_t> single(width * height * 3);
+    KernelGuard guard;
     // Camera at (-3, 1, -12) looking along +z, and one inside the scene.
     for (const Vector3 eye : {Vector3{-3, 1, -12}, Vector3{0.5f, -0.5f, 0.2f}}) {
-        Matrix4 camera{};
-        camera.m[0] = camera.m[5] = camera.m[10] = camera.m[15] = 1;
-        camera.m[12] = eye.x;
-        camera.m[13] = eye.y;
-        camera.m[14] = eye.z;
+        const Matrix4 camera = translation(eye.x, eye.y, eye.z);
         PrimitiveRef treeOnly[1] = {{scene.tree.get(), PrimitiveType::NestedTree}};
         // An entry of no known type is skipped, but the list is no longer
         // a tree alone, so every ray is traced by itself.
         PrimitiveRef withSkipped[2] = {treeOnly[0], {nullptr, static_cast<PrimitiveType>(9)}};
-        RenderTarget target{width, height, rays.data(), packed.data()};
-        renderFrame({treeOnly, 1}, target, camera);
-        target.pixels = single.data();
-        renderFrame({withSkipped, 2}, target, camera);
-        EXPECT_EQ(packed, single);
+        std::vector<uint8_t> first;
+        for (Kernel kernel : availableKernels()) {
+            SCOPED_TRACE(kernelName(kernel));
+            selectKernel(kernel);
+            RenderTarget target{width, height, rays.data(), packed.data()};
+            renderFrame({treeOnly, 1}, target, camera);
+            target.pixels = single.data();
+            renderFrame({withSkipped, 2}, target, camera);
+            EXPECT_EQ(packed, single);
+            if (first.empty())
+                first = packed;
+            EXPECT_EQ(packed, first);
+        }
         size_t lit = 0;
         for (uint8_t byte : packed)
             lit += byte != 0;
         EXPECT_GT(lit, packed.size() / 8);
     }
+}
+
+// Axis bits 3 never come from the compiler, but a tree made by hand may hold
+// them: every walk reads them as z, lone and packet alike, and so sees the
+// same tree as with axis 2 (and reads no axis past z).
+TEST(PacketTrace, ASplitAxisOfThreeIsWalkedAsZEverywhere) {
+    Sphere below{{0.2f, 0.1f, -1.0f}, 0.8f, {1, 0, 0, 0}};
+    Sphere above{{-0.1f, 0.3f, 1.5f}, 0.9f, {0, 1, 0, 0}};
+    HandTree asZ({-3, -3, -3}, {3, 3, 3});
+    HandTree asThree({-3, -3, -3}, {3, 3, 3});
+    for (auto [hand, axis] : {std::pair{&asZ, 2u}, std::pair{&asThree, 3u}}) {
+        hand->inner(axis, 0.25f, 1);
+        hand->leaf({ref(below)});
+        hand->leaf({ref(above)});
+    }
+    KdTree& z = asZ.finish();
+    KdTree& three = asThree.finish();
+    std::mt19937 rng(3);
+    int hits = 0;
+    for (int i = 0; i < 200; ++i) {
+        const RayPacket packet = randomPacket(rng, 8.0f, i % 4 == 0);
+        hits += expectLanesMatch(three, packet);
+        const Ray ray{packet.origin, laneDirection(packet, 0)};
+        const int alongZ = intersectKdTree(z, ray);
+        const HitRecord recordZ = hitRecord;
+        ASSERT_EQ(intersectKdTree(three, ray), alongZ);
+        if (alongZ != 0) {
+            EXPECT_TRUE(sameBits(hitRecord, recordZ));
+        }
+        hitRecord.distance = noHitDistance;
+        const int recursiveZ = traverseKdTreeRecursive(z, ray, z.nodes, 0.001f, 100.0f);
+        EXPECT_EQ(traverseKdTreeRecursive(three, ray, three.nodes, 0.001f, 100.0f), recursiveZ);
+    }
+    EXPECT_GT(hits, 100);
 }

@@ -6,20 +6,17 @@
 #include <vector>
 
 #include "kdtree/kd_tree.h"
+#include "tests/test_support.h"
 #include "tracer/render.h"
 #include "tracer/scratch_pool.h"
 
 namespace vantrel {
 namespace {
 
+using namespace testing_support;
+
 constexpr uint8_t unwritten = 0xA5;
 constexpr size_t guardBytes = 64;
-
-Matrix4 identity() {
-    Matrix4 m{};
-    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1;
-    return m;
-}
 
 // A render target over owned storage, with guard bytes after the pixels and
 // every byte set to a value the renderer never produces for these scenes.
@@ -49,10 +46,6 @@ struct TestTarget {
         return true;
     }
 };
-
-PrimitiveList listOf(std::vector<PrimitiveRef>& refs) {
-    return {refs.data(), static_cast<uint32_t>(refs.size())};
-}
 
 TEST(PixelConversion, DirectionComponentsKeepOffZero) {
     EXPECT_EQ(keepOffZero(0.0f), 0.001f);
@@ -90,7 +83,7 @@ TEST(RenderTile, PrimaryDirectionsAreKeptOffZeroBeforeTracing) {
     t.direction(0, 0) = {0, 0, 1};
     t.direction(1, 0) = {-0.0f, -0.0f, 1};
     t.direction(2, 0) = {-0.0005f, -0.0005f, 1};
-    renderFrame(listOf(refs), t.target, identity());
+    renderFrame(listOf(refs), t.target, identityMatrix());
 
     const uint8_t lit = 178; // normal along z: ambient 0.7 only
     EXPECT_EQ(t.pixel(0, 0)[0], lit);
@@ -105,7 +98,7 @@ TEST(RenderTile, PrimaryDirectionsAreKeptOffZeroBeforeTracing) {
 struct PixelIdScene {
     std::vector<Triangle> triangles;
     std::vector<PrimitiveRef> refs;
-    KdTreeNode root{kdLeafBit | kdEmptyBit, 0};
+    KdTreeNode root = leafNode(0, true);
     KdTree tree{{-1001, -1001, -1001}, {-1000, -1000, -1000}, &root, nullptr, 0, 0, 0};
 
     explicit PixelIdScene(TestTarget& t) {
@@ -142,7 +135,7 @@ TEST(RenderFrame, WritesEveryPixelOnceForAnyImageSize) {
         SCOPED_TRACE(testing::Message() << w << "x" << h);
         TestTarget t(w, h);
         PixelIdScene scene(t);
-        renderFrame(scene.list(), t.target, identity());
+        renderFrame(scene.list(), t.target, identityMatrix());
 
         // One primary ray per pixel, and every pixel holds its own colour:
         // nothing skipped, so nothing can have been traced twice.
@@ -168,7 +161,7 @@ TEST(RenderFrame, LeavesTheScratchFillMarkAsItFoundIt) {
     TestTarget t(40, 20);
     PixelIdScene scene(t);
     scratchUsed = 1234;
-    renderFrame(scene.list(), t.target, identity());
+    renderFrame(scene.list(), t.target, identityMatrix());
     EXPECT_EQ(scratchUsed, 1234u);
     scratchUsed = 0;
 }
@@ -188,13 +181,13 @@ TEST(RenderTile, WritesOnlyItsRegion) {
     };
 
     // Empty regions write nothing.
-    renderTile(scene.list(), t.target, identity(), 5, 3, 5, 10, 32);
-    renderTile(scene.list(), t.target, identity(), 10, 4, 3, 9, 8);
-    renderTile(scene.list(), t.target, identity(), 0, 9, 20, 9, 16);
+    renderTile(scene.list(), t.target, identityMatrix(), 5, 3, 5, 10, 32);
+    renderTile(scene.list(), t.target, identityMatrix(), 10, 4, 3, 9, 8);
+    renderTile(scene.list(), t.target, identityMatrix(), 0, 9, 20, 9, 16);
     EXPECT_EQ(countWritten(), 0);
 
     // Traced directly: exactly the region.
-    renderTile(scene.list(), t.target, identity(), 3, 2, 40, 9, 8);
+    renderTile(scene.list(), t.target, identityMatrix(), 3, 2, 40, 9, 8);
     EXPECT_EQ(countWritten(), 37 * 7);
     EXPECT_TRUE(written(3, 2) && written(39, 8));
     EXPECT_FALSE(written(2, 2) || written(40, 8) || written(39, 9));
@@ -203,7 +196,7 @@ TEST(RenderTile, WritesOnlyItsRegion) {
     // the caller's region; a region past the image is clipped.
     TestTarget u(50, 37);
     PixelIdScene other(u);
-    renderTile(other.list(), u.target, identity(), 40, 30, 45, 1000, 32);
+    renderTile(other.list(), u.target, identityMatrix(), 40, 30, 45, 1000, 32);
     for (uint32_t y = 0; y < 37; ++y) {
         for (uint32_t x = 0; x < 50; ++x) {
             EXPECT_EQ(u.pixel(x, y)[2] == 7, x >= 40 && y >= 30) << x << "," << y;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "tracer/intersect.h"
 #include "tracer/render.h"
 #include "tracer/shade.h"
@@ -10,21 +11,12 @@
 namespace vantrel {
 namespace {
 
+using namespace testing_support;
+
 void setColour(float r, float g, float b) {
     accumulatedColour[0] = r;
     accumulatedColour[1] = g;
     accumulatedColour[2] = b;
-}
-
-PrimitiveList listOf(std::vector<PrimitiveRef>& refs) {
-    return {refs.data(), static_cast<uint32_t>(refs.size())};
-}
-
-PrimitiveRef ref(Triangle& t) {
-    return {&t, PrimitiveType::Triangle};
-}
-PrimitiveRef ref(Sphere& s) {
-    return {&s, PrimitiveType::Sphere};
 }
 
 // A large triangle in the plane z = z0 whose face normal is +z or -z.

@@ -8,34 +8,20 @@
 #include <random>
 #include <vector>
 
+#include "app/camera.h"
 #include "app/demo_scene.h"
+#include "app/shell_state.h"
 #include "kdtree/build.h"
-#include "tools/bench/bench_scene.h"
-#include "tools/bench/frame_hash.h"
+#include "tests/test_support.h"
 #include "tracer/intersect.h"
+#include "tracer/kernel.h"
+#include "tracer/render.h"
 #include "tracer/sphere_lanes.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
-
-const SphereKernel allKernels[] = {SphereKernel::Scalar, SphereKernel::Avx2, SphereKernel::Avx512};
-
-const char* kernelName(SphereKernel kernel) {
-    switch (kernel) {
-    case SphereKernel::Avx2:
-        return "avx2";
-    case SphereKernel::Avx512:
-        return "avx512";
-    default:
-        return "scalar";
-    }
-}
-
-// Leaves the processor's best kernel in place when a test ends.
-struct KernelGuard {
-    ~KernelGuard() { selectSphereKernel(bestSphereKernel()); }
-};
 
 struct Outcome {
     int hit;
@@ -63,9 +49,8 @@ Outcome leafOutcome(const KdTree& tree, uint32_t leaf, const Ray& ray) {
     return {hit != 0, hitRecord};
 }
 
-::testing::AssertionResult sameBits(const Outcome& expected, const Outcome& actual) {
-    if (expected.hit == actual.hit &&
-        std::memcmp(&expected.record, &actual.record, sizeof(HitRecord)) == 0)
+::testing::AssertionResult sameOutcome(const Outcome& expected, const Outcome& actual) {
+    if (expected.hit == actual.hit && sameBits(expected.record, actual.record))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "hit " << actual.hit << " distance " << actual.record.distance << " red "
@@ -92,19 +77,6 @@ struct Field {
     Field() = default;
     Field(const Field&) = delete;
     ~Field() { releaseKdTree(tree); }
-
-    uint32_t leafCount() const {
-        uint32_t count = 0;
-        uint32_t end = 1;
-        for (uint32_t i = 0; i < end; ++i) {
-            const uint32_t code = tree->nodes[i].code;
-            if (code & kdLeafBit)
-                ++count;
-            else if ((code >> kdIndexShift) + 2 > end)
-                end = (code >> kdIndexShift) + 2;
-        }
-        return count;
-    }
 };
 
 // Dense overlapping spheres, twins (same place and size, another colour) that
@@ -127,10 +99,7 @@ void fillField(Field& field, std::mt19937& random) {
         const Vector3 a{place(random), place(random), place(random)};
         field.triangles.push_back({a, {a.x + 1, a.y, a.z}, {a.x, a.y + 1, a.z}, {1, 0, 0, 0}});
     }
-    for (Sphere& s : field.spheres)
-        field.refs.push_back({&s, PrimitiveType::Sphere});
-    for (Triangle& t : field.triangles)
-        field.refs.push_back({&t, PrimitiveType::Triangle});
+    referenceAll(field.spheres, field.triangles, field.refs);
     std::shuffle(field.refs.begin(), field.refs.end(), random);
     const PrimitiveList list{field.refs.data(), static_cast<uint32_t>(field.refs.size())};
     buildKdTree(&field.tree, &list, 0);
@@ -159,7 +128,7 @@ TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
     std::mt19937 random(2024);
     Field field;
     fillField(field, random);
-    const uint32_t leaves = field.leafCount();
+    const uint32_t leaves = leafCountOf(*field.tree);
     ASSERT_GT(leaves, 20u);
 
     // The cases the test is meant to reach must really occur.
@@ -173,9 +142,8 @@ TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
     for (int i = 0; i < 150; ++i)
         rays.push_back(randomRay(field, random));
 
-    for (SphereKernel kernel : allKernels) {
-        if (!selectSphereKernel(kernel))
-            continue;
+    for (Kernel kernel : availableKernels()) {
+        ASSERT_TRUE(selectKernel(kernel));
         SCOPED_TRACE(kernelName(kernel));
         uint32_t hits = 0;
         uint32_t failures = 0;
@@ -184,9 +152,10 @@ TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
                 const Outcome expected = listOutcome(field.tree->leaves[k], ray);
                 const Outcome actual = leafOutcome(*field.tree, k, ray);
                 hits += expected.hit;
-                if (!sameBits(expected, actual)) {
+                if (!sameOutcome(expected, actual)) {
                     ++failures;
-                    ADD_FAILURE() << "leaf " << k << ": " << sameBits(expected, actual).message();
+                    ADD_FAILURE() << "leaf " << k << ": "
+                                  << sameOutcome(expected, actual).message();
                 }
             }
         }
@@ -205,22 +174,21 @@ TEST(SphereLanes, TwinsTieAcrossLanesAndGroupsAndTheFirstEntryWins) {
     }
     std::vector<PrimitiveRef> refs;
     for (Sphere& s : spheres)
-        refs.push_back({&s, PrimitiveType::Sphere});
+        refs.push_back(ref(s));
     // Built by hand: one leaf holding all of them, in this order.
     KdTree& tree = *new KdTree{};
-    tree.nodes = new KdTreeNode[1]{{kdLeafBit, 0.0f}};
+    tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
     tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[refs.size()], 40}};
     std::copy(refs.begin(), refs.end(), tree.leaves[0].items);
     packLeafSpheres(tree, 1);
     const PrimitiveList& leaf = tree.leaves[0];
 
     const Ray ray{{0, 0, 0}, {0, 0, 1}};
-    for (SphereKernel kernel : allKernels) {
-        if (!selectSphereKernel(kernel))
-            continue;
+    for (Kernel kernel : availableKernels()) {
+        ASSERT_TRUE(selectKernel(kernel));
         SCOPED_TRACE(kernelName(kernel));
         const Outcome actual = leafOutcome(tree, 0, ray);
-        EXPECT_TRUE(sameBits(listOutcome(leaf, ray), actual));
+        EXPECT_TRUE(sameOutcome(listOutcome(leaf, ray), actual));
         EXPECT_EQ(actual.record.material.red, 21.0f);
         EXPECT_EQ(actual.record.distance, 4.0f);
 
@@ -244,7 +212,7 @@ TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
         spheres.push_back({{0.3f * i, 0, 10}, 1.0f + 0.01f * i, {float(i), 0, 0, 0}});
     std::vector<PrimitiveRef> refs;
     for (Sphere& s : spheres)
-        refs.push_back({&s, PrimitiveType::Sphere});
+        refs.push_back(ref(s));
     std::vector<Ray> rays;
     for (const Sphere& s : spheres) {
         rays.push_back({s.centre, {0, 0, 1}});  // from the centre
@@ -257,19 +225,18 @@ TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
     }
     for (size_t leafSize : {size_t{1}, size_t{9}, refs.size()}) {
         KdTree& tree = *new KdTree{};
-        tree.nodes = new KdTreeNode[1]{{kdLeafBit, 0.0f}};
+        tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
         tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[leafSize], uint32_t(leafSize)}};
         std::copy(refs.begin(), refs.begin() + leafSize, tree.leaves[0].items);
         packLeafSpheres(tree, 1);
-        for (SphereKernel kernel : allKernels) {
-            if (!selectSphereKernel(kernel))
-                continue;
+        for (Kernel kernel : availableKernels()) {
+            ASSERT_TRUE(selectKernel(kernel));
             SCOPED_TRACE(kernelName(kernel));
             int hits = 0;
             for (const Ray& ray : rays) {
                 const Outcome expected = listOutcome(tree.leaves[0], ray);
                 hits += expected.hit;
-                EXPECT_TRUE(sameBits(expected, leafOutcome(tree, 0, ray)));
+                EXPECT_TRUE(sameOutcome(expected, leafOutcome(tree, 0, ray)));
             }
             EXPECT_GT(hits, 0);
         }
@@ -277,19 +244,20 @@ TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
     }
 }
 
+// The demo as the program sets it up, its frame at 5000 ms through every
+// kernel, packets included.
 TEST(SphereLanes, EveryKernelRendersTheSameDemoFrame) {
     KernelGuard guard;
-    BenchScene scene;
-    setUpBenchTarget(scene);
-    buildSphereScene(scene, demoSphereCount, 0);
-    ASSERT_TRUE(selectSphereKernel(SphereKernel::Scalar));
-    renderBenchFrame(scene, 5000);
-    const uint64_t scalarHash = hashFrame(scene.target);
-    for (SphereKernel kernel : allKernels) {
-        if (!selectSphereKernel(kernel))
-            continue;
-        renderBenchFrame(scene, 5000);
-        EXPECT_EQ(hashFrame(scene.target), scalarHash) << kernelName(kernel);
+    buildDemoScene();
+    std::vector<uint8_t> first;
+    for (Kernel kernel : availableKernels()) {
+        ASSERT_TRUE(selectKernel(kernel));
+        renderFrame(topLevelList, renderTarget, cameraMatrixAt(5000));
+        const std::vector<uint8_t> frame(renderTarget.pixels,
+                                         renderTarget.pixels + demoWidth * demoHeight * 3);
+        if (first.empty())
+            first = frame;
+        EXPECT_TRUE(frame == first) << kernelName(kernel);
     }
-    releaseBenchScene(scene);
+    releaseScene();
 }

@@ -1,13 +1,16 @@
 // Small helpers shared by the test programs.
 #pragma once
 
+#include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "kdtree/kd_node.h"
 #include "kdtree/kd_tree.h"
 #include "scene/records.h"
 #include "scene/triangle_loader.h"
+#include "tracer/kernel.h"
 
 namespace vantrel::testing_support {
 
@@ -22,6 +25,61 @@ struct TreeReleaser {
 };
 // A compiled tree, released with releaseKdTree.
 using Tree = std::unique_ptr<KdTree, TreeReleaser>;
+
+inline PrimitiveRef ref(Sphere& s) {
+    return {&s, PrimitiveType::Sphere};
+}
+inline PrimitiveRef ref(Triangle& t) {
+    return {&t, PrimitiveType::Triangle};
+}
+
+inline PrimitiveList listOf(std::vector<PrimitiveRef>& refs) {
+    return {refs.data(), static_cast<uint32_t>(refs.size())};
+}
+
+// The identity, moved by (x, y, z).
+inline Matrix4 translation(float x, float y, float z) {
+    Matrix4 m{};
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0f;
+    m.m[12] = x;
+    m.m[13] = y;
+    m.m[14] = z;
+    return m;
+}
+inline Matrix4 identityMatrix() {
+    return translation(0.0f, 0.0f, 0.0f);
+}
+
+inline float randomFloat(std::mt19937& random, float lo, float hi) {
+    return std::uniform_real_distribution<float>(lo, hi)(random);
+}
+
+// The same record to the bit: every kernel must leave exactly this.
+inline bool sameBits(const HitRecord& a, const HitRecord& b) {
+    return std::memcmp(&a, &b, sizeof(HitRecord)) == 0;
+}
+
+inline uint32_t leafCountOf(const KdTree& tree) {
+    uint32_t count = 0;
+    forEachNode(tree,
+                [&](uint32_t, const KdTreeNode& node, uint32_t) { count += isLeafNode(node); });
+    return count;
+}
+
+// The kernels this processor runs, the scalar one first.
+inline std::vector<Kernel> availableKernels() {
+    std::vector<Kernel> kernels;
+    for (Kernel kernel : {Kernel::Scalar, Kernel::Avx2, Kernel::Avx512}) {
+        if (kernelAvailable(kernel))
+            kernels.push_back(kernel);
+    }
+    return kernels;
+}
+
+// Leaves the processor's best kernel in place when a test ends.
+struct KernelGuard {
+    ~KernelGuard() { selectKernel(bestKernel()); }
+};
 
 // Fills refs with a reference to every sphere, then to every triangle.
 inline void referenceAll(std::vector<Sphere>& spheres, std::vector<Triangle>& triangles,
@@ -58,15 +116,14 @@ struct HandTree {
         tree.boundsMax[1] = hi.y;
         tree.boundsMax[2] = hi.z;
     }
-    uint32_t inner(uint32_t axis, float split, uint32_t lowerChild) {
-        nodes.push_back({(lowerChild << kdIndexShift) + axis, split});
+    uint32_t inner(uint32_t axis, float split, uint32_t lowerChildIndex) {
+        nodes.push_back(innerNode(axis, split, lowerChildIndex));
         return static_cast<uint32_t>(nodes.size() - 1);
     }
     uint32_t leaf(std::vector<PrimitiveRef> refs) {
         const uint32_t index = static_cast<uint32_t>(lists.size());
-        const uint32_t empty = refs.empty() ? kdEmptyBit : 0;
+        nodes.push_back(leafNode(index, refs.empty()));
         lists.push_back(std::move(refs));
-        nodes.push_back({(index << kdIndexShift) + kdLeafBit + empty, 0});
         return static_cast<uint32_t>(nodes.size() - 1);
     }
     KdTree& finish() {

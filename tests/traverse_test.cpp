@@ -14,10 +14,6 @@ using namespace vantrel::testing_support;
 
 namespace {
 
-PrimitiveRef ref(Sphere& s) {
-    return {&s, PrimitiveType::Sphere};
-}
-
 Material tag(float id) {
     return {id, 0, 0, 0};
 }
@@ -91,7 +87,7 @@ TEST(IntersectKdTree, OriginInsideTheBoxStartsAtTheMinimumDistance) {
     EXPECT_EQ(hitRecord.distance, 123.0f);
     // With something in the far cell, the hit ahead is found from inside.
     hand.lists[1].push_back(ref(ahead));
-    hand.nodes[2].code = (1u << kdIndexShift) + kdLeafBit;
+    hand.nodes[2] = leafNode(1, false);
     KdTree& filled = hand.finish();
     ASSERT_NE(intersectKdTree(filled, ray), 0);
     EXPECT_EQ(hitRecord.material.red, 2.0f);
@@ -170,12 +166,12 @@ TEST(TraverseKdTree, TooDeepATreeEndsTheWalkInsteadOfOverflowing) {
         // Level L sits at 0 or 2L - 1; its children at 2L + 1 and 2L + 2.
         for (int level = 0; level < depth; ++level) {
             const uint32_t lowerChild = 2u * static_cast<uint32_t>(level) + 1u;
-            hand.nodes.push_back({(lowerChild << kdIndexShift) + 0u, 1000.0f - 2.0f * level});
+            hand.nodes.push_back(innerNode(0, 1000.0f - 2.0f * level, lowerChild));
             if (level > 0)
-                hand.nodes.push_back({kdLeafBit + kdEmptyBit, 0}); // previous level's upper child
+                hand.nodes.push_back(leafNode(0, true)); // previous level's upper child
         }
-        hand.nodes.push_back({kdLeafBit, 0}); // leaf 0: the target
-        hand.nodes.push_back({kdLeafBit + kdEmptyBit, 0});
+        hand.nodes.push_back(leafNode(0, false)); // leaf 0: the target
+        hand.nodes.push_back(leafNode(0, true));
         KdTree& tree = hand.finish();
         ASSERT_EQ(hand.nodes.size(), 2u * depth + 1u);
         const int fits = depth <= traversalStackSize;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named as arguments that are not installed yet.
-# Sourced or run by run.sh and test.sh.
+# Run (not sourced: it exits) by run.sh and test.sh.
 set -euo pipefail
 
 missing=()

@@ -1,21 +1,24 @@
-// Eight primary rays from one origin walked through a tree together, each
-// with exactly the result it gets when walked alone.
+// Primary rays from one origin walked through a tree together, each with
+// exactly the result it gets when walked alone.
 #pragma once
 
 #include <cstdint>
 
 #include "kdtree/kd_tree.h"
 #include "scene/records.h"
+#include "tracer/intersect.h"
 
 namespace vantrel {
 
-constexpr uint32_t packetLanes = 8;
+// The widest packet any kernel walks.
+constexpr uint32_t maxPacketLanes = 16;
 
 // Rays that share an origin, as the primary rays of a frame do. Directions
-// are kept by axis, as the walk reads them.
+// are kept by axis, as the walk reads them; the kernel in use reads the
+// first packetLaneCount() lanes.
 struct RayPacket {
     Vector3 origin;
-    alignas(32) float direction[3][packetLanes];
+    alignas(64) float direction[3][maxPacketLanes];
 };
 
 inline Vector3 laneDirection(const RayPacket& packet, uint32_t lane) {
@@ -29,16 +32,29 @@ inline void setLaneDirection(RayPacket& packet, uint32_t lane, const Vector3& d)
 }
 
 struct PacketHits {
-    uint32_t hitMask;           // bit i set: lane i hit, and hit[i] holds its record
-    HitRecord hit[packetLanes]; // undefined in the other lanes
+    uint32_t hitMask;              // bit i set: lane i hit, and hit[i] holds its record
+    HitRecord hit[maxPacketLanes]; // undefined in the other lanes
 };
 
-// Whether this processor walks packets together; elsewhere
+// Lanes of a packet for the kernel in use (tracer/kernel.h).
+uint32_t packetLaneCount();
+
+// Whether the kernel in use walks packets together; elsewhere
 // intersectKdTreePacket walks the lanes one by one.
 bool packetsSupported();
 
 // For every lane, what intersectKdTree gives for that ray alone: the same
 // hit, the same record, and one more in tree.rayCount.
 void intersectKdTreePacket(KdTree& tree, const RayPacket& packet, PacketHits& hits);
+
+// Leaves in hitRecord what a list query of the lane's ray would: its hit, or
+// an empty record (distance only) where it hit nothing. The packet path's
+// one write into hitRecord, for shading.
+inline void loadLaneHit(const PacketHits& hits, uint32_t lane) {
+    if (hits.hitMask & (1u << lane))
+        hitRecord = hits.hit[lane];
+    else
+        hitRecord.distance = noHitDistance;
+}
 
 } // namespace vantrel

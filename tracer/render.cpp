@@ -4,7 +4,10 @@
 
 #include "kdtree/kd_tree.h"
 #include "tracer/intersect.h"
+#include "tracer/kernel_table.h"
+#include "tracer/lanes_scalar.h"
 #include "tracer/packet_trace.h"
+#include "tracer/primary_rays.h"
 #include "tracer/scratch_pool.h"
 #include "tracer/shade.h"
 
@@ -19,13 +22,12 @@ namespace {
 constexpr uint32_t traceTileSize = 16;
 constexpr uint32_t frameTileSize = 32;
 
-// World direction of a camera-space one, kept off zero for the walk.
-// Not normalised again: the camera matrix is a rotation, and the clamp only
-// ever lengthens a direction by a hair.
-Vector3 worldDirection(const float* m, const Vector3& l) {
-    return {keepOffZero(m[0] * l.x + m[4] * l.y + m[8] * l.z),
-            keepOffZero(m[1] * l.x + m[5] * l.y + m[9] * l.z),
-            keepOffZero(m[2] * l.x + m[6] * l.y + m[10] * l.z)};
+using F = scalar::Floats;
+
+Vector3 pixelDirection(const float* m, const Vector3& l) {
+    F direction[3];
+    worldDirection<F>(m, l.x, l.y, l.z, direction);
+    return {direction[0].v, direction[1].v, direction[2].v};
 }
 
 void clearColour() {
@@ -43,71 +45,50 @@ void writePixel(uint8_t* pixel) {
 // The scene's one tree, when the scene is nothing but a tree and packets run
 // here; blocks of pixels are then walked together.
 KdTree* packetTree(const PrimitiveList& scene) {
-    static const bool supported = packetsSupported();
-    if (!supported || scene.count != 1 || scene.items[0].type != PrimitiveType::NestedTree)
+    if (!packetsSupported() || scene.count != 1 || scene.items[0].type != PrimitiveType::NestedTree)
         return nullptr;
     return static_cast<KdTree*>(scene.items[0].object);
 }
 
-// A packet covers a block this size: the squarer the block, the more its
-// rays share their cells.
+// A packet covers a block four pixels wide and as high as its lanes make it
+// (two rows or four): the squarer the block, the more its rays share their
+// cells.
 constexpr uint32_t packetWidth = 4;
-constexpr uint32_t packetHeight = packetLanes / packetWidth;
 
 void tracePixel(const PrimitiveList& scene, RenderTarget& target, const float* m, size_t i) {
     // Stored whole: the walk reads the components in pairs, and a pair load
     // cannot be served from two separate recent stores.
-    const Ray ray{{m[12], m[13], m[14]}, worldDirection(m, target.rays[i].direction)};
+    const Ray ray{{m[12], m[13], m[14]}, pixelDirection(m, target.rays[i].direction)};
     clearColour();
     shade(scene, scene, 0, ray, 1.0f);
     writePixel(target.pixels + 3 * i);
 }
 
-// worldDirection for every lane, written so that the compiler can work on
-// the lanes side by side (the packet path runs only where AVX2 does).
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2")))
-#endif
-void packetDirections(const float* m, const Ray* rays, const size_t* pixel, RayPacket& packet) {
-    float lx[packetLanes], ly[packetLanes], lz[packetLanes];
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        const Vector3& l = rays[pixel[lane]].direction;
-        lx[lane] = l.x;
-        ly[lane] = l.y;
-        lz[lane] = l.z;
-    }
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        const Vector3 d = worldDirection(m, {lx[lane], ly[lane], lz[lane]});
-        packet.direction[0][lane] = d.x;
-        packet.direction[1][lane] = d.y;
-        packet.direction[2][lane] = d.z;
-    }
-}
-
 // What shade does for the rays of the block at (x, y), given the hits that
 // the scene's tree gave them as a packet.
+template <uint32_t lanes>
 void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& target,
-                       const float* m, uint32_t x, uint32_t y) {
-    size_t pixel[packetLanes];
+                       const Matrix4& camera, uint32_t x, uint32_t y) {
+    const float* m = camera.m;
+    size_t pixel[lanes];
     RayPacket packet;
     packet.origin = {m[12], m[13], m[14]};
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
         pixel[lane] =
             static_cast<size_t>(y + lane / packetWidth) * target.width + x + lane % packetWidth;
     }
-    packetDirections(m, target.rays, pixel, packet);
+    kernelInUse.packetDirections(camera, target.rays, pixel, packet);
     PacketHits hits;
     intersectKdTreePacket(tree, packet, hits);
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
         clearColour();
         uint8_t* bytes = target.pixels + 3 * pixel[lane];
+        loadLaneHit(hits, lane);
         if (hits.hitMask & (1u << lane)) {
-            hitRecord = hits.hit[lane];
             shadeHit(scene, 0, {packet.origin, laneDirection(packet, lane)}, 1.0f);
             writePixel(bytes);
         } else {
             // Nothing was added to the cleared colour: black.
-            hitRecord.distance = noHitDistance;
             bytes[0] = bytes[1] = bytes[2] = 0;
         }
     }
@@ -115,9 +96,10 @@ void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& t
 
 // The ray table is read a few pixels of a row at a time, rows apart, which
 // the processor does not foresee: ask for the next rows' rays in advance.
-void prefetchRays(const RenderTarget& target, uint32_t x0, uint32_t x1, uint32_t y, uint32_t y1) {
+void prefetchRays(const RenderTarget& target, uint32_t x0, uint32_t x1, uint32_t y, uint32_t y1,
+                  uint32_t rows) {
     constexpr size_t lineBytes = 64;
-    for (uint32_t row = y; row < y1 && row < y + packetHeight; ++row) {
+    for (uint32_t row = y; row < y1 && row < y + rows; ++row) {
         const Ray* rays = target.rays + size_t{row} * target.width;
         const char* first = reinterpret_cast<const char*>(rays + x0);
         const char* last = reinterpret_cast<const char*>(rays + x1) - 1;
@@ -133,12 +115,19 @@ void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4
     KdTree* tree = packetTree(scene);
     uint32_t y = y0;
     if (tree != nullptr) {
+        const uint32_t lanes = packetLaneCount();
+        const uint32_t packetHeight = lanes / packetWidth;
         // Whole blocks as packets; the columns left over, one ray at a time.
         for (; y < y1 && y1 - y >= packetHeight; y += packetHeight) {
-            prefetchRays(target, x0, x1, y + packetHeight, y1);
+            prefetchRays(target, x0, x1, y + packetHeight, y1, packetHeight);
             uint32_t x = x0;
-            for (; x < x1 && x1 - x >= packetWidth; x += packetWidth)
-                tracePacketPixels(scene, *tree, target, m, x, y);
+            for (; x < x1 && x1 - x >= packetWidth; x += packetWidth) {
+                // The lane count as a constant, so the per-lane loops unroll.
+                if (lanes == maxPacketLanes)
+                    tracePacketPixels<maxPacketLanes>(scene, *tree, target, camera, x, y);
+                else
+                    tracePacketPixels<maxPacketLanes / 2>(scene, *tree, target, camera, x, y);
+            }
             for (uint32_t row = y; row < y + packetHeight; ++row) {
                 for (uint32_t column = x; column < x1; ++column)
                     tracePixel(scene, target, m, static_cast<size_t>(row) * target.width + column);
@@ -152,6 +141,10 @@ void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4
 }
 
 } // namespace
+
+float keepOffZero(float c) {
+    return keepOffZeroLanes<F>(c).v;
+}
 
 void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera) {
     renderTile(scene, target, camera, 0, 0, target.width, target.height, frameTileSize);

@@ -21,13 +21,7 @@ void renderTile(const PrimitiveList& scene, RenderTarget& target, const Matrix4&
 
 // A direction component at least 0.001 away from zero, keeping its sign; zero
 // of either sign goes to +0.001. The kd-tree walk divides by every component.
-inline float keepOffZero(float c) {
-    // Chosen without branches: directions cross zero all over a frame.
-    const bool smallUp = (c >= 0.0f) & (c < 0.001f);
-    const bool smallDown = (c < 0.0f) & (c > -0.001f);
-    const float up = smallUp ? 0.001f : c;
-    return smallDown ? -0.001f : up;
-}
+float keepOffZero(float c);
 
 // One accumulated channel as a byte: clamped to 0..1, scaled by 255 in float
 // and truncated, so 0.5 gives 127 and 1.0 gives 255.

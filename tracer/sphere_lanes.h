@@ -1,5 +1,5 @@
 // The nearest sphere among a leaf's packed sphere groups, tested several at a
-// time with a vector unit the processor offers.
+// time with the vector unit of the kernel in use (tracer/kernel.h).
 #pragma once
 
 #include <cstdint>
@@ -8,12 +8,6 @@
 #include "scene/records.h"
 
 namespace vantrel {
-
-enum class SphereKernel {
-    Scalar, // any processor
-    Avx2,   // 8 lanes
-    Avx512, // 16 lanes
-};
 
 constexpr uint32_t noSphereHit = 0xffffffffu;
 
@@ -29,13 +23,5 @@ uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray
 // the sphere's material.
 void recordSphereHit(const SphereGroup* groups, uint32_t entry, const Ray& ray, float distance,
                      HitRecord& record);
-
-// The kernel used unless another is selected: the fastest this processor
-// runs, chosen at start.
-SphereKernel bestSphereKernel();
-
-// Makes nearestSphere use kernel; refused (false, nothing changed) when the
-// processor lacks it.
-bool selectSphereKernel(SphereKernel kernel);
 
 } // namespace vantrel

@@ -3,13 +3,15 @@
 #include "kdtree/build.h"
 #include "scene/vector_ops.h"
 #include "tracer/intersect.h"
+#include "tracer/lanes_scalar.h"
 
 namespace vantrel {
 
-// A walk pushes at most one entry per level, so any tree the compiler makes fits.
 static_assert(traversalStackSize >= maxDepth, "the walk stack must hold the deepest build");
 
 namespace {
+
+using F = scalar::Floats;
 
 struct TraversalEntry {
     const KdTreeNode* node; // the deferred far child
@@ -21,56 +23,37 @@ float inverseDirection[3];
 TraversalEntry traversalStack[traversalStackSize];
 int traversalTop = -1;
 
-int testLeaf(const KdTree& tree, uint32_t code, const Ray& ray) {
-    return intersectLeaf(tree, code >> kdIndexShift, ray);
-}
-
-const KdTreeNode* lowerChild(const KdTree& tree, uint32_t code) {
-    return &tree.nodes[code >> kdIndexShift];
-}
-
-// Orders the lower bound of a slab before its upper bound along the ray.
-void slab(float boxMin, float boxMax, float origin, float direction, float inv, float& lo,
-          float& hi) {
-    if (direction >= 0.0f) {
-        lo = (boxMin - origin) * inv;
-        hi = (boxMax - origin) * inv;
-    } else {
-        lo = (boxMax - origin) * inv;
-        hi = (boxMin - origin) * inv;
-    }
-}
-
 void fillInverseDirection(const Ray& ray) {
     inverseDirection[0] = 1.0f / ray.direction.x;
     inverseDirection[1] = 1.0f / ray.direction.y;
     inverseDirection[2] = 1.0f / ray.direction.z;
 }
 
-} // namespace
-
-bool hasFlatBox(const KdTree& tree) {
-    return tree.boundsMin[0] == tree.boundsMax[0] || tree.boundsMin[1] == tree.boundsMax[1] ||
-           tree.boundsMin[2] == tree.boundsMax[2];
+// Offset of the near child within a pair, per axis.
+void nearOffsets(const Ray& ray, uint32_t offset[3]) {
+    const F direction[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    for (int k = 0; k < 3; ++k)
+        offset[k] = nearIsLower(direction[k]).v ? 0u : 1u;
 }
 
-namespace {
-
 // The walk itself, for inverseDirection already filled.
-int walk(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
+int walk(const KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
+    const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    uint32_t nearOffset[3];
+    nearOffsets(ray, nearOffset);
     traversalTop = -1;
     for (;;) {
-        uint32_t code = node->code;
-        while (!(code & kdLeafBit)) {
-            const uint32_t axis = code & kdAxisMask;
-            const float t = (node->split - component(ray.origin, axis)) * inverseDirection[axis];
-            const KdTreeNode* lower = lowerChild(tree, code);
-            const bool forward = component(ray.direction, axis) > 0.0f;
-            const KdTreeNode* nearChild = forward ? lower : lower + 1;
-            const KdTreeNode* farChild = forward ? lower + 1 : lower;
-            if (entry >= t) {
+        KdTreeNode at = *node;
+        while (!isLeafNode(at)) {
+            const uint32_t axis = splitAxis(at);
+            const float t = planeDistance<F>(at, origin, inverseDirection[axis]).v;
+            const KdTreeNode* lower = tree.nodes + lowerChild(at);
+            const KdTreeNode* nearChild = lower + nearOffset[axis];
+            const KdTreeNode* farChild = lower + (nearOffset[axis] ^ 1u);
+            const PlaneSides<F> sides = planeSides<F>(entry, exit, t);
+            if (sides.farOnly.v) {
                 node = farChild;
-            } else if (t >= exit) {
+            } else if (sides.nearOnly.v) {
                 node = nearChild;
             } else {
                 if (traversalTop + 1 >= traversalStackSize)
@@ -79,16 +62,12 @@ int walk(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, floa
                 node = nearChild;
                 exit = t;
             }
-            code = node->code;
+            at = *node;
         }
-        if (!(code & kdEmptyBit)) {
-            const int result = testLeaf(tree, code, ray);
-            // In the last cell along the ray nothing lies behind that could
-            // hold a nearer hit, so a hit just past exit by rounding (always
-            // possible in a box without depth) is the tree's nearest. A
-            // stretch that starts past its end (a box behind the origin)
-            // accepts nothing.
-            if (result != 0 && (exit >= hitRecord.distance || (traversalTop < 0 && entry <= exit)))
+        if (!isEmptyLeaf(at)) {
+            const int result = intersectLeaf(tree, leafIndex(at), ray);
+            if (result != 0 &&
+                acceptsLeafHit<F>(hitRecord.distance, entry, exit, {traversalTop < 0}).v)
                 return result;
         }
         if (traversalTop < 0)
@@ -102,32 +81,22 @@ int walk(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, floa
 
 } // namespace
 
+bool hasFlatBox(const KdTree& tree) {
+    return tree.boundsMin[0] == tree.boundsMax[0] || tree.boundsMin[1] == tree.boundsMax[1] ||
+           tree.boundsMin[2] == tree.boundsMax[2];
+}
+
 bool clipToTreeBox(const KdTree& tree, const Ray& ray, const float inverse[3], float& entry,
                    float& exit) {
-    const Vector3& o = ray.origin;
-    const Vector3& d = ray.direction;
-    float loX, hiX, loY, hiY, loZ, hiZ;
-    slab(tree.boundsMin[0], tree.boundsMax[0], o.x, d.x, inverse[0], loX, hiX);
-    slab(tree.boundsMin[1], tree.boundsMax[1], o.y, d.y, inverse[1], loY, hiY);
-    if (loX > hiY || loY > hiX)
-        return false;
-    entry = loX > loY ? loX : loY;
-    exit = hiX < hiY ? hiX : hiY;
-    slab(tree.boundsMin[2], tree.boundsMax[2], o.z, d.z, inverse[2], loZ, hiZ);
-    if (entry > hiZ || loZ > exit)
-        return false;
-    if (loZ > entry)
-        entry = loZ;
-    if (hiZ < exit)
-        exit = hiZ;
-    // Also refuses a NaN stretch, which an unusable ray or box would give. A
-    // box without depth on some axis (a planar mesh) meets every ray in a
-    // single point, so there an empty stretch may still hold a hit.
-    if (!(exit > entry) && !(exit == entry && hasFlatBox(tree)))
-        return false;
-    if (entry < 0.001f)
-        entry = 0.001f;
-    return true;
+    const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    const F direction[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const F reciprocal[3] = {inverse[0], inverse[1], inverse[2]};
+    F laneEntry;
+    F laneExit;
+    const bool live = clipToBox<F>(tree, origin, direction, reciprocal, laneEntry, laneExit).v;
+    entry = laneEntry.v;
+    exit = laneExit.v;
+    return live;
 }
 
 int intersectKdTree(KdTree& tree, const Ray& ray) {
@@ -138,10 +107,11 @@ int intersectKdTree(KdTree& tree, const Ray& ray) {
     float exit;
     if (!clipToTreeBox(tree, ray, inverseDirection, entry, exit))
         return 0;
-    return walk(tree, ray, &tree.nodes[0], entry, exit);
+    return walk(tree, ray, tree.nodes, entry, exit);
 }
 
-int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
+int traverseKdTree(const KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
+                   float exit) {
     fillInverseDirection(ray);
     return walk(tree, ray, node, entry, exit);
 }
@@ -149,23 +119,24 @@ int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float e
 int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
                             float exit) {
     ++tree.nodeVisitCount;
-    const uint32_t code = node->code;
-    if (code & kdLeafBit) {
-        if (code & kdEmptyBit) {
+    if (isLeafNode(*node)) {
+        if (isEmptyLeaf(*node)) {
             ++tree.emptyLeafCount;
             return 0;
         }
-        return testLeaf(tree, code, ray);
+        return intersectLeaf(tree, leafIndex(*node), ray);
     }
-    const uint32_t axis = code & kdAxisMask;
-    const float t = (node->split - component(ray.origin, axis)) / component(ray.direction, axis);
-    const KdTreeNode* lower = lowerChild(tree, code);
-    const bool forward = component(ray.direction, axis) > 0.0f;
-    const KdTreeNode* nearChild = forward ? lower : lower + 1;
-    const KdTreeNode* farChild = forward ? lower + 1 : lower;
-    if (entry >= t)
+    const uint32_t axis = splitAxis(*node);
+    const float d = component(ray.direction, static_cast<int>(axis));
+    const float t = (node->split - component(ray.origin, static_cast<int>(axis))) / d;
+    const KdTreeNode* lower = tree.nodes + lowerChild(*node);
+    const bool up = nearIsLower(F(d)).v;
+    const KdTreeNode* nearChild = up ? lower : lower + 1;
+    const KdTreeNode* farChild = up ? lower + 1 : lower;
+    const PlaneSides<F> sides = planeSides<F>(entry, exit, t);
+    if (sides.farOnly.v)
         return traverseKdTreeRecursive(tree, ray, farChild, entry, exit);
-    if (t >= exit)
+    if (sides.nearOnly.v)
         return traverseKdTreeRecursive(tree, ray, nearChild, entry, exit);
     const int result = traverseKdTreeRecursive(tree, ray, nearChild, entry, t);
     if (result != 0 && t >= hitRecord.distance)

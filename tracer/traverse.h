@@ -3,19 +3,13 @@
 
 #include "kdtree/kd_tree.h"
 #include "scene/records.h"
+#include "tracer/walk_rules.h"
 
 namespace vantrel {
-
-// Deferred far children of the iterative walk. One instance serves every
-// walk, so walks must not nest.
-constexpr int traversalStackSize = 100;
 
 // Counts the ray in tree.rayCount, clips it to the tree's box and walks the
 // tree. Non-zero when a hit was accepted; it is then in hitRecord.
 int intersectKdTree(KdTree& tree, const Ray& ray);
-
-// Whether the tree's box has no depth on some axis (a planar mesh).
-bool hasFlatBox(const KdTree& tree);
 
 // The stretch [entry, exit] of the ray inside the tree's box, entry raised to
 // 0.001; inverse holds the reciprocals of the ray's direction. False when the
@@ -25,10 +19,16 @@ bool clipToTreeBox(const KdTree& tree, const Ray& ray, const float inverse[3], f
 
 // The iterative walk over the subtree at node for the stretch [entry, exit].
 // A hand-made tree so deep that a far child would not fit on the stack ends
-// the walk there with 0, as if nothing had been hit.
-int traverseKdTree(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit);
+// the walk there with 0, as if nothing had been hit. One working storage
+// serves every walk, so walks must not nest.
+int traverseKdTree(const KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
+                   float exit);
 
-// The same walk, recursive, keeping nodeVisitCount and emptyLeafCount.
+// A recursive walk that keeps nodeVisitCount and emptyLeafCount. It divides
+// by the direction at every node instead of multiplying by its reciprocal,
+// and accepts a leaf's hit only within the stretch that reaches it, without
+// the last-cell rule; so where rounding puts a hit on a cell's boundary it
+// may find another answer than traverseKdTree.
 int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
                             float exit);
 

@@ -16,6 +16,7 @@
 #include "scene/records.h"
 #include "scene/vector_ops.h"
 #include "tracer/intersect.h"
+#include "tracer/kernel.h"
 #include "tracer/packet_trace.h"
 #include "tracer/traverse.h"
 
@@ -165,36 +166,26 @@ bool isInputRef(const Scene& scene, const PrimitiveRef& ref) {
 // with their empty bit and hold only input references, no path deeper than
 // the budget. Indexes past the arrays show up as sanitizer reports.
 void checkStructure(const KdTree& tree, const Scene& scene) {
-    struct Pending {
-        uint32_t node;
-        int32_t depth;
-    };
-    std::vector<Pending> pending{{0, 0}};
     std::vector<bool> leafSeen;
-    while (!pending.empty()) {
-        const Pending at = pending.back();
-        pending.pop_back();
-        const uint32_t code = tree.nodes[at.node].code;
-        const uint32_t index = code >> kdIndexShift;
-        if (code & kdLeafBit) {
-            FUZZ_CHECK((code & 2) == 0);
-            if (index >= leafSeen.size())
-                leafSeen.resize(index + 1);
-            FUZZ_CHECK(!leafSeen[index]); // every leaf is reached once
-            leafSeen[index] = true;
-            const PrimitiveList& leaf = tree.leaves[index];
-            FUZZ_CHECK(((code & kdEmptyBit) != 0) == (leaf.count == 0));
-            FUZZ_CHECK(leaf.items != nullptr);
-            for (uint32_t i = 0; i < leaf.count; ++i)
-                FUZZ_CHECK(isInputRef(scene, leaf.items[i]));
+    forEachNode(tree, [&](uint32_t index, const KdTreeNode& node, uint32_t depth) {
+        if (isLeafNode(node)) {
+            FUZZ_CHECK((node.code & 2) == 0); // the raw word, as the compiler writes it
+            const uint32_t leaf = leafIndex(node);
+            if (leaf >= leafSeen.size())
+                leafSeen.resize(leaf + 1);
+            FUZZ_CHECK(!leafSeen[leaf]); // every leaf is reached once
+            leafSeen[leaf] = true;
+            const PrimitiveList& list = tree.leaves[leaf];
+            FUZZ_CHECK(isEmptyLeaf(node) == (list.count == 0));
+            FUZZ_CHECK(list.items != nullptr);
+            for (uint32_t i = 0; i < list.count; ++i)
+                FUZZ_CHECK(isInputRef(scene, list.items[i]));
         } else {
-            FUZZ_CHECK((code & kdAxisMask) <= 2);
-            FUZZ_CHECK(at.depth < maxDepth);
-            FUZZ_CHECK(index > at.node); // children come after their parent
-            pending.push_back({index, at.depth + 1});
-            pending.push_back({index + 1, at.depth + 1});
+            FUZZ_CHECK((node.code & kdAxisMask) <= 2);
+            FUZZ_CHECK(depth < static_cast<uint32_t>(maxDepth));
+            FUZZ_CHECK(lowerChild(node) > index); // children come after their parent
         }
-    }
+    });
     for (bool seen : leafSeen)
         FUZZ_CHECK(seen); // leaves are numbered without gaps
 }
@@ -263,13 +254,14 @@ bool hiddenByRounding(const KdTree& tree, const Ray& ray, float distance) {
     return faces >= 2 || thin;
 }
 
-// Eight rays from the origin of ray, near it or anywhere, walked as a packet:
-// every lane must get exactly what its lone walk gets, whatever the scene.
+// A packet of rays from the origin of ray, near it or anywhere: with every
+// kernel, every lane must get exactly what its lone walk gets, whatever the
+// scene.
 void checkPacket(KdTree& tree, const Ray& ray, RayGenerator& random) {
     RayPacket packet;
     packet.origin = ray.origin;
     const bool wide = random.unit() > 0.5f;
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
+    for (uint32_t lane = 0; lane < maxPacketLanes; ++lane) {
         const Vector3 other = random.direction();
         Vector3 d =
             lane == 0 ? ray.direction : (wide ? other : ray.direction + other * (0.01f * lane));
@@ -281,18 +273,24 @@ void checkPacket(KdTree& tree, const Ray& ray, RayGenerator& random) {
                 *part = *part < 0.0f ? -0.001f : 0.001f;
         setLaneDirection(packet, lane, d);
     }
-    PacketHits hits;
-    const uint32_t raysBefore = tree.rayCount;
-    intersectKdTreePacket(tree, packet, hits);
-    FUZZ_CHECK(tree.rayCount == raysBefore + packetLanes);
-    for (uint32_t lane = 0; lane < packetLanes; ++lane) {
-        const int alone = intersectKdTree(tree, {packet.origin, laneDirection(packet, lane)});
-        const bool together = (hits.hitMask >> lane) & 1u;
-        FUZZ_CHECK(together == (alone != 0));
-        if (together) {
-            FUZZ_CHECK(std::memcmp(&hits.hit[lane], &hitRecord, sizeof hitRecord) == 0);
+    const Kernel best = bestKernel();
+    for (const Kernel kernel : {Kernel::Scalar, Kernel::Avx2, Kernel::Avx512}) {
+        if (!selectKernel(kernel))
+            continue;
+        PacketHits hits;
+        const uint32_t raysBefore = tree.rayCount;
+        intersectKdTreePacket(tree, packet, hits);
+        FUZZ_CHECK(tree.rayCount == raysBefore + packetLaneCount());
+        for (uint32_t lane = 0; lane < packetLaneCount(); ++lane) {
+            const int alone = intersectKdTree(tree, {packet.origin, laneDirection(packet, lane)});
+            const bool together = (hits.hitMask >> lane) & 1u;
+            FUZZ_CHECK(together == (alone != 0));
+            if (together) {
+                FUZZ_CHECK(std::memcmp(&hits.hit[lane], &hitRecord, sizeof hitRecord) == 0);
+            }
         }
     }
+    selectKernel(best);
 }
 
 void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {

@@ -42,6 +42,7 @@ int runBench(int argc, char** argv) {
         break;
     }
 
+    selectKernel(options.kernel);
     BenchScene scene;
     setUpBenchTarget(scene);
     if (options.meshPath.empty()) {
@@ -52,6 +53,7 @@ int runBench(int argc, char** argv) {
     }
 
     BenchResult result{};
+    result.kernel = kernelName(options.kernel);
     result.buildMs = scene.buildMs;
     result.tree = measureKdTree(*scene.tree);
     result.frames = benchFrameCount(options);

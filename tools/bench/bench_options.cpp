@@ -26,7 +26,7 @@ bool parseCount(const char* text, uint64_t max, uint64_t& value) {
 
 bool takesValue(const std::string& name) {
     return name == "--spheres" || name == "--method" || name == "--frames" ||
-           name == "--frame-at" || name == "--out" || name == "--mesh";
+           name == "--frame-at" || name == "--out" || name == "--mesh" || name == "--kernel";
 }
 
 ParseOutcome fail(std::string& error, const std::string& message) {
@@ -42,6 +42,7 @@ BenchOptions defaultBenchOptions() {
     options.method = 0;
     options.frameCount = orbitFrameCount;
     options.outFormat = ImageFormat::Png;
+    options.kernel = bestKernel();
     return options;
 }
 
@@ -103,6 +104,11 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                 return fail(error,
                             "--out needs a file name ending in .png or .ppm, not '" + value + "'");
             options.outPath = value;
+        } else if (name == "--kernel") {
+            if (!kernelNamed(value.c_str(), options.kernel))
+                return fail(error, "--kernel takes scalar, avx2 or avx512, not '" + value + "'");
+            if (!kernelAvailable(options.kernel))
+                return fail(error, "this processor does not run the " + value + " kernel");
         } else { // --mesh
             if (value.empty())
                 return fail(error, "--mesh needs a file name");
@@ -145,6 +151,9 @@ const char* benchUsage() {
            "                  (the half-extent of the sphere field), so the mesh fills the\n"
            "                  view as the spheres do. The mesh's coordinates are kept as\n"
            "                  they are in the file.\n"
+           "  --kernel K      the instruction set of the leaf tests and packet walks:\n"
+           "                  scalar, avx2 or avx512 (default: the best this processor\n"
+           "                  runs). Every kernel renders the same pixels.\n"
            "  --json          print the figures as one JSON object\n"
            "  --help          print this help\n"
            "\n"

@@ -6,6 +6,7 @@
 
 #include "tools/bench/image_file.h"
 #include "tools/bench/orbit.h"
+#include "tracer/kernel.h"
 
 namespace vantrel {
 
@@ -20,6 +21,7 @@ struct BenchOptions {
     std::string outPath; // empty: write no image
     ImageFormat outFormat;
     std::string meshPath; // empty: trace the demo spheres
+    Kernel kernel;        // the processor's best unless given
     bool json;
 };
 

@@ -41,7 +41,8 @@ double framesPerSecond(const BenchResult& result) {
 std::string formatJson(const BenchResult& result) {
     const TreeStats& tree = result.tree;
     std::string out;
-    append(out, "{\"build_ms\":%.3f,", finite(result.buildMs));
+    append(out, "{\"kernel\":\"%s\",", result.kernel != nullptr ? result.kernel : "");
+    append(out, "\"build_ms\":%.3f,", finite(result.buildMs));
     append(out, "\"nodes\":%" PRIu64 ",\"leaves\":%" PRIu64 ",\"empty_leaves\":%" PRIu64 ",",
            tree.nodes, tree.leaves, tree.emptyLeaves);
     append(out, "\"references\":%" PRIu64 ",\"max_leaf\":%" PRIu32 ",\"depth\":%" PRIu32 ",",
@@ -67,8 +68,9 @@ std::string formatText(const BenchResult& result) {
            tree.references, averageLeafReferences(tree), tree.maxLeaf);
     append(out, "render:         %" PRIu32 " %s in %.3f s, %" PRIu64 " rays\n", result.frames,
            result.frames == 1 ? "frame" : "frames", result.renderSeconds, result.rays);
-    append(out, "speed:          %.2f Mrays/s, %.2f frames/s\n", megaRaysPerSecond(result),
-           framesPerSecond(result));
+    append(out, "speed:          %.2f Mrays/s, %.2f frames/s (%s kernel)\n",
+           megaRaysPerSecond(result), framesPerSecond(result),
+           result.kernel != nullptr ? result.kernel : "?");
     append(out, "peak memory:    %.1f MiB\n", result.peakRssMib);
     return out;
 }

@@ -9,7 +9,8 @@
 namespace vantrel {
 
 struct BenchResult {
-    double buildMs; // the kd-tree build alone
+    const char* kernel; // the name of the tracer's kernel
+    double buildMs;     // the kd-tree build alone
     TreeStats tree;
     uint32_t frames;
     double renderSeconds; // time inside renderFrame only
@@ -21,7 +22,7 @@ struct BenchResult {
 double megaRaysPerSecond(const BenchResult& result);
 double framesPerSecond(const BenchResult& result);
 
-// One line: {"build_ms":...,"nodes":...,...,"peak_rss_mb":...}
+// One line: {"kernel":...,"build_ms":...,"nodes":...,...,"peak_rss_mb":...}
 std::string formatJson(const BenchResult& result);
 
 // A few labelled lines for people.

@@ -12,7 +12,7 @@ namespace vantrel {
 
 namespace {
 
-const Vector3 demoViewExtent = {1.0f, 1.3333334f, 1.0f};
+constexpr Vector3 demoViewExtent = {1.0f, 1.3333334f, 1.0f};
 
 void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
     const auto start = std::chrono::steady_clock::now();

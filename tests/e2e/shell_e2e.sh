@@ -6,7 +6,7 @@ scenario=$1
 program=$(realpath "$2")
 bitmapDir=$(realpath "$3")
 closeHelper=$(realpath "$4")
-source "$(dirname "$0")/e2e/e2e_common.sh"
+source "$(dirname "$0")/e2e_common.sh"
 
 expectWindowSize() {
     local geometry

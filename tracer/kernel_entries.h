@@ -1,0 +1,27 @@
+// Every kernel of one lane type, gathered into its table. A file built for an
+// instruction set instantiates kernelTableFor with that set's lane type.
+#pragma once
+
+#include "kdtree/kd_tree.h"
+#include "tracer/kernel_table.h"
+#include "tracer/packet_trace.h"
+#include "tracer/packet_walk.h"
+#include "tracer/primary_rays.h"
+#include "tracer/sphere_lanes_kernel.h"
+
+namespace vantrel {
+
+// Lanes of a packet that a one-lane kernel walks one by one.
+constexpr uint32_t lonePacketLanes = 8;
+
+template <class F> KernelTable kernelTableFor() {
+    static_assert(F::width == 1 || F::width == sphereGroupLanes || F::width == 2 * sphereGroupLanes,
+                  "a step tests part of a sphere group, one group or two");
+    static_assert(F::width <= maxPacketLanes, "a packet holds every lane");
+    if constexpr (F::width == 1)
+        return {nearestSphereLanes<F>, nullptr, nullptr, lonePacketLanes};
+    else
+        return {nearestSphereLanes<F>, tracePacketLanes<F>, packetDirectionsLanes<F>, F::width};
+}
+
+} // namespace vantrel

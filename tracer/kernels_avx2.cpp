@@ -1,0 +1,9 @@
+// Built for AVX2: one ray against eight spheres, packets of eight rays.
+#include "tracer/kernel_entries.h"
+#include "tracer/lanes_avx2.h"
+
+namespace vantrel {
+
+template KernelTable kernelTableFor<avx2::Floats>();
+
+} // namespace vantrel

@@ -1,0 +1,9 @@
+// Built for AVX-512: one ray against sixteen spheres, packets of sixteen rays.
+#include "tracer/kernel_entries.h"
+#include "tracer/lanes_avx512.h"
+
+namespace vantrel {
+
+template KernelTable kernelTableFor<avx512::Floats>();
+
+} // namespace vantrel

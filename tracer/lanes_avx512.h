@@ -1,0 +1,122 @@
+// Sixteen float lanes with AVX-512 (the F subset). Included only by the
+// files built for AVX-512.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+namespace vantrel::avx512 {
+
+struct Mask {
+    __mmask16 v; // bit i set where lane i holds
+    static Mask ofBits(uint32_t lanes) { return {static_cast<__mmask16>(lanes)}; }
+};
+
+struct Ints {
+    __m512i v;
+    Ints() = default;
+    Ints(uint32_t value) : v(_mm512_set1_epi32(static_cast<int>(value))) {}
+    explicit Ints(__m512i value) : v(value) {}
+    static Ints iota() {
+        return Ints(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    }
+    void store(uint32_t* p) const { _mm512_storeu_si512(p, v); }
+};
+
+struct Floats {
+    static constexpr uint32_t width = 16;
+    using Mask = avx512::Mask;
+    using Ints = avx512::Ints;
+
+    __m512 v;
+    Floats() = default;
+    Floats(float value) : v(_mm512_set1_ps(value)) {}
+    explicit Floats(__m512 value) : v(value) {}
+    // From 64-byte aligned memory.
+    static Floats load(const float* p) { return Floats(_mm512_load_ps(p)); }
+    // Eight lanes from each of two 32-byte aligned rows, low ones first.
+    static Floats loadPair(const float* low, const float* high) {
+        return Floats(_mm512_castpd_ps(_mm512_insertf64x4(
+            _mm512_castpd256_pd512(_mm256_load_pd(reinterpret_cast<const double*>(low))),
+            _mm256_load_pd(reinterpret_cast<const double*>(high)), 1)));
+    }
+    void store(float* p) const { _mm512_store_ps(p, v); }
+};
+
+inline Floats operator+(Floats a, Floats b) {
+    return Floats(_mm512_add_ps(a.v, b.v));
+}
+inline Floats operator-(Floats a, Floats b) {
+    return Floats(_mm512_sub_ps(a.v, b.v));
+}
+inline Floats operator*(Floats a, Floats b) {
+    return Floats(_mm512_mul_ps(a.v, b.v));
+}
+inline Floats operator/(Floats a, Floats b) {
+    return Floats(_mm512_div_ps(a.v, b.v));
+}
+// The sign flipped, as a float negation does, NaN included.
+inline Floats operator-(Floats a) {
+    const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
+    return Floats(_mm512_castsi512_ps(_mm512_xor_epi32(_mm512_castps_si512(a.v), sign)));
+}
+inline Floats sqrt(Floats a) {
+    return Floats(_mm512_sqrt_ps(a.v));
+}
+
+// Comparisons are ordered: false where either side is NaN.
+inline Mask operator<(Floats a, Floats b) {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ)};
+}
+inline Mask operator<=(Floats a, Floats b) {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LE_OQ)};
+}
+inline Mask operator>(Floats a, Floats b) {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_GT_OQ)};
+}
+inline Mask operator>=(Floats a, Floats b) {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_GE_OQ)};
+}
+inline Mask operator==(Floats a, Floats b) {
+    return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_EQ_OQ)};
+}
+
+inline Mask operator&(Mask a, Mask b) {
+    return {static_cast<__mmask16>(a.v & b.v)};
+}
+inline Mask operator|(Mask a, Mask b) {
+    return {static_cast<__mmask16>(a.v | b.v)};
+}
+inline Mask operator!(Mask a) {
+    return {static_cast<__mmask16>(~a.v)};
+}
+// b where a is clear.
+inline Mask andNot(Mask a, Mask b) {
+    return {static_cast<__mmask16>(~a.v & b.v)};
+}
+inline uint32_t bits(Mask a) {
+    return a.v;
+}
+
+// a where m holds, else b.
+inline Floats select(Mask m, Floats a, Floats b) {
+    return Floats(_mm512_mask_blend_ps(m.v, b.v, a.v));
+}
+inline Ints select(Mask m, Ints a, Ints b) {
+    return Ints(_mm512_mask_blend_epi32(m.v, b.v, a.v));
+}
+inline Ints operator+(Ints a, Ints b) {
+    return Ints(_mm512_add_epi32(a.v, b.v));
+}
+
+// For lanes without NaN.
+inline float minLane(Floats a) {
+    return _mm512_reduce_min_ps(a.v);
+}
+// Unsigned.
+inline uint32_t minLane(Ints a) {
+    return _mm512_reduce_min_epu32(a.v);
+}
+
+} // namespace vantrel::avx512

@@ -1,0 +1,229 @@
+// The walk of a packet of rays, written once over the lane types; each
+// instruction set's file instantiates it for its lane count.
+#pragma once
+
+#include <cstdint>
+
+#include "kdtree/kd_tree.h"
+#include "scene/records.h"
+#include "tracer/intersect.h"
+#include "tracer/packet_trace.h"
+#include "tracer/sphere_lanes.h"
+#include "tracer/sphere_test.h"
+#include "tracer/traverse.h"
+#include "tracer/walk_rules.h"
+
+namespace vantrel {
+
+namespace packet_walk_detail {
+
+// A far child put off by the packet, with the lanes that walk it and their
+// stretches.
+template <class F> struct PacketEntry {
+    F entry;
+    F exit;
+    const KdTreeNode* node;
+    uint32_t lanes;
+    // Lanes of this entry and of every entry below it: a lane outside it has
+    // nothing left behind, as an empty stack in its own walk.
+    uint32_t waiting;
+};
+
+// One per lane count, as the lone walk has one stack; walks never nest.
+template <class F> PacketEntry<F> packetStack[traversalStackSize];
+
+// The packet's lanes as the walk keeps them apart from the stack.
+template <class F> struct PacketWalk {
+    const RayPacket* packet;
+    F direction[3]; // by axis
+    F inverse[3];
+    float origin[3];
+    uint32_t nearOffset[3]; // of the near child within a pair, the same for every lane
+    F entry;                // each lane's stretch in the tree's box
+    F exit;
+    uint32_t live; // lanes that meet the tree's box
+    uint32_t done; // lanes whose hit is accepted
+};
+
+template <class F> Ray laneRay(const PacketWalk<F>& walk, uint32_t lane) {
+    return {walk.packet->origin, laneDirection(*walk.packet, lane)};
+}
+
+template <class F> void keepLoneHit(PacketHits& hits, uint32_t lane) {
+    hits.hit[lane] = hitRecord;
+    hits.hitMask |= 1u << lane;
+}
+
+// The sphere test of every lane against the leaf's spheres in order. The
+// origin is shared, so what depends on it and the sphere alone is worked out
+// once per sphere. Leaves per lane the nearest candidate in best and the
+// first entry at it in bestEntry.
+template <class F>
+void nearestSpheresOfLanes(const SphereGroup* groups, uint32_t count, const PacketWalk<F>& walk,
+                           F& best, typename F::Ints& bestEntry) {
+    // The winner's sphere is found through this line: ask for it with the rows.
+    __builtin_prefetch(groups[0].sphere);
+    const Vector3& o = walk.packet->origin;
+    best = noHitDistance;
+    bestEntry = noSphereHit;
+    for (uint32_t entry = 0; entry < count; ++entry) {
+        const SphereGroup& group = groups[entry / sphereGroupLanes];
+        const uint32_t slot = entry % sphereGroupLanes;
+        const SphereRoots<F> roots = sphereRoots<F, float>(
+            o.x - group.x[slot], o.y - group.y[slot], o.z - group.z[slot], walk.direction[0],
+            walk.direction[1], walk.direction[2], group.radius[slot]);
+        keepNearer(roots, typename F::Ints(entry), best, bestEntry);
+    }
+}
+
+// Tests leaf for the lanes and accepts in each the hit its own walk would.
+template <class F>
+void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F exit,
+                   uint32_t waiting, PacketWalk<F>& walk, PacketHits& hits) {
+    alignas(64) float distance[F::width];
+    uint32_t entryOf[F::width];
+    uint32_t found = 0;
+    const uint32_t first =
+        tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
+    const bool packed = first != noSphereGroup;
+    const SphereGroup* groups = packed ? tree.sphereGroups + first : nullptr;
+    F nearest;
+    if (packed) {
+        typename F::Ints nearestEntry;
+        nearestSpheresOfLanes(groups, tree.leaves[leaf].count, walk, nearest, nearestEntry);
+        found = lanes & bits(nearest < F(noHitDistance));
+        nearest.store(distance);
+        nearestEntry.store(entryOf);
+    } else {
+        // Other primitives: each lane through the list test, its record kept
+        // in case it is accepted.
+        for (uint32_t lane = 0; lane < F::width; ++lane)
+            distance[lane] = noHitDistance;
+        for (uint32_t rest = lanes; rest != 0; rest &= rest - 1) {
+            const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
+            if (intersectLeaf(tree, leaf, laneRay(walk, lane)) != 0) {
+                found |= 1u << lane;
+                distance[lane] = hitRecord.distance;
+                hits.hit[lane] = hitRecord;
+            }
+        }
+        nearest = F::load(distance);
+    }
+    if (found == 0)
+        return;
+    const uint32_t accepted =
+        found & bits(acceptsLeafHit(nearest, entry, exit, !F::Mask::ofBits(waiting)));
+    if (packed) {
+        for (uint32_t rest = accepted; rest != 0; rest &= rest - 1) {
+            const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
+            recordSphereHit(groups, entryOf[lane], laneRay(walk, lane), distance[lane],
+                            hits.hit[lane]);
+        }
+    }
+    hits.hitMask |= accepted;
+    walk.done |= accepted;
+}
+
+// The walk of every lane at once. Lanes agree on which child is near, so each
+// visits its cells in the order of its own walk, with the same stretches; a
+// lane stays out of the cells its own walk would not enter. False when the
+// stack ran out, which leaves the unfinished lanes to walk alone.
+template <class F> bool walkPacket(const KdTree& tree, PacketWalk<F>& walk, PacketHits& hits) {
+    PacketEntry<F>* const stack = packetStack<F>;
+    const KdTreeNode* const nodes = tree.nodes;
+    const KdTreeNode* node = nodes;
+    uint32_t lanes = walk.live;
+    F entry = walk.entry;
+    F exit = walk.exit;
+    int top = -1;
+    for (;;) {
+        KdTreeNode at = *node;
+        while (!isLeafNode(at)) {
+            const uint32_t axis = splitAxis(at);
+            const F t = planeDistance(at, walk.origin, walk.inverse[axis]);
+            const KdTreeNode* lower = nodes + lowerChild(at);
+            const KdTreeNode* nearChild = lower + walk.nearOffset[axis];
+            const KdTreeNode* farChild = lower + (walk.nearOffset[axis] ^ 1u);
+            const PlaneSides<F> sides = planeSides(entry, exit, t);
+            const uint32_t nearLanes = lanes & ~bits(sides.farOnly);
+            const uint32_t farLanes = lanes & ~bits(sides.nearOnly);
+            if (nearLanes == 0) {
+                node = farChild;
+            } else if (farLanes == 0) {
+                node = nearChild;
+            } else {
+                if (top + 1 >= traversalStackSize)
+                    return false;
+                // Only the lanes that cross the plane split their stretch at it.
+                const typename F::Mask crossing = F::Mask::ofBits(nearLanes & farLanes);
+                PacketEntry<F>& deferred = stack[++top];
+                deferred.entry = select(crossing, t, entry);
+                deferred.exit = exit;
+                deferred.node = farChild;
+                deferred.lanes = farLanes;
+                deferred.waiting = farLanes | (top > 0 ? stack[top - 1].waiting : 0);
+                exit = select(crossing, t, exit);
+                lanes = nearLanes;
+                node = nearChild;
+            }
+            at = *node;
+        }
+        if (!isEmptyLeaf(at)) {
+            const uint32_t waiting = top >= 0 ? stack[top].waiting : 0;
+            testLeafLanes(tree, leafIndex(at), lanes, entry, exit, waiting, walk, hits);
+        }
+        for (lanes = 0; lanes == 0;) {
+            if (top < 0)
+                return true;
+            const PacketEntry<F>& next = stack[top--];
+            lanes = next.lanes & ~walk.done;
+            node = next.node;
+            entry = next.entry;
+            exit = next.exit;
+        }
+    }
+}
+
+} // namespace packet_walk_detail
+
+// intersectKdTreePacket on F::width lanes.
+template <class F> void tracePacketLanes(KdTree& tree, const RayPacket& packet, PacketHits& hits) {
+    using namespace packet_walk_detail;
+    PacketWalk<F> walk;
+    walk.packet = &packet;
+    walk.done = 0;
+    for (uint32_t axis = 0; axis < 3; ++axis) {
+        walk.direction[axis] = F::load(packet.direction[axis]);
+        walk.inverse[axis] = F(1.0f) / walk.direction[axis];
+    }
+    const Vector3& o = packet.origin;
+    walk.origin[0] = o.x;
+    walk.origin[1] = o.y;
+    walk.origin[2] = o.z;
+    walk.live =
+        bits(clipToBox(tree, walk.origin, walk.direction, walk.inverse, walk.entry, walk.exit));
+    tree.rayCount += F::width;
+    if (walk.live == 0)
+        return;
+    // Lanes that disagree on a near child would see cells in different
+    // orders: then each walks alone.
+    bool agree = true;
+    for (uint32_t axis = 0; axis < 3; ++axis) {
+        const uint32_t up = bits(nearIsLower(walk.direction[axis])) & walk.live;
+        agree = agree && (up == 0 || up == walk.live);
+        walk.nearOffset[axis] = up != 0 ? 0u : 1u;
+    }
+    if (agree && walkPacket(tree, walk, hits))
+        return;
+    alignas(64) float entry[F::width];
+    alignas(64) float exit[F::width];
+    walk.entry.store(entry);
+    walk.exit.store(exit);
+    for (uint32_t rest = walk.live & ~walk.done; rest != 0; rest &= rest - 1) {
+        const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
+        if (traverseKdTree(tree, laneRay(walk, lane), tree.nodes, entry[lane], exit[lane]) != 0)
+            keepLoneHit<F>(hits, lane);
+    }
+}
+
+} // namespace vantrel
