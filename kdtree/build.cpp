@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "kdtree/build_budget.h"
 #include "kdtree/kd_node.h"
 #include "kdtree/split_cost.h"
 #include "kdtree/split_midpoint.h"
@@ -42,9 +43,11 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
     struct ScratchRelease {
         ~ScratchRelease() { releaseChildrenScratch(); }
     } scratchRelease;
+    const BuildBudgetScope budget;
     // The handler makes sure the node tree is unwound and released even when
     // nothing further up catches the failure.
     try {
+        chargeBuildInput(list->count);
         CKdNode root;
         for (uint32_t i = 0; i < list->count; ++i) {
             if (isBuildable(list->items[i]))
@@ -62,6 +65,7 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
             splitMidpoint(root, root, depth);
         else
             splitByCost(root, root, depth, method);
+        chargeCompiledTree(root);
         compileKdTree(root, out);
     } catch (...) {
         throw;
