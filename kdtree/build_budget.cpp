@@ -22,6 +22,9 @@ constexpr std::size_t nodeBytes = sizeof(CKdNode) + 2 * sizeof(void*);
 // Per input entry: the child step's side flags and the plane search's
 // candidates, keys, ranks and counts, with room for their vectors' growth.
 constexpr std::size_t workingBytesPerEntry = 256;
+// At most this share of what is charged again (the pool's chunks of a little
+// over a page-multiple take 0.4%).
+constexpr std::size_t heapOverheadShare = 64;
 
 std::size_t fixedBudget = 0; // 0: the machine's
 std::size_t activeBudget = 0;
@@ -37,16 +40,29 @@ uint64_t physicalBytes() {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
-// The address space the process has mapped now; 0 when it cannot be read.
-uint64_t mappedBytes() {
+struct ProcessMemory {
+    uint64_t mapped;   // address space
+    uint64_t resident; // physical memory
+};
+
+// What the process holds now; zeros when it cannot be read.
+ProcessMemory processMemory() {
+    ProcessMemory memory{0, 0};
     std::FILE* statm = std::fopen("/proc/self/statm", "r");
     if (!statm)
-        return 0;
-    unsigned long long pages = 0;
-    const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+        return memory;
+    unsigned long long mapped = 0;
+    unsigned long long resident = 0;
+    const bool read = std::fscanf(statm, "%llu %llu", &mapped, &resident) == 2;
     std::fclose(statm);
     const long pageSize = sysconf(_SC_PAGESIZE);
-    return read && pageSize > 0 ? pages * static_cast<uint64_t>(pageSize) : 0;
+    if (read && pageSize > 0)
+        memory = {mapped * pageSize, resident * pageSize};
+    return memory;
+}
+
+uint64_t subtractClamped(uint64_t from, uint64_t amount) {
+    return from > amount ? from - amount : 0;
 }
 
 void charge(uint64_t bytes) {
@@ -76,13 +92,12 @@ uint64_t compiledBytes(const CKdNode& node) {
 std::size_t buildMemoryBudget() {
     if (fixedBudget != 0)
         return fixedBudget;
-    uint64_t budget = physicalBytes() / 2;
+    // What the process holds already counts against the half.
+    const ProcessMemory held = processMemory();
+    uint64_t budget = subtractClamped(physicalBytes() / 2, held.resident);
     rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const uint64_t mapped = mappedBytes();
-        const uint64_t left = limit.rlim_cur > mapped ? limit.rlim_cur - mapped : 0;
-        budget = std::min(budget, left);
-    }
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        budget = std::min<uint64_t>(budget, subtractClamped(limit.rlim_cur, held.mapped));
     return static_cast<std::size_t>(std::min<uint64_t>(budget, SIZE_MAX));
 }
 
@@ -95,9 +110,10 @@ bool buildExceededBudget() {
 }
 
 BuildBudgetScope::BuildBudgetScope() {
-    // The list pool cuts its chunks ahead of the entries charged.
+    // Not counted entry by entry: the chunk the list pool cuts ahead of the
+    // entries charged, and the heap's own headers and page rounding.
     const std::size_t budget = buildMemoryBudget();
-    activeBudget = budget > maxPoolChunkBytes ? budget - maxPoolChunkBytes : 0;
+    activeBudget = subtractClamped(budget, maxPoolChunkBytes + budget / heapOverheadShare);
     charged = 0;
     exceeded = false;
     counting = true;

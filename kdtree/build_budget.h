@@ -12,8 +12,9 @@ namespace vantrel {
 
 class CKdNode;
 
-// Bytes available to one build: half the physical memory, and no more than
-// the process's address-space limit leaves; or what setBuildMemoryBudget set.
+// Bytes available to one build: half the physical memory less what the
+// process holds already, and no more than its address-space limit leaves; or
+// what setBuildMemoryBudget set.
 std::size_t buildMemoryBudget();
 
 // Fixes the budget of the builds that follow (for tests); 0 returns to the
