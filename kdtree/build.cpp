@@ -16,6 +16,8 @@ bool isFinite(const Vector3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+} // namespace
+
 // A nested tree in a leaf would start a walk inside the walk and overwrite
 // its single working storage. A shape that is not finite cannot be hit, but
 // would stretch the root box to infinity, and a NaN plane sends every entry
@@ -32,8 +34,6 @@ bool isBuildable(const PrimitiveRef& ref) {
     }
     return false;
 }
-
-} // namespace
 
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
     if (method < 0 || method > 2) {

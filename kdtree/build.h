@@ -28,4 +28,8 @@ constexpr int32_t maxDepth = 20;
 // Any other method stores a null pointer through out and builds nothing.
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method);
 
+// Whether the build takes the entry in: a sphere or a triangle with finite
+// bounds.
+bool isBuildable(const PrimitiveRef& ref);
+
 } // namespace vantrel
