@@ -56,35 +56,40 @@ GroupRead readGroup(std::FILE* file, float (&v)[9]) {
 // Enough of a token to recognise it by.
 constexpr std::size_t tokenShown = 32;
 
-// A scan stopped inside or just before the token that did not convert. Read
-// the file again up to there to learn the token's line and its whole text.
+// A scan stopped inside the token that did not convert, just before it, or
+// just after it (it may take the blank that ended it). Read the file again up
+// to there to learn the token's line and its whole text.
 void locateBadToken(std::FILE* file, MeshLoadFailure& why) {
     why.error = MeshLoadError::BadToken;
     const off_t stop = ftello(file);
     if (stop < 0 || fseeko(file, 0, SEEK_SET) != 0)
         return;
     uint64_t line = 1;
-    std::string token;
-    const auto take = [&token](int c) {
-        if (token.size() < tokenShown)
-            token += std::isprint(c) ? static_cast<char>(c) : '?';
-        else if (token.size() == tokenShown)
-            token += "...";
+    bool inToken = false;
+    const auto take = [&](int c) {
+        if (!inToken) {
+            why.token.clear();
+            why.line = line;
+            inToken = true;
+        }
+        if (why.token.size() < tokenShown)
+            why.token += std::isprint(c) ? static_cast<char>(c) : '?';
+        else if (why.token.size() == tokenShown)
+            why.token += "...";
     };
     int c = 0;
     for (off_t at = 0; at < stop && (c = std::getc(file)) != EOF; ++at) {
-        if (std::isspace(c)) {
-            token.clear();
+        if (!std::isspace(c)) {
+            take(c);
+        } else {
+            inToken = false;
             if (c == '\n')
                 ++line;
-        } else {
-            take(c);
         }
     }
+    // The token goes on past the stop, or starts there; else it ended before.
     while ((c = std::getc(file)) != EOF && !std::isspace(c))
         take(c);
-    why.line = line;
-    why.token = token;
 }
 
 // True, with the system's reason, when the stream's last read failed.

@@ -210,6 +210,8 @@ TEST(TriangleLoader, RejectsAFileWithATokenThatIsNotANumber) {
         // Within what would be leftover numbers, up to the very end of the file.
         {good + "1 2 n", "line 4: 'n' is not a number"},
         {good + "1 2 3 -", "line 4: '-' is not a number"},
+        // The scan takes the blank after a would-be infinity.
+        {"1 I \t\n2", "line 1: 'I' is not a number"},
         {"1 2\n\t3\x01" + std::string(40, 'z'),
          "line 2: '3?zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz...' is not a number"},
     };
