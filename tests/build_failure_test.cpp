@@ -65,6 +65,20 @@ void operator delete[](void* block, std::size_t) noexcept {
     release(block);
 }
 
+namespace {
+
+// True when the build ended in std::bad_alloc.
+bool buildThrows(KdTree** out, const PrimitiveList& list, int32_t method) {
+    try {
+        buildKdTree(out, &list, method);
+    } catch (const std::bad_alloc&) {
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
     std::vector<Sphere> spheres;
     for (int i = 0; i < 40; ++i)
@@ -91,12 +105,7 @@ TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
         KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
         before = liveBlocks;
         allocationsLeft = failAt;
-        bool thrown = false;
-        try {
-            buildKdTree(&untouched, &list, 0);
-        } catch (const std::bad_alloc&) {
-            thrown = true;
-        }
+        const bool thrown = buildThrows(&untouched, list, 0);
         allocationsLeft = -1;
         ASSERT_TRUE(thrown) << "allocation " << failAt;
         ASSERT_FALSE(buildExceededBudget()) << "allocation " << failAt;
@@ -121,13 +130,7 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     const long before = liveBlocks;
     const std::size_t bytesBefore = liveBytes;
     peakBytes = liveBytes;
-    bool thrown = false;
-    try {
-        buildKdTree(&untouched, &list, 0);
-    } catch (const std::bad_alloc&) {
-        thrown = true;
-    }
-    EXPECT_TRUE(thrown);
+    EXPECT_TRUE(buildThrows(&untouched, list, 0));
     EXPECT_TRUE(buildExceededBudget());
     EXPECT_EQ(liveBlocks, before);
     EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0]));
