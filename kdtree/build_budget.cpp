@@ -22,8 +22,9 @@ constexpr std::size_t nodeBytes = sizeof(CKdNode) + 2 * sizeof(void*);
 // Per input entry: the child step's side flags and the plane search's
 // candidates, keys, ranks and counts, with room for their vectors' growth.
 constexpr std::size_t workingBytesPerEntry = 256;
-// At most this share of what is charged again (the pool's chunks of a little
-// over a page-multiple take 0.4%).
+// The heap's headers and page rounding take at most this share of the
+// budget on top of what is charged: the pool's chunks, a little over 1 MiB
+// each, cost one page more (0.4%).
 constexpr std::size_t heapOverheadShare = 64;
 
 std::size_t fixedBudget = 0; // 0: the machine's
