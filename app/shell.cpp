@@ -10,6 +10,7 @@
 #include "app/frame_caption.h"
 #include "app/shell_state.h"
 #include "app/surface_copy.h"
+#include "scene/regular_file.h"
 
 namespace vantrel {
 
@@ -21,6 +22,19 @@ void setCaption(const char* text) {
 
 void shutDownSdl() {
     SDL_Quit();
+}
+
+// Opening a FIFO waits for a writer, and the window would wait with it, deaf
+// to every event: only a regular file is handed to SDL. What cannot be looked
+// at (missing, say) is left to SDL to report.
+SDL_Surface* loadBitmap(const char* path) {
+    int systemError = 0;
+    const FileKind kind = fileKindAt(path, systemError);
+    if (kind != FileKind::Regular && kind != FileKind::Unknown) {
+        SDL_SetError("%s is %s, not a regular file", path, describeFileKind(kind));
+        return nullptr;
+    }
+    return SDL_LoadBMP_RW(SDL_RWFromFile(path, "rb"), 1);
 }
 
 } // namespace
@@ -57,7 +71,7 @@ int runShell() {
         return 1;
     }
     // Never drawn; the program does not start without it.
-    SDL_Surface* bitmap = SDL_LoadBMP_RW(SDL_RWFromFile("cb.bmp", "rb"), 1);
+    SDL_Surface* bitmap = loadBitmap("cb.bmp");
     if (!bitmap) {
         std::printf("Unable to load bitmap: %s\n", SDL_GetError());
         return 1;

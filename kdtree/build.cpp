@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "kdtree/build_budget.h"
 #include "kdtree/kd_node.h"
 #include "kdtree/split_cost.h"
 #include "kdtree/split_midpoint.h"
@@ -14,6 +15,8 @@ namespace {
 bool isFinite(const Vector3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
+
+} // namespace
 
 // A nested tree in a leaf would start a walk inside the walk and overwrite
 // its single working storage. A shape that is not finite cannot be hit, but
@@ -32,14 +35,14 @@ bool isBuildable(const PrimitiveRef& ref) {
     return false;
 }
 
-} // namespace
-
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
     if (method < 0 || method > 2) {
         *out = nullptr;
         return;
     }
+    const BuildBudgetScope budget;
     try {
+        chargeBuildInput(list->count);
         CKdNode root;
         for (uint32_t i = 0; i < list->count; ++i) {
             if (isBuildable(list->items[i]))
@@ -57,6 +60,7 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
             splitMidpoint(root, root, depth);
         else
             splitByCost(root, root, depth, method);
+        chargeCompiledTree(root);
         compileKdTree(root, out);
     } catch (...) {
         // Passed on at once; the handler is here for its effect on unwinding.

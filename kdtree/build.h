@@ -21,7 +21,15 @@ constexpr int32_t maxDepth = 20;
 // left out: none of them can be hit from a leaf. Input whose box is a single
 // point (say, spheres of radius 0 at one spot) compiles to one leaf.
 //
+// A build that would take more than buildMemoryBudget() (build_budget.h)
+// throws std::bad_alloc before it does, as a failed allocation does; out is
+// left as it was and everything made so far is released.
+//
 // Any other method stores a null pointer through out and builds nothing.
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method);
+
+// Whether the build takes the entry in: a sphere or a triangle with finite
+// bounds.
+bool isBuildable(const PrimitiveRef& ref);
 
 } // namespace vantrel

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "kdtree/build_budget.h"
 #include "scene/vector_ops.h"
 
 namespace vantrel {
@@ -134,6 +135,7 @@ void createChildren(CKdNode& node) {
 }
 
 void createChildren(CKdNode& node, ChildStepScratch& scratch) {
+    chargeChildNodes();
     node.left = new CKdNode;
     node.right = new CKdNode;
     CKdNode& lower = *node.left;
@@ -150,6 +152,7 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch) {
     // reads it as one dense stream. Same entries, same order.
     std::vector<ChildStepScratch::Entry>& sorted = scratch.entries;
     sorted.clear();
+    uint64_t entries = 0; // both children's, charged before either list grows
     // The shapes lie scattered in memory; ask for each a few entries early.
     auto ahead = node.primitives.begin();
     for (int i = 0; i < 8 && ahead != node.primitives.end(); ++i)
@@ -163,7 +166,9 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch) {
         bool toUpper;
         touchesChildren(ref, node, toLower, toUpper);
         sorted.push_back({ref, toLower, toUpper});
+        entries += uint64_t{toLower} + uint64_t{toUpper};
     }
+    chargeListEntries(entries);
     for (const ChildStepScratch::Entry& entry : sorted) {
         if (entry.toLower)
             lower.primitives.push_front(entry.ref);

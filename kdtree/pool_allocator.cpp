@@ -7,7 +7,6 @@ namespace vantrel {
 namespace {
 
 constexpr std::size_t firstBlocksPerChunk = 1024;
-constexpr std::size_t maxChunkBytes = 2u << 20;
 
 std::size_t roundUp(std::size_t size, std::size_t align) {
     return (size + align - 1) / align * align;
@@ -34,7 +33,7 @@ void BlockPool::addChunk() {
     chunks = chunk;
     fresh = chunk + headerSize;
     freshEnd = fresh + blocksPerChunk * blockSize;
-    if (bytes * 2 <= maxChunkBytes)
+    if (bytes * 2 <= maxPoolChunkBytes)
         blocksPerChunk *= 2;
 }
 

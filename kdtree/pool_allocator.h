@@ -8,6 +8,10 @@
 
 namespace vantrel {
 
+// Chunks grow to this size; a pool takes at most this much ahead of the
+// blocks it has handed out.
+constexpr std::size_t maxPoolChunkBytes = std::size_t{2} << 20;
+
 // Hands out blocks of one size: given-back blocks first, then fresh ones cut
 // in address order from the newest chunk, so a chunk's memory is touched only
 // as it is used. Chunks are kept while any block is taken and all released

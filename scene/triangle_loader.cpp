@@ -1,9 +1,12 @@
 #include "scene/triangle_loader.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <sys/types.h>
 
 namespace vantrel {
 
@@ -50,6 +53,59 @@ GroupRead readGroup(std::FILE* file, float (&v)[9]) {
                                                                    : GroupRead::Invalid;
 }
 
+// Enough of a token to recognise it by.
+constexpr std::size_t tokenShown = 32;
+
+// A scan stopped inside the token that did not convert, just before it, or
+// just after it (it may take the blank that ended it). Read the file again up
+// to there to learn the token's line and its whole text.
+void locateBadToken(std::FILE* file, MeshLoadFailure& why) {
+    why.error = MeshLoadError::BadToken;
+    const off_t stop = ftello(file);
+    if (stop < 0 || fseeko(file, 0, SEEK_SET) != 0)
+        return;
+    uint64_t line = 1;
+    bool inToken = false;
+    const auto take = [&](int c) {
+        if (!inToken) {
+            why.token.clear();
+            why.line = line;
+            inToken = true;
+        }
+        if (why.token.size() < tokenShown)
+            why.token += std::isprint(c) ? static_cast<char>(c) : '?';
+        else if (why.token.size() == tokenShown)
+            why.token += "...";
+    };
+    int c = 0;
+    for (off_t at = 0; at < stop && (c = std::getc(file)) != EOF; ++at) {
+        if (!std::isspace(c)) {
+            take(c);
+        } else {
+            inToken = false;
+            if (c == '\n')
+                ++line;
+        }
+    }
+    // The token goes on past the stop, or starts there; else it ended before.
+    while ((c = std::getc(file)) != EOF && !std::isspace(c))
+        take(c);
+}
+
+// True, with the system's reason, when the stream's last read failed.
+bool readFailed(std::FILE* file, MeshLoadFailure& why) {
+    if (!std::ferror(file))
+        return false;
+    why.error = MeshLoadError::ReadFailed;
+    why.systemError = errno;
+    return true;
+}
+
+PrimitiveList* fail(MeshLoadFailure& why, MeshLoadError error) {
+    why.error = error;
+    return nullptr;
+}
+
 Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
     const float* m = t.m;
     return {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
@@ -59,20 +115,27 @@ Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
 } // namespace
 
 PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transform,
-                                       uint64_t maxTriangles) {
-    const File file(std::fopen(path, "r"));
+                                       uint64_t maxTriangles, MeshLoadFailure* failure) {
+    MeshLoadFailure unread;
+    MeshLoadFailure& why = failure ? *failure : unread;
+    why = MeshLoadFailure{};
+    const File file(openRegularFile(path, why.kind, why.systemError));
     if (!file)
-        return nullptr;
+        return fail(why, why.kind == FileKind::Unknown ? MeshLoadError::CannotOpen
+                                                       : MeshLoadError::NotRegularFile);
     const uint64_t limit = std::min(maxTriangles, listCeiling);
 
     float v[9];
     uint64_t count = 0;
     while (!std::feof(file.get())) {
         const GroupRead read = readGroup(file.get(), v);
-        if (read == GroupRead::Invalid)
+        if (read == GroupRead::Invalid) {
+            if (!readFailed(file.get(), why))
+                locateBadToken(file.get(), why);
             return nullptr;
+        }
         if (read == GroupRead::Triangle && ++count > limit)
-            return nullptr;
+            return fail(why, MeshLoadError::TooManyTriangles);
     }
     std::rewind(file.get());
 
@@ -84,12 +147,15 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
     uint64_t i = 0;
     while (!std::feof(file.get())) {
         const GroupRead read = readGroup(file.get(), v);
-        if (read == GroupRead::Invalid)
+        if (read == GroupRead::Invalid) { // it read to the end the first time
+            if (!readFailed(file.get(), why))
+                why.error = MeshLoadError::Changed;
             return nullptr;
+        }
         if (read == GroupRead::End)
             break;
         if (i == count) // the file grew since it was counted
-            return nullptr;
+            return fail(why, MeshLoadError::Changed);
         Triangle& triangle = triangles[i];
         items[i] = {&triangle, PrimitiveType::Triangle};
         triangle.material = {1.0f, 1.0f, 1.0f, 0.0f};
@@ -98,8 +164,8 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
         triangle.V2 = transformPoint(transform, v[6], v[7], v[8]);
         ++i;
     }
-    if (i != count) // the file shrank, or could not be read a second time
-        return nullptr;
+    if (i != count) // the file shrank
+        return fail(why, MeshLoadError::Changed);
 
     PrimitiveList* mesh = new PrimitiveList{items.get(), static_cast<uint32_t>(count)};
     items.release();
@@ -107,14 +173,21 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
     return mesh;
 }
 
-PrimitiveList* loadTriangleFile(const char* path, const Matrix4& transform) {
-    return loadTriangleFileBounded(path, transform, listCeiling);
+PrimitiveList* loadTriangleFile(const char* path, const Matrix4& transform,
+                                MeshLoadFailure* failure) {
+    return loadTriangleFileBounded(path, transform, listCeiling, failure);
 }
 
-PrimitiveList* loadMesh(const char* path, const Matrix4& transform, int32_t selector) {
-    if (selector != 0)
+PrimitiveList* loadMesh(const char* path, const Matrix4& transform, int32_t selector,
+                        MeshLoadFailure* failure) {
+    if (selector != 0) {
+        if (failure) {
+            *failure = MeshLoadFailure{};
+            failure->error = MeshLoadError::UnknownFormat;
+        }
         return nullptr;
-    return loadTriangleFile(path, transform);
+    }
+    return loadTriangleFile(path, transform, failure);
 }
 
 void releaseMesh(PrimitiveList* mesh) {

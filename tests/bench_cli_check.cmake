@@ -1,5 +1,7 @@
 # Runs vantrel-bench as a user would and checks exit statuses, output
 # streams and written files. Arguments: -DBENCH=<program> -DWORK=<scratch dir>
+# -DSANITIZED=ON|OFF (sanitizers reserve more address space than any limit
+# the checks here set)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 
@@ -9,10 +11,22 @@ macro(fail message)
   math(EXPR failures "${failures} + 1")
 endmacro()
 
-# Sets status, out and err.
+# Sets status, out and err. Nothing asked of it may take long or wait.
 macro(bench)
   execute_process(COMMAND "${BENCH}" ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out
-                  ERROR_VARIABLE err)
+                  ERROR_VARIABLE err TIMEOUT 120)
+endmacro()
+
+# The same under an address-space limit of kib KiB.
+macro(bench_limited kib)
+  execute_process(COMMAND sh -c "ulimit -v ${kib} && exec \"$0\" \"$@\"" "${BENCH}" ${ARGN}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+endmacro()
+
+macro(expect_error pattern)
+  if(NOT err MATCHES "${pattern}")
+    fail("stderr [${err}] does not match '${pattern}'")
+  endif()
 endmacro()
 
 macro(expect_rejected expected_status)
@@ -31,8 +45,53 @@ if(NOT status EQUAL 0 OR NOT out MATCHES "^Usage: vantrel-bench" OR NOT err STRE
 endif()
 
 expect_rejected(2 --method 7)
+# Every refused mesh says why.
 expect_rejected(1 --mesh "${WORK}/missing.tri")
+expect_error("'[^']*missing.tri': No such file or directory")
+execute_process(COMMAND mkfifo "${WORK}/fifo.tri")
+expect_rejected(1 --mesh "${WORK}/fifo.tri")
+expect_error("it is a FIFO, not a regular file")
+file(WRITE "${WORK}/bad.tri" "0 0 0 1 0 0 0 1 0\n1 2 3 x 5\n")
+expect_rejected(1 --mesh "${WORK}/bad.tri")
+expect_error("line 2: 'x' is not a number")
+file(WRITE "${WORK}/nan.tri" "nan 0 0 1 0 0 0 1 0\n0 0 0 1e39 0 0 0 1 0\n")
+expect_rejected(1 --mesh "${WORK}/nan.tri")
+expect_error("no usable triangle")
+# Found before any frame is rendered: no figures.
 expect_rejected(1 --spheres 10 --frames 1 --out "${WORK}/no/such/dir/f.ppm")
+if(NOT out STREQUAL "")
+  fail("unwritable --out: figures printed although nothing should have rendered: [${out}]")
+endif()
+# Figures that cannot be written are a failure.
+execute_process(COMMAND "${BENCH}" --spheres 10 --frames 1 --json OUTPUT_FILE /dev/full
+                RESULT_VARIABLE status ERROR_VARIABLE err TIMEOUT 120)
+if(NOT status EQUAL 1)
+  fail("--json > /dev/full: exit status ${status}, expected 1")
+endif()
+expect_error("^vantrel-bench: cannot write to standard output: [^\n]+\n$")
+
+if(NOT SANITIZED)
+  # What a count of spheres needs is weighed against what the machine can
+  # give before anything is built.
+  bench_limited(1000000 --spheres 10000000)
+  if(NOT status EQUAL 2)
+    fail("--spheres 10000000 within 1 GB: exit status ${status}, expected 2")
+  endif()
+  expect_error("^vantrel-bench: --spheres 10000000 needs about [0-9.]+ GiB[^\n]*\n$")
+  bench_limited(1000000 --spheres 2000 --frames 1 --json)
+  if(NOT status EQUAL 0)
+    fail("--spheres 2000 within 1 GB: exit status ${status}, stderr [${err}]")
+  endif()
+  # Identical triangles are referenced from every cell: the build stops at
+  # its budget and says what to try.
+  string(REPEAT "0 0 0 1 0 1 0 1 1\n" 300 same)
+  file(WRITE "${WORK}/same.tri" "${same}")
+  bench_limited(600000 --mesh "${WORK}/same.tri" --frames 1)
+  if(NOT status EQUAL 1)
+    fail("overlapping mesh within 600 MB: exit status ${status}, expected 1")
+  endif()
+  expect_error("^vantrel-bench: the kd-tree build would take more than [^\n]*another --method")
+endif()
 
 # Every figure as JSON, and the last frame as a binary P6 file.
 bench(--spheres 2000 --frames 2 --json --out "${WORK}/f.ppm")
@@ -63,6 +122,23 @@ file(READ "${WORK}/f.png" png_signature LIMIT 8 HEX)
 if(NOT png_signature STREQUAL "89504e470d0a1a0a")
   fail("f.png does not start with the PNG signature: ${png_signature}")
 endif()
+
+# The camera frames what the build uses: a triangle beyond float range among
+# good ones is left out, with a word, and the frame still shows the rest.
+file(WRITE "${WORK}/far.tri"
+     "0 0 0 1 0 0 0 1 0\n0 0 0 0 0 1 1 0 0\n0 0 0 1e39 0 0 0 1 0\n0 0 0 1e-4 0 0 0 1e-4 0\n")
+bench(--mesh "${WORK}/far.tri" --frames 1 --out "${WORK}/far.ppm")
+if(NOT status EQUAL 0 OR err MATCHES "black")
+  fail("far mesh: status ${status}, stderr [${err}]")
+endif()
+expect_error("1 of 4 triangles have a coordinate beyond float range or NaN and are left out")
+expect_error("1 of 4 triangles are too small for any ray to hit")
+# Nothing to see is said too.
+bench(--spheres 0 --frames 1 --out "${WORK}/black.ppm")
+if(NOT status EQUAL 0)
+  fail("empty scene: status ${status}, stderr [${err}]")
+endif()
+expect_error("^vantrel-bench: warning: the frame written to '[^']*black.ppm' is entirely black\n$")
 
 # A mesh, framed by the scaled orbit.
 file(WRITE "${WORK}/two.tri" "0 0 0 1 0 0 0 1 0\n5 5 5 6 5 5 5 6 5\n")

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,6 +8,7 @@
 #include <png.h>
 #include <unistd.h>
 
+#include "tools/bench/bench_output.h"
 #include "tools/bench/image_file.h"
 
 using namespace vantrel;
@@ -95,6 +97,28 @@ TEST(ImageFile, UnwritablePathsReportFailure) {
                             width, height));
     EXPECT_FALSE(writeImage((missingDirectory + "f.png").c_str(), ImageFormat::Png, rgb.data(),
                             width, height));
+}
+
+// Checked before rendering, so the check must leave everything as it was.
+TEST(ImageFile, OutputIsCheckedWithoutTouchingWhatIsThere) {
+    std::string error;
+    const std::string fresh = scratchPath("_fresh.ppm");
+    EXPECT_TRUE(canCreateOutput(fresh.c_str(), error)) << error;
+    EXPECT_NE(access(fresh.c_str(), F_OK), 0) << "left behind";
+
+    const std::string kept = scratchPath("_kept.ppm");
+    std::FILE* file = std::fopen(kept.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("old frame", file);
+    std::fclose(file);
+    EXPECT_TRUE(canCreateOutput(kept.c_str(), error)) << error;
+    EXPECT_EQ(readFile(kept).size(), 9u);
+    std::remove(kept.c_str());
+
+    EXPECT_FALSE(canCreateOutput((testing::TempDir() + "no_such_dir/f.ppm").c_str(), error));
+    EXPECT_EQ(error, std::strerror(ENOENT));
+    EXPECT_FALSE(canCreateOutput(testing::TempDir().c_str(), error));
+    EXPECT_EQ(error, std::strerror(EISDIR));
 }
 
 // /dev/full accepts the open and fails the writes: the loss must not be

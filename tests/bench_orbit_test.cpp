@@ -29,6 +29,19 @@ TEST(Orbit, TriangleBoundsCoverEveryVertexAndSkipOtherEntries) {
 
     const PrimitiveList spheresOnly = {refs, 1};
     EXPECT_FALSE(triangleBounds(spheresOnly, box));
+
+    // Triangles the build leaves out (a coordinate beyond float range, or
+    // NaN) would move the camera to infinity.
+    Triangle unusable[2] = {{{1, 2, 3}, {INFINITY, 5, 0}, {0, 0, 9}, {1, 1, 1, 0}},
+                            {{NAN, 0, 0}, {-1e30f, 3, 3}, {0, 8, -1}, {1, 1, 1, 0}}};
+    PrimitiveRef mixed[3] = {{&unusable[0], PrimitiveType::Triangle},
+                             {&triangles[0], PrimitiveType::Triangle},
+                             {&unusable[1], PrimitiveType::Triangle}};
+    ASSERT_TRUE(triangleBounds({mixed, 3}, box));
+    EXPECT_EQ(box.min.x, -4);
+    EXPECT_EQ(box.max.z, 9);
+    mixed[1] = mixed[0];
+    EXPECT_FALSE(triangleBounds({mixed, 3}, box));
     const PrimitiveList none = {refs, 0};
     EXPECT_FALSE(triangleBounds(none, box));
 }

@@ -1,11 +1,15 @@
-// Replaces the global allocator to fail the n-th allocation of a build.
+// Replaces the global allocator to fail the n-th allocation of a build, and
+// to see how much a build that passes its memory budget had taken.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <malloc.h>
 #include <new>
 #include <vector>
 
 #include "kdtree/build.h"
+#include "kdtree/build_budget.h"
 
 using namespace vantrel;
 
@@ -14,6 +18,8 @@ namespace {
 long liveBlocks = 0;
 long allocationsLeft = -1; // negative: never fail
 long allocationsMade = 0;
+std::size_t liveBytes = 0;
+std::size_t peakBytes = 0;
 
 void* allocate(std::size_t size) {
     if (allocationsLeft == 0)
@@ -25,6 +31,8 @@ void* allocate(std::size_t size) {
         throw std::bad_alloc();
     ++liveBlocks;
     ++allocationsMade;
+    liveBytes += malloc_usable_size(block);
+    peakBytes = std::max(peakBytes, liveBytes);
     return block;
 }
 
@@ -32,6 +40,7 @@ void release(void* block) {
     if (block == nullptr)
         return;
     --liveBlocks;
+    liveBytes -= malloc_usable_size(block);
     std::free(block);
 }
 
@@ -55,6 +64,20 @@ void operator delete(void* block, std::size_t) noexcept {
 void operator delete[](void* block, std::size_t) noexcept {
     release(block);
 }
+
+namespace {
+
+// True when the build ended in std::bad_alloc.
+bool buildThrows(KdTree** out, const PrimitiveList& list, int32_t method) {
+    try {
+        buildKdTree(out, &list, method);
+    } catch (const std::bad_alloc&) {
+        return true;
+    }
+    return false;
+}
+
+} // namespace
 
 TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
     std::vector<Sphere> spheres;
@@ -82,15 +105,44 @@ TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
         KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
         before = liveBlocks;
         allocationsLeft = failAt;
-        bool thrown = false;
-        try {
-            buildKdTree(&untouched, &list, 0);
-        } catch (const std::bad_alloc&) {
-            thrown = true;
-        }
+        const bool thrown = buildThrows(&untouched, list, 0);
         allocationsLeft = -1;
         ASSERT_TRUE(thrown) << "allocation " << failAt;
+        ASSERT_FALSE(buildExceededBudget()) << "allocation " << failAt;
         ASSERT_EQ(liveBlocks, before) << "allocation " << failAt;
         ASSERT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0])) << "allocation " << failAt;
     }
+}
+
+// Overlapping shapes are referenced from every cell down to the leaves: about
+// 5 MB each with the midpoint split. Past the budget the build must stop
+// before it takes the memory, and leave nothing behind.
+TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
+    std::vector<Sphere> spheres(60, Sphere{{1, 2, 3}, 0.5f, {}});
+    std::vector<PrimitiveRef> refs;
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
+    const std::size_t budget = std::size_t{8} << 20;
+    setBuildMemoryBudget(budget);
+
+    KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
+    const long before = liveBlocks;
+    const std::size_t bytesBefore = liveBytes;
+    peakBytes = liveBytes;
+    EXPECT_TRUE(buildThrows(&untouched, list, 0));
+    EXPECT_TRUE(buildExceededBudget());
+    EXPECT_EQ(liveBlocks, before);
+    EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0]));
+    EXPECT_LE(peakBytes - bytesBefore, budget);
+
+    // The cost-driven methods keep them in one leaf, well within the budget.
+    for (int32_t method = 1; method <= 2; ++method) {
+        KdTree* tree = nullptr;
+        buildKdTree(&tree, &list, method);
+        ASSERT_NE(tree, nullptr);
+        EXPECT_FALSE(buildExceededBudget());
+        releaseKdTree(tree);
+    }
+    setBuildMemoryBudget(0);
 }

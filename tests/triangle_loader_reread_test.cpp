@@ -51,10 +51,14 @@ class ChangingFile : public testing::Test {
 
     Mesh loadChangingTo(const char* text, const char* mode) {
         beforeRewind = [this, text, mode] { write(text, mode); };
-        Mesh mesh(loadTriangleFile(path.c_str(), Matrix4{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}}));
+        Mesh mesh(
+            loadTriangleFile(path.c_str(), Matrix4{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}}, &why));
         beforeRewind = nullptr;
+        EXPECT_EQ(why.error, mesh ? MeshLoadError::None : MeshLoadError::Changed);
         return mesh;
     }
+
+    MeshLoadFailure why;
 
     const std::string path =
         testing::TempDir() + "vantrel_reread_" + std::to_string(::getpid()) + ".tri";

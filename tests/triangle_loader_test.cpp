@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <future>
 #include <limits>
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -153,38 +158,69 @@ TEST(TriangleLoader, IgnoresNumbersThatDoNotCompleteATriangle) {
     }
 }
 
-TEST(TriangleLoader, GivesNoListForAFileItCannotRead) {
-    EXPECT_EQ(loadTriangleFile("no such directory/no such mesh.tri", identity()), nullptr);
+TEST(TriangleLoader, GivesNoListForAFileItCannotReadAndSaysWhy) {
+    MeshLoadFailure why;
+    EXPECT_EQ(loadTriangleFile("no such directory/no such mesh.tri", identity(), &why), nullptr);
+    EXPECT_EQ(why.error, MeshLoadError::CannotOpen);
+    EXPECT_EQ(describeMeshLoadFailure(why), std::strerror(ENOENT));
     EXPECT_EQ(loadMesh("no such directory/no such mesh.tri", identity(), 0), nullptr);
-    // A directory opens but every read fails: loading must still end.
-    EXPECT_EQ(loadTriangleFile(testing::TempDir().c_str(), identity()), nullptr);
+    EXPECT_EQ(loadTriangleFile(testing::TempDir().c_str(), identity(), &why), nullptr);
+    EXPECT_EQ(describeMeshLoadFailure(why), "it is a directory, not a regular file");
+    // Opens, but every read fails.
+    EXPECT_EQ(loadTriangleFile("/proc/self/mem", identity(), &why), nullptr);
+    EXPECT_EQ(why.error, MeshLoadError::ReadFailed);
+    EXPECT_EQ(why.systemError, EIO);
+
+    // A FIFO without a writer would hold an open for ever: refused unopened.
+    const std::string fifo = testing::TempDir() + "vantrel_fifo_" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto load = std::async(std::launch::async,
+                           [&] { return loadTriangleFile(fifo.c_str(), identity(), &why); });
+    if (load.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "loading a FIFO blocked";
+        std::fclose(std::fopen(fifo.c_str(), "w")); // lets it go
+    }
+    EXPECT_EQ(load.get(), nullptr);
+    EXPECT_EQ(describeMeshLoadFailure(why), "it is a FIFO, not a regular file");
+    std::remove(fifo.c_str());
 }
 
 TEST(TriangleLoader, LoadsOnlyWithSelectorZero) {
     TempFile file(join(9));
-    for (const int32_t selector : {1, -1, 2, std::numeric_limits<int32_t>::min()})
-        EXPECT_EQ(loadMesh(file.name(), identity(), selector), nullptr) << selector;
-    const Mesh mesh(loadMesh(file.name(), identity(), 0));
+    MeshLoadFailure why;
+    for (const int32_t selector : {1, -1, 2, std::numeric_limits<int32_t>::min()}) {
+        EXPECT_EQ(loadMesh(file.name(), identity(), selector, &why), nullptr) << selector;
+        EXPECT_EQ(why.error, MeshLoadError::UnknownFormat);
+    }
+    const Mesh mesh(loadMesh(file.name(), identity(), 0, &why));
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(mesh->count, 3u);
+    EXPECT_EQ(why.error, MeshLoadError::None);
 }
 
 TEST(TriangleLoader, RejectsAFileWithATokenThatIsNotANumber) {
     const std::string good = join(9);
-    const std::string files[] = {
-        "x",
-        "1 2 3 4 x 6 7 8 9\n",
-        "1, 2, 3, 4, 5, 6, 7, 8, 9\n",
-        good + "oops\n" + good,
-        good + "#",
+    // Each with the reason given: the whole token and its line.
+    const std::pair<std::string, const char*> files[] = {
+        {"x", "line 1: 'x' is not a number"},
+        {"1 2 3 4 x 6 7 8 9\n", "line 1: 'x' is not a number"},
+        {"1, 2, 3, 4, 5, 6, 7, 8, 9\n", "line 1: '1,' is not a number"},
+        {good + "oops\n" + good, "line 4: 'oops' is not a number"},
+        {good + "#", "line 4: '#' is not a number"},
         // Within what would be leftover numbers, up to the very end of the file.
-        good + "1 2 n",
-        good + "1 2 3 -",
+        {good + "1 2 n", "line 4: 'n' is not a number"},
+        {good + "1 2 3 -", "line 4: '-' is not a number"},
+        // The scan takes the blank after a would-be infinity.
+        {"1 I \t\n2", "line 1: 'I' is not a number"},
+        {"1 2\n\t3\x01" + std::string(40, 'z'),
+         "line 2: '3?zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz...' is not a number"},
     };
-    for (const std::string& text : files) {
+    for (const auto& [text, reason] : files) {
         SCOPED_TRACE(text);
         TempFile file(text);
-        EXPECT_EQ(loadTriangleFile(file.name(), identity()), nullptr);
+        MeshLoadFailure why;
+        EXPECT_EQ(loadTriangleFile(file.name(), identity(), &why), nullptr);
+        EXPECT_EQ(describeMeshLoadFailure(why), reason);
     }
 
     // Everything the number conversion takes is a number, however spelt.
@@ -199,7 +235,9 @@ TEST(TriangleLoader, RejectsAFileWithATokenThatIsNotANumber) {
 
 TEST(TriangleLoader, RefusesMoreTrianglesThanTheBound) {
     TempFile file(join(9));
-    EXPECT_EQ(loadTriangleFileBounded(file.name(), identity(), 2), nullptr);
+    MeshLoadFailure why;
+    EXPECT_EQ(loadTriangleFileBounded(file.name(), identity(), 2, &why), nullptr);
+    EXPECT_EQ(why.error, MeshLoadError::TooManyTriangles);
     const Mesh mesh(loadTriangleFileBounded(file.name(), identity(), 3));
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(mesh->count, 3u);

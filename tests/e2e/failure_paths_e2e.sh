@@ -2,8 +2,8 @@
 # The program against a bad cb.bmp and against input that must not end it.
 # usage: failure_paths_e2e.sh SCENARIO PROGRAM BITMAP
 #   SCENARIO: bitmap-empty | bitmap-random | bitmap-truncated-header |
-#             bitmap-truncated-pixels | bitmap-directory | other-keys |
-#             escape-release-only
+#             bitmap-truncated-pixels | bitmap-directory | bitmap-fifo |
+#             other-keys | escape-release-only
 #   BITMAP: a valid cb.bmp, the source of the truncated copies
 scenario=$1
 program=$2
@@ -11,7 +11,7 @@ bitmap=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/e2e_common.sh"
 
-# expectBitmapRefused: the program in a folder whose cb.bmp is
+# expectBitmapRefused [REASON]: the program in a folder whose cb.bmp is
 # $work/bad/cb.bmp, prepared by the caller; it must refuse it and say why.
 # It ends before the scene is built, so memcheck costs little here and
 # shows that nothing was read or written out of bounds on the way.
@@ -21,7 +21,7 @@ expectBitmapRefused() {
         --suppressions="$here/suppressions.supp" "$program"
     waitExit 120
     [ "$status" -ne 99 ] || fail "memcheck found errors: $(cat "$work/err")"
-    expectFailure "Unable to load bitmap: "
+    expectFailure "Unable to load bitmap: ${1:-}"
 }
 
 # Fixed pseudo-random bytes, so that every run feeds the same file.
@@ -70,7 +70,12 @@ bitmap-truncated-pixels)
     ;;
 bitmap-directory)
     mkdir "$work/bad/cb.bmp"
-    expectBitmapRefused
+    expectBitmapRefused "cb.bmp is a directory,"
+    ;;
+bitmap-fifo)
+    # No writer ever comes: refused at once instead of waiting in the open.
+    mkfifo "$work/bad/cb.bmp"
+    expectBitmapRefused "cb.bmp is a FIFO,"
     ;;
 other-keys)
     runsOnAfter key a space Return q F1 Left

@@ -6,13 +6,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
 namespace allocation_budget {
 
 inline std::size_t liveBytes = 0;
-inline std::size_t limit = 0; // 0: unlimited
+inline std::size_t peakBytes = 0; // of liveBytes; callers may reset it
+inline std::size_t limit = 0;     // 0: unlimited
 
 // Every block carries its size in front, kept at the strictest alignment.
 constexpr std::size_t header = alignof(std::max_align_t);
@@ -25,14 +27,18 @@ inline void* take(std::size_t size) {
         return nullptr;
     *static_cast<std::size_t*>(block) = size;
     liveBytes += size;
+    if (liveBytes > peakBytes)
+        peakBytes = liveBytes;
     return static_cast<char*>(block) + header;
 }
 
 inline void give(void* pointer) noexcept {
     if (!pointer)
         return;
-    char* block = static_cast<char*>(pointer) - header;
-    liveBytes -= *reinterpret_cast<std::size_t*>(block);
+    // Through the address, not the pointer: the compiler cannot see that the
+    // header in front belongs to the same block, and warns.
+    void* block = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(pointer) - header);
+    liveBytes -= *static_cast<std::size_t*>(block);
     std::free(block);
 }
 

@@ -1,7 +1,8 @@
 // Arbitrary sphere and triangle sets through the build driver (all three
 // methods) and both walks. Every input must build a well-formed tree within
-// the depth budget; where the input is finite and of moderate size, every ray
-// must find through the tree exactly the hit that a scan of the flat list finds.
+// the depth budget, or stop at the build's memory budget without having taken
+// more; where the input is finite and of moderate size, every ray must find
+// through the tree exactly the hit that a scan of the flat list finds.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "fuzz_bytes.h"
 #include "fuzz_check.h"
 #include "kdtree/build.h"
+#include "kdtree/build_budget.h"
 #include "kdtree/kd_tree.h"
 #include "scene/records.h"
 #include "scene/vector_ops.h"
@@ -29,7 +31,11 @@ using namespace vantrel;
 constexpr uint32_t maxDistinct = 24;
 constexpr uint32_t maxTotal = 3000;
 constexpr uint32_t maxDuplicates = 2000;
-constexpr std::size_t buildBudgetBytes = std::size_t{64} << 20;
+// Overlapping primitives are referenced from every cell they touch, so a few
+// thousand of them would fill gigabytes: the build's own budget must stop
+// them first. The allocator's limit above it only catches what it misses.
+constexpr std::size_t buildBudgetBytes = std::size_t{16} << 20;
+constexpr std::size_t allocationLimitBytes = std::size_t{64} << 20;
 
 Sphere unusedObject{}; // target of entries with an unknown type code
 
@@ -97,7 +103,8 @@ void decodeScene(FuzzBytes& bytes, Scene& scene) {
     scene.rayCount = 16 + bytes.byte() % 49;
     uint32_t distinct = 0;
     while (!bytes.empty() && distinct < maxDistinct && scene.refs.size() < maxTotal) {
-        const uint8_t kind = bytes.byte() % 8;
+        const uint8_t kindByte = bytes.byte();
+        const uint8_t kind = kindByte % 8;
         if (kind <= 2) {
             Sphere sphere{};
             sphere.centre = decodeVector(bytes);
@@ -126,18 +133,33 @@ void decodeScene(FuzzBytes& bytes, Scene& scene) {
         } else if (kind == 6) {
             if (scene.refs.empty())
                 continue;
-            // Copies of the latest primitive, each its own object.
+            // Copies of the latest primitive, each its own object: all in one
+            // place, or (bit 4 of the kind) each a step on from the one
+            // before, overlapping wherever the step is small beside its size.
             const PrimitiveRef last = scene.refs.back();
             uint32_t copies = 1 + bytes.word() % maxDuplicates;
             if (copies > maxTotal - scene.refs.size())
                 copies = static_cast<uint32_t>(maxTotal - scene.refs.size());
+            const bool stepped = (kindByte & 16) != 0;
+            const Vector3 step = stepped ? decodeVector(bytes) * (1.0f / 64.0f) : Vector3{};
             for (uint32_t i = 0; i < copies; ++i) {
-                if (last.type == PrimitiveType::Sphere)
-                    addSphere(scene, *static_cast<const Sphere*>(last.object));
-                else if (last.type == PrimitiveType::Triangle)
-                    addTriangle(scene, *static_cast<const Triangle*>(last.object));
-                else
+                const Vector3 offset = step * static_cast<float>(i + 1);
+                if (last.type == PrimitiveType::Sphere) {
+                    Sphere copy = *static_cast<const Sphere*>(last.object);
+                    if (stepped)
+                        copy.centre = copy.centre + offset;
+                    addSphere(scene, copy);
+                } else if (last.type == PrimitiveType::Triangle) {
+                    Triangle copy = *static_cast<const Triangle*>(last.object);
+                    if (stepped) {
+                        copy.V0 = copy.V0 + offset;
+                        copy.V1 = copy.V1 + offset;
+                        copy.V2 = copy.V2 + offset;
+                    }
+                    addTriangle(scene, copy);
+                } else {
                     scene.refs.push_back(last);
+                }
             }
         } else {
             // Carried by the build, skipped by everything that reads it.
@@ -361,16 +383,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const PrimitiveList list{scene.refs.data(), static_cast<uint32_t>(scene.refs.size())};
     KdTree* tree = nullptr;
     const std::size_t liveBefore = allocation_budget::liveBytes;
+    allocation_budget::peakBytes = liveBefore;
+    setBuildMemoryBudget(buildBudgetBytes);
     try {
-        // Many primitives that all touch every cell are copied into every
-        // leaf; that is how the midpoint split works, and memory runs out.
-        const allocation_budget::Scope budget(buildBudgetBytes);
+        const allocation_budget::Scope limit(allocationLimitBytes);
         buildKdTree(&tree, &list, scene.method);
     } catch (const std::bad_alloc&) {
-        // The failure passes to the caller with everything released.
+        // Stopped by the budget, with everything released.
+        FUZZ_CHECK(buildExceededBudget());
         FUZZ_CHECK(allocation_budget::liveBytes == liveBefore);
+        FUZZ_CHECK(allocation_budget::peakBytes - liveBefore <= buildBudgetBytes);
         return 0;
     }
+    // Whatever it made, the compiled tree included, fitted in the budget.
+    FUZZ_CHECK(allocation_budget::peakBytes - liveBefore <= buildBudgetBytes);
     FUZZ_CHECK(tree != nullptr);
     FUZZ_CHECK(tree->rayCount == 0 && tree->emptyLeafCount == 0 && tree->nodeVisitCount == 0);
     // The input list is left as it was.

@@ -1,6 +1,7 @@
 // Arbitrary bytes as a triangle file: loading must end, either refuse the
 // file or count only complete groups of nine numbers, lay the result out as
 // documented and release everything it took.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(size == 0 || std::fwrite(data, 1, size, file) == size);
     FUZZ_CHECK(std::fclose(file) == 0);
 
-    vantrel::PrimitiveList* plain = vantrel::loadTriangleFile(path, identity());
+    vantrel::MeshLoadFailure why;
+    vantrel::PrimitiveList* plain = vantrel::loadTriangleFile(path, identity(), &why);
     // A file that is not all numbers may be refused; plain unsigned integers
     // separated by white space must load, every complete nine a triangle.
     size_t numbers = 0;
@@ -89,9 +91,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(plain->count == numbers / 9);
     }
     if (!plain) {
+        // A readable file that stays as it was is refused only for a token,
+        // and the reason names one on a line the file has.
+        FUZZ_CHECK(why.error == vantrel::MeshLoadError::BadToken);
+        FUZZ_CHECK(!why.token.empty());
+        const size_t lines = 1 + static_cast<size_t>(std::count(data, data + size, '\n'));
+        FUZZ_CHECK(why.line >= 1 && why.line <= lines);
         FUZZ_CHECK(vantrel::loadTriangleFile(path, identity()) == nullptr);
         return 0;
     }
+    FUZZ_CHECK(why.error == vantrel::MeshLoadError::None);
     // Nine numbers take at least seventeen characters ("1-1-1-1-1-1-1-1-1"),
     // and a following group one more to start a new number.
     FUZZ_CHECK(uint64_t{plain->count} * 18 <= uint64_t{size} + 1);

@@ -6,11 +6,15 @@
 #include <new>
 #include <string>
 
+#include "kdtree/build_budget.h"
+#include "tools/bench/bench_memory.h"
 #include "tools/bench/bench_options.h"
+#include "tools/bench/bench_output.h"
 #include "tools/bench/bench_report.h"
 #include "tools/bench/bench_scene.h"
 #include "tools/bench/image_file.h"
 #include "tools/bench/peak_memory.h"
+#include "tools/bench/scene_warnings.h"
 
 using namespace vantrel;
 
@@ -19,6 +23,21 @@ namespace {
 int failWith(const std::string& message, int status) {
     std::fprintf(stderr, "vantrel-bench: %s\n", message.c_str());
     return status;
+}
+
+void warn(const std::string& message) {
+    std::fprintf(stderr, "vantrel-bench: warning: %s\n", message.c_str());
+}
+
+void warnAboutMesh(const PrimitiveList& mesh) {
+    const MeshSurvey survey = surveyMesh(mesh);
+    const std::string of = " of " + std::to_string(mesh.count) + " triangles ";
+    if (survey.leftOut > 0)
+        warn(std::to_string(survey.leftOut) + of +
+             "have a coordinate beyond float range or NaN and are left out");
+    if (survey.unhittable > 0)
+        warn(std::to_string(survey.unhittable) + of +
+             "are too small for any ray to hit (|e1 x e2| below 0.001)");
 }
 
 // The absolute name tells the user where to look whatever their directory.
@@ -41,6 +60,12 @@ int runBench(int argc, char** argv) {
     case ParseOutcome::Run:
         break;
     }
+    if (options.meshPath.empty() &&
+        !sphereCountFits(options.sphereCount, buildMemoryBudget(), error))
+        return failWith(error, 2);
+    // Found now rather than after every frame has rendered.
+    if (!options.outPath.empty() && !canCreateOutput(options.outPath.c_str(), error))
+        return failWith("cannot write '" + options.outPath + "': " + error, 1);
 
     selectKernel(options.kernel);
     BenchScene scene;
@@ -50,6 +75,8 @@ int runBench(int argc, char** argv) {
     } else if (!buildMeshScene(scene, options.meshPath.c_str(), options.method, error)) {
         releaseBenchScene(scene);
         return failWith(error, 1);
+    } else {
+        warnAboutMesh(*scene.mesh);
     }
 
     BenchResult result{};
@@ -70,6 +97,8 @@ int runBench(int argc, char** argv) {
         if (writeImage(options.outPath.c_str(), options.outFormat, scene.target.pixels,
                        scene.target.width, scene.target.height)) {
             written = displayPath(options.outPath);
+            if (frameIsBlack(scene.target))
+                warn("the frame written to '" + options.outPath + "' is entirely black");
         } else {
             status = failWith("cannot write '" + options.outPath + "'", 1);
         }
@@ -93,10 +122,17 @@ int runBench(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
+    int status;
     try {
-        return runBench(argc, argv);
+        status = runBench(argc, argv);
     } catch (const std::bad_alloc&) {
         // A scene too large for the machine: one clear line, not an abort.
-        return failWith("out of memory", 1);
+        status = failWith(buildExceededBudget() ? budgetExceededMessage(buildMemoryBudget())
+                                                : "out of memory",
+                          1);
     }
+    std::string error;
+    if (!closeStandardOutput(error))
+        status = failWith("cannot write to standard output: " + error, 1);
+    return status;
 }

@@ -137,7 +137,8 @@ const char* benchUsage() {
            "figures, the render speed and the peak memory. The build is not timed as render.\n"
            "\n"
            "  --spheres N     trace the first N spheres of the demo generator\n"
-           "                  (0 to 10000000; default 250000)\n"
+           "                  (0 to 10000000; default 250000), as many as the build's\n"
+           "                  memory budget holds at 2.5 KiB a sphere\n"
            "  --method M      kd-tree split method: 0 midpoint, 1 cost-driven,\n"
            "                  2 cost-driven with the empty-side rule (default 0)\n"
            "  --frames K      render the first K frames of the orbit (1 to 25; default 25)\n"
@@ -158,7 +159,12 @@ const char* benchUsage() {
            "  --help          print this help\n"
            "\n"
            "Options take their value as the next argument or after '='.\n"
-           "Exit status: 0 done, 1 the mesh or the image file failed, 2 bad options.\n";
+           "The kd-tree build may take half the machine's memory, or what the\n"
+           "address-space limit leaves; a build that would take more is stopped.\n"
+           "Warnings (triangles left out or too small to hit, a black frame) go to\n"
+           "standard error.\n"
+           "Exit status: 0 done; 1 the mesh, the image file, standard output or the\n"
+           "build's memory failed; 2 bad options.\n";
 }
 
 } // namespace vantrel

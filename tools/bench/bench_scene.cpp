@@ -46,13 +46,20 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error) {
     Matrix4 identity{};
     identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
-    scene.mesh = loadMesh(path, identity, 0);
+    MeshLoadFailure why;
+    scene.mesh = loadMesh(path, identity, 0, &why);
     if (!scene.mesh) {
-        error = std::string("cannot read a mesh from '") + path + "'";
+        error =
+            std::string("cannot read a mesh from '") + path + "': " + describeMeshLoadFailure(why);
+        return false;
+    }
+    if (scene.mesh->count == 0) {
+        error = std::string("mesh file '") + path + "' holds no triangle";
         return false;
     }
     if (!triangleBounds(*scene.mesh, scene.meshBox)) {
-        error = std::string("mesh file '") + path + "' holds no triangle";
+        error = std::string("mesh file '") + path +
+                "' holds no usable triangle: each has a coordinate beyond float range or NaN";
         return false;
     }
     scene.framesMesh = true;

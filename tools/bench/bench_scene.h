@@ -31,7 +31,8 @@ void setUpBenchTarget(BenchScene& scene);
 void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method);
 
 // The triangles of the file at path, compiled with method. False, with a
-// message in error, when the file cannot be read or holds no triangle.
+// message in error, when the file cannot be read (and why) or holds no
+// triangle the build can use.
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error);
 
 // The camera of the scene at a clock value.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kdtree/build.h"
+
 namespace vantrel {
 
 namespace {
@@ -19,9 +21,10 @@ void include(BoundingBox& box, const Vector3& point) {
 bool triangleBounds(const PrimitiveList& list, BoundingBox& box) {
     bool found = false;
     for (uint32_t i = 0; i < list.count; ++i) {
-        if (list.items[i].type != PrimitiveType::Triangle)
+        const PrimitiveRef& ref = list.items[i];
+        if (ref.type != PrimitiveType::Triangle || !isBuildable(ref))
             continue;
-        const Triangle& triangle = *static_cast<const Triangle*>(list.items[i].object);
+        const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
         if (!found) {
             box = {triangle.V0, triangle.V0};
             found = true;

@@ -25,8 +25,9 @@ struct BoundingBox {
     Vector3 max;
 };
 
-// Box around the vertices of the list's Triangle entries. False when there
-// are none.
+// Box around the vertices of the list's Triangle entries that the kd-tree
+// build takes in (finite ones), so that the camera frames what it can see.
+// False when there are none.
 bool triangleBounds(const PrimitiveList& list, BoundingBox& box);
 
 // Moves the camera of the demo orbit so that it circles the box's centre at

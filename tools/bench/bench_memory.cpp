@@ -1,0 +1,39 @@
+#include "tools/bench/bench_memory.h"
+
+#include <cstdio>
+
+namespace vantrel {
+
+namespace {
+
+std::string gibibytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(bytes) / (1u << 30));
+    return text;
+}
+
+} // namespace
+
+bool sphereCountFits(uint32_t count, std::size_t budget, std::string& error) {
+    const uint64_t needed = uint64_t{count} * benchBytesPerSphere;
+    if (needed <= budget)
+        return true;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "--spheres %u needs about %s (%.1f KiB a sphere); this machine gives a build "
+                  "%s, enough for %llu spheres",
+                  count, gibibytes(needed).c_str(), benchBytesPerSphere / 1024.0,
+                  gibibytes(budget).c_str(),
+                  static_cast<unsigned long long>(budget / benchBytesPerSphere));
+    error = line;
+    return false;
+}
+
+std::string budgetExceededMessage(std::size_t budget) {
+    return "the kd-tree build would take more than the " + gibibytes(budget) +
+           " this machine gives it (half its memory, or what the address-space limit leaves), "
+           "and was stopped; try another --method (1 and 2 keep overlapping primitives "
+           "together) or fewer primitives";
+}
+
+} // namespace vantrel

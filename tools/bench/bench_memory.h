@@ -1,0 +1,22 @@
+// The benchmark against the kd-tree build's memory budget: how many demo
+// spheres a machine can take, and what to say when a build passes it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+// Peak memory of a demo-sphere run, per sphere: measured 2.2 KiB with the
+// midpoint split from 250,000 to 2,000,000 spheres (1.4 KiB with the
+// cost-driven ones), with room to spare.
+constexpr uint64_t benchBytesPerSphere = 2560;
+
+// False, with one line in error, when count spheres need more than budget.
+bool sphereCountFits(uint32_t count, std::size_t budget, std::string& error);
+
+// What happened and what to try, for a build that stopped at budget.
+std::string budgetExceededMessage(std::size_t budget);
+
+} // namespace vantrel

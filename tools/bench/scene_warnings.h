@@ -1,0 +1,24 @@
+// What the benchmark warns about: a run that cannot show what it was given.
+#pragma once
+
+#include <cstdint>
+
+#include "app/render_target.h"
+#include "scene/records.h"
+
+namespace vantrel {
+
+struct MeshSurvey {
+    uint32_t leftOut;    // triangles the build leaves out: not finite
+    uint32_t unhittable; // built over, but too small for any ray to hit
+};
+
+// Counts the list's triangles of both kinds. The triangle test refuses a ray
+// when |(e1 x e2) . d| < 0.001, and for a triangle with |e1 x e2| < 0.001 that
+// holds for every unit direction d.
+MeshSurvey surveyMesh(const PrimitiveList& list);
+
+// True when every pixel of the target is black.
+bool frameIsBlack(const RenderTarget& target);
+
+} // namespace vantrel
