@@ -1,0 +1,72 @@
+# What `cmake --install` puts under a prefix: the kernel's libraries and
+# headers with a CMake package (find_package(vantrel), vantrel::core) and a
+# pkg-config file, the companion tools, the program and the shipped mesh.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(VANTREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/vantrel)
+set(VANTREL_KERNEL_TARGETS vantrel_scene vantrel_kdtree vantrel_render_target vantrel_tracer
+                           vantrel_app vantrel_core)
+
+# Users name the layers vantrel::scene ... vantrel::app, and all of them
+# vantrel::core, in the tree and installed alike.
+foreach(target IN LISTS VANTREL_KERNEL_TARGETS)
+  string(REGEX REPLACE "^vantrel_" "" name ${target})
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
+  add_library(vantrel::${name} ALIAS ${target})
+endforeach()
+
+install(TARGETS ${VANTREL_KERNEL_TARGETS} EXPORT vantrelTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT vantrelTargets NAMESPACE vantrel:: DESTINATION ${VANTREL_INSTALL_CMAKEDIR})
+
+# Headers keep the source tree's folders below include/vantrel, so that they
+# include each other there as they do here.
+install(FILES ${PROJECT_SOURCE_DIR}/vantrel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel)
+foreach(layer scene kdtree tracer)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}/
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel/${layer} FILES_MATCHING PATTERN "*.h")
+endforeach()
+# The shell's core only; the window's headers need SDL.
+install(FILES app/camera.h app/clock.h app/demo_scene.h app/frame_caption.h app/random.h
+              app/render_target.h app/shell_state.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel/app)
+
+# The mesh importer's library, where the kernel was built with it: static
+# libraries leave their dependencies to the program that links them.
+set(VANTREL_CONFIG_DEPENDENCIES "")
+set(VANTREL_PC_REQUIRES "")
+if(VANTREL_HAVE_MESH_IMPORT)
+  set(VANTREL_CONFIG_DEPENDENCIES "find_dependency(assimp CONFIG)")
+  set(VANTREL_PC_REQUIRES "assimp")
+endif()
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/vantrelConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/vantrelConfig.cmake
+                              INSTALL_DESTINATION ${VANTREL_INSTALL_CMAKEDIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/vantrelConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/vantrelConfig.cmake
+              ${PROJECT_BINARY_DIR}/vantrelConfigVersion.cmake
+        DESTINATION ${VANTREL_INSTALL_CMAKEDIR})
+
+# Relocatable: the prefix is found from where the file lies, so that
+# `cmake --install --prefix` anywhere gives a working file.
+file(RELATIVE_PATH VANTREL_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+string(REGEX REPLACE "/$" "" VANTREL_PC_TO_PREFIX "${VANTREL_PC_TO_PREFIX}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/vantrel.pc.in ${PROJECT_BINARY_DIR}/vantrel.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/vantrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(FILES ${PROJECT_SOURCE_DIR}/tools/meshes/icosphere.tri
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/vantrel/meshes)
+
+# The companion tools, and the program with the bitmap it needs beside it.
+foreach(program vantrel-bench vantrel-make-checkerboard make_icosphere vantrel-convert vantrel-rtrt)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+if(TARGET vantrel-rtrt)
+  install(FILES ${PROJECT_BINARY_DIR}/cb.bmp DESTINATION ${CMAKE_INSTALL_DATADIR}/vantrel)
+endif()
