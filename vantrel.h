@@ -4,11 +4,11 @@
 // or `pkg-config --libs vantrel`.
 #pragma once
 
-#include "app/camera.h"
-#include "app/render_target.h"
-#include "kdtree/build.h"
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
-#include "scene/triangle_loader.h"
-#include "tracer/intersect.h"
-#include "tracer/render.h"
+#include "vantrel/app/camera.h"
+#include "vantrel/app/render_target.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/scene/triangle_loader.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/render.h"

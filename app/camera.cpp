@@ -1,11 +1,11 @@
-#include "app/camera.h"
+#include "vantrel/app/camera.h"
 
 #include <cmath>
 #include <cstddef>
 
-#include "app/clock.h"
-#include "app/shell_state.h"
-#include "tracer/render.h"
+#include "vantrel/app/clock.h"
+#include "vantrel/app/shell_state.h"
+#include "vantrel/tracer/render.h"
 
 namespace vantrel {
 

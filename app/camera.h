@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "app/render_target.h"
-#include "scene/records.h"
+#include "vantrel/app/render_target.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

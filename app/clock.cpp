@@ -1,4 +1,4 @@
-#include "app/clock.h"
+#include "vantrel/app/clock.h"
 
 #include <chrono>
 

@@ -1,9 +1,9 @@
-#include "app/demo_scene.h"
+#include "vantrel/app/demo_scene.h"
 
-#include "app/camera.h"
-#include "app/random.h"
-#include "app/shell_state.h"
-#include "kdtree/build.h"
+#include "vantrel/app/camera.h"
+#include "vantrel/app/random.h"
+#include "vantrel/app/shell_state.h"
+#include "vantrel/kdtree/build.h"
 
 namespace vantrel {
 

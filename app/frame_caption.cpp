@@ -1,4 +1,4 @@
-#include "app/frame_caption.h"
+#include "vantrel/app/frame_caption.h"
 
 #include <cstdio>
 

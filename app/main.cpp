@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "app/shell.h"
+#include "vantrel/app/shell.h"
 
 int main(int, char**) {
     try {

@@ -1,4 +1,4 @@
-#include "app/random.h"
+#include "vantrel/app/random.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "app/render_target.h"
+#include "vantrel/app/render_target.h"
 
 #include <cstddef>
 

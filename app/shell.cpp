@@ -1,16 +1,16 @@
-#include "app/shell.h"
+#include "vantrel/app/shell.h"
 
 #include <SDL.h>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/camera.h"
-#include "app/clock.h"
-#include "app/demo_scene.h"
-#include "app/frame_caption.h"
-#include "app/shell_state.h"
-#include "app/surface_copy.h"
-#include "scene/regular_file.h"
+#include "vantrel/app/camera.h"
+#include "vantrel/app/clock.h"
+#include "vantrel/app/demo_scene.h"
+#include "vantrel/app/frame_caption.h"
+#include "vantrel/app/shell_state.h"
+#include "vantrel/app/surface_copy.h"
+#include "vantrel/scene/regular_file.h"
 
 namespace vantrel {
 

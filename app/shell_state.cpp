@@ -1,4 +1,4 @@
-#include "app/shell_state.h"
+#include "vantrel/app/shell_state.h"
 
 namespace vantrel {
 

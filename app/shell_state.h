@@ -1,9 +1,9 @@
 // What the application shell owns for the whole run.
 #pragma once
 
-#include "app/render_target.h"
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
+#include "vantrel/app/render_target.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "app/surface_copy.h"
+#include "vantrel/app/surface_copy.h"
 
 #include <cstddef>
 

@@ -3,7 +3,7 @@
 
 #include <SDL.h>
 
-#include "app/render_target.h"
+#include "vantrel/app/render_target.h"
 
 namespace vantrel {
 

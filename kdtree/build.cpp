@@ -1,12 +1,12 @@
-#include "kdtree/build.h"
+#include "vantrel/kdtree/build.h"
 
 #include <cmath>
 
-#include "kdtree/build_budget.h"
-#include "kdtree/kd_node.h"
-#include "kdtree/split_cost.h"
-#include "kdtree/split_midpoint.h"
-#include "scene/vector_ops.h"
+#include "vantrel/kdtree/build_budget.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/split_cost.h"
+#include "vantrel/kdtree/split_midpoint.h"
+#include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "kdtree/build_budget.h"
+#include "vantrel/kdtree/build_budget.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "kdtree/kd_node.h"
-#include "kdtree/kd_tree.h"
-#include "kdtree/pool_allocator.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/kdtree/pool_allocator.h"
 
 namespace vantrel {
 

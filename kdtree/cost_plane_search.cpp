@@ -9,15 +9,15 @@
 // found by bisection with the very same test. The counts per candidate are
 // therefore exactly those of a full pass, and the costs come from the same
 // float expressions in split_cost_terms.h.
-#include "kdtree/cost_plane_search.h"
+#include "vantrel/kdtree/cost_plane_search.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "kdtree/split_cost.h"
-#include "kdtree/split_cost_terms.h"
-#include "scene/vector_ops.h"
+#include "vantrel/kdtree/split_cost.h"
+#include "vantrel/kdtree/split_cost_terms.h"
+#include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kdtree/kd_node.h"
+#include "vantrel/kdtree/kd_node.h"
 
 namespace vantrel {
 

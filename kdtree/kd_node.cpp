@@ -1,10 +1,10 @@
-#include "kdtree/kd_node.h"
+#include "vantrel/kdtree/kd_node.h"
 
 #include <cmath>
 #include <vector>
 
-#include "kdtree/build_budget.h"
-#include "scene/vector_ops.h"
+#include "vantrel/kdtree/build_budget.h"
+#include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
 

@@ -6,8 +6,8 @@
 #include <list>
 #include <vector>
 
-#include "kdtree/pool_allocator.h"
-#include "scene/records.h"
+#include "vantrel/kdtree/pool_allocator.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

@@ -1,8 +1,8 @@
-#include "kdtree/kd_tree.h"
+#include "vantrel/kdtree/kd_tree.h"
 
 #include <cmath>
 
-#include "kdtree/kd_node.h"
+#include "vantrel/kdtree/kd_node.h"
 
 namespace vantrel {
 

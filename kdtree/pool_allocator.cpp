@@ -1,4 +1,4 @@
-#include "kdtree/pool_allocator.h"
+#include "vantrel/kdtree/pool_allocator.h"
 
 #include <new>
 

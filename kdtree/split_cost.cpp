@@ -1,8 +1,8 @@
-#include "kdtree/split_cost.h"
+#include "vantrel/kdtree/split_cost.h"
 
-#include "kdtree/cost_plane_search.h"
-#include "kdtree/split_cost_terms.h"
-#include "kdtree/split_rules.h"
+#include "vantrel/kdtree/cost_plane_search.h"
+#include "vantrel/kdtree/split_cost_terms.h"
+#include "vantrel/kdtree/split_rules.h"
 
 namespace vantrel {
 

@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
-#include "kdtree/kd_node.h"
-#include "kdtree/split_cost.h"
-#include "scene/vector_ops.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/split_cost.h"
+#include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
 

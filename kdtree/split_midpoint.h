@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "kdtree/kd_node.h"
+#include "vantrel/kdtree/kd_node.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "scene/mesh_load_failure.h"
+#include "vantrel/scene/mesh_load_failure.h"
 
 #include <cstring>
 

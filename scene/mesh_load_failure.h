@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scene/regular_file.h"
+#include "vantrel/scene/regular_file.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "scene/regular_file.h"
+#include "vantrel/scene/regular_file.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "scene/triangle_loader.h"
+#include "vantrel/scene/triangle_loader.h"
 
 #include <algorithm>
 #include <cctype>

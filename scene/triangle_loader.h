@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "scene/mesh_load_failure.h"
-#include "scene/records.h"
+#include "vantrel/scene/mesh_load_failure.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

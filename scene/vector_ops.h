@@ -2,7 +2,7 @@
 // code using these helpers computes the same bits as the expanded formulas.
 #pragma once
 
-#include "scene/records.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/demo_scene.h"
 #include "tools/bench/bench_scene.h"
 #include "tools/bench/frame_hash.h"
+#include "vantrel/app/demo_scene.h"
 
 using namespace vantrel;
 

@@ -8,8 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "kdtree/build.h"
-#include "kdtree/build_budget.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/build_budget.h"
 
 using namespace vantrel;
 

@@ -4,9 +4,9 @@
 #include <limits>
 #include <vector>
 
-#include "kdtree/build.h"
-#include "kdtree/kd_node.h"
-#include "kdtree/split_midpoint.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/split_midpoint.h"
 
 using namespace vantrel;
 

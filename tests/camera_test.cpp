@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/camera.h"
+#include "vantrel/app/camera.h"
 
 namespace vantrel {
 namespace {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/clock.h"
+#include "vantrel/app/clock.h"
 
 namespace vantrel {
 namespace {

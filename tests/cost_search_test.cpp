@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "kdtree/cost_plane_search.h"
-#include "kdtree/kd_node.h"
-#include "kdtree/split_cost.h"
-#include "scene/vector_ops.h"
+#include "vantrel/kdtree/cost_plane_search.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/split_cost.h"
+#include "vantrel/scene/vector_ops.h"
 
 using namespace vantrel;
 

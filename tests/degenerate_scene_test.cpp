@@ -5,11 +5,11 @@
 #include <cmath>
 #include <vector>
 
-#include "kdtree/build.h"
-#include "kdtree/kd_node.h"
 #include "tests/test_support.h"
-#include "tracer/intersect.h"
-#include "tracer/traverse.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/traverse.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

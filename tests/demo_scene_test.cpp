@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/demo_scene.h"
-#include "app/random.h"
-#include "app/shell_state.h"
+#include "vantrel/app/demo_scene.h"
+#include "vantrel/app/random.h"
+#include "vantrel/app/shell_state.h"
 
 namespace vantrel {
 namespace {

@@ -3,7 +3,7 @@
 #include <climits>
 #include <string>
 
-#include "app/frame_caption.h"
+#include "vantrel/app/frame_caption.h"
 
 namespace vantrel {
 namespace {

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <vector>
 
-#include "kdtree/build.h"
-#include "kdtree/kd_tree.h"
 #include "tests/test_support.h"
-#include "tracer/intersect.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/tracer/intersect.h"
 
 namespace vantrel {
 namespace {

@@ -3,8 +3,8 @@
 #include <random>
 #include <vector>
 
-#include "kdtree/kd_node.h"
 #include "tests/test_support.h"
+#include "vantrel/kdtree/kd_node.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "kdtree/kd_node.h"
-#include "kdtree/kd_tree.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/kd_tree.h"
 
 using namespace vantrel;
 

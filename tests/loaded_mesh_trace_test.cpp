@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "kdtree/build.h"
-#include "kdtree/kd_tree.h"
-#include "scene/triangle_loader.h"
-#include "scene/vector_ops.h"
 #include "tests/test_support.h"
-#include "tracer/intersect.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/triangle_loader.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/intersect.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

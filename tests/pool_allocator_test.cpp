@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "kdtree/pool_allocator.h"
+#include "vantrel/kdtree/pool_allocator.h"
 
 using namespace vantrel;
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/render_target.h"
-#include "app/shell_state.h"
+#include "vantrel/app/render_target.h"
+#include "vantrel/app/shell_state.h"
 
 namespace vantrel {
 namespace {

@@ -5,10 +5,10 @@
 #include <limits>
 #include <vector>
 
-#include "kdtree/kd_tree.h"
 #include "tests/test_support.h"
-#include "tracer/render.h"
-#include "tracer/scratch_pool.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/tracer/render.h"
+#include "vantrel/tracer/scratch_pool.h"
 
 namespace vantrel {
 namespace {

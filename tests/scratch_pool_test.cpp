@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "tracer/scratch_pool.h"
+#include "vantrel/tracer/scratch_pool.h"
 
 namespace vantrel {
 namespace {

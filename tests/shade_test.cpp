@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "tests/test_support.h"
-#include "tracer/intersect.h"
-#include "tracer/render.h"
-#include "tracer/shade.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/render.h"
+#include "vantrel/tracer/shade.h"
 
 namespace vantrel {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/shell.h"
-#include "app/surface_copy.h"
+#include "vantrel/app/shell.h"
+#include "vantrel/app/surface_copy.h"
 
 namespace vantrel {
 namespace {

@@ -8,15 +8,15 @@
 #include <random>
 #include <vector>
 
-#include "app/camera.h"
-#include "app/demo_scene.h"
-#include "app/shell_state.h"
-#include "kdtree/build.h"
 #include "tests/test_support.h"
-#include "tracer/intersect.h"
-#include "tracer/kernel.h"
-#include "tracer/render.h"
-#include "tracer/sphere_lanes.h"
+#include "vantrel/app/camera.h"
+#include "vantrel/app/demo_scene.h"
+#include "vantrel/app/shell_state.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/kernel.h"
+#include "vantrel/tracer/render.h"
+#include "vantrel/tracer/sphere_lanes.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

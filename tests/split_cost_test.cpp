@@ -3,10 +3,10 @@
 #include <random>
 #include <vector>
 
-#include "kdtree/kd_node.h"
-#include "kdtree/split_cost.h"
-#include "kdtree/split_cost_terms.h"
 #include "tests/test_support.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/split_cost.h"
+#include "vantrel/kdtree/split_cost_terms.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

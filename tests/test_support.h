@@ -6,11 +6,11 @@
 #include <random>
 #include <vector>
 
-#include "kdtree/kd_node.h"
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
-#include "scene/triangle_loader.h"
-#include "tracer/kernel.h"
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/scene/triangle_loader.h"
+#include "vantrel/tracer/kernel.h"
 
 namespace vantrel::testing_support {
 

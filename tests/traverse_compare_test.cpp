@@ -8,11 +8,11 @@
 #include <random>
 #include <vector>
 
-#include "kdtree/build.h"
 #include "tests/test_support.h"
-#include "tracer/intersect.h"
-#include "tracer/render.h"
-#include "tracer/traverse.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/render.h"
+#include "vantrel/tracer/traverse.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

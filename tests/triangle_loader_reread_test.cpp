@@ -1,8 +1,8 @@
 // Files that change between the counting and the filling pass. The loader
 // rewinds between its passes, so this program puts its own rewind in front
 // of the C library's to change the file at exactly that moment.
-#include "scene/triangle_loader.h"
 #include "tests/test_support.h"
+#include "vantrel/scene/triangle_loader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "scene/triangle_loader.h"
+#include "vantrel/scene/triangle_loader.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "scene/vector_ops.h"
 #include "tests/test_support.h"
+#include "vantrel/scene/vector_ops.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

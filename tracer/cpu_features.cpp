@@ -1,4 +1,4 @@
-#include "tracer/cpu_features.h"
+#include "vantrel/tracer/cpu_features.h"
 
 namespace vantrel {
 

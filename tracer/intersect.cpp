@@ -1,12 +1,12 @@
-#include "tracer/intersect.h"
+#include "vantrel/tracer/intersect.h"
 
 #include <cmath>
 
-#include "kdtree/kd_tree.h"
-#include "scene/vector_ops.h"
-#include "tracer/sphere_lanes.h"
-#include "tracer/sphere_test.h"
-#include "tracer/traverse.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/sphere_lanes.h"
+#include "vantrel/tracer/sphere_test.h"
+#include "vantrel/tracer/traverse.h"
 
 namespace vantrel {
 

@@ -1,7 +1,7 @@
 // Nearest hit of a ray among the entries of a primitive list.
 #pragma once
 
-#include "scene/records.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

@@ -1,11 +1,11 @@
-#include "tracer/kernel.h"
+#include "vantrel/tracer/kernel.h"
 
 #include <cstring>
 
-#include "tracer/cpu_features.h"
-#include "tracer/kernel_entries.h"
-#include "tracer/kernel_table.h"
-#include "tracer/lanes_scalar.h"
+#include "vantrel/tracer/cpu_features.h"
+#include "vantrel/tracer/kernel_entries.h"
+#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/lanes_scalar.h"
 
 namespace vantrel {
 

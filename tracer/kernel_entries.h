@@ -2,12 +2,12 @@
 // instruction set instantiates kernelTableFor with that set's lane type.
 #pragma once
 
-#include "kdtree/kd_tree.h"
-#include "tracer/kernel_table.h"
-#include "tracer/packet_trace.h"
-#include "tracer/packet_walk.h"
-#include "tracer/primary_rays.h"
-#include "tracer/sphere_lanes_kernel.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/packet_walk.h"
+#include "vantrel/tracer/primary_rays.h"
+#include "vantrel/tracer/sphere_lanes_kernel.h"
 
 namespace vantrel {
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

@@ -1,6 +1,6 @@
 // Built for AVX2: one ray against eight spheres, packets of eight rays.
-#include "tracer/kernel_entries.h"
-#include "tracer/lanes_avx2.h"
+#include "vantrel/tracer/kernel_entries.h"
+#include "vantrel/tracer/lanes_avx2.h"
 
 namespace vantrel {
 

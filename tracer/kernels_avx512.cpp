@@ -1,6 +1,6 @@
 // Built for AVX-512: one ray against sixteen spheres, packets of sixteen rays.
-#include "tracer/kernel_entries.h"
-#include "tracer/lanes_avx512.h"
+#include "vantrel/tracer/kernel_entries.h"
+#include "vantrel/tracer/lanes_avx512.h"
 
 namespace vantrel {
 

@@ -1,8 +1,8 @@
-#include "tracer/packet_trace.h"
+#include "vantrel/tracer/packet_trace.h"
 
-#include "tracer/intersect.h"
-#include "tracer/kernel_table.h"
-#include "tracer/traverse.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/traverse.h"
 
 namespace vantrel {
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
-#include "tracer/intersect.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/tracer/intersect.h"
 
 namespace vantrel {
 

@@ -4,14 +4,14 @@
 
 #include <cstdint>
 
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
-#include "tracer/intersect.h"
-#include "tracer/packet_trace.h"
-#include "tracer/sphere_lanes.h"
-#include "tracer/sphere_test.h"
-#include "tracer/traverse.h"
-#include "tracer/walk_rules.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/sphere_lanes.h"
+#include "vantrel/tracer/sphere_test.h"
+#include "vantrel/tracer/traverse.h"
+#include "vantrel/tracer/walk_rules.h"
 
 namespace vantrel {
 

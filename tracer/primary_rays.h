@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scene/records.h"
-#include "tracer/packet_trace.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/tracer/packet_trace.h"
 
 namespace vantrel {
 

@@ -1,15 +1,15 @@
-#include "tracer/render.h"
+#include "vantrel/tracer/render.h"
 
 #include <cstddef>
 
-#include "kdtree/kd_tree.h"
-#include "tracer/intersect.h"
-#include "tracer/kernel_table.h"
-#include "tracer/lanes_scalar.h"
-#include "tracer/packet_trace.h"
-#include "tracer/primary_rays.h"
-#include "tracer/scratch_pool.h"
-#include "tracer/shade.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/lanes_scalar.h"
+#include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/primary_rays.h"
+#include "vantrel/tracer/scratch_pool.h"
+#include "vantrel/tracer/shade.h"
 
 namespace vantrel {
 

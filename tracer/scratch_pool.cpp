@@ -1,4 +1,4 @@
-#include "tracer/scratch_pool.h"
+#include "vantrel/tracer/scratch_pool.h"
 
 #include <new>
 

@@ -1,8 +1,8 @@
-#include "tracer/shade.h"
+#include "vantrel/tracer/shade.h"
 
-#include "scene/vector_ops.h"
-#include "tracer/intersect.h"
-#include "tracer/render.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/render.h"
 
 namespace vantrel {
 

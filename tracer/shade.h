@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "scene/records.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

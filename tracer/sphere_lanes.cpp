@@ -1,7 +1,7 @@
-#include "tracer/sphere_lanes.h"
+#include "vantrel/tracer/sphere_lanes.h"
 
-#include "tracer/kernel_table.h"
-#include "tracer/sphere_test.h"
+#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/sphere_test.h"
 
 namespace vantrel {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <limits>
 
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
-#include "tracer/intersect.h"
-#include "tracer/sphere_lanes.h"
-#include "tracer/sphere_test.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/sphere_lanes.h"
+#include "vantrel/tracer/sphere_test.h"
 
 namespace vantrel {
 

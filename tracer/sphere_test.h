@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "scene/records.h"
-#include "scene/vector_ops.h"
-#include "tracer/lanes_scalar.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/lanes_scalar.h"
 
 namespace vantrel {
 

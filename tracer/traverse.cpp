@@ -1,9 +1,9 @@
-#include "tracer/traverse.h"
+#include "vantrel/tracer/traverse.h"
 
-#include "kdtree/build.h"
-#include "scene/vector_ops.h"
-#include "tracer/intersect.h"
-#include "tracer/lanes_scalar.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/lanes_scalar.h"
 
 namespace vantrel {
 

@@ -1,9 +1,9 @@
 // Walks of a compiled kd-tree, front to back along a ray.
 #pragma once
 
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
-#include "tracer/walk_rules.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/tracer/walk_rules.h"
 
 namespace vantrel {
 

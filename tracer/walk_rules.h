@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "kdtree/kd_tree.h"
+#include "vantrel/kdtree/kd_tree.h"
 
 namespace vantrel {
 

@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "fuzz_check.h"
-#include "scene/records.h"
-#include "scene/triangle_loader.h"
+#include "vantrel/scene/records.h"
+#include "vantrel/scene/triangle_loader.h"
 
 namespace {
 

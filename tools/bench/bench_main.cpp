@@ -6,7 +6,6 @@
 #include <new>
 #include <string>
 
-#include "kdtree/build_budget.h"
 #include "tools/bench/bench_memory.h"
 #include "tools/bench/bench_options.h"
 #include "tools/bench/bench_output.h"
@@ -15,6 +14,7 @@
 #include "tools/bench/image_file.h"
 #include "tools/bench/peak_memory.h"
 #include "tools/bench/scene_warnings.h"
+#include "vantrel/kdtree/build_budget.h"
 
 using namespace vantrel;
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/demo_scene.h"
+#include "vantrel/app/demo_scene.h"
 
 namespace vantrel {
 

@@ -6,7 +6,7 @@
 
 #include "tools/bench/image_file.h"
 #include "tools/bench/orbit.h"
-#include "tracer/kernel.h"
+#include "vantrel/tracer/kernel.h"
 
 namespace vantrel {
 

@@ -2,11 +2,11 @@
 
 #include <chrono>
 
-#include "app/camera.h"
-#include "app/demo_scene.h"
-#include "kdtree/build.h"
-#include "scene/triangle_loader.h"
-#include "tracer/render.h"
+#include "vantrel/app/camera.h"
+#include "vantrel/app/demo_scene.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/scene/triangle_loader.h"
+#include "vantrel/tracer/render.h"
 
 namespace vantrel {
 

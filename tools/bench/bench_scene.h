@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/render_target.h"
-#include "kdtree/kd_tree.h"
-#include "scene/records.h"
 #include "tools/bench/orbit.h"
+#include "vantrel/app/render_target.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
 
 namespace vantrel {
 

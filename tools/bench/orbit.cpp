@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "kdtree/build.h"
+#include "vantrel/kdtree/build.h"
 
 namespace vantrel {
 

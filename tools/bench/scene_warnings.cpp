@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "kdtree/build.h"
-#include "scene/vector_ops.h"
-#include "tracer/sphere_test.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/sphere_test.h"
 
 namespace vantrel {
 
