@@ -1,9 +1,10 @@
 #include "scene/triangle_loader.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdio>
 #include <memory>
+
+#include "scene/mesh_arrays.h"
 
 namespace vantrel {
 
@@ -13,10 +14,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Any count above this could not be stored in a list or sized as an array.
-constexpr uint64_t listCeiling = std::min<uint64_t>(
-    {UINT32_MAX, SIZE_MAX / sizeof(Triangle) - 1, SIZE_MAX / sizeof(PrimitiveRef) - 1});
 
 enum class GroupRead { Triangle, End, Invalid };
 
@@ -50,12 +47,6 @@ GroupRead readGroup(std::FILE* file, float (&v)[9]) {
                                                                    : GroupRead::Invalid;
 }
 
-Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
-    const float* m = t.m;
-    return {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
-            m[2] * x + m[6] * y + m[10] * z + m[14]};
-}
-
 } // namespace
 
 PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transform,
@@ -63,7 +54,7 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
     const File file(std::fopen(path, "r"));
     if (!file)
         return nullptr;
-    const uint64_t limit = std::min(maxTriangles, listCeiling);
+    const uint64_t limit = std::min(maxTriangles, meshTriangleCeiling);
 
     float v[9];
     uint64_t count = 0;
@@ -77,9 +68,7 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
     std::rewind(file.get());
 
     // Owned here until the file has read the same the second time.
-    std::unique_ptr<PrimitiveRef[]> items(new PrimitiveRef[count + 1]);
-    std::unique_ptr<Triangle[]> triangles(new Triangle[count]);
-    items[count] = {triangles.get(), static_cast<PrimitiveType>(0)};
+    MeshArrays mesh = allocateMeshArrays(count);
 
     uint64_t i = 0;
     while (!std::feof(file.get())) {
@@ -90,25 +79,17 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
             break;
         if (i == count) // the file grew since it was counted
             return nullptr;
-        Triangle& triangle = triangles[i];
-        items[i] = {&triangle, PrimitiveType::Triangle};
-        triangle.material = {1.0f, 1.0f, 1.0f, 0.0f};
-        triangle.V0 = transformPoint(transform, v[0], v[1], v[2]);
-        triangle.V1 = transformPoint(transform, v[3], v[4], v[5]);
-        triangle.V2 = transformPoint(transform, v[6], v[7], v[8]);
+        placeMeshTriangle(mesh, static_cast<uint32_t>(i), transform, v);
         ++i;
     }
     if (i != count) // the file shrank, or could not be read a second time
         return nullptr;
 
-    PrimitiveList* mesh = new PrimitiveList{items.get(), static_cast<uint32_t>(count)};
-    items.release();
-    triangles.release();
-    return mesh;
+    return finishMesh(mesh);
 }
 
 PrimitiveList* loadTriangleFile(const char* path, const Matrix4& transform) {
-    return loadTriangleFileBounded(path, transform, listCeiling);
+    return loadTriangleFileBounded(path, transform, meshTriangleCeiling);
 }
 
 PrimitiveList* loadMesh(const char* path, const Matrix4& transform, int32_t selector) {
