@@ -5,6 +5,7 @@
 #include "app/camera.h"
 #include "app/demo_scene.h"
 #include "kdtree/build.h"
+#include "scene/mesh_reader.h"
 #include "scene/triangle_loader.h"
 #include "tracer/render.h"
 
@@ -46,7 +47,12 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error) {
     Matrix4 identity{};
     identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
-    scene.mesh = loadMesh(path, identity, 0);
+    std::string importError;
+    scene.mesh = readMesh(path, identity, importError);
+    if (!scene.mesh && !importError.empty()) {
+        error = std::string("cannot import '") + path + "': " + importError;
+        return false;
+    }
     if (!scene.mesh) {
         error = std::string("cannot read a mesh from '") + path + "'";
         return false;
