@@ -46,7 +46,8 @@ endif()
 
 # The people's form says where the picture went.
 bench(--spheres 500 --frame-at 5000 --out "${WORK}/f.png")
-if(NOT status EQUAL 0 OR NOT out MATCHES "Mrays/s" OR NOT out MATCHES "peak memory")
+if(NOT status EQUAL 0 OR NOT out MATCHES "Mrays/s" OR NOT out MATCHES "peak memory"
+   OR NOT err STREQUAL "")
   fail("text run: status ${status}, stdout [${out}], stderr [${err}]")
 endif()
 if(NOT out MATCHES "last frame: +/[^\n]*/f\\.png\n")
@@ -84,6 +85,22 @@ if(IMPORT)
   if(NOT err MATCHES "cannot import '[^']*garbage.ply': [^\n]")
     fail("unimportable mesh: no reason given: [${err}]")
   endif()
+endif()
+
+# What it is doing, on one line of a terminal; nothing of it for programs.
+find_program(SCRIPT script)
+if(SCRIPT)
+  foreach(json "" "--json")
+    execute_process(COMMAND "${SCRIPT}" -qec "'${BENCH}' --spheres 100 --frames 2 ${json}"
+                    /dev/null RESULT_VARIABLE status OUTPUT_VARIABLE out)
+    if(NOT status EQUAL 0)
+      fail("run on a terminal ${json}: status ${status}, output [${out}]")
+    elseif(json STREQUAL "" AND NOT out MATCHES "\rbuilding the kd-tree[^\n]*\rrendering frame 2 of 2")
+      fail("no progress on a terminal: [${out}]")
+    elseif(json STREQUAL "--json" AND out MATCHES "rendering")
+      fail("progress shown with --json: [${out}]")
+    endif()
+  endforeach()
 endif()
 
 finish()

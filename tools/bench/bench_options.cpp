@@ -151,7 +151,8 @@ const char* benchUsage() {
            "  --json          print the figures as one JSON object\n"
            "  --help          print this help\n"
            "\n"
-           "Options take their value as the next argument or after '='.\n"
+           "Options take their value as the next argument or after '='. While it works,\n"
+           "a terminal on standard error shows the current step (not with --json).\n"
            "Exit status: 0 done, 1 the mesh or the image file failed, 2 bad options.\n";
 }
 

@@ -16,6 +16,9 @@ namespace {
 const Vector3 demoViewExtent = {1.0f, 1.3333334f, 1.0f};
 
 void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
+    if (scene.progress)
+        showProgress(*scene.progress, "building the kd-tree of " + std::to_string(list.count) +
+                                          " primitives, method " + std::to_string(method));
     const auto start = std::chrono::steady_clock::now();
     buildKdTree(&scene.tree, &list, method);
     const auto end = std::chrono::steady_clock::now();

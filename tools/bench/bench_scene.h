@@ -9,6 +9,7 @@
 #include "kdtree/kd_tree.h"
 #include "scene/records.h"
 #include "tools/bench/orbit.h"
+#include "tools/bench/progress_line.h"
 
 namespace vantrel {
 
@@ -22,6 +23,7 @@ struct BenchScene {
     bool framesMesh;            // the orbit is moved onto meshBox
     BoundingBox meshBox;
     double buildMs;
+    ProgressLine* progress; // null: the build is not announced
 };
 
 // The 512x384 target with the demo's ray table; call first.
