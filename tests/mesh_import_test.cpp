@@ -46,18 +46,28 @@ std::string numbers(const Vector3& v) {
     return text;
 }
 
+// Plain bytes of a number or a Vector3, in the machine's (little-endian) order.
 template <typename T> void append(std::string& bytes, T value) {
     bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-std::string obj() {
-    std::string text = "# a cube, one line and one point\n";
+// One line a corner, then one a quad with its corner numbers from first.
+std::string cornersAndQuads(const char* vertex, const char* face, int first) {
+    std::string text;
     for (int k = 0; k < 8; ++k)
-        text += "v " + numbers(corner(k)) + "\n";
+        text += vertex + numbers(corner(k)) + "\n";
     for (const auto& q : quads)
-        text += "f " + std::to_string(q[0] + 1) + " " + std::to_string(q[1] + 1) + " " +
-                std::to_string(q[2] + 1) + " " + std::to_string(q[3] + 1) + "\n";
-    return text + "l 1 8\np 3\n";
+        text += face + std::to_string(q[0] + first) + " " + std::to_string(q[1] + first) + " " +
+                std::to_string(q[2] + first) + " " + std::to_string(q[3] + first) + "\n";
+    return text;
+}
+
+std::string obj() {
+    return "# a cube, one line and one point\n" + cornersAndQuads("v ", "f ", 1) + "l 1 8\np 3\n";
+}
+
+std::string off() {
+    return "OFF\n8 6 0\n" + cornersAndQuads("", "4 ", 0);
 }
 
 std::string ply(bool binary) {
@@ -65,36 +75,15 @@ std::string ply(bool binary) {
                        " 1.0\nelement vertex 8\nproperty float x\nproperty float y\n"
                        "property float z\nelement face 6\n"
                        "property list uchar int vertex_indices\nend_header\n";
-    for (int k = 0; k < 8; ++k) {
-        const Vector3 v = corner(k);
-        if (binary) {
-            append(text, v.x);
-            append(text, v.y);
-            append(text, v.z);
-        } else {
-            text += numbers(v) + "\n";
-        }
-    }
-    for (const auto& q : quads) {
-        if (binary) {
-            append(text, uint8_t{4});
-            for (int i : q)
-                append(text, int32_t{i});
-        } else {
-            text += "4 " + std::to_string(q[0]) + " " + std::to_string(q[1]) + " " +
-                    std::to_string(q[2]) + " " + std::to_string(q[3]) + "\n";
-        }
-    }
-    return text;
-}
-
-std::string off() {
-    std::string text = "OFF\n8 6 0\n";
+    if (!binary)
+        return text + cornersAndQuads("", "4 ", 0);
     for (int k = 0; k < 8; ++k)
-        text += numbers(corner(k)) + "\n";
-    for (const auto& q : quads)
-        text += "4 " + std::to_string(q[0]) + " " + std::to_string(q[1]) + " " +
-                std::to_string(q[2]) + " " + std::to_string(q[3]) + "\n";
+        append(text, corner(k));
+    for (const auto& q : quads) {
+        append(text, uint8_t{4});
+        for (int i : q)
+            append(text, int32_t{i});
+    }
     return text;
 }
 
@@ -103,21 +92,15 @@ std::string stl(bool binary) {
     if (binary)
         append(bytes, uint32_t{12});
     for (int t = 0; t < 12; ++t) {
-        if (binary) {
-            bytes.append(12, '\0'); // the normal, which readers recompute
-            for (int k = 0; k < 3; ++k) {
-                const Vector3 v = corner(triangleCorner(t, k));
-                append(bytes, v.x);
-                append(bytes, v.y);
-                append(bytes, v.z);
-            }
-            append(bytes, uint16_t{0});
-        } else {
-            bytes += "facet normal 0 0 0\nouter loop\n";
-            for (int k = 0; k < 3; ++k)
-                bytes += "vertex " + numbers(corner(triangleCorner(t, k))) + "\n";
-            bytes += "endloop\nendfacet\n";
+        bytes += binary ? std::string(12, '\0') : "facet normal 0 0 0\nouter loop\n";
+        for (int k = 0; k < 3; ++k) {
+            const Vector3 v = corner(triangleCorner(t, k));
+            if (binary)
+                append(bytes, v);
+            else
+                bytes += "vertex " + numbers(v) + "\n";
         }
+        bytes += binary ? std::string(2, '\0') : "endloop\nendfacet\n";
     }
     return binary ? bytes : bytes + "endsolid cube\n";
 }
@@ -126,12 +109,8 @@ std::string stl(bool binary) {
 // moves them by shiftX.
 std::string gltf(const std::string& bufferName, std::string& buffer, float shiftX) {
     buffer.clear();
-    for (int k = 0; k < 8; ++k) {
-        const Vector3 v = corner(k);
-        append(buffer, v.x);
-        append(buffer, v.y);
-        append(buffer, v.z);
-    }
+    for (int k = 0; k < 8; ++k)
+        append(buffer, corner(k));
     for (int t = 0; t < 12; ++t)
         for (int k = 0; k < 3; ++k)
             append(buffer, static_cast<uint16_t>(triangleCorner(t, k)));
