@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-tools/ensure-packages.sh cmake make g++ pkg-config libsdl1.2-dev libpng-dev
+tools/ensure-packages.sh cmake make g++ pkg-config libsdl1.2-dev libpng-dev libassimp-dev
 
 # A build tree of its own: no test libraries needed, and the test build's
 # settings stay as they are.

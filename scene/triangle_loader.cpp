@@ -8,6 +8,8 @@
 #include <memory>
 #include <sys/types.h>
 
+#include "vantrel/scene/mesh_arrays.h"
+
 namespace vantrel {
 
 namespace {
@@ -16,10 +18,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Any count above this could not be stored in a list or sized as an array.
-constexpr uint64_t listCeiling = std::min<uint64_t>(
-    {UINT32_MAX, SIZE_MAX / sizeof(Triangle) - 1, SIZE_MAX / sizeof(PrimitiveRef) - 1});
 
 enum class GroupRead { Triangle, End, Invalid };
 
@@ -106,12 +104,6 @@ PrimitiveList* fail(MeshLoadFailure& why, MeshLoadError error) {
     return nullptr;
 }
 
-Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
-    const float* m = t.m;
-    return {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
-            m[2] * x + m[6] * y + m[10] * z + m[14]};
-}
-
 } // namespace
 
 PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transform,
@@ -123,7 +115,7 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
     if (!file)
         return fail(why, why.kind == FileKind::Unknown ? MeshLoadError::CannotOpen
                                                        : MeshLoadError::NotRegularFile);
-    const uint64_t limit = std::min(maxTriangles, listCeiling);
+    const uint64_t limit = std::min(maxTriangles, meshTriangleCeiling);
 
     float v[9];
     uint64_t count = 0;
@@ -140,9 +132,7 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
     std::rewind(file.get());
 
     // Owned here until the file has read the same the second time.
-    std::unique_ptr<PrimitiveRef[]> items(new PrimitiveRef[count + 1]);
-    std::unique_ptr<Triangle[]> triangles(new Triangle[count]);
-    items[count] = {triangles.get(), static_cast<PrimitiveType>(0)};
+    MeshArrays mesh = allocateMeshArrays(count);
 
     uint64_t i = 0;
     while (!std::feof(file.get())) {
@@ -156,26 +146,18 @@ PrimitiveList* loadTriangleFileBounded(const char* path, const Matrix4& transfor
             break;
         if (i == count) // the file grew since it was counted
             return fail(why, MeshLoadError::Changed);
-        Triangle& triangle = triangles[i];
-        items[i] = {&triangle, PrimitiveType::Triangle};
-        triangle.material = {1.0f, 1.0f, 1.0f, 0.0f};
-        triangle.V0 = transformPoint(transform, v[0], v[1], v[2]);
-        triangle.V1 = transformPoint(transform, v[3], v[4], v[5]);
-        triangle.V2 = transformPoint(transform, v[6], v[7], v[8]);
+        placeMeshTriangle(mesh, static_cast<uint32_t>(i), transform, v);
         ++i;
     }
     if (i != count) // the file shrank
         return fail(why, MeshLoadError::Changed);
 
-    PrimitiveList* mesh = new PrimitiveList{items.get(), static_cast<uint32_t>(count)};
-    items.release();
-    triangles.release();
-    return mesh;
+    return finishMesh(mesh);
 }
 
 PrimitiveList* loadTriangleFile(const char* path, const Matrix4& transform,
                                 MeshLoadFailure* failure) {
-    return loadTriangleFileBounded(path, transform, listCeiling, failure);
+    return loadTriangleFileBounded(path, transform, meshTriangleCeiling, failure);
 }
 
 PrimitiveList* loadMesh(const char* path, const Matrix4& transform, int32_t selector,

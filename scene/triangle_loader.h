@@ -36,7 +36,8 @@ PrimitiveList* loadMesh(const char* path, const Matrix4& transform, int32_t sele
                         MeshLoadFailure* failure = nullptr);
 
 // Releases a loaded mesh: the header, the entry array and the triangle array.
-// Null is allowed. Only for lists made by the functions above.
+// Null is allowed. Only for lists made by the functions above or by
+// importMesh (scene/mesh_import.h).
 void releaseMesh(PrimitiveList* mesh);
 
 } // namespace vantrel

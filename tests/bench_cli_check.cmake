@@ -1,15 +1,8 @@
 # Runs vantrel-bench as a user would and checks exit statuses, output
 # streams and written files. Arguments: -DBENCH=<program> -DWORK=<scratch dir>
 # -DSANITIZED=ON|OFF (sanitizers reserve more address space than any limit
-# the checks here set)
-file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}")
-
-set(failures 0)
-macro(fail message)
-  message(SEND_ERROR "${message}")
-  math(EXPR failures "${failures} + 1")
-endmacro()
+# the checks here set) -DIMPORT=<ON when the mesh importer is built>
+include("${CMAKE_CURRENT_LIST_DIR}/cli_check_common.cmake")
 
 # Sets status, out and err. Nothing asked of it may take long or wait.
 macro(bench)
@@ -112,7 +105,8 @@ endif()
 
 # The people's form says where the picture went.
 bench(--spheres 500 --frame-at 5000 --out "${WORK}/f.png")
-if(NOT status EQUAL 0 OR NOT out MATCHES "Mrays/s" OR NOT out MATCHES "peak memory")
+if(NOT status EQUAL 0 OR NOT out MATCHES "Mrays/s" OR NOT out MATCHES "peak memory"
+   OR NOT err STREQUAL "")
   fail("text run: status ${status}, stdout [${out}], stderr [${err}]")
 endif()
 if(NOT out MATCHES "last frame: +/[^\n]*/f\\.png\n")
@@ -167,6 +161,42 @@ foreach(kernel avx2 avx512)
   endif()
 endforeach()
 
-if(failures GREATER 0)
-  message(FATAL_ERROR "${failures} check(s) failed")
+# The reader goes by the extension: the text loader for .tri and any name
+# the importer does not claim, the importer for the rest.
+file(WRITE "${WORK}/one.txt" "0 0 0 1 0 0 0 1 0\n")
+bench(--mesh "${WORK}/one.txt" --frames 1)
+if(NOT status EQUAL 0 OR NOT out MATCHES "scene: +1 triangles")
+  fail("text mesh of another name: status ${status}, stdout [${out}], stderr [${err}]")
 endif()
+write_cube_obj("${WORK}/obj-inside.tri")
+expect_rejected(1 --mesh "${WORK}/obj-inside.tri")
+if(IMPORT)
+  write_cube_obj("${WORK}/cube.OBJ")
+  bench(--mesh "${WORK}/cube.OBJ" --frames 1)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "scene: +12 triangles")
+    fail("imported mesh: status ${status}, stdout [${out}], stderr [${err}]")
+  endif()
+  file(WRITE "${WORK}/garbage.ply" "no mesh at all\n")
+  expect_rejected(1 --mesh "${WORK}/garbage.ply")
+  if(NOT err MATCHES "cannot import '[^']*garbage.ply': [^\n]")
+    fail("unimportable mesh: no reason given: [${err}]")
+  endif()
+endif()
+
+# What it is doing, on one line of a terminal; nothing of it for programs.
+find_program(SCRIPT script)
+if(SCRIPT)
+  foreach(json "" "--json")
+    execute_process(COMMAND "${SCRIPT}" -qec "'${BENCH}' --spheres 100 --frames 2 ${json}"
+                    /dev/null RESULT_VARIABLE status OUTPUT_VARIABLE out)
+    if(NOT status EQUAL 0)
+      fail("run on a terminal ${json}: status ${status}, output [${out}]")
+    elseif(json STREQUAL "" AND NOT out MATCHES "\rbuilding the kd-tree[^\n]*\rrendering frame 2 of 2")
+      fail("no progress on a terminal: [${out}]")
+    elseif(json STREQUAL "--json" AND out MATCHES "rendering")
+      fail("progress shown with --json: [${out}]")
+    endif()
+  endforeach()
+endif()
+
+finish()

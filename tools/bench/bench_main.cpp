@@ -13,6 +13,7 @@
 #include "tools/bench/bench_scene.h"
 #include "tools/bench/image_file.h"
 #include "tools/bench/peak_memory.h"
+#include "tools/bench/progress_line.h"
 #include "tools/bench/scene_warnings.h"
 #include "vantrel/kdtree/build_budget.h"
 
@@ -20,7 +21,10 @@ using namespace vantrel;
 
 namespace {
 
+ProgressLine progress{};
+
 int failWith(const std::string& message, int status) {
+    clearProgress(progress);
     std::fprintf(stderr, "vantrel-bench: %s\n", message.c_str());
     return status;
 }
@@ -68,14 +72,19 @@ int runBench(int argc, char** argv) {
         return failWith("cannot write '" + options.outPath + "': " + error, 1);
 
     selectKernel(options.kernel);
+    progress = progressLineFor(options.json);
     BenchScene scene;
     setUpBenchTarget(scene);
+    scene.progress = &progress;
     if (options.meshPath.empty()) {
+        showProgress(progress, "generating " + std::to_string(options.sphereCount) + " spheres");
         buildSphereScene(scene, options.sphereCount, options.method);
-    } else if (!buildMeshScene(scene, options.meshPath.c_str(), options.method, error)) {
-        releaseBenchScene(scene);
-        return failWith(error, 1);
     } else {
+        showProgress(progress, "loading " + options.meshPath);
+        if (!buildMeshScene(scene, options.meshPath.c_str(), options.method, error)) {
+            releaseBenchScene(scene);
+            return failWith(error, 1);
+        }
         warnAboutMesh(*scene.mesh);
     }
 
@@ -85,10 +94,13 @@ int runBench(int argc, char** argv) {
     result.tree = measureKdTree(*scene.tree);
     result.frames = benchFrameCount(options);
     for (uint32_t frame = 0; frame < result.frames; ++frame) {
+        showProgress(progress, "rendering frame " + std::to_string(frame + 1) + " of " +
+                                   std::to_string(result.frames));
         const FrameRun run = renderBenchFrame(scene, benchFrameClock(options, frame));
         result.rays += run.rays;
         result.renderSeconds += run.seconds;
     }
+    clearProgress(progress);
     result.peakRssMib = peakResidentMib();
 
     int status = 0;

@@ -5,6 +5,8 @@
 #include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/kdtree/build.h"
+#include "vantrel/scene/mesh_import.h"
+#include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
 #include "vantrel/tracer/render.h"
 
@@ -15,6 +17,9 @@ namespace {
 constexpr Vector3 demoViewExtent = {1.0f, 1.3333334f, 1.0f};
 
 void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
+    if (scene.progress)
+        showProgress(*scene.progress, "building the kd-tree of " + std::to_string(list.count) +
+                                          " primitives, method " + std::to_string(method));
     const auto start = std::chrono::steady_clock::now();
     buildKdTree(&scene.tree, &list, method);
     const auto end = std::chrono::steady_clock::now();
@@ -46,11 +51,12 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error) {
     Matrix4 identity{};
     identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
-    MeshLoadFailure why;
-    scene.mesh = loadMesh(path, identity, 0, &why);
+    std::string why;
+    scene.mesh = readMesh(path, identity, why);
     if (!scene.mesh) {
         error =
-            std::string("cannot read a mesh from '") + path + "': " + describeMeshLoadFailure(why);
+            std::string(importsMeshFile(path) ? "cannot import '" : "cannot read a mesh from '") +
+            path + "': " + why;
         return false;
     }
     if (scene.mesh->count == 0) {

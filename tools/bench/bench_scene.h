@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/bench/orbit.h"
+#include "tools/bench/progress_line.h"
 #include "vantrel/app/render_target.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
@@ -22,6 +23,7 @@ struct BenchScene {
     bool framesMesh;            // the orbit is moved onto meshBox
     BoundingBox meshBox;
     double buildMs;
+    ProgressLine* progress; // null: the build is not announced
 };
 
 // The 512x384 target with the demo's ray table; call first.

@@ -1,0 +1,36 @@
+// The arrays of a mesh list, laid out the same by every mesh reader so that
+// releaseMesh releases what any of them returns.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "vantrel/scene/records.h"
+
+namespace vantrel {
+
+// Any count above this could not be stored in a list or sized as an array.
+constexpr uint64_t meshTriangleCeiling = std::min<uint64_t>(
+    {UINT32_MAX, SIZE_MAX / sizeof(Triangle) - 1, SIZE_MAX / sizeof(PrimitiveRef) - 1});
+
+// Owned here until finishMesh hands them to a list.
+struct MeshArrays {
+    std::unique_ptr<PrimitiveRef[]> items; // count + 1: the last points at triangles
+    std::unique_ptr<Triangle[]> triangles;
+    uint32_t count;
+};
+
+// Both arrays for count triangles, count at most meshTriangleCeiling.
+MeshArrays allocateMeshArrays(uint64_t count);
+
+// Fills entry i and triangle i: white, its corners (x, y, z three times)
+// transformed as points.
+void placeMeshTriangle(MeshArrays& mesh, uint32_t i, const Matrix4& transform,
+                       const float (&corners)[9]);
+
+// A new list header that takes over the arrays.
+PrimitiveList* finishMesh(MeshArrays& mesh);
+
+} // namespace vantrel
