@@ -8,6 +8,7 @@
 #include "tracer/packet_walk.h"
 #include "tracer/primary_rays.h"
 #include "tracer/sphere_lanes_kernel.h"
+#include "tracer/triangle_lanes_kernel.h"
 
 namespace vantrel {
 
@@ -19,9 +20,10 @@ template <class F> KernelTable kernelTableFor() {
                   "a step tests part of a sphere group, one group or two");
     static_assert(F::width <= maxPacketLanes, "a packet holds every lane");
     if constexpr (F::width == 1)
-        return {nearestSphereLanes<F>, nullptr, nullptr, lonePacketLanes};
+        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, nullptr, nullptr, lonePacketLanes};
     else
-        return {nearestSphereLanes<F>, tracePacketLanes<F>, packetDirectionsLanes<F>, F::width};
+        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, tracePacketLanes<F>,
+                packetDirectionsLanes<F>, F::width};
 }
 
 } // namespace vantrel

@@ -7,10 +7,14 @@
 #include "kdtree/kd_tree.h"
 #include "scene/records.h"
 #include "tracer/intersect.h"
+#include "tracer/leaf_hit.h"
+#include "tracer/nearest_entry.h"
 #include "tracer/packet_trace.h"
 #include "tracer/sphere_lanes.h"
 #include "tracer/sphere_test.h"
 #include "tracer/traverse.h"
+#include "tracer/triangle_lanes.h"
+#include "tracer/triangle_test.h"
 #include "tracer/walk_rules.h"
 
 namespace vantrel {
@@ -65,15 +69,67 @@ void nearestSpheresOfLanes(const SphereGroup* groups, uint32_t count, const Pack
     __builtin_prefetch(groups[0].sphere);
     const Vector3& o = walk.packet->origin;
     best = noHitDistance;
-    bestEntry = noSphereHit;
+    bestEntry = noEntry;
     for (uint32_t entry = 0; entry < count; ++entry) {
         const SphereGroup& group = groups[entry / sphereGroupLanes];
         const uint32_t slot = entry % sphereGroupLanes;
         const SphereRoots<F> roots = sphereRoots<F, float>(
             o.x - group.x[slot], o.y - group.y[slot], o.z - group.z[slot], walk.direction[0],
             walk.direction[1], walk.direction[2], group.radius[slot]);
-        keepNearer(roots, typename F::Ints(entry), best, bestEntry);
+        keepNearer(roots.candidate, roots.accepted, typename F::Ints(entry), best, bestEntry);
     }
+}
+
+// The triangle test of every lane against the leaf's triangles in order. The
+// origin is shared, so what depends on it and the triangle alone is worked
+// out once per triangle. Leaves per lane the nearest distance in best and the
+// first ordinal at it in bestEntry.
+template <class F>
+void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const PacketWalk<F>& walk,
+                             F& best, typename F::Ints& bestEntry) {
+    __builtin_prefetch(groups[0].triangle);
+    best = noHitDistance;
+    bestEntry = noEntry;
+    for (uint32_t entry = 0; entry < count; ++entry) {
+        const TriangleGroup& g = groups[entry / triangleGroupLanes];
+        const uint32_t i = entry % triangleGroupLanes;
+        const float v0[3] = {g.x0[i], g.y0[i], g.z0[i]};
+        const float v1[3] = {g.x1[i], g.y1[i], g.z1[i]};
+        const float v2[3] = {g.x2[i], g.y2[i], g.z2[i]};
+        const float n[3] = {g.nx[i], g.ny[i], g.nz[i]};
+        const TriangleHits<F> hits =
+            triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
+        keepNearer(hits.t, hits.accepted, typename F::Ints(entry), best, bestEntry);
+    }
+}
+
+// Per lane, the nearest sphere and the nearest triangle of a packed leaf.
+template <class F> struct LeafLanes {
+    alignas(64) float sphereDistance[F::width];
+    alignas(64) float triangleDistance[F::width];
+    uint32_t sphere[F::width];
+    uint32_t triangle[F::width];
+};
+
+// Tests a packed leaf for the lanes: the nearest distance per lane, with
+// what each lane found kept in found.
+template <class F>
+F testPackedLeaf(const KdTree& tree, const LeafShapes& shapes, const PacketWalk<F>& walk,
+                 LeafLanes<F>& found) {
+    using Ints = typename F::Ints;
+    F sphereBest = noHitDistance;
+    F triangleBest = noHitDistance;
+    Ints sphereEntry = noEntry;
+    Ints triangleEntry = noEntry;
+    if (const SphereGroup* spheres = sphereGroupsOf(tree, shapes))
+        nearestSpheresOfLanes(spheres, shapes.sphereCount, walk, sphereBest, sphereEntry);
+    if (const TriangleGroup* triangles = triangleGroupsOf(tree, shapes))
+        nearestTrianglesOfLanes(triangles, shapes.triangleCount, walk, triangleBest, triangleEntry);
+    sphereBest.store(found.sphereDistance);
+    triangleBest.store(found.triangleDistance);
+    sphereEntry.store(found.sphere);
+    triangleEntry.store(found.triangle);
+    return select(triangleBest < sphereBest, triangleBest, sphereBest);
 }
 
 // Tests leaf for the lanes and accepts in each the hit its own walk would.
@@ -81,19 +137,14 @@ template <class F>
 void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F exit,
                    uint32_t waiting, PacketWalk<F>& walk, PacketHits& hits) {
     alignas(64) float distance[F::width];
-    uint32_t entryOf[F::width];
+    LeafLanes<F> leafLanes;
     uint32_t found = 0;
-    const uint32_t first =
-        tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
-    const bool packed = first != noSphereGroup;
-    const SphereGroup* groups = packed ? tree.sphereGroups + first : nullptr;
+    const LeafShapes* shapes = tree.leafShapes != nullptr ? &tree.leafShapes[leaf] : nullptr;
+    const bool packed = shapes != nullptr && isPacked(*shapes);
     F nearest;
     if (packed) {
-        typename F::Ints nearestEntry;
-        nearestSpheresOfLanes(groups, tree.leaves[leaf].count, walk, nearest, nearestEntry);
+        nearest = testPackedLeaf(tree, *shapes, walk, leafLanes);
         found = lanes & bits(nearest < F(noHitDistance));
-        nearest.store(distance);
-        nearestEntry.store(entryOf);
     } else {
         // Other primitives: each lane through the list test, its record kept
         // in case it is accepted.
@@ -114,10 +165,20 @@ void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F
     const uint32_t accepted =
         found & bits(acceptsLeafHit(nearest, entry, exit, !F::Mask::ofBits(waiting)));
     if (packed) {
+        const PrimitiveList& list = tree.leaves[leaf];
         for (uint32_t rest = accepted; rest != 0; rest &= rest - 1) {
             const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
-            recordSphereHit(groups, entryOf[lane], laneRay(walk, lane), distance[lane],
-                            hits.hit[lane]);
+            const uint32_t sphere = leafLanes.sphere[lane];
+            const uint32_t triangle = leafLanes.triangle[lane];
+            const float triangleDistance = leafLanes.triangleDistance[lane];
+            if (triangleWins(list, sphere, leafLanes.sphereDistance[lane], triangle,
+                             triangleDistance)) {
+                recordTriangleHit(triangleGroupsOf(tree, *shapes), triangle, triangleDistance,
+                                  hits.hit[lane]);
+            } else {
+                recordSphereHit(sphereGroupsOf(tree, *shapes), sphere, laneRay(walk, lane),
+                                leafLanes.sphereDistance[lane], hits.hit[lane]);
+            }
         }
     }
     hits.hitMask |= accepted;

@@ -9,7 +9,7 @@
 
 namespace vantrel {
 
-constexpr uint32_t noSphereHit = 0xffffffffu;
+constexpr uint32_t noSphereHit = 0xffffffffu; // as noEntry
 
 // Among the first count spheres of groups (lane 0 of the first group is
 // entry 0), the entry that testing them in order would record last: the
