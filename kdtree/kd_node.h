@@ -40,7 +40,7 @@ bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float b
 
 // Whether the triangle may touch the box, faces, edges and corners included:
 // never false for one that does, false for one apart from it by more than
-// rounding, and always false when all three corners lie below boxMin on some
+// a hair of its size, and always false when all three corners lie below boxMin on some
 // axis. Monotone: what touches a box touches every box around it.
 bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]);
 

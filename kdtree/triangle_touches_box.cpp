@@ -3,8 +3,9 @@
 // the box's axes. The box's axes are compared in float, exactly; on the other
 // ten the projections are worked out in double and widened outward by far
 // more than their rounding, so that rounding can never part a triangle from a
-// box it touches, while anything apart by more than a hair is still told
-// apart. Every step is monotone in the box's corners, so a test that holds
+// box it touches. On those ten the box also reaches out by a hair of the
+// triangle's size, for the rounding of the hit test (below); anything further
+// apart is told apart. Every step is monotone in the box's corners, so a test that holds
 // for a box holds for any box around it; the cost search's bisection relies
 // on that.
 #include <cmath>
@@ -19,6 +20,10 @@ namespace {
 // Relative widening of every double product and sum: 2^5 times the rounding
 // of one operation.
 constexpr double widening = 0x1p-48;
+
+// How far outside a triangle, relative to its largest coordinate, a hit may
+// be accepted by rounding: 2^8 float roundings.
+constexpr double hitSlack = 0x1p-16;
 
 // Just above and just below x, by multiplication alone: monotone in x.
 double up(double x) {
@@ -45,7 +50,7 @@ Span project(const double axis[3], const double p[3]) {
 
 // Bounds around the box's shadow on the axis: per component the corner
 // coordinate that gives the least, or the most.
-Span projectBox(const double axis[3], const float boxMin[3], const float boxMax[3]) {
+Span projectBox(const double axis[3], const double boxMin[3], const double boxMax[3]) {
     double least[3];
     double most[3];
     for (int k = 0; k < 3; ++k) {
@@ -56,8 +61,8 @@ Span projectBox(const double axis[3], const float boxMin[3], const float boxMax[
     return {project(axis, least).lo, project(axis, most).hi};
 }
 
-bool separatedOn(const double axis[3], const double v[3][3], const float boxMin[3],
-                 const float boxMax[3]) {
+bool separatedOn(const double axis[3], const double v[3][3], const double boxMin[3],
+                 const double boxMax[3]) {
     Span shape = project(axis, v[0]);
     for (int i = 1; i < 3; ++i) {
         const Span s = project(axis, v[i]);
@@ -104,6 +109,21 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
     const double v[3][3] = {{triangle.V0.x, triangle.V0.y, triangle.V0.z},
                             {triangle.V1.x, triangle.V1.y, triangle.V1.z},
                             {triangle.V2.x, triangle.V2.y, triangle.V2.z}};
+    // The triangle test's weights are rounded, so it accepts hits a few
+    // roundings of the corners' magnitude outside the triangle; a cell that
+    // close keeps the triangle, so that such a hit is found in the cell it
+    // lies in. Fixed per triangle, so still monotone in the box.
+    double magnitude = 0.0;
+    for (const double* p : v)
+        for (int k = 0; k < 3; ++k)
+            magnitude = std::fmax(magnitude, std::fabs(p[k]));
+    const double reach = magnitude * hitSlack;
+    double lo[3];
+    double hi[3];
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = boxMin[k] - reach;
+        hi[k] = boxMax[k] + reach;
+    }
     double edge[3][3];
     for (int k = 0; k < 3; ++k) {
         edge[0][k] = v[1][k] - v[0][k];
@@ -113,13 +133,13 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
     const double normal[3] = {edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1],
                               edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2],
                               edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0]};
-    if (separatedOn(normal, v, boxMin, boxMax))
+    if (separatedOn(normal, v, lo, hi))
         return false;
     for (const double* e : edge) {
         // e x (1, 0, 0), e x (0, 1, 0), e x (0, 0, 1).
         const double axes[3][3] = {{0.0, e[2], -e[1]}, {-e[2], 0.0, e[0]}, {e[1], -e[0], 0.0}};
         for (const double* axis : axes) {
-            if (separatedOn(axis, v, boxMin, boxMax))
+            if (separatedOn(axis, v, lo, hi))
                 return false;
         }
     }
