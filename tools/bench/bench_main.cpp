@@ -70,6 +70,7 @@ int runBench(int argc, char** argv) {
     selectKernel(options.kernel);
     BenchScene scene;
     setUpBenchTarget(scene);
+    scene.keepMeshCoordinates = options.meshAsIs;
     if (options.meshPath.empty()) {
         buildSphereScene(scene, options.sphereCount, options.method);
     } else if (!buildMeshScene(scene, options.meshPath.c_str(), options.method, error)) {

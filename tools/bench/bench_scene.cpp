@@ -1,4 +1,5 @@
 #include "tools/bench/bench_scene.h"
+#include "tools/bench/mesh_placement.h"
 
 #include <chrono>
 
@@ -44,10 +45,8 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
 }
 
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error) {
-    Matrix4 identity{};
-    identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
     MeshLoadFailure why;
-    scene.mesh = loadMesh(path, identity, 0, &why);
+    scene.mesh = loadBenchMesh(path, scene.keepMeshCoordinates, &why);
     if (!scene.mesh) {
         error =
             std::string("cannot read a mesh from '") + path + "': " + describeMeshLoadFailure(why);
