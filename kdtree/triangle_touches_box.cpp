@@ -1,13 +1,13 @@
 // Whether a triangle touches a box, by separating axes: the box's three
 // axes, the triangle's normal and the nine cross products of its edges with
-// the box's axes. The box's axes are compared in float, exactly; on the other
-// ten the projections are worked out in double and widened outward by far
-// more than their rounding, so that rounding can never part a triangle from a
-// box it touches. On those ten the box also reaches out by a hair of the
-// triangle's size, for the rounding of the hit test (below); anything further
-// apart is told apart. Every step is monotone in the box's corners, so a test that holds
-// for a box holds for any box around it; the cost search's bisection relies
-// on that.
+// the box's axes. On the ten axes that are not the box's, the projections
+// are worked out in double and widened outward by far more than their
+// rounding, so that rounding can never part a triangle from a box it
+// touches. The box also reaches out by a hair of the triangle's size, except
+// below boxMin, for the rounding of the hit test; anything further apart is
+// told apart. Every step is monotone in the box's corners, so a test that
+// holds for a box holds for any box around it; the cost search's bisection
+// relies on that.
 #include <cmath>
 
 #include "kdtree/kd_node.h"
@@ -95,24 +95,16 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
         const float c = component(triangle.V2, k);
         if (a < boxMin[k] && b < boxMin[k] && c < boxMin[k])
             return false;
-        if (a > boxMax[k] && b > boxMax[k] && c > boxMax[k])
-            return false;
     }
-    // A corner in the box settles it; most triangles that reach this far have one.
-    if (inside(triangle.V0, boxMin, boxMax) || inside(triangle.V1, boxMin, boxMax) ||
-        inside(triangle.V2, boxMin, boxMax))
-        return true;
-    // Products of infinities are NaN, which would make a test that is not
-    // monotone; such a triangle keeps the face test's answer.
-    if (!finite(triangle.V0) || !finite(triangle.V1) || !finite(triangle.V2))
-        return true;
     const double v[3][3] = {{triangle.V0.x, triangle.V0.y, triangle.V0.z},
                             {triangle.V1.x, triangle.V1.y, triangle.V1.z},
                             {triangle.V2.x, triangle.V2.y, triangle.V2.z}};
-    // The triangle test's weights are rounded, so it accepts hits a few
-    // roundings of the corners' magnitude outside the triangle; a cell that
-    // close keeps the triangle, so that such a hit is found in the cell it
-    // lies in. Fixed per triangle, so still monotone in the box.
+    // The triangle test's weights and distance are rounded, so it accepts
+    // hits a few roundings of the corners' magnitude off the triangle; a cell
+    // that close keeps the triangle, so that such a hit is still found in the
+    // cell it lies in. Below a box the answer must stay exact; above it and
+    // on the other axes the box reaches out by this much. Fixed per
+    // triangle, so still monotone in the box.
     double magnitude = 0.0;
     for (const double* p : v)
         for (int k = 0; k < 3; ++k)
@@ -123,7 +115,17 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
     for (int k = 0; k < 3; ++k) {
         lo[k] = boxMin[k] - reach;
         hi[k] = boxMax[k] + reach;
+        if (v[0][k] > hi[k] && v[1][k] > hi[k] && v[2][k] > hi[k])
+            return false;
     }
+    // A corner in the box settles it; most triangles that reach this far have one.
+    if (inside(triangle.V0, boxMin, boxMax) || inside(triangle.V1, boxMin, boxMax) ||
+        inside(triangle.V2, boxMin, boxMax))
+        return true;
+    // Products of infinities are NaN, which would make a test that is not
+    // monotone; such a triangle keeps the answer so far.
+    if (!finite(triangle.V0) || !finite(triangle.V1) || !finite(triangle.V2))
+        return true;
     double edge[3][3];
     for (int k = 0; k < 3; ++k) {
         edge[0][k] = v[1][k] - v[0][k];
