@@ -85,11 +85,12 @@ void nearestSpheresOfLanes(const SphereGroup* groups, uint32_t count, const Pack
 // out once per triangle. Leaves per lane the nearest distance in best and the
 // first ordinal at it in bestEntry.
 template <class F>
-void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const PacketWalk<F>& walk,
-                             F& best, typename F::Ints& bestEntry) {
+void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count,
+                             const PacketWalk<F>& walk, F& best, typename F::Ints& bestEntry) {
     __builtin_prefetch(groups[0].triangle);
-    best = noHitDistance;
-    bestEntry = noEntry;
+    // Kept in registers: the results are written once, at the end.
+    F nearest = noHitDistance;
+    typename F::Ints nearestEntry = noEntry;
     for (uint32_t entry = 0; entry < count; ++entry) {
         const TriangleGroup& g = groups[entry / triangleGroupLanes];
         const uint32_t i = entry % triangleGroupLanes;
@@ -97,10 +98,13 @@ void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const 
         const float v1[3] = {g.x1[i], g.y1[i], g.z1[i]};
         const float v2[3] = {g.x2[i], g.y2[i], g.z2[i]};
         const float n[3] = {g.nx[i], g.ny[i], g.nz[i]};
-        const TriangleHits<F> hits =
-            triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
-        keepNearer(hits.t, hits.accepted, typename F::Ints(entry), best, bestEntry);
+        const TriangleHits<F> hits = triangleHits<F, float>(v0, v1, v2, n, walk.origin,
+                                                            walk.direction);
+        if (bits(hits.accepted) != 0)
+            keepNearer(hits.t, hits.accepted, typename F::Ints(entry), nearest, nearestEntry);
     }
+    best = nearest;
+    bestEntry = nearestEntry;
 }
 
 // Per lane, the nearest sphere and the nearest triangle of a packed leaf.
