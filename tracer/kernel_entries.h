@@ -4,11 +4,10 @@
 
 #include "kdtree/kd_tree.h"
 #include "tracer/kernel_table.h"
+#include "tracer/leaf_lanes_kernel.h"
 #include "tracer/packet_trace.h"
 #include "tracer/packet_walk.h"
 #include "tracer/primary_rays.h"
-#include "tracer/sphere_lanes_kernel.h"
-#include "tracer/triangle_lanes_kernel.h"
 
 namespace vantrel {
 

@@ -32,4 +32,23 @@ template <class F> uint32_t firstNearest(F best, typename F::Ints bestEntry, flo
     return minLane(select(best == F(distance), bestEntry, Ints(noEntry)));
 }
 
+// The first entry at the smallest distance among count entries tested
+// F::width at a time: test(first, candidate, accepted) tests entries first
+// on. One lane stops at count; wider steps test the padding past it, which
+// no test accepts.
+template <class F, class Test> uint32_t nearestOfLanes(uint32_t count, float& distance, Test test) {
+    using Ints = typename F::Ints;
+    F best = noHitDistance;
+    Ints bestEntry = noEntry;
+    Ints entry = Ints::iota();
+    for (uint32_t first = 0; first < count; first += F::width) {
+        F candidate;
+        typename F::Mask accepted;
+        test(first, candidate, accepted);
+        keepNearer(candidate, accepted, entry, best, bestEntry);
+        entry = entry + Ints(F::width);
+    }
+    return firstNearest(best, bestEntry, distance);
+}
+
 } // namespace vantrel

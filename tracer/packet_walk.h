@@ -85,8 +85,8 @@ void nearestSpheresOfLanes(const SphereGroup* groups, uint32_t count, const Pack
 // out once per triangle. Leaves per lane the nearest distance in best and the
 // first ordinal at it in bestEntry.
 template <class F>
-void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count,
-                             const PacketWalk<F>& walk, F& best, typename F::Ints& bestEntry) {
+void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const PacketWalk<F>& walk,
+                             F& best, typename F::Ints& bestEntry) {
     __builtin_prefetch(groups[0].triangle);
     // Kept in registers: the results are written once, at the end.
     F nearest = noHitDistance;
@@ -98,8 +98,8 @@ void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count,
         const float v1[3] = {g.x1[i], g.y1[i], g.z1[i]};
         const float v2[3] = {g.x2[i], g.y2[i], g.z2[i]};
         const float n[3] = {g.nx[i], g.ny[i], g.nz[i]};
-        const TriangleHits<F> hits = triangleHits<F, float>(v0, v1, v2, n, walk.origin,
-                                                            walk.direction);
+        const TriangleHits<F> hits =
+            triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
         if (bits(hits.accepted) != 0)
             keepNearer(hits.t, hits.accepted, typename F::Ints(entry), nearest, nearestEntry);
     }
