@@ -107,7 +107,8 @@ void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const 
     bestEntry = nearestEntry;
 }
 
-// Per lane, the nearest sphere and the nearest triangle of a packed leaf.
+// Per lane, the nearest sphere and the nearest triangle of a packed leaf;
+// only the kinds the leaf holds are written.
 template <class F> struct LeafLanes {
     alignas(64) float sphereDistance[F::width];
     alignas(64) float triangleDistance[F::width];
@@ -123,17 +124,37 @@ F testPackedLeaf(const KdTree& tree, const LeafShapes& shapes, const PacketWalk<
     using Ints = typename F::Ints;
     F sphereBest = noHitDistance;
     F triangleBest = noHitDistance;
-    Ints sphereEntry = noEntry;
-    Ints triangleEntry = noEntry;
-    if (const SphereGroup* spheres = sphereGroupsOf(tree, shapes))
+    if (const SphereGroup* spheres = sphereGroupsOf(tree, shapes)) {
+        Ints sphereEntry;
         nearestSpheresOfLanes(spheres, shapes.sphereCount, walk, sphereBest, sphereEntry);
-    if (const TriangleGroup* triangles = triangleGroupsOf(tree, shapes))
+        sphereBest.store(found.sphereDistance);
+        sphereEntry.store(found.sphere);
+    }
+    if (const TriangleGroup* triangles = triangleGroupsOf(tree, shapes)) {
+        Ints triangleEntry;
         nearestTrianglesOfLanes(triangles, shapes.triangleCount, walk, triangleBest, triangleEntry);
-    sphereBest.store(found.sphereDistance);
-    triangleBest.store(found.triangleDistance);
-    sphereEntry.store(found.sphere);
-    triangleEntry.store(found.triangle);
+        triangleBest.store(found.triangleDistance);
+        triangleEntry.store(found.triangle);
+    }
     return select(triangleBest < sphereBest, triangleBest, sphereBest);
+}
+
+// Records in record the hit that lane found in a packed leaf.
+template <class F>
+void recordLeafLane(const KdTree& tree, uint32_t leaf, const LeafShapes& shapes,
+                    const LeafLanes<F>& found, const PacketWalk<F>& walk, uint32_t lane,
+                    HitRecord& record) {
+    const bool triangle =
+        shapes.sphereCount == 0 ||
+        (shapes.triangleCount != 0 &&
+         triangleWins(tree.leaves[leaf], found.sphere[lane], found.sphereDistance[lane],
+                      found.triangle[lane], found.triangleDistance[lane]));
+    if (triangle)
+        recordTriangleHit(triangleGroupsOf(tree, shapes), found.triangle[lane],
+                          found.triangleDistance[lane], record);
+    else
+        recordSphereHit(sphereGroupsOf(tree, shapes), found.sphere[lane], laneRay(walk, lane),
+                        found.sphereDistance[lane], record);
 }
 
 // Tests leaf for the lanes and accepts in each the hit its own walk would.
@@ -169,20 +190,9 @@ void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F
     const uint32_t accepted =
         found & bits(acceptsLeafHit(nearest, entry, exit, !F::Mask::ofBits(waiting)));
     if (packed) {
-        const PrimitiveList& list = tree.leaves[leaf];
         for (uint32_t rest = accepted; rest != 0; rest &= rest - 1) {
             const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
-            const uint32_t sphere = leafLanes.sphere[lane];
-            const uint32_t triangle = leafLanes.triangle[lane];
-            const float triangleDistance = leafLanes.triangleDistance[lane];
-            if (triangleWins(list, sphere, leafLanes.sphereDistance[lane], triangle,
-                             triangleDistance)) {
-                recordTriangleHit(triangleGroupsOf(tree, *shapes), triangle, triangleDistance,
-                                  hits.hit[lane]);
-            } else {
-                recordSphereHit(sphereGroupsOf(tree, *shapes), sphere, laneRay(walk, lane),
-                                leafLanes.sphereDistance[lane], hits.hit[lane]);
-            }
+            recordLeafLane(tree, leaf, *shapes, leafLanes, walk, lane, hits.hit[lane]);
         }
     }
     hits.hitMask |= accepted;
