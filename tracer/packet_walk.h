@@ -91,17 +91,21 @@ void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const 
     // Kept in registers: the results are written once, at the end.
     F nearest = noHitDistance;
     typename F::Ints nearestEntry = noEntry;
-    for (uint32_t entry = 0; entry < count; ++entry) {
-        const TriangleGroup& g = groups[entry / triangleGroupLanes];
-        const uint32_t i = entry % triangleGroupLanes;
-        const float v0[3] = {g.x0[i], g.y0[i], g.z0[i]};
-        const float v1[3] = {g.x1[i], g.y1[i], g.z1[i]};
-        const float v2[3] = {g.x2[i], g.y2[i], g.z2[i]};
-        const float n[3] = {g.nx[i], g.ny[i], g.nz[i]};
-        const TriangleHits<F> hits =
-            triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
-        if (bits(hits.accepted) != 0)
-            keepNearer(hits.t, hits.accepted, typename F::Ints(entry), nearest, nearestEntry);
+    for (uint32_t first = 0; first < count; first += triangleGroupLanes) {
+        const TriangleGroup& g = groups[first / triangleGroupLanes];
+        const uint32_t end =
+            count - first < triangleGroupLanes ? count - first : triangleGroupLanes;
+        for (uint32_t i = 0; i < end; ++i) {
+            const float v0[3] = {g.x0[i], g.y0[i], g.z0[i]};
+            const float v1[3] = {g.x1[i], g.y1[i], g.z1[i]};
+            const float v2[3] = {g.x2[i], g.y2[i], g.z2[i]};
+            const float n[3] = {g.nx[i], g.ny[i], g.nz[i]};
+            const TriangleHits<F> hits =
+                triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
+            if (bits(hits.accepted) != 0)
+                keepNearer(hits.t, hits.accepted, typename F::Ints(first + i), nearest,
+                           nearestEntry);
+        }
     }
     best = nearest;
     bestEntry = nearestEntry;
