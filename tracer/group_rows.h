@@ -9,16 +9,6 @@
 
 namespace vantrel {
 
-namespace group_rows_detail {
-
-constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-
-// Stands in for the group after an odd last one: no test accepts its lanes.
-alignas(64) inline constexpr float paddingRow[sphereGroupLanes] = {nan, nan, nan, nan,
-                                                                   nan, nan, nan, nan};
-
-} // namespace group_rows_detail
-
 // F::width lanes of a row from entry first on, of a leaf of count entries.
 template <class F, class Group>
 F loadRow(const Group* groups, uint32_t first, uint32_t count,
@@ -29,8 +19,13 @@ F loadRow(const Group* groups, uint32_t first, uint32_t count,
         return F::load(group.*row + first % sphereGroupLanes);
     } else {
         static_assert(F::width == 2 * sphereGroupLanes, "two groups a step");
+        constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+        // Stands in for the group after an odd last one: no test accepts its
+        // lanes. Local to each instantiation, so built for its own lanes.
+        alignas(64) static constexpr float padding[sphereGroupLanes] = {nan, nan, nan, nan,
+                                                                        nan, nan, nan, nan};
         const bool pair = first + sphereGroupLanes < count;
-        return F::loadPair(group.*row, pair ? (&group)[1].*row : group_rows_detail::paddingRow);
+        return F::loadPair(group.*row, pair ? (&group)[1].*row : padding);
     }
 }
 
