@@ -1,7 +1,7 @@
 // The kernel of vantrel rtrt in one header: scene records and the mesh
-// readers (the text loader, the importer, the reader that picks one), the kd-tree compiler, the camera's ray table and matrix, the tile
-// renderer and the list test with its hit record. Link vantrel::core (CMake)
-// or `pkg-config --libs vantrel`.
+// readers (the text loader, the importer, the reader that picks one), the kd-tree compiler, the
+// camera's ray table and matrix, the tile renderer and the list test with its hit record. Link
+// vantrel::core (CMake) or `pkg-config --libs vantrel`.
 #pragma once
 
 #include "vantrel/app/camera.h"

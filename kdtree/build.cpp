@@ -41,6 +41,8 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
         return;
     }
     const BuildBudgetScope budget;
+    KdTree* tree = nullptr;
+    uint32_t leafCount = 0;
     try {
         chargeBuildInput(list->count);
         CKdNode root;
@@ -61,7 +63,9 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
         else
             splitByCost(root, root, depth, method);
         chargeCompiledTree(root);
-        compileKdTree(root, out);
+        compileKdTree(root, &tree);
+        uint32_t nodeCount = 0;
+        countNodes(root, nodeCount, leafCount);
     } catch (...) {
         // Passed on at once; the handler is here for its effect on unwinding.
         // Without one, a failure that nothing further up catches may end the
@@ -69,6 +73,14 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
         // releases the node tree first, as the build promises.
         throw;
     }
+    // Packed once the node tree is gone, into the memory its lists held.
+    try {
+        packLeafShapes(*tree, leafCount);
+    } catch (...) {
+        releaseKdTree(tree, leafCount);
+        throw;
+    }
+    *out = tree;
 }
 
 } // namespace vantrel

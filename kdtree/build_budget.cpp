@@ -80,12 +80,17 @@ uint64_t compiledBytes(const CKdNode& node) {
     const uint64_t entry = sizeof(KdTreeNode);
     if (!node.isLeaf)
         return entry + compiledBytes(*node.left) + compiledBytes(*node.right);
-    // Every leaf is counted as if it held only spheres, which spares reading
-    // the lists; a leaf's groups are the only part that depends on its types.
+    uint64_t spheres = 0;
+    uint64_t triangles = 0;
+    for (const PrimitiveRef& ref : node.primitives) {
+        spheres += ref.type == PrimitiveType::Sphere;
+        triangles += ref.type == PrimitiveType::Triangle;
+    }
     const uint64_t count = node.primitives.size();
-    const uint64_t groups = (count + sphereGroupLanes - 1) / sphereGroupLanes;
-    return entry + sizeof(PrimitiveList) + sizeof(uint32_t) + 2 * sizeof(void*) +
-           count * sizeof(PrimitiveRef) + groups * sizeof(SphereGroup);
+    const uint64_t lanes = sphereGroupLanes;
+    return entry + sizeof(PrimitiveList) + sizeof(LeafShapes) + 2 * sizeof(void*) +
+           count * sizeof(PrimitiveRef) + (spheres + lanes - 1) / lanes * sizeof(SphereGroup) +
+           (triangles + lanes - 1) / lanes * sizeof(TriangleGroup);
 }
 
 } // namespace

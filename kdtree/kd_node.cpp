@@ -114,21 +114,6 @@ bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float b
     return sphere.radius * sphere.radius >= d;
 }
 
-bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]) {
-    // Rejects only on a separating box face: cheap, and never loses a triangle
-    // that does touch the box.
-    for (int k = 0; k < 3; ++k) {
-        const float a = component(triangle.V0, k);
-        const float b = component(triangle.V1, k);
-        const float c = component(triangle.V2, k);
-        if (a < boxMin[k] && b < boxMin[k] && c < boxMin[k])
-            return false;
-        if (a > boxMax[k] && b > boxMax[k] && c > boxMax[k])
-            return false;
-    }
-    return true;
-}
-
 void createChildren(CKdNode& node) {
     ChildStepScratch scratch;
     createChildren(node, scratch);

@@ -38,7 +38,10 @@ void computeBounds(CKdNode& node);
 
 bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]);
 
-// Conservative: never false for a triangle that touches the box.
+// Whether the triangle may touch the box, faces, edges and corners included:
+// never false for one that does, false for one apart from it by more than
+// a hair of its size, and always false when all three corners lie below boxMin on some
+// axis. Monotone: what touches a box touches every box around it.
 bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]);
 
 // Working storage of the child step, kept by a build from node to node so

@@ -1,65 +1,15 @@
 #include "vantrel/kdtree/kd_tree.h"
 
-#include <cmath>
-
 #include "vantrel/kdtree/kd_node.h"
 
 namespace vantrel {
 
 namespace {
 
-void releaseSphereGroups(KdTree* tree) {
+void releaseLeafShapes(KdTree* tree) {
     delete[] tree->sphereGroups;
-    delete[] tree->sphereGroupStart;
-}
-
-bool holdsOnlySpheres(const PrimitiveList& list) {
-    if (list.count == 0)
-        return false;
-    for (uint32_t i = 0; i < list.count; ++i) {
-        if (list.items[i].type != PrimitiveType::Sphere)
-            return false;
-    }
-    return true;
-}
-
-uint32_t groupsFor(uint32_t count) {
-    return (count + sphereGroupLanes - 1) / sphereGroupLanes;
-}
-
-// Writes the spheres of list into its groups, NaN and null past the end.
-void packGroups(const PrimitiveList& list, SphereGroup* groups) {
-    for (uint32_t g = 0; g < groupsFor(list.count); ++g) {
-        SphereGroup& group = groups[g];
-        for (uint32_t lane = 0; lane < sphereGroupLanes; ++lane) {
-            const uint32_t i = g * sphereGroupLanes + lane;
-            if (i >= list.count) {
-                group.x[lane] = group.y[lane] = group.z[lane] = group.radius[lane] = NAN;
-                group.sphere[lane] = nullptr;
-                continue;
-            }
-            // The spheres lie scattered in memory; ask for each a few entries early.
-            if (i + 8 < list.count)
-                __builtin_prefetch(list.items[i + 8].object);
-            const Sphere& s = *static_cast<const Sphere*>(list.items[i].object);
-            group.x[lane] = s.centre.x;
-            group.y[lane] = s.centre.y;
-            group.z[lane] = s.centre.z;
-            group.radius[lane] = s.radius;
-            group.sphere[lane] = &s;
-        }
-    }
-}
-
-// Releases the items of leaves [0, leafCount) and the rest of a tree whose
-// emission stopped part-way.
-void releasePartial(KdTree* tree, uint32_t leafCount) {
-    for (uint32_t i = 0; i < leafCount; ++i)
-        delete[] tree->leaves[i].items;
-    delete[] tree->leaves;
-    delete[] tree->nodes;
-    releaseSphereGroups(tree);
-    delete tree;
+    delete[] tree->triangleGroups;
+    delete[] tree->leafShapes;
 }
 
 } // namespace
@@ -113,30 +63,21 @@ void compileKdTree(const CKdNode& root, KdTree** out) {
         }
         uint32_t nextSlot = 1;
         emitNode(root, 0, *tree, nextSlot, nextLeaf);
-        packLeafSpheres(*tree, leafCount);
     } catch (...) {
         // A half-made tree is of no use to anybody: release it, pass the failure on.
-        releasePartial(tree, nextLeaf);
+        releaseKdTree(tree, nextLeaf);
         throw;
     }
     *out = tree;
 }
 
-void packLeafSpheres(KdTree& tree, uint32_t leafCount) {
-    tree.sphereGroupStart = new uint32_t[leafCount];
-    uint32_t groups = 0;
-    for (uint32_t k = 0; k < leafCount; ++k) {
-        const PrimitiveList& list = tree.leaves[k];
-        tree.sphereGroupStart[k] = holdsOnlySpheres(list) ? groups : noSphereGroup;
-        if (tree.sphereGroupStart[k] != noSphereGroup)
-            groups += groupsFor(list.count);
-    }
-    tree.sphereGroups = new SphereGroup[groups];
-    for (uint32_t k = 0; k < leafCount; ++k) {
-        const uint32_t first = tree.sphereGroupStart[k];
-        if (first != noSphereGroup)
-            packGroups(tree.leaves[k], tree.sphereGroups + first);
-    }
+void releaseKdTree(KdTree* tree, uint32_t leafCount) {
+    for (uint32_t i = 0; i < leafCount; ++i)
+        delete[] tree->leaves[i].items;
+    delete[] tree->leaves;
+    delete[] tree->nodes;
+    releaseLeafShapes(tree);
+    delete tree;
 }
 
 void releaseKdTree(KdTree* tree) {
@@ -148,7 +89,7 @@ void releaseKdTree(KdTree* tree) {
     });
     delete[] tree->leaves;
     delete[] tree->nodes;
-    releaseSphereGroups(tree);
+    releaseLeafShapes(tree);
     delete tree;
 }
 

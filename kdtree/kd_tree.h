@@ -74,6 +74,44 @@ struct alignas(64) SphereGroup {
     const Sphere* sphere[sphereGroupLanes];
 };
 
+constexpr uint32_t triangleGroupLanes = sphereGroupLanes;
+
+// Up to triangleGroupLanes consecutive triangles of a leaf, by component:
+// the corners, and the face normal (V1 - V0) x (V2 - V0) worked out once in
+// the very floats the triangle test computes it in. Lanes past the leaf's end
+// hold NaN, which no triangle test accepts, and a null triangle.
+struct alignas(64) TriangleGroup {
+    float x0[triangleGroupLanes];
+    float y0[triangleGroupLanes];
+    float z0[triangleGroupLanes];
+    float x1[triangleGroupLanes];
+    float y1[triangleGroupLanes];
+    float z1[triangleGroupLanes];
+    float x2[triangleGroupLanes];
+    float y2[triangleGroupLanes];
+    float z2[triangleGroupLanes];
+    float nx[triangleGroupLanes];
+    float ny[triangleGroupLanes];
+    float nz[triangleGroupLanes];
+    const Triangle* triangle[triangleGroupLanes]; // where the winner's material is read
+};
+
+constexpr uint32_t noGroup = 0xffffffffu;
+
+// A leaf's spheres and triangles as packed groups, each kind in the leaf's
+// order. A leaf that holds anything else, or nothing, has neither (both
+// counts 0) and is tested through its list.
+struct LeafShapes {
+    uint32_t firstSphereGroup; // in sphereGroups; noGroup without spheres
+    uint32_t sphereCount;
+    uint32_t firstTriangleGroup; // in triangleGroups; noGroup without triangles
+    uint32_t triangleCount;
+};
+
+inline bool isPacked(const LeafShapes& shapes) {
+    return shapes.sphereCount + shapes.triangleCount != 0;
+}
+
 struct KdTree {
     float boundsMin[3];
     float boundsMax[3];
@@ -85,16 +123,21 @@ struct KdTree {
     // What follows only speeds up the walk; the leaves above stay the truth,
     // and a tree made by hand may leave these null.
     //
-    // The spheres of every leaf that holds nothing but spheres, packed so that
-    // several are tested at once: per leaf, in leaf order, as many groups as
-    // its entries need.
+    // The spheres and triangles of every leaf that holds nothing else,
+    // packed so that several are tested at once: per leaf, in leaf order, as
+    // many groups of each kind as its entries need.
     SphereGroup* sphereGroups = nullptr;
-    // Per leaf, the index of its first group in sphereGroups, or noSphereGroup
-    // for a leaf with other entries (or none).
-    uint32_t* sphereGroupStart = nullptr;
+    TriangleGroup* triangleGroups = nullptr;
+    LeafShapes* leafShapes = nullptr; // per leaf
 };
 
-constexpr uint32_t noSphereGroup = 0xffffffffu;
+// A packed leaf's groups of each kind; null where it has none.
+inline const SphereGroup* sphereGroupsOf(const KdTree& tree, const LeafShapes& shapes) {
+    return shapes.sphereCount != 0 ? tree.sphereGroups + shapes.firstSphereGroup : nullptr;
+}
+inline const TriangleGroup* triangleGroupsOf(const KdTree& tree, const LeafShapes& shapes) {
+    return shapes.triangleCount != 0 ? tree.triangleGroups + shapes.firstTriangleGroup : nullptr;
+}
 
 // Calls visit(index, node, depth) for every node reachable from the root,
 // each parent before its children and the lower subtree before the upper;
@@ -118,9 +161,10 @@ template <class Visit> void forEachNode(const KdTree& tree, Visit&& visit) {
     }
 }
 
-// Flattens a finished node tree into a new KdTree stored through out. out is
-// written only once the tree is complete; if an allocation fails, what was
-// made is released and the exception passes on.
+// Flattens a finished node tree into a new KdTree stored through out, its
+// leaves not yet packed (packLeafShapes). out is written only once the tree
+// is complete; if an allocation fails, what was made is released and the
+// exception passes on.
 void compileKdTree(const CKdNode& root, KdTree** out);
 
 // Adds the nodes (and the leaves among them) of the subtree at node.
@@ -131,10 +175,21 @@ void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
 void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
               uint32_t& nextLeaf);
 
-// Fills sphereGroups and sphereGroupStart of a tree whose leaves are set.
-void packLeafSpheres(KdTree& tree, uint32_t leafCount);
+// Fills sphereGroups, triangleGroups and leafShapes of a tree whose leaves
+// are set. If an allocation fails, the tree is left without them and the
+// exception passes on.
+void packLeafShapes(KdTree& tree, uint32_t leafCount);
+
+// The groups of either kind that count entries take.
+inline uint32_t groupsFor(uint32_t count) {
+    return (count + sphereGroupLanes - 1) / sphereGroupLanes;
+}
 
 // Releases every leaf's items, the arrays and the record. Null is allowed.
 void releaseKdTree(KdTree* tree);
+
+// The same for the first leafCount leaves alone, without a walk of the
+// nodes, so without allocating: for a tree whose making failed part-way.
+void releaseKdTree(KdTree* tree, uint32_t leafCount);
 
 } // namespace vantrel

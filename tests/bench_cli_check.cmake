@@ -75,9 +75,9 @@ if(NOT SANITIZED)
   if(NOT status EQUAL 0)
     fail("--spheres 2000 within 1 GB: exit status ${status}, stderr [${err}]")
   endif()
-  # Identical triangles are referenced from every cell: the build stops at
-  # its budget and says what to try.
-  string(REPEAT "0 0 0 1 0 1 0 1 1\n" 300 same)
+  # Identical triangles are referenced from every cell they cross: the
+  # build stops at its budget and says what to try.
+  string(REPEAT "0 0 0 1 0 1 0 1 1\n" 3000 same)
   file(WRITE "${WORK}/same.tri" "${same}")
   bench_limited(600000 --mesh "${WORK}/same.tri" --frames 1)
   if(NOT status EQUAL 1)
@@ -140,6 +140,16 @@ bench(--mesh "${WORK}/two.tri" --method 2 --frames 1 --json)
 if(NOT status EQUAL 0 OR NOT out MATCHES "\"references\":[1-9]" OR NOT out MATCHES "\"frames\":1,")
   fail("mesh run: status ${status}, stdout [${out}], stderr [${err}]")
 endif()
+
+# A model at a scale of centimetres is placed where the spheres are and
+# shows; kept as it is, its triangles are too small for the hit test.
+file(WRITE "${WORK}/small.tri" "0 0 0 0.02 0 0 0 0.02 0\n0 0 0 0 0 0.02 0.02 0 0\n")
+bench(--mesh "${WORK}/small.tri" --frame-at 5000 --out "${WORK}/small.ppm")
+if(NOT status EQUAL 0 OR err MATCHES "black")
+  fail("placed small mesh: status ${status}, stderr [${err}]")
+endif()
+bench(--mesh-as-is "${WORK}/small.tri" --frame-at 5000 --out "${WORK}/small.ppm")
+expect_error("entirely black")
 
 # Every kernel this processor runs renders the demo frame at 5000 ms bit for
 # bit as the scalar one does; a kernel it lacks is refused as a bad option.

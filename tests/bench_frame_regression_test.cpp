@@ -1,16 +1,21 @@
 // The demo frame at clock 5000 ms, rendered through the window's renderer,
 // must not change by a single pixel unless the change is meant.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
 #include "tools/bench/bench_scene.h"
 #include "tools/bench/frame_hash.h"
 #include "vantrel/app/demo_scene.h"
+#include "vantrel/tracer/render.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
 
@@ -64,5 +69,49 @@ TEST(FrameRegression, DemoFrameAt5000MsIsUnchanged) {
         EXPECT_EQ(hash, recordedDemoFrameHash)
             << "the frame changed; if that is intended, record " << hex(hash);
 
+    releaseBenchScene(scene);
+}
+
+// A loaded mesh's frame through its tree, with every kernel, must be the
+// frame a scan of the flat list draws, pixel for pixel, except where two
+// triangles lie at exactly the same distance along a pixel's ray: there the
+// list's order decides, and the tree's leaves keep another order. Those
+// pixels are found by scanning the list backwards as well.
+TEST(FrameRegression, AMeshFrameIsTheFlatScansFrameButForExactTies) {
+    KernelGuard guard;
+    BenchScene scene;
+    setUpBenchTarget(scene);
+    std::string error;
+    ASSERT_TRUE(buildMeshScene(scene, VANTREL_SHIPPED_ICOSPHERE, 1, error)) << error;
+    const size_t bytes = size_t{demoWidth} * demoHeight * 3;
+    const Matrix4 camera = benchCamera(scene, recordedClockMs);
+    const PrimitiveList& mesh = *scene.mesh;
+    std::vector<PrimitiveRef> backwards(mesh.items, mesh.items + mesh.count);
+    std::reverse(backwards.begin(), backwards.end());
+    renderFrame(mesh, scene.target, camera);
+    const std::vector<uint8_t> forward(scene.target.pixels, scene.target.pixels + bytes);
+    renderFrame({backwards.data(), mesh.count}, scene.target, camera);
+    const std::vector<uint8_t> reversed(scene.target.pixels, scene.target.pixels + bytes);
+    uint32_t ties = 0;
+    for (size_t i = 0; i < bytes; i += 3)
+        ties += !std::equal(&forward[i], &forward[i + 3], &reversed[i]);
+    for (Kernel kernel : availableKernels()) {
+        SCOPED_TRACE(kernelName(kernel));
+        selectKernel(kernel);
+        renderBenchFrame(scene, recordedClockMs);
+        const uint8_t* walked = scene.target.pixels;
+        uint32_t lit = 0;
+        for (size_t i = 0; i < bytes; i += 3) {
+            lit += (walked[i] | walked[i + 1] | walked[i + 2]) != 0;
+            const bool asForward = std::equal(&forward[i], &forward[i + 3], &walked[i]);
+            const bool asReversed = std::equal(&reversed[i], &reversed[i + 3], &walked[i]);
+            const bool tie = !std::equal(&forward[i], &forward[i + 3], &reversed[i]);
+            ASSERT_TRUE(asForward || (tie && asReversed))
+                << "pixel " << i / 3 % demoWidth << ", " << i / 3 / demoWidth
+                << (tie ? " (a tie)" : "");
+        }
+        EXPECT_GT(lit, demoWidth * demoHeight / 10) << "the placed mesh fills the view";
+    }
+    EXPECT_LT(ties, demoWidth * demoHeight / 1000) << "ties are rare";
     releaseBenchScene(scene);
 }

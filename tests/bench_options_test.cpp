@@ -75,6 +75,8 @@ TEST(BenchOptions, BoundaryValuesAreAccepted) {
     EXPECT_EQ(parse({"--frames", "25"}).options.frameCount, 25u);
     EXPECT_EQ(parse({"--frame-at", "2147483647"}).options.frameAtMs, 2147483647);
     EXPECT_EQ(parse({"--mesh", "bunny.tri", "--method", "1"}).options.meshPath, "bunny.tri");
+    EXPECT_FALSE(parse({"--mesh", "bunny.tri"}).options.meshAsIs);
+    EXPECT_TRUE(parse({"--mesh-as-is=bunny.tri"}).options.meshAsIs);
 }
 
 TEST(BenchOptions, HelpWinsOverLaterOptions) {
@@ -96,6 +98,7 @@ TEST(BenchOptions, BadCommandLinesAreRejectedWithOneLine) {
     expectRejected({"--out", "frame.jpg"});
     expectRejected({"--out", "png"});
     expectRejected({"--mesh="});
+    expectRejected({"--mesh-as-is", "a.tri", "--mesh", "b.tri"});
     expectRejected({"--bogus"});
     expectRejected({"-h"});
     expectRejected({"frames"});

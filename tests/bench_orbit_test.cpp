@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
+#include "tools/bench/mesh_placement.h"
 #include "tools/bench/orbit.h"
 
 using namespace vantrel;
@@ -82,4 +83,26 @@ TEST(Orbit, FramingAPointMeshKeepsTheDemoDistance) {
     EXPECT_FLOAT_EQ(framed.m[12], 1);
     EXPECT_FLOAT_EQ(framed.m[13], 2);
     EXPECT_FLOAT_EQ(framed.m[14], 3 - 30);
+}
+
+TEST(Orbit, APlacedMeshIsCentredWithTheFieldsHalfExtent) {
+    // Half-extents 0.02, 0.01 and 0.005 around (1, -2, 0.5): a model in metres.
+    const BoundingBox box{{0.98f, -2.01f, 0.495f}, {1.02f, -1.99f, 0.505f}};
+    const Matrix4 m = placementFor(box);
+    const auto placed = [&](const Vector3& p) {
+        return Vector3{m.m[0] * p.x + m.m[12], m.m[5] * p.y + m.m[13], m.m[10] * p.z + m.m[14]};
+    };
+    EXPECT_EQ(m.m[1], 0.0f);
+    EXPECT_EQ(m.m[4], 0.0f);
+    EXPECT_NEAR(placed(box.min).x, -demoHalfExtent, 1e-4f);
+    EXPECT_NEAR(placed(box.max).x, demoHalfExtent, 1e-4f);
+    EXPECT_NEAR(placed(box.min).y, -demoHalfExtent / 2, 1e-4f);
+    EXPECT_NEAR(placed(box.max).z, demoHalfExtent / 4, 1e-4f);
+    // A point is only moved; the widest box of floats still comes into the field.
+    const Matrix4 point = placementFor({{3, 4, 5}, {3, 4, 5}});
+    EXPECT_EQ(point.m[0], 1.0f);
+    EXPECT_EQ(point.m[12], -3.0f);
+    const Matrix4 huge = placementFor({{-3e38f, 0, 0}, {3e38f, 0, 0}});
+    EXPECT_NEAR(huge.m[0] * 3e38f, demoHalfExtent, 1e-4f);
+    EXPECT_EQ(huge.m[12], 0.0f);
 }

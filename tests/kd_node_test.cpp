@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
 #include <random>
 #include <vector>
 
 #include "tests/test_support.h"
 #include "vantrel/kdtree/kd_node.h"
+#include "vantrel/scene/vector_ops.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;
@@ -93,16 +98,134 @@ TEST(SphereTouchesBox, DistanceAgainstRadius) {
     EXPECT_FALSE(sphereTouchesBox(sphere(-3, -4, 0.5f, 4.99f), lo, hi));
 }
 
-TEST(TriangleTouchesBox, RejectsOnlyWhenSeparatedByAFace) {
-    const float lo[3] = {0, 0, 0};
-    const float hi[3] = {1, 1, 1};
-    // All below on z, and all above on y.
-    EXPECT_FALSE(triangleTouchesBox({{0, 0, -1}, {1, 1, -2}, {0.5f, 0, -0.1f}, {}}, lo, hi));
-    EXPECT_FALSE(triangleTouchesBox({{0, 2, 0}, {1, 1.5f, 1}, {0.5f, 1.01f, 0}, {}}, lo, hi));
-    // Touching a face counts, as does a triangle crossing the box with no vertex inside.
-    EXPECT_TRUE(triangleTouchesBox({{0, 0, -1}, {1, 1, 0}, {0.5f, 0, -0.1f}, {}}, lo, hi));
-    EXPECT_TRUE(triangleTouchesBox({{1, 0.5f, 0.5f}, {2, 0, 0}, {2, 1, 1}, {}}, lo, hi));
-    EXPECT_TRUE(triangleTouchesBox({{-5, -5, 0.5f}, {5, -5, 0.5f}, {0, 10, 0.5f}, {}}, lo, hi));
+// Exact separating axes in integers, for corners on a grid of quarters.
+bool touchesOnGrid(const Triangle& t, const float boxMin[3], const float boxMax[3]) {
+    int64_t v[3][3];
+    int64_t lo[3];
+    int64_t hi[3];
+    for (int k = 0; k < 3; ++k) {
+        v[0][k] = std::lround(component(t.V0, k) * 4);
+        v[1][k] = std::lround(component(t.V1, k) * 4);
+        v[2][k] = std::lround(component(t.V2, k) * 4);
+        lo[k] = std::lround(boxMin[k] * 4);
+        hi[k] = std::lround(boxMax[k] * 4);
+    }
+    std::vector<std::array<int64_t, 3>> axes = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    int64_t e[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k)
+            e[i][k] = v[(i + 1) % 3][k] - v[i][k];
+    axes.push_back({e[0][1] * e[1][2] - e[0][2] * e[1][1], e[0][2] * e[1][0] - e[0][0] * e[1][2],
+                    e[0][0] * e[1][1] - e[0][1] * e[1][0]});
+    for (const auto& d : e) {
+        axes.push_back({0, d[2], -d[1]});
+        axes.push_back({-d[2], 0, d[0]});
+        axes.push_back({d[1], -d[0], 0});
+    }
+    for (const auto& a : axes) {
+        int64_t shapeLo = INT64_MAX;
+        int64_t shapeHi = INT64_MIN;
+        for (const auto& p : v) {
+            const int64_t s = a[0] * p[0] + a[1] * p[1] + a[2] * p[2];
+            shapeLo = std::min(shapeLo, s);
+            shapeHi = std::max(shapeHi, s);
+        }
+        int64_t boxLo = 0;
+        int64_t boxHi = 0;
+        for (int k = 0; k < 3; ++k) {
+            boxLo += std::min(a[k] * lo[k], a[k] * hi[k]);
+            boxHi += std::max(a[k] * lo[k], a[k] * hi[k]);
+        }
+        if (shapeLo > boxHi || shapeHi < boxLo)
+            return false;
+    }
+    return true;
+}
+
+TEST(TriangleTouchesBox, AgreesWithExactSeparatingAxesOnAGrid) {
+    const float lo[3] = {-1, -0.5f, 0};
+    const float hi[3] = {1, 1.5f, 0.75f};
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> quarter(-16, 16);
+    std::uniform_int_distribution<int> pick(0, 5);
+    const float corner[2][3] = {{lo[0], lo[1], lo[2]}, {hi[0], hi[1], hi[2]}};
+    int touching = 0;
+    int apart = 0;
+    int grazing = 0;
+    for (int round = 0; round < 60000; ++round) {
+        Vector3 p[3];
+        for (Vector3& q : p)
+            q = {quarter(random) * 0.25f, quarter(random) * 0.25f, quarter(random) * 0.25f};
+        // Corners on a face, an edge or a corner of the box, and edges that
+        // pass along one, where only exact arithmetic tells touching from apart.
+        if (pick(random) < 3) {
+            float* c[3] = {&p[0].x, &p[0].y, &p[0].z};
+            for (int k = 0; k < 3; ++k)
+                if (pick(random) < 3)
+                    *c[k] = corner[pick(random) % 2][k];
+            if (pick(random) == 0)
+                p[1] = p[0] + (p[0] - p[2]);
+        }
+        const Triangle t{p[0], p[1], p[2], {}};
+        const bool exact = touchesOnGrid(t, lo, hi);
+        ASSERT_EQ(triangleTouchesBox(t, lo, hi), exact)
+            << round << ": (" << p[0].x << " " << p[0].y << " " << p[0].z << ") (" << p[1].x << " "
+            << p[1].y << " " << p[1].z << ") (" << p[2].x << " " << p[2].y << " " << p[2].z << ")";
+        touching += exact;
+        apart += !exact;
+        // Apart from the box though its bounds overlap it: what the face test let in.
+        bool overlap = true;
+        for (int k = 0; k < 3; ++k) {
+            const float a = component(p[0], k), b = component(p[1], k), c = component(p[2], k);
+            overlap = overlap && !(a < lo[k] && b < lo[k] && c < lo[k]) &&
+                      !(a > hi[k] && b > hi[k] && c > hi[k]);
+        }
+        grazing += !exact && overlap;
+    }
+    EXPECT_GT(touching, 5000);
+    EXPECT_GT(apart, 5000);
+    EXPECT_GT(grazing, 1000);
+}
+
+TEST(TriangleTouchesBox, NeverRejectsATriangleThroughAPointOfTheBox) {
+    // Off the grid: a triangle made around a point of the box (on a face, an
+    // edge, a corner or inside) must touch it, however rounding falls.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uniform_real_distribution<float> spread(-1000.0f, 1000.0f);
+    for (int round = 0; round < 100000; ++round) {
+        const float scale = std::ldexp(1.0f, static_cast<int>(random() % 40) - 20);
+        float lo[3];
+        float hi[3];
+        float point[3];
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = spread(random) * scale;
+            hi[k] = lo[k] + unit(random) * 100.0f * scale;
+            const int where = static_cast<int>(random() % 3);
+            point[k] = where == 0   ? lo[k]
+                       : where == 1 ? hi[k]
+                                    : lo[k] + (hi[k] - lo[k]) * unit(random);
+        }
+        // Two edges through the point: V1 - P and P - V2 on one line, the
+        // third corner anywhere; rounding puts P a hair off the edge at most.
+        const Vector3 p{point[0], point[1], point[2]};
+        const Vector3 d{spread(random) * scale, spread(random) * scale, spread(random) * scale};
+        const Vector3 w{spread(random) * scale, spread(random) * scale, spread(random) * scale};
+        const float share = unit(random);
+        const Vector3 a = p + d * share;
+        const Vector3 b = p - d * (1.0f - share);
+        const Triangle t{a, b, p + w * unit(random), {}};
+        // a and b are rounded, so p may lie off the segment by a rounding:
+        // widen the box by that much to ask a fair question.
+        float wideLo[3];
+        float wideHi[3];
+        for (int k = 0; k < 3; ++k) {
+            const float slack = 1e-5f * (std::fabs(lo[k]) + std::fabs(hi[k]) + 2000.0f * scale);
+            wideLo[k] = lo[k] - slack;
+            wideHi[k] = hi[k] + slack;
+        }
+        ASSERT_TRUE(triangleTouchesBox(t, wideLo, wideHi)) << round;
+    }
 }
 
 TEST(CreateChildren, SplitsBoxAndDistributesInReverseOrder) {

@@ -13,6 +13,7 @@
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/app/shell_state.h"
 #include "vantrel/kdtree/build.h"
+#include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/render.h"
@@ -95,9 +96,23 @@ void fillField(Field& field, std::mt19937& random) {
             field.spheres.push_back(s);
         }
     }
-    for (int i = 0; i < 30; ++i) {
+    // Triangles of all sizes and slants, slivers below the parallel bound
+    // among them, and twins; in a corner of their own, so that some leaves
+    // hold only triangles.
+    std::uniform_real_distribution<float> reach(-1.5f, 1.5f);
+    for (int i = 0; i < 600; ++i) {
         const Vector3 a{place(random), place(random), place(random)};
-        field.triangles.push_back({a, {a.x + 1, a.y, a.z}, {a.x, a.y + 1, a.z}, {1, 0, 0, 0}});
+        const Vector3 corner = i % 3 == 0 ? Vector3{5, 5, 5} + a * 0.25f : a;
+        const float s = i % 5 == 0 ? 0.01f : 1.0f;
+        Triangle t{corner,
+                   corner + Vector3{reach(random), reach(random), reach(random)} * s,
+                   corner + Vector3{reach(random), reach(random), reach(random)} * s,
+                   {colour(random), colour(random), colour(random), 0}};
+        field.triangles.push_back(t);
+        if (i % 9 == 0) {
+            t.material.red += 1.0f;
+            field.triangles.push_back(t);
+        }
     }
     referenceAll(field.spheres, field.triangles, field.refs);
     std::shuffle(field.refs.begin(), field.refs.end(), random);
@@ -131,12 +146,16 @@ TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
     const uint32_t leaves = leafCountOf(*field.tree);
     ASSERT_GT(leaves, 20u);
 
-    // The cases the test is meant to reach must really occur.
-    uint32_t packed = 0;
-    for (uint32_t k = 0; k < leaves; ++k)
-        packed += field.tree->sphereGroupStart[k] != noSphereGroup;
-    EXPECT_GT(packed, leaves / 2);
-    EXPECT_LT(packed, leaves) << "some leaves should hold triangles too";
+    // The cases the test is meant to reach must really occur: leaves of
+    // spheres only, of triangles only, and of both.
+    uint32_t kinds[4] = {};
+    for (uint32_t k = 0; k < leaves; ++k) {
+        const LeafShapes& shapes = field.tree->leafShapes[k];
+        ++kinds[(shapes.sphereCount != 0) + 2 * (shapes.triangleCount != 0)];
+    }
+    EXPECT_GT(kinds[1], leaves / 4);
+    EXPECT_GT(kinds[2], 10u);
+    EXPECT_GT(kinds[3], 10u);
 
     std::vector<Ray> rays;
     for (int i = 0; i < 150; ++i)
@@ -163,7 +182,7 @@ TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
     }
 }
 
-TEST(SphereLanes, TwinsTieAcrossLanesAndGroupsAndTheFirstEntryWins) {
+TEST(SphereLanes, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
     KernelGuard guard;
     // 40 spheres the ray meets at one distance, spread over three groups,
     // with nearer twins in one lane (21, 37) and in another (26).
@@ -180,7 +199,7 @@ TEST(SphereLanes, TwinsTieAcrossLanesAndGroupsAndTheFirstEntryWins) {
     tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
     tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[refs.size()], 40}};
     std::copy(refs.begin(), refs.end(), tree.leaves[0].items);
-    packLeafSpheres(tree, 1);
+    packLeafShapes(tree, 1);
     const PrimitiveList& leaf = tree.leaves[0];
 
     const Ray ray{{0, 0, 0}, {0, 0, 1}};
@@ -191,6 +210,22 @@ TEST(SphereLanes, TwinsTieAcrossLanesAndGroupsAndTheFirstEntryWins) {
         EXPECT_TRUE(sameOutcome(listOutcome(leaf, ray), actual));
         EXPECT_EQ(actual.record.material.red, 21.0f);
         EXPECT_EQ(actual.record.distance, 4.0f);
+
+        // A triangle at the same distance wins only where it comes first.
+        Triangle across{{-1, -1, 4}, {3, -1, 4}, {-1, 3, 4}, {-5, 0, 0, 0}};
+        for (const uint32_t at : {0u, 21u, 22u}) {
+            std::vector<PrimitiveRef> mixed(refs);
+            mixed.insert(mixed.begin() + at, ref(across));
+            KdTree& both = *new KdTree{};
+            both.nodes = new KdTreeNode[1]{leafNode(0, false)};
+            both.leaves = new PrimitiveList[1]{{new PrimitiveRef[41], 41}};
+            std::copy(mixed.begin(), mixed.end(), both.leaves[0].items);
+            packLeafShapes(both, 1);
+            const Outcome tie = leafOutcome(both, 0, ray);
+            EXPECT_TRUE(sameOutcome(listOutcome(both.leaves[0], ray), tie));
+            EXPECT_EQ(tie.record.material.red, at <= 21 ? -5.0f : 21.0f) << at;
+            releaseKdTree(&both);
+        }
 
         // A ray that misses them all resets only the distance.
         const Outcome miss = leafOutcome(tree, 0, {{0, 5, 0}, {0, 0, 1}});
@@ -228,7 +263,7 @@ TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
         tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
         tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[leafSize], uint32_t(leafSize)}};
         std::copy(refs.begin(), refs.begin() + leafSize, tree.leaves[0].items);
-        packLeafSpheres(tree, 1);
+        packLeafShapes(tree, 1);
         for (Kernel kernel : availableKernels()) {
             ASSERT_TRUE(selectKernel(kernel));
             SCOPED_TRACE(kernelName(kernel));

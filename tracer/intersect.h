@@ -19,7 +19,8 @@ constexpr float noHitDistance = 3.4028235e38f;
 int intersectList(const PrimitiveList& list, const Ray& ray);
 
 // intersectList on leaf `leaf` of tree, with the same result and the same
-// record, but through the tree's packed spheres where the leaf has them.
+// record, but through the tree's packed spheres and triangles where the
+// leaf has them.
 int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray);
 
 // Two-sided ray/triangle test. normal (e1 x e2, not normalised) is always

@@ -4,10 +4,10 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/leaf_lanes_kernel.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/packet_walk.h"
 #include "vantrel/tracer/primary_rays.h"
-#include "vantrel/tracer/sphere_lanes_kernel.h"
 
 namespace vantrel {
 
@@ -19,9 +19,10 @@ template <class F> KernelTable kernelTableFor() {
                   "a step tests part of a sphere group, one group or two");
     static_assert(F::width <= maxPacketLanes, "a packet holds every lane");
     if constexpr (F::width == 1)
-        return {nearestSphereLanes<F>, nullptr, nullptr, lonePacketLanes};
+        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, nullptr, nullptr, lonePacketLanes};
     else
-        return {nearestSphereLanes<F>, tracePacketLanes<F>, packetDirectionsLanes<F>, F::width};
+        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, tracePacketLanes<F>,
+                packetDirectionsLanes<F>, F::width};
 }
 
 } // namespace vantrel

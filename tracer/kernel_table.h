@@ -16,6 +16,8 @@ struct PacketHits;
 struct KernelTable {
     uint32_t (*nearestSphere)(const SphereGroup* groups, uint32_t count, const Ray& ray,
                               float& distance);
+    uint32_t (*nearestTriangle)(const TriangleGroup* groups, uint32_t count, const Ray& ray,
+                                float& distance);
     // Both null where the lanes of a packet are walked one by one.
     void (*tracePacket)(KdTree& tree, const RayPacket& packet, PacketHits& hits);
     void (*packetDirections)(const Matrix4& camera, const Ray* table, const size_t* pixel,

@@ -7,10 +7,14 @@
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/leaf_hit.h"
+#include "vantrel/tracer/nearest_entry.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/sphere_lanes.h"
 #include "vantrel/tracer/sphere_test.h"
 #include "vantrel/tracer/traverse.h"
+#include "vantrel/tracer/triangle_lanes.h"
+#include "vantrel/tracer/triangle_test.h"
 #include "vantrel/tracer/walk_rules.h"
 
 namespace vantrel {
@@ -65,15 +69,96 @@ void nearestSpheresOfLanes(const SphereGroup* groups, uint32_t count, const Pack
     __builtin_prefetch(groups[0].sphere);
     const Vector3& o = walk.packet->origin;
     best = noHitDistance;
-    bestEntry = noSphereHit;
+    bestEntry = noEntry;
     for (uint32_t entry = 0; entry < count; ++entry) {
         const SphereGroup& group = groups[entry / sphereGroupLanes];
         const uint32_t slot = entry % sphereGroupLanes;
         const SphereRoots<F> roots = sphereRoots<F, float>(
             o.x - group.x[slot], o.y - group.y[slot], o.z - group.z[slot], walk.direction[0],
             walk.direction[1], walk.direction[2], group.radius[slot]);
-        keepNearer(roots, typename F::Ints(entry), best, bestEntry);
+        keepNearer(roots.candidate, roots.accepted, typename F::Ints(entry), best, bestEntry);
     }
+}
+
+// The triangle test of every lane against the leaf's triangles in order. The
+// origin is shared, so what depends on it and the triangle alone is worked
+// out once per triangle. Leaves per lane the nearest distance in best and the
+// first ordinal at it in bestEntry.
+template <class F>
+void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const PacketWalk<F>& walk,
+                             F& best, typename F::Ints& bestEntry) {
+    __builtin_prefetch(groups[0].triangle);
+    // Kept in registers: the results are written once, at the end.
+    F nearest = noHitDistance;
+    typename F::Ints nearestEntry = noEntry;
+    for (uint32_t first = 0; first < count; first += triangleGroupLanes) {
+        const TriangleGroup& g = groups[first / triangleGroupLanes];
+        const uint32_t end =
+            count - first < triangleGroupLanes ? count - first : triangleGroupLanes;
+        for (uint32_t i = 0; i < end; ++i) {
+            const float v0[3] = {g.x0[i], g.y0[i], g.z0[i]};
+            const float v1[3] = {g.x1[i], g.y1[i], g.z1[i]};
+            const float v2[3] = {g.x2[i], g.y2[i], g.z2[i]};
+            const float n[3] = {g.nx[i], g.ny[i], g.nz[i]};
+            const TriangleHits<F> hits =
+                triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
+            if (bits(hits.accepted) != 0)
+                keepNearer(hits.t, hits.accepted, typename F::Ints(first + i), nearest,
+                           nearestEntry);
+        }
+    }
+    best = nearest;
+    bestEntry = nearestEntry;
+}
+
+// Per lane, the nearest sphere and the nearest triangle of a packed leaf;
+// only the kinds the leaf holds are written.
+template <class F> struct LeafLanes {
+    alignas(64) float sphereDistance[F::width];
+    alignas(64) float triangleDistance[F::width];
+    uint32_t sphere[F::width];
+    uint32_t triangle[F::width];
+};
+
+// Tests a packed leaf for the lanes: the nearest distance per lane, with
+// what each lane found kept in found.
+template <class F>
+F testPackedLeaf(const KdTree& tree, const LeafShapes& shapes, const PacketWalk<F>& walk,
+                 LeafLanes<F>& found) {
+    using Ints = typename F::Ints;
+    F sphereBest = noHitDistance;
+    F triangleBest = noHitDistance;
+    if (const SphereGroup* spheres = sphereGroupsOf(tree, shapes)) {
+        Ints sphereEntry;
+        nearestSpheresOfLanes(spheres, shapes.sphereCount, walk, sphereBest, sphereEntry);
+        sphereBest.store(found.sphereDistance);
+        sphereEntry.store(found.sphere);
+    }
+    if (const TriangleGroup* triangles = triangleGroupsOf(tree, shapes)) {
+        Ints triangleEntry;
+        nearestTrianglesOfLanes(triangles, shapes.triangleCount, walk, triangleBest, triangleEntry);
+        triangleBest.store(found.triangleDistance);
+        triangleEntry.store(found.triangle);
+    }
+    return select(triangleBest < sphereBest, triangleBest, sphereBest);
+}
+
+// Records in record the hit that lane found in a packed leaf.
+template <class F>
+void recordLeafLane(const KdTree& tree, uint32_t leaf, const LeafShapes& shapes,
+                    const LeafLanes<F>& found, const PacketWalk<F>& walk, uint32_t lane,
+                    HitRecord& record) {
+    const bool triangle =
+        shapes.sphereCount == 0 ||
+        (shapes.triangleCount != 0 &&
+         triangleWins(tree.leaves[leaf], found.sphere[lane], found.sphereDistance[lane],
+                      found.triangle[lane], found.triangleDistance[lane]));
+    if (triangle)
+        recordTriangleHit(triangleGroupsOf(tree, shapes), found.triangle[lane],
+                          found.triangleDistance[lane], record);
+    else
+        recordSphereHit(sphereGroupsOf(tree, shapes), found.sphere[lane], laneRay(walk, lane),
+                        found.sphereDistance[lane], record);
 }
 
 // Tests leaf for the lanes and accepts in each the hit its own walk would.
@@ -81,19 +166,14 @@ template <class F>
 void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F exit,
                    uint32_t waiting, PacketWalk<F>& walk, PacketHits& hits) {
     alignas(64) float distance[F::width];
-    uint32_t entryOf[F::width];
+    LeafLanes<F> leafLanes;
     uint32_t found = 0;
-    const uint32_t first =
-        tree.sphereGroupStart != nullptr ? tree.sphereGroupStart[leaf] : noSphereGroup;
-    const bool packed = first != noSphereGroup;
-    const SphereGroup* groups = packed ? tree.sphereGroups + first : nullptr;
+    const LeafShapes* shapes = tree.leafShapes != nullptr ? &tree.leafShapes[leaf] : nullptr;
+    const bool packed = shapes != nullptr && isPacked(*shapes);
     F nearest;
     if (packed) {
-        typename F::Ints nearestEntry;
-        nearestSpheresOfLanes(groups, tree.leaves[leaf].count, walk, nearest, nearestEntry);
+        nearest = testPackedLeaf(tree, *shapes, walk, leafLanes);
         found = lanes & bits(nearest < F(noHitDistance));
-        nearest.store(distance);
-        nearestEntry.store(entryOf);
     } else {
         // Other primitives: each lane through the list test, its record kept
         // in case it is accepted.
@@ -116,8 +196,7 @@ void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F
     if (packed) {
         for (uint32_t rest = accepted; rest != 0; rest &= rest - 1) {
             const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
-            recordSphereHit(groups, entryOf[lane], laneRay(walk, lane), distance[lane],
-                            hits.hit[lane]);
+            recordLeafLane(tree, leaf, *shapes, leafLanes, walk, lane, hits.hit[lane]);
         }
     }
     hits.hitMask |= accepted;

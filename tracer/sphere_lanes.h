@@ -9,13 +9,12 @@
 
 namespace vantrel {
 
-constexpr uint32_t noSphereHit = 0xffffffffu;
-
 // Among the first count spheres of groups (lane 0 of the first group is
 // entry 0), the entry that testing them in order would record last: the
 // first at the smallest distance the sphere test accepts below the empty
-// record's distance, which is left in distance. noSphereHit if none. Every
-// kernel gives the same answer; they differ only in speed.
+// record's distance, which is left in distance. noEntry
+// (tracer/nearest_entry.h) if none. Every kernel gives the same answer; they
+// differ only in speed.
 uint32_t nearestSphere(const SphereGroup* groups, uint32_t count, const Ray& ray, float& distance);
 
 // Writes the hit of entry at distance (as nearestSphere found it) into record

@@ -42,16 +42,6 @@ SphereRoots<F> sphereRoots(C ocx, C ocy, C ocz, F dx, F dy, F dz, C radius) {
     return {candidate, inside, accepted};
 }
 
-// Takes an accepted candidate that is nearer than best into best, and entry
-// into bestEntry: so, lane by lane, the first entry at the smallest distance.
-template <class F>
-void keepNearer(const SphereRoots<F>& roots, typename F::Ints entry, F& best,
-                typename F::Ints& bestEntry) {
-    const typename F::Mask nearer = roots.accepted & (roots.candidate < best);
-    best = select(nearer, roots.candidate, best);
-    bestEntry = select(nearer, entry, bestEntry);
-}
-
 // The distance at which the ray (unit direction d) meets the sphere, and
 // whether it starts inside. False on a miss, a sphere behind the origin, or a
 // hit no further than minHitDistance.

@@ -315,7 +315,30 @@ void checkPacket(KdTree& tree, const Ray& ray, RayGenerator& random) {
     selectKernel(best);
 }
 
+// A few leaves against the ray: with every kernel, the packed groups must
+// leave exactly the record the in-order list test leaves, mixed leaves and
+// ties included.
+void checkLeaves(const KdTree& tree, uint32_t leafCount, const Ray& ray, uint32_t first) {
+    const Kernel best = bestKernel();
+    for (uint32_t n = 0; n < 8 && n < leafCount; ++n) {
+        const uint32_t leaf = (first + n * 7919u) % leafCount;
+        const int listHit = intersectList(tree.leaves[leaf], ray);
+        const HitRecord listRecord = hitRecord;
+        for (const Kernel kernel : {Kernel::Scalar, Kernel::Avx2, Kernel::Avx512}) {
+            if (!selectKernel(kernel))
+                continue;
+            hitRecord = listRecord;
+            FUZZ_CHECK((intersectLeaf(tree, leaf, ray) != 0) == (listHit != 0));
+            FUZZ_CHECK(std::memcmp(&hitRecord, &listRecord, sizeof hitRecord) == 0);
+        }
+    }
+    selectKernel(best);
+}
+
 void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
+    uint32_t leafCount = 0;
+    forEachNode(tree,
+                [&](uint32_t, const KdTreeNode& node, uint32_t) { leafCount += isLeafNode(node); });
     const PrimitiveList flat{const_cast<PrimitiveRef*>(scene.refs.data()),
                              static_cast<uint32_t>(scene.refs.size())};
     PrimitiveRef treeRef{&tree, PrimitiveType::NestedTree};
@@ -352,6 +375,7 @@ void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
         }
 
         checkPacket(tree, ray, packetRandom);
+        checkLeaves(tree, leafCount, ray, i);
 
         if (!scene.comparable || !moderate(ray.origin))
             continue;

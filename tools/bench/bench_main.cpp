@@ -76,6 +76,7 @@ int runBench(int argc, char** argv) {
     BenchScene scene;
     setUpBenchTarget(scene);
     scene.progress = &progress;
+    scene.keepMeshCoordinates = options.meshAsIs;
     if (options.meshPath.empty()) {
         showProgress(progress, "generating " + std::to_string(options.sphereCount) + " spheres");
         buildSphereScene(scene, options.sphereCount, options.method);

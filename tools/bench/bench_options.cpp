@@ -26,7 +26,8 @@ bool parseCount(const char* text, uint64_t max, uint64_t& value) {
 
 bool takesValue(const std::string& name) {
     return name == "--spheres" || name == "--method" || name == "--frames" ||
-           name == "--frame-at" || name == "--out" || name == "--mesh" || name == "--kernel";
+           name == "--frame-at" || name == "--out" || name == "--mesh" || name == "--mesh-as-is" ||
+           name == "--kernel";
 }
 
 ParseOutcome fail(std::string& error, const std::string& message) {
@@ -109,10 +110,13 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                 return fail(error, "--kernel takes scalar, avx2 or avx512, not '" + value + "'");
             if (!kernelAvailable(options.kernel))
                 return fail(error, "this processor does not run the " + value + " kernel");
-        } else { // --mesh
+        } else { // --mesh, --mesh-as-is
             if (value.empty())
-                return fail(error, "--mesh needs a file name");
+                return fail(error, name + " needs a file name");
+            if (!options.meshPath.empty())
+                return fail(error, "give one of --mesh and --mesh-as-is, once");
             options.meshPath = value;
+            options.meshAsIs = name == "--mesh-as-is";
         }
     }
     if (framesGiven && options.singleFrame)
@@ -150,11 +154,14 @@ const char* benchUsage() {
            "                  .obj, .ply, .stl, .off, .gltf, .glb and the other formats\n"
            "                  of the mesh importer, where it is built; the nine-number\n"
            "                  text format (.tri) for every other name.\n"
-           "                  The orbit then circles the centre of the mesh's bounding box,\n"
-           "                  its distances scaled by the box's largest half-extent over 11\n"
-           "                  (the half-extent of the sphere field), so the mesh fills the\n"
-           "                  view as the spheres do. The mesh's coordinates are kept as\n"
-           "                  they are in the file.\n"
+           "                  The mesh is placed where the spheres are: centred on the\n"
+           "                  origin, scaled to a largest half-extent of 11. The triangle\n"
+           "                  test never hits a triangle with |e1 x e2| below 0.001, a\n"
+           "                  bound on its size, so a model a few units across would\n"
+           "                  otherwise mostly vanish.\n"
+           "  --mesh-as-is FILE  the same with the file's coordinates kept; the orbit\n"
+           "                  then circles the centre of the mesh's bounding box, its\n"
+           "                  distances scaled by the box's largest half-extent over 11.\n"
            "  --kernel K      the instruction set of the leaf tests and packet walks:\n"
            "                  scalar, avx2 or avx512 (default: the best this processor\n"
            "                  runs). Every kernel renders the same pixels.\n"

@@ -21,6 +21,7 @@ struct BenchOptions {
     std::string outPath; // empty: write no image
     ImageFormat outFormat;
     std::string meshPath; // empty: trace the demo spheres
+    bool meshAsIs;        // keep the mesh's coordinates instead of placing it
     Kernel kernel;        // the processor's best unless given
     bool json;
 };

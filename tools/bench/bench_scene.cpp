@@ -1,4 +1,5 @@
 #include "tools/bench/bench_scene.h"
+#include "tools/bench/mesh_placement.h"
 
 #include <chrono>
 
@@ -49,10 +50,8 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
 }
 
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error) {
-    Matrix4 identity{};
-    identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
     std::string why;
-    scene.mesh = readMesh(path, identity, why);
+    scene.mesh = loadBenchMesh(path, scene.keepMeshCoordinates, why);
     if (!scene.mesh) {
         error =
             std::string(importsMeshFile(path) ? "cannot import '" : "cannot read a mesh from '") +

@@ -20,6 +20,7 @@ struct BenchScene {
     KdTree* tree;
     PrimitiveRef topLevelEntry; // (tree, NestedTree)
     PrimitiveList topLevelList; // one entry: topLevelEntry
+    bool keepMeshCoordinates;   // the mesh is traced where its file puts it
     bool framesMesh;            // the orbit is moved onto meshBox
     BoundingBox meshBox;
     double buildMs;

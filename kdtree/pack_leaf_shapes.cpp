@@ -1,0 +1,127 @@
+// The packed groups of a compiled tree's leaves: each leaf's spheres and
+// triangles by component, so that a vector unit tests a row at once.
+#include <cmath>
+
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/vector_ops.h"
+
+namespace vantrel {
+
+namespace {
+
+// Per leaf, its spheres and triangles; other entries (or none) leave both 0.
+LeafShapes countShapes(const PrimitiveList& list) {
+    LeafShapes shapes{noGroup, 0, noGroup, 0};
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const PrimitiveType type = list.items[i].type;
+        if (type == PrimitiveType::Sphere)
+            ++shapes.sphereCount;
+        else if (type == PrimitiveType::Triangle)
+            ++shapes.triangleCount;
+        else
+            return {noGroup, 0, noGroup, 0};
+    }
+    return shapes;
+}
+
+void padSphere(SphereGroup& group, uint32_t lane) {
+    group.x[lane] = group.y[lane] = group.z[lane] = group.radius[lane] = NAN;
+    group.sphere[lane] = nullptr;
+}
+
+void putSphere(SphereGroup& group, uint32_t lane, const Sphere& s) {
+    group.x[lane] = s.centre.x;
+    group.y[lane] = s.centre.y;
+    group.z[lane] = s.centre.z;
+    group.radius[lane] = s.radius;
+    group.sphere[lane] = &s;
+}
+
+void padTriangle(TriangleGroup& group, uint32_t lane) {
+    for (float* row : {group.x0, group.y0, group.z0, group.x1, group.y1, group.z1, group.x2,
+                       group.y2, group.z2, group.nx, group.ny, group.nz})
+        row[lane] = NAN;
+    group.triangle[lane] = nullptr;
+}
+
+void putTriangle(TriangleGroup& group, uint32_t lane, const Triangle& t) {
+    group.x0[lane] = t.V0.x;
+    group.y0[lane] = t.V0.y;
+    group.z0[lane] = t.V0.z;
+    group.x1[lane] = t.V1.x;
+    group.y1[lane] = t.V1.y;
+    group.z1[lane] = t.V1.z;
+    group.x2[lane] = t.V2.x;
+    group.y2[lane] = t.V2.y;
+    group.z2[lane] = t.V2.z;
+    // As the triangle test forms it, so the same floats.
+    const Vector3 n = cross(t.V1 - t.V0, t.V2 - t.V0);
+    group.nx[lane] = n.x;
+    group.ny[lane] = n.y;
+    group.nz[lane] = n.z;
+    group.triangle[lane] = &t;
+}
+
+// Writes the entries of list of one kind, in order, into groups, padding the
+// last group's lanes past the end.
+template <class Shape, class Group, class Put, class Pad>
+void packKind(const PrimitiveList& list, PrimitiveType type, uint32_t count, Group* groups, Put put,
+              Pad pad) {
+    uint32_t packed = 0;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        // The shapes lie scattered in memory; ask for each a few entries early.
+        if (i + 8 < list.count)
+            __builtin_prefetch(list.items[i + 8].object);
+        if (list.items[i].type != type)
+            continue;
+        put(groups[packed / sphereGroupLanes], packed % sphereGroupLanes,
+            *static_cast<const Shape*>(list.items[i].object));
+        ++packed;
+    }
+    for (; packed < groupsFor(count) * sphereGroupLanes; ++packed)
+        pad(groups[packed / sphereGroupLanes], packed % sphereGroupLanes);
+}
+
+} // namespace
+
+void packLeafShapes(KdTree& tree, uint32_t leafCount) {
+    static_assert(triangleGroupLanes == sphereGroupLanes, "one group size for both kinds");
+    try {
+        tree.leafShapes = new LeafShapes[leafCount];
+        uint32_t sphereGroups = 0;
+        uint32_t triangleGroups = 0;
+        for (uint32_t k = 0; k < leafCount; ++k) {
+            LeafShapes& shapes = tree.leafShapes[k];
+            shapes = countShapes(tree.leaves[k]);
+            if (shapes.sphereCount != 0) {
+                shapes.firstSphereGroup = sphereGroups;
+                sphereGroups += groupsFor(shapes.sphereCount);
+            }
+            if (shapes.triangleCount != 0) {
+                shapes.firstTriangleGroup = triangleGroups;
+                triangleGroups += groupsFor(shapes.triangleCount);
+            }
+        }
+        tree.sphereGroups = new SphereGroup[sphereGroups];
+        tree.triangleGroups = new TriangleGroup[triangleGroups];
+    } catch (...) {
+        delete[] tree.sphereGroups;
+        delete[] tree.leafShapes;
+        tree.sphereGroups = nullptr;
+        tree.leafShapes = nullptr;
+        throw;
+    }
+    for (uint32_t k = 0; k < leafCount; ++k) {
+        const LeafShapes& shapes = tree.leafShapes[k];
+        const PrimitiveList& list = tree.leaves[k];
+        if (shapes.sphereCount != 0)
+            packKind<Sphere>(list, PrimitiveType::Sphere, shapes.sphereCount,
+                             tree.sphereGroups + shapes.firstSphereGroup, putSphere, padSphere);
+        if (shapes.triangleCount != 0)
+            packKind<Triangle>(list, PrimitiveType::Triangle, shapes.triangleCount,
+                               tree.triangleGroups + shapes.firstTriangleGroup, putTriangle,
+                               padTriangle);
+    }
+}
+
+} // namespace vantrel

@@ -1,0 +1,151 @@
+// Whether a triangle touches a box, by separating axes: the box's three
+// axes, the triangle's normal and the nine cross products of its edges with
+// the box's axes. On the ten axes that are not the box's, the projections
+// are worked out in double and widened outward by far more than their
+// rounding, so that rounding can never part a triangle from a box it
+// touches. The box also reaches out by a hair of the triangle's size, except
+// below boxMin, for the rounding of the hit test; anything further apart is
+// told apart. Every step is monotone in the box's corners, so a test that
+// holds for a box holds for any box around it; the cost search's bisection
+// relies on that.
+#include <cmath>
+
+#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/scene/vector_ops.h"
+
+namespace vantrel {
+
+namespace {
+
+// Relative widening of every double product and sum: 2^5 times the rounding
+// of one operation.
+constexpr double widening = 0x1p-48;
+
+// How far outside a triangle, relative to its largest coordinate, a hit may
+// be accepted by rounding: 2^8 float roundings.
+constexpr double hitSlack = 0x1p-16;
+
+// Just above and just below x, by multiplication alone: monotone in x.
+double up(double x) {
+    return x >= 0.0 ? x * (1.0 + widening) : x * (1.0 - widening);
+}
+double down(double x) {
+    return x >= 0.0 ? x * (1.0 - widening) : x * (1.0 + widening);
+}
+
+struct Span {
+    double lo;
+    double hi;
+};
+
+// Bounds around the exact axis . p.
+Span project(const double axis[3], const double p[3]) {
+    Span s{down(axis[0] * p[0]), up(axis[0] * p[0])};
+    for (int k = 1; k < 3; ++k) {
+        s.lo = down(s.lo + down(axis[k] * p[k]));
+        s.hi = up(s.hi + up(axis[k] * p[k]));
+    }
+    return s;
+}
+
+// Bounds around the box's shadow on the axis: per component the corner
+// coordinate that gives the least, or the most.
+Span projectBox(const double axis[3], const double boxMin[3], const double boxMax[3]) {
+    double least[3];
+    double most[3];
+    for (int k = 0; k < 3; ++k) {
+        const bool rising = axis[k] >= 0.0;
+        least[k] = rising ? boxMin[k] : boxMax[k];
+        most[k] = rising ? boxMax[k] : boxMin[k];
+    }
+    return {project(axis, least).lo, project(axis, most).hi};
+}
+
+bool separatedOn(const double axis[3], const double v[3][3], const double boxMin[3],
+                 const double boxMax[3]) {
+    Span shape = project(axis, v[0]);
+    for (int i = 1; i < 3; ++i) {
+        const Span s = project(axis, v[i]);
+        shape.lo = s.lo < shape.lo ? s.lo : shape.lo;
+        shape.hi = s.hi > shape.hi ? s.hi : shape.hi;
+    }
+    const Span box = projectBox(axis, boxMin, boxMax);
+    return shape.lo > box.hi || shape.hi < box.lo;
+}
+
+bool inside(const Vector3& p, const float boxMin[3], const float boxMax[3]) {
+    for (int k = 0; k < 3; ++k) {
+        const float c = component(p, k);
+        if (!(c >= boxMin[k] && c <= boxMax[k]))
+            return false;
+    }
+    return true;
+}
+
+bool finite(const Vector3& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+} // namespace
+
+bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]) {
+    for (int k = 0; k < 3; ++k) {
+        const float a = component(triangle.V0, k);
+        const float b = component(triangle.V1, k);
+        const float c = component(triangle.V2, k);
+        if (a < boxMin[k] && b < boxMin[k] && c < boxMin[k])
+            return false;
+    }
+    const double v[3][3] = {{triangle.V0.x, triangle.V0.y, triangle.V0.z},
+                            {triangle.V1.x, triangle.V1.y, triangle.V1.z},
+                            {triangle.V2.x, triangle.V2.y, triangle.V2.z}};
+    // The triangle test's weights and distance are rounded, so it accepts
+    // hits a few roundings of the corners' magnitude off the triangle; a cell
+    // that close keeps the triangle, so that such a hit is still found in the
+    // cell it lies in. Below a box the answer must stay exact; above it and
+    // on the other axes the box reaches out by this much. Fixed per
+    // triangle, so still monotone in the box.
+    double magnitude = 0.0;
+    for (const double* p : v)
+        for (int k = 0; k < 3; ++k)
+            magnitude = std::fmax(magnitude, std::fabs(p[k]));
+    const double reach = magnitude * hitSlack;
+    double lo[3];
+    double hi[3];
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = boxMin[k] - reach;
+        hi[k] = boxMax[k] + reach;
+        if (v[0][k] > hi[k] && v[1][k] > hi[k] && v[2][k] > hi[k])
+            return false;
+    }
+    // A corner in the box settles it; most triangles that reach this far have one.
+    if (inside(triangle.V0, boxMin, boxMax) || inside(triangle.V1, boxMin, boxMax) ||
+        inside(triangle.V2, boxMin, boxMax))
+        return true;
+    // Products of infinities are NaN, which would make a test that is not
+    // monotone; such a triangle keeps the answer so far.
+    if (!finite(triangle.V0) || !finite(triangle.V1) || !finite(triangle.V2))
+        return true;
+    double edge[3][3];
+    for (int k = 0; k < 3; ++k) {
+        edge[0][k] = v[1][k] - v[0][k];
+        edge[1][k] = v[2][k] - v[1][k];
+        edge[2][k] = v[0][k] - v[2][k];
+    }
+    const double normal[3] = {edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1],
+                              edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2],
+                              edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0]};
+    if (separatedOn(normal, v, lo, hi))
+        return false;
+    for (const double* e : edge) {
+        // e x (1, 0, 0), e x (0, 1, 0), e x (0, 0, 1).
+        const double axes[3][3] = {{0.0, e[2], -e[1]}, {-e[2], 0.0, e[0]}, {e[1], -e[0], 0.0}};
+        for (const double* axis : axes) {
+            if (separatedOn(axis, v, lo, hi))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace vantrel

@@ -1,0 +1,39 @@
+#include "tools/bench/mesh_placement.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "vantrel/scene/mesh_reader.h"
+#include "vantrel/scene/triangle_loader.h"
+
+namespace vantrel {
+
+Matrix4 placementFor(const BoundingBox& box) {
+    Matrix4 m{};
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0f;
+    const double lo[3] = {box.min.x, box.min.y, box.min.z};
+    const double hi[3] = {box.max.x, box.max.y, box.max.z};
+    double halfExtent = 0.0;
+    for (int k = 0; k < 3; ++k)
+        halfExtent = std::max(halfExtent, (hi[k] - lo[k]) * 0.5);
+    if (!std::isfinite(halfExtent))
+        return m;
+    const double scale = halfExtent > 0.0 ? demoHalfExtent / halfExtent : 1.0;
+    m.m[0] = m.m[5] = m.m[10] = static_cast<float>(scale);
+    for (int k = 0; k < 3; ++k)
+        m.m[12 + k] = static_cast<float>(-(lo[k] + hi[k]) * 0.5 * scale);
+    return m;
+}
+
+PrimitiveList* loadBenchMesh(const char* path, bool asIs, std::string& why) {
+    Matrix4 identity{};
+    identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
+    PrimitiveList* mesh = readMesh(path, identity, why);
+    BoundingBox box;
+    if (asIs || mesh == nullptr || !triangleBounds(*mesh, box))
+        return mesh;
+    releaseMesh(mesh);
+    return readMesh(path, placementFor(box), why);
+}
+
+} // namespace vantrel

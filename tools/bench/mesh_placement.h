@@ -1,0 +1,25 @@
+// Where the benchmark puts a loaded mesh: centred on the origin and scaled to
+// the demo's field, so that a model at any published scale renders. The
+// triangle test refuses triangles with |e1 x e2| below 0.001, a bound on
+// their size, so a model a few units across would otherwise mostly vanish.
+#pragma once
+
+#include <string>
+
+#include "tools/bench/orbit.h"
+#include "vantrel/scene/records.h"
+
+namespace vantrel {
+
+// The matrix that moves box's centre to the origin and scales it uniformly
+// so that its largest half-extent becomes demoHalfExtent. A box without
+// extent is only moved; one whose figures are not finite is left in place.
+Matrix4 placementFor(const BoundingBox& box);
+
+// The mesh at path, placed by loadMesh's matrix (read twice: once for its
+// box, then placed), or with the file's coordinates as they are when
+// asIs; read by readMesh, so in any format it knows. Null, with the reason
+// in why, when it cannot be read.
+PrimitiveList* loadBenchMesh(const char* path, bool asIs, std::string& why);
+
+} // namespace vantrel

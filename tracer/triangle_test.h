@@ -1,0 +1,47 @@
+// The ray/triangle test, written once over the lane types for the packed
+// leaf kernels: one ray against a group of triangles, or the rays of a packet
+// against one triangle. It takes the very steps of intersectTriangle, in its
+// order, so every lane computes the floats the lone test computes.
+#pragma once
+
+#include "vantrel/tracer/sphere_test.h"
+
+namespace vantrel {
+
+template <class F> struct TriangleHits {
+    F t;                       // the distance a hit is recorded at
+    typename F::Mask accepted; // a hit at all
+};
+
+// C is F where the corners differ by lane, or float where every lane has the
+// same triangle; the normal n is (V1 - V0) x (V2 - V0) as the test forms it,
+// o the shared origin, d the directions.
+template <class F, class C>
+TriangleHits<F> triangleHits(const C v0[3], const C v1[3], const C v2[3], const C n[3],
+                             const float o[3], const F d[3]) {
+    using Mask = typename F::Mask;
+    const F den = -(n[0] * d[0] + n[1] * d[1] + n[2] * d[2]);
+    // Nearly parallel; a NaN den too, which the lone test carries on with
+    // into a NaN t and a miss.
+    const Mask parallel = !((den <= F(-minHitDistance)) | (den >= F(minHitDistance)));
+    const F inv = F(1.0f) / den;
+    const C w[3] = {v0[0] - o[0], v0[1] - o[1], v0[2] - o[2]};
+    const F q[3] = {d[1] * w[2] - d[2] * w[1], d[2] * w[0] - d[0] * w[2],
+                    d[0] * w[1] - d[1] * w[0]};
+    const C a[3] = {v1[0] - o[0], v1[1] - o[1], v1[2] - o[2]};
+    const F weight2 = -(a[0] * q[0] + a[1] * q[1] + a[2] * q[2]) * inv;
+    // A NaN weight is refused by none of the lone test's exits; then only t
+    // decides.
+    Mask refused = parallel | (weight2 < F(0.0f)) | (weight2 > F(1.0f));
+    // Most triangles of a leaf miss every lane: leave, as the lone test does.
+    if (bits(!refused) == 0)
+        return {inv, !refused};
+    const C b[3] = {v2[0] - o[0], v2[1] - o[1], v2[2] - o[2]};
+    const F weight1 = (b[0] * q[0] + b[1] * q[1] + b[2] * q[2]) * inv;
+    refused = refused | (weight1 < F(0.0f)) | (weight1 + weight2 > F(1.0f));
+    const C wn = w[0] * n[0] + w[1] * n[1] + w[2] * n[2];
+    const F t = -wn * inv;
+    return {t, andNot(refused, t >= F(minHitDistance))};
+}
+
+} // namespace vantrel
