@@ -4,6 +4,7 @@
 
 #include "kdtree/build_budget.h"
 #include "kdtree/kd_node.h"
+#include "kdtree/list_store.h"
 #include "kdtree/split_cost.h"
 #include "kdtree/split_midpoint.h"
 #include "scene/vector_ops.h"
@@ -14,6 +15,20 @@ namespace {
 
 bool isFinite(const Vector3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// Each buildable entry in input order inserted at the front of the root's
+// list, all in one run.
+void loadRoot(CKdNode& root, const PrimitiveList& list) {
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < list.count; ++i)
+        count += isBuildable(list.items[i]) ? 1 : 0;
+    const uint32_t first = root.primitives.pushFrontRun(count);
+    uint32_t inserted = 0;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (isBuildable(list.items[i]))
+            listEntry(first + count - 1 - inserted++).ref = list.items[i];
+    }
 }
 
 } // namespace
@@ -44,10 +59,7 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
     try {
         chargeBuildInput(list->count);
         CKdNode root;
-        for (uint32_t i = 0; i < list->count; ++i) {
-            if (isBuildable(list->items[i]))
-                root.primitives.push_front(list->items[i]);
-        }
+        loadRoot(root, *list);
         computeBounds(root);
         // In a box that is a single point no plane separates anything and no
         // node is ever thinner than the root: every level would copy the whole
@@ -60,6 +72,9 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
             splitMidpoint(root, root, depth);
         else
             splitByCost(root, root, depth, method);
+        // The lists are complete; the compile step may need the address space
+        // kept for them.
+        trimListStore();
         chargeCompiledTree(root);
         compileKdTree(root, out);
     } catch (...) {

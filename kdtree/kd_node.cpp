@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "kdtree/build_budget.h"
+#include "kdtree/pool_allocator.h"
+#include "kdtree/sphere_sides.h"
 #include "scene/vector_ops.h"
 
 namespace vantrel {
@@ -36,43 +38,80 @@ float gapSquared(float c, float lo, float hi) {
     return 0.0f;
 }
 
-// sphereTouchesBox against both children of node at once. Their boxes differ
-// on the split axis only, so the sphere is read once and the other axes'
-// shares are worked out once; the sums keep sphereTouchesBox's order.
-void sphereTouchesChildren(const Sphere& sphere, const CKdNode& node, bool& lower, bool& upper) {
-    float lowerDistance = 0.0f;
-    float upperDistance = 0.0f;
-    for (int k = 0; k < 3; ++k) {
-        const float c = component(sphere.centre, k);
-        if (k == node.axis) {
-            lowerDistance += gapSquared(c, node.boundsMin[k], node.split);
-            upperDistance += gapSquared(c, node.split, node.boundsMax[k]);
-        } else {
-            const float gap = gapSquared(c, node.boundsMin[k], node.boundsMax[k]);
-            lowerDistance += gap;
-            upperDistance += gap;
-        }
-    }
-    const float reach = sphere.radius * sphere.radius;
-    lower = reach >= lowerDistance;
-    upper = reach >= upperDistance;
+// The pool every node made by the child step comes from.
+BlockPool& nodePool() {
+    static BlockPool pool(sizeof(CKdNode), alignof(CKdNode));
+    return pool;
 }
 
-void touchesChildren(const PrimitiveRef& ref, const CKdNode& node, bool& lower, bool& upper) {
-    switch (ref.type) {
-    case PrimitiveType::Sphere:
-        sphereTouchesChildren(*static_cast<const Sphere*>(ref.object), node, lower, upper);
-        return;
-    case PrimitiveType::Triangle: {
-        const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
-        lower = triangleTouchesBox(triangle, node.left->boundsMin, node.left->boundsMax);
-        upper = triangleTouchesBox(triangle, node.right->boundsMin, node.right->boundsMax);
-        return;
+// Writes the sides of the batched spheres into sides.
+void settleSpheres(const Sphere* spheres[sphereSideLanes], const uint32_t positions[],
+                   uint32_t count, const ChildBoxes& boxes, uint8_t* sides) {
+    for (uint32_t i = count; i < sphereSideLanes; ++i)
+        spheres[i] = &unmatchedSphere;
+    const uint32_t bits = sphereSides(spheres, boxes);
+    for (uint32_t i = 0; i < count; ++i) {
+        sides[positions[i]] = static_cast<uint8_t>(
+            ((bits >> i) & 1) * childLower | ((bits >> (sphereSideLanes + i)) & 1) * childUpper);
     }
-    default:
-        lower = upper = false;
-        return;
+}
+
+// Fills sides (one per entry of node's list) and returns how many entries go
+// to each child: lower in the low half, upper in the high half.
+uint64_t decideSides(const CKdNode& node, const ChildBoxes& boxes, uint8_t* sides) {
+    const Sphere* batch[sphereSideLanes];
+    uint32_t batchPositions[sphereSideLanes];
+    uint32_t batched = 0;
+    uint32_t position = 0;
+    const ListEntry* const storeEnd = listStore.entries + listStore.used;
+    forEachListEntry(node.primitives, [&](const ListEntry& entry) {
+        // The shapes lie scattered in memory; ask for each a few entries early.
+        // Within a run the entries ahead are the list's own.
+        constexpr uint32_t ahead = 16;
+        if (&entry + ahead < storeEnd)
+            __builtin_prefetch((&entry + ahead)->ref.object);
+        const PrimitiveRef& ref = entry.ref;
+        if (ref.type == PrimitiveType::Sphere) {
+            batch[batched] = static_cast<const Sphere*>(ref.object);
+            batchPositions[batched] = position;
+            if (++batched == sphereSideLanes) {
+                settleSpheres(batch, batchPositions, batched, boxes, sides);
+                batched = 0;
+            }
+        } else if (ref.type == PrimitiveType::Triangle) {
+            const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
+            sides[position] = static_cast<uint8_t>(
+                (triangleTouchesBox(triangle, boxes.lowerMin, boxes.lowerMax) ? childLower : 0) |
+                (triangleTouchesBox(triangle, boxes.upperMin, boxes.upperMax) ? childUpper : 0));
+        } else {
+            sides[position] = 0;
+        }
+        ++position;
+    });
+    if (batched != 0)
+        settleSpheres(batch, batchPositions, batched, boxes, sides);
+    uint32_t lower = 0;
+    uint32_t upper = 0;
+    for (uint32_t i = 0; i < position; ++i) {
+        lower += sides[i] & childLower;
+        upper += (sides[i] & childUpper) >> 1;
     }
+    return uint64_t{upper} << 32 | lower;
+}
+
+// Adds to child, as front insertions in list order would, the entries of
+// parent whose side holds side. child's list must be empty.
+void fillChild(const CKdNode& parent, const uint8_t* sides, uint8_t side, uint32_t first,
+               uint32_t count) {
+    if (count == 0)
+        return;
+    // The k-th insertion lands k places from the back of the run.
+    ListEntry* back = &listEntry(first) + count;
+    uint32_t position = 0;
+    forEachListEntry(parent.primitives, [&](const ListEntry& entry) {
+        if (sides[position++] & side)
+            (--back)->ref = entry.ref;
+    });
 }
 
 } // namespace
@@ -134,6 +173,19 @@ void createChildren(CKdNode& node) {
     createChildren(node, scratch);
 }
 
+void* CKdNode::operator new(std::size_t size) {
+    if (size != sizeof(CKdNode))
+        return ::operator new(size);
+    return nodePool().take();
+}
+
+void CKdNode::operator delete(void* node, std::size_t size) noexcept {
+    if (size != sizeof(CKdNode))
+        ::operator delete(node);
+    else
+        nodePool().give(node);
+}
+
 void createChildren(CKdNode& node, ChildStepScratch& scratch) {
     chargeChildNodes();
     node.left = new CKdNode;
@@ -146,37 +198,27 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch) {
     }
     lower.boundsMax[node.axis] = node.split;
     upper.boundsMin[node.axis] = node.split;
-    // Each entry's sides are decided in one pass; then each child's entries
-    // are added in a run of their own, so that a child's list lies together
-    // in memory instead of interleaved with its sibling's, and the next level
-    // reads it as one dense stream. Same entries, same order.
-    std::vector<ChildStepScratch::Entry>& sorted = scratch.entries;
-    sorted.clear();
-    uint64_t entries = 0; // both children's, charged before either list grows
-    // The shapes lie scattered in memory; ask for each a few entries early.
-    auto ahead = node.primitives.begin();
-    for (int i = 0; i < 8 && ahead != node.primitives.end(); ++i)
-        ++ahead;
-    for (const PrimitiveRef& ref : node.primitives) {
-        if (ahead != node.primitives.end()) {
-            __builtin_prefetch(ahead->object);
-            ++ahead;
-        }
-        bool toLower;
-        bool toUpper;
-        touchesChildren(ref, node, toLower, toUpper);
-        sorted.push_back({ref, toLower, toUpper});
-        entries += uint64_t{toLower} + uint64_t{toUpper};
+    // Each entry's sides are decided in one pass; then each child's list is
+    // written as one run of its own, so that it lies together in memory and
+    // the next level reads it as one dense stream. Same entries, same order,
+    // same links as one front insertion after another.
+    ChildBoxes boxes;
+    for (int k = 0; k < 3; ++k) {
+        boxes.lowerMin[k] = lower.boundsMin[k];
+        boxes.lowerMax[k] = lower.boundsMax[k];
+        boxes.upperMin[k] = upper.boundsMin[k];
+        boxes.upperMax[k] = upper.boundsMax[k];
     }
-    chargeListEntries(entries);
-    for (const ChildStepScratch::Entry& entry : sorted) {
-        if (entry.toLower)
-            lower.primitives.push_front(entry.ref);
-    }
-    for (const ChildStepScratch::Entry& entry : sorted) {
-        if (entry.toUpper)
-            upper.primitives.push_front(entry.ref);
-    }
+    scratch.sides.resize(node.primitives.size());
+    const uint64_t counts = decideSides(node, boxes, scratch.sides.data());
+    const uint32_t lowerCount = static_cast<uint32_t>(counts);
+    const uint32_t upperCount = static_cast<uint32_t>(counts >> 32);
+    // Both children's entries, charged before either list grows.
+    chargeListEntries(uint64_t{lowerCount} + upperCount);
+    const uint32_t lowerFirst = lower.primitives.pushFrontRun(lowerCount);
+    const uint32_t upperFirst = upper.primitives.pushFrontRun(upperCount);
+    fillChild(node, scratch.sides.data(), childLower, lowerFirst, lowerCount);
+    fillChild(node, scratch.sides.data(), childUpper, upperFirst, upperCount);
 }
 
 } // namespace vantrel

@@ -2,17 +2,14 @@
 // that may touch it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <list>
 #include <vector>
 
-#include "kdtree/pool_allocator.h"
+#include "kdtree/ref_list.h"
 #include "scene/records.h"
 
 namespace vantrel {
-
-// A node's references; entries come from a pool that a build empties again.
-using PrimitiveRefList = std::list<PrimitiveRef, PoolAllocator<PrimitiveRef>>;
 
 class CKdNode {
   public:
@@ -21,6 +18,12 @@ class CKdNode {
     CKdNode& operator=(const CKdNode&) = delete;
     // Destroys left, then right, then releases the list.
     virtual ~CKdNode();
+
+    // Nodes on the heap come from a pool of their own: a build makes and
+    // drops them by the hundred thousand. Classes derived from it, of another
+    // size, take the general heap.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* node, std::size_t size) noexcept;
 
     float boundsMin[3];
     float boundsMax[3];
@@ -44,13 +47,11 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
 // Working storage of the child step, kept by a build from node to node so
 // that it is allocated once, and released with the build's scope.
 struct ChildStepScratch {
-    struct Entry {
-        PrimitiveRef ref;
-        bool toLower;
-        bool toUpper;
-    };
-    std::vector<Entry> entries;
+    std::vector<uint8_t> sides; // per entry of the parent: childLower | childUpper
 };
+
+constexpr uint8_t childLower = 1;
+constexpr uint8_t childUpper = 2;
 
 // Creates both children of a node whose box, axis and split are set, and
 // puts into each (at the front) the spheres and triangles that touch it.

@@ -10,6 +10,7 @@
 
 #include "kdtree/build.h"
 #include "kdtree/build_budget.h"
+#include "kdtree/list_store.h"
 
 using namespace vantrel;
 
@@ -81,7 +82,7 @@ bool buildThrows(KdTree** out, const PrimitiveList& list, int32_t method) {
 
 TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
     std::vector<Sphere> spheres;
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 60; ++i)
         spheres.push_back({{float(i % 7), float(i % 5), float(i % 3)}, 0.4f, {}});
     std::vector<PrimitiveRef> refs;
     for (Sphere& s : spheres)
@@ -134,7 +135,9 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     EXPECT_TRUE(buildExceededBudget());
     EXPECT_EQ(liveBlocks, before);
     EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0]));
-    EXPECT_LE(peakBytes - bytesBefore, budget);
+    // The lists live in a store of their own, beside the heap.
+    EXPECT_LE(peakBytes - bytesBefore + listStorePeakBytes(), budget);
+    EXPECT_GT(listStorePeakBytes(), budget / 4);
 
     // The cost-driven methods keep them in one leaf, well within the budget.
     for (int32_t method = 1; method <= 2; ++method) {
@@ -145,4 +148,30 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
         releaseKdTree(tree);
     }
     setBuildMemoryBudget(0);
+}
+
+// Where the system has no more memory for the lists (no overcommit, say), the
+// build fails as an allocation does, wherever its lists have got to.
+TEST(BuildKdTree, ListStoreFailureReleasesEverythingMadeSoFar) {
+    std::vector<Sphere> spheres(60, Sphere{{1, 2, 3}, 0.5f, {}});
+    std::vector<PrimitiveRef> refs;
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
+    for (const std::size_t limit :
+         {std::size_t{1} << 20, std::size_t{4} << 20, std::size_t{9} << 20}) {
+        setListStoreCommitLimit(limit);
+        KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
+        const long before = liveBlocks;
+        const bool thrown = buildThrows(&untouched, list, 0);
+        setListStoreCommitLimit(0);
+        ASSERT_TRUE(thrown) << limit;
+        EXPECT_FALSE(buildExceededBudget()) << limit;
+        EXPECT_EQ(liveBlocks, before) << limit;
+        EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0])) << limit;
+        EXPECT_EQ(listStore.entries, nullptr) << limit;
+        // It got as far as the memory went.
+        EXPECT_LE(listStorePeakBytes(), limit);
+        EXPECT_GT(listStorePeakBytes() + (std::size_t{2} << 20), limit / 2) << limit;
+    }
 }
