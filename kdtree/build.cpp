@@ -18,16 +18,22 @@ bool isFinite(const Vector3& v) {
 }
 
 // Each buildable entry in input order inserted at the front of the root's
-// list, all in one run.
-void loadRoot(CKdNode& root, const PrimitiveList& list) {
+// list, all in one run where the steps are the fast ones.
+void loadRoot(CKdNode& root, const PrimitiveList& list, BuildSteps steps) {
+    if (steps == BuildSteps::Literal) {
+        for (uint32_t i = 0; i < list.count; ++i) {
+            if (isBuildable(list.items[i]))
+                root.primitives.push_front(list.items[i]);
+        }
+        return;
+    }
     uint32_t count = 0;
     for (uint32_t i = 0; i < list.count; ++i)
         count += isBuildable(list.items[i]) ? 1 : 0;
-    const uint32_t first = root.primitives.pushFrontRun(count);
-    uint32_t inserted = 0;
+    FrontRun run(root.primitives, count);
     for (uint32_t i = 0; i < list.count; ++i) {
         if (isBuildable(list.items[i]))
-            listEntry(first + count - 1 - inserted++).ref = list.items[i];
+            run.push(list.items[i]);
     }
 }
 
@@ -51,6 +57,10 @@ bool isBuildable(const PrimitiveRef& ref) {
 }
 
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
+    buildKdTreeWith(out, list, method, BuildSteps::Fast);
+}
+
+void buildKdTreeWith(KdTree** out, const PrimitiveList* list, int32_t method, BuildSteps steps) {
     if (method < 0 || method > 2) {
         *out = nullptr;
         return;
@@ -59,7 +69,7 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
     try {
         chargeBuildInput(list->count);
         CKdNode root;
-        loadRoot(root, *list);
+        loadRoot(root, *list, steps);
         computeBounds(root);
         // In a box that is a single point no plane separates anything and no
         // node is ever thinner than the root: every level would copy the whole
@@ -69,14 +79,14 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
                            root.boundsMin[2] == root.boundsMax[2];
         const int32_t depth = point ? 0 : maxDepth;
         if (method == 0)
-            splitMidpoint(root, root, depth);
+            splitMidpointWith(root, root, depth, steps);
         else
-            splitByCost(root, root, depth, method);
+            splitByCostWith(root, root, depth, method, steps);
         // The lists are complete; the compile step may need the address space
         // kept for them.
         trimListStore();
         chargeCompiledTree(root);
-        compileKdTree(root, out);
+        compileKdTreeWith(root, out, steps);
     } catch (...) {
         // Passed on at once; the handler is here for its effect on unwinding.
         // Without one, a failure that nothing further up catches may end the

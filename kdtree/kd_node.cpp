@@ -1,6 +1,7 @@
 #include "kdtree/kd_node.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "kdtree/build_budget.h"
@@ -44,74 +45,123 @@ BlockPool& nodePool() {
     return pool;
 }
 
-// Writes the sides of the batched spheres into sides.
-void settleSpheres(const Sphere* spheres[sphereSideLanes], const uint32_t positions[],
-                   uint32_t count, const ChildBoxes& boxes, uint8_t* sides) {
-    for (uint32_t i = count; i < sphereSideLanes; ++i)
-        spheres[i] = &unmatchedSphere;
-    const uint32_t bits = sphereSides(spheres, boxes);
-    for (uint32_t i = 0; i < count; ++i) {
-        sides[positions[i]] = static_cast<uint8_t>(
-            ((bits >> i) & 1) * childLower | ((bits >> (sphereSideLanes + i)) & 1) * childUpper);
-    }
+bool touchesBox(const PrimitiveRef& ref, const float boxMin[3], const float boxMax[3]) {
+    if (ref.type == PrimitiveType::Sphere)
+        return sphereTouchesBox(*static_cast<const Sphere*>(ref.object), boxMin, boxMax);
+    if (ref.type == PrimitiveType::Triangle)
+        return triangleTouchesBox(*static_cast<const Triangle*>(ref.object), boxMin, boxMax);
+    return false;
 }
 
-// Fills sides (one per entry of node's list) and returns how many entries go
-// to each child: lower in the low half, upper in the high half.
-uint64_t decideSides(const CKdNode& node, const ChildBoxes& boxes, uint8_t* sides) {
-    const Sphere* batch[sphereSideLanes];
-    uint32_t batchPositions[sphereSideLanes];
-    uint32_t batched = 0;
-    uint32_t position = 0;
-    const ListEntry* const storeEnd = listStore.entries + listStore.used;
-    forEachListEntry(node.primitives, [&](const ListEntry& entry) {
-        // The shapes lie scattered in memory; ask for each a few entries early.
-        // Within a run the entries ahead are the list's own.
-        constexpr uint32_t ahead = 16;
-        if (&entry + ahead < storeEnd)
-            __builtin_prefetch((&entry + ahead)->ref.object);
-        const PrimitiveRef& ref = entry.ref;
-        if (ref.type == PrimitiveType::Sphere) {
-            batch[batched] = static_cast<const Sphere*>(ref.object);
-            batchPositions[batched] = position;
-            if (++batched == sphereSideLanes) {
-                settleSpheres(batch, batchPositions, batched, boxes, sides);
-                batched = 0;
-            }
-        } else if (ref.type == PrimitiveType::Triangle) {
-            const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
-            sides[position] = static_cast<uint8_t>(
-                (triangleTouchesBox(triangle, boxes.lowerMin, boxes.lowerMax) ? childLower : 0) |
-                (triangleTouchesBox(triangle, boxes.upperMin, boxes.upperMax) ? childUpper : 0));
-        } else {
-            sides[position] = 0;
+uint8_t sidesOf(const PrimitiveRef& ref, const ChildBoxes& boxes) {
+    return static_cast<uint8_t>((touchesBox(ref, boxes.lowerMin, boxes.lowerMax) ? childLower : 0) |
+                                (touchesBox(ref, boxes.upperMin, boxes.upperMax) ? childUpper : 0));
+}
+
+// Per four bits, one byte each: the sides of four entries at once.
+constexpr uint32_t spreadBits(uint32_t bits) {
+    return (bits & 1) | (bits & 2) << 7 | (bits & 4) << 14 | (bits & 8) << 21;
+}
+
+struct FourSides {
+    uint32_t lower[16];
+    uint32_t upper[16];
+    uint32_t count[16];
+    constexpr FourSides() : lower(), upper(), count() {
+        for (uint32_t bits = 0; bits < 16; ++bits) {
+            lower[bits] = spreadBits(bits) * childLower;
+            upper[bits] = spreadBits(bits) * childUpper;
+            count[bits] = (bits & 1) + (bits >> 1 & 1) + (bits >> 2 & 1) + (bits >> 3);
         }
-        ++position;
-    });
-    if (batched != 0)
-        settleSpheres(batch, batchPositions, batched, boxes, sides);
+    }
+};
+
+constexpr FourSides fourSides;
+
+struct SideCounts {
     uint32_t lower = 0;
     uint32_t upper = 0;
-    for (uint32_t i = 0; i < position; ++i) {
-        lower += sides[i] & childLower;
-        upper += (sides[i] & childUpper) >> 1;
-    }
-    return uint64_t{upper} << 32 | lower;
+};
+
+// Fills sides (one per entry of node's list, in list order), counts the
+// entries each child gets and keeps the list's runs.
+template <int Axis>
+SideCounts decideSides(const CKdNode& node, const ChildBoxes& boxes, ChildStepScratch& scratch) {
+    SideCounts counts;
+    const SphereSideBoxes<Axis> sphereBoxes(boxes);
+    uint8_t* sides = scratch.sides.data();
+    scratch.runs.clear();
+    forEachListRun(node.primitives, [&](uint32_t first, uint32_t length) {
+        scratch.runs.push_back({first, length});
+        const ListEntry* const run = &listEntry(first);
+        uint32_t i = 0;
+        for (; i + sphereSideLanes <= length; i += sphereSideLanes, sides += sphereSideLanes) {
+            // The shapes lie scattered in memory; ask for them a few steps early.
+            constexpr uint32_t ahead = 16;
+            if (i + ahead + sphereSideLanes <= length) {
+                for (uint32_t k = 0; k < sphereSideLanes; ++k)
+                    __builtin_prefetch(run[i + ahead + k].ref.object);
+            }
+            const ListEntry* four = run + i;
+            if (four[0].ref.type == PrimitiveType::Sphere &&
+                four[1].ref.type == PrimitiveType::Sphere &&
+                four[2].ref.type == PrimitiveType::Sphere &&
+                four[3].ref.type == PrimitiveType::Sphere) {
+                const uint32_t bits = sphereSides(four, sphereBoxes);
+                const uint32_t lowerBits = bits & 15;
+                const uint32_t upperBits = bits >> sphereSideLanes;
+                const uint32_t packed = fourSides.lower[lowerBits] | fourSides.upper[upperBits];
+                std::memcpy(sides, &packed, sizeof packed);
+                counts.lower += fourSides.count[lowerBits];
+                counts.upper += fourSides.count[upperBits];
+                continue;
+            }
+            for (uint32_t k = 0; k < sphereSideLanes; ++k) {
+                sides[k] = sidesOf(four[k].ref, boxes);
+                counts.lower += sides[k] & childLower;
+                counts.upper += (sides[k] & childUpper) >> 1;
+            }
+        }
+        for (; i < length; ++i, ++sides) {
+            *sides = sidesOf(run[i].ref, boxes);
+            counts.lower += *sides & childLower;
+            counts.upper += (*sides & childUpper) >> 1;
+        }
+    });
+    return counts;
 }
 
-// Adds to child, as front insertions in list order would, the entries of
-// parent whose side holds side. child's list must be empty.
-void fillChild(const CKdNode& parent, const uint8_t* sides, uint8_t side, uint32_t first,
-               uint32_t count) {
-    if (count == 0)
-        return;
-    // The k-th insertion lands k places from the back of the run.
-    ListEntry* back = &listEntry(first) + count;
-    uint32_t position = 0;
-    forEachListEntry(parent.primitives, [&](const ListEntry& entry) {
-        if (sides[position++] & side)
-            (--back)->ref = entry.ref;
-    });
+// Adds the entries of node to its children's lists, as front insertions in
+// list order would, each to the children its side names.
+void fillChildren(const CKdNode& node, const ChildStepScratch& scratch, SideCounts counts) {
+    reserveListEntries(counts.lower + counts.upper);
+    FrontRun lower(node.left->primitives, counts.lower);
+    FrontRun upper(node.right->primitives, counts.upper);
+    const uint8_t* sides = scratch.sides.data();
+    for (const ChildStepScratch::Run& stretch : scratch.runs) {
+        const ListEntry* const run = &listEntry(stretch.first);
+        for (uint32_t i = 0; i < stretch.length; ++i, ++sides) {
+            lower.pushIf(run[i].ref, (*sides & childLower) != 0);
+            upper.pushIf(run[i].ref, (*sides & childUpper) != 0);
+        }
+    }
+}
+
+bool touches(const PrimitiveRef& ref, const CKdNode& box) {
+    return touchesBox(ref, box.boundsMin, box.boundsMax);
+}
+
+void fillChildrenLiterally(const CKdNode& node) {
+    uint64_t entries = 0;
+    for (const PrimitiveRef& ref : node.primitives)
+        entries += uint64_t{touches(ref, *node.left)} + uint64_t{touches(ref, *node.right)};
+    chargeListEntries(entries);
+    for (const PrimitiveRef& ref : node.primitives) {
+        if (touches(ref, *node.left))
+            node.left->primitives.push_front(ref);
+        if (touches(ref, *node.right))
+            node.right->primitives.push_front(ref);
+    }
 }
 
 } // namespace
@@ -187,6 +237,10 @@ void CKdNode::operator delete(void* node, std::size_t size) noexcept {
 }
 
 void createChildren(CKdNode& node, ChildStepScratch& scratch) {
+    createChildrenWith(node, scratch, BuildSteps::Fast);
+}
+
+void createChildrenWith(CKdNode& node, ChildStepScratch& scratch, BuildSteps steps) {
     chargeChildNodes();
     node.left = new CKdNode;
     node.right = new CKdNode;
@@ -198,6 +252,10 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch) {
     }
     lower.boundsMax[node.axis] = node.split;
     upper.boundsMin[node.axis] = node.split;
+    if (steps == BuildSteps::Literal) {
+        fillChildrenLiterally(node);
+        return;
+    }
     // Each entry's sides are decided in one pass; then each child's list is
     // written as one run of its own, so that it lies together in memory and
     // the next level reads it as one dense stream. Same entries, same order,
@@ -210,15 +268,21 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch) {
         boxes.upperMax[k] = upper.boundsMax[k];
     }
     scratch.sides.resize(node.primitives.size());
-    const uint64_t counts = decideSides(node, boxes, scratch.sides.data());
-    const uint32_t lowerCount = static_cast<uint32_t>(counts);
-    const uint32_t upperCount = static_cast<uint32_t>(counts >> 32);
+    SideCounts counts;
+    switch (node.axis) {
+    case 0:
+        counts = decideSides<0>(node, boxes, scratch);
+        break;
+    case 1:
+        counts = decideSides<1>(node, boxes, scratch);
+        break;
+    default:
+        counts = decideSides<2>(node, boxes, scratch);
+        break;
+    }
     // Both children's entries, charged before either list grows.
-    chargeListEntries(uint64_t{lowerCount} + upperCount);
-    const uint32_t lowerFirst = lower.primitives.pushFrontRun(lowerCount);
-    const uint32_t upperFirst = upper.primitives.pushFrontRun(upperCount);
-    fillChild(node, scratch.sides.data(), childLower, lowerFirst, lowerCount);
-    fillChild(node, scratch.sides.data(), childUpper, upperFirst, upperCount);
+    chargeListEntries(uint64_t{counts.lower} + counts.upper);
+    fillChildren(node, scratch, counts);
 }
 
 } // namespace vantrel

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "kdtree/build_steps.h"
 #include "kdtree/ref_list.h"
 #include "scene/records.h"
 
@@ -48,6 +49,11 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
 // that it is allocated once, and released with the build's scope.
 struct ChildStepScratch {
     std::vector<uint8_t> sides; // per entry of the parent: childLower | childUpper
+    struct Run {
+        uint32_t first;
+        uint32_t length;
+    };
+    std::vector<Run> runs; // the parent's list, as forEachListRun gives it
 };
 
 constexpr uint8_t childLower = 1;
@@ -59,5 +65,10 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch);
 
 // The same with storage of its own.
 void createChildren(CKdNode& node);
+
+// createChildren with the steps chosen by the caller: the literal step tests
+// each entry against each child's box and inserts it at the front of each
+// list it belongs in, one entry at a time.
+void createChildrenWith(CKdNode& node, ChildStepScratch& scratch, BuildSteps steps);
 
 } // namespace vantrel

@@ -1,7 +1,9 @@
 #include "kdtree/kd_tree.h"
 
 #include <cmath>
+#include <vector>
 
+#include "kdtree/huge_pages.h"
 #include "kdtree/kd_node.h"
 
 namespace vantrel {
@@ -62,6 +64,56 @@ void releasePartial(KdTree* tree, uint32_t leafCount) {
     delete tree;
 }
 
+// emitNode without the leaves' lists: writes the codes of node's subtree from
+// nodes[slot] and adds its leaves, in leaf order, to leafNodes.
+void emitCodes(const CKdNode& node, uint32_t slot, KdTreeNode* nodes, uint32_t& nextSlot,
+               std::vector<const CKdNode*>& leafNodes) {
+    if (!node.isLeaf) {
+        const uint32_t pair = nextSlot;
+        nextSlot += 2;
+        nodes[slot] = innerNode(static_cast<uint32_t>(node.axis), node.split, pair);
+        emitCodes(*node.left, pair, nodes, nextSlot, leafNodes);
+        emitCodes(*node.right, pair + 1, nodes, nextSlot, leafNodes);
+        return;
+    }
+    nodes[slot] = leafNode(static_cast<uint32_t>(leafNodes.size()), node.primitives.empty());
+    leafNodes.push_back(&node);
+}
+
+// The leaves' lists of emitNode and the groups of packLeafSpheres in one
+// pass: each leaf's spheres are packed while its items are still in cache.
+// nextLeaf counts the leaves whose items are made.
+void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint32_t& nextLeaf) {
+    const uint32_t leafCount = static_cast<uint32_t>(leafNodes.size());
+    // Room for every leaf as if it held only spheres; the part that others
+    // leave unused is never touched, so it takes address space only.
+    uint64_t groupBound = 0;
+    for (const CKdNode* leaf : leafNodes)
+        groupBound += groupsFor(leaf->primitives.size());
+    tree.sphereGroupStart = new uint32_t[leafCount];
+    tree.sphereGroups = new SphereGroup[groupBound];
+    adviseHugePages(tree.sphereGroups, groupBound * sizeof(SphereGroup));
+    uint32_t groups = 0;
+    for (uint32_t k = 0; k < leafCount; ++k) {
+        const PrimitiveRefList& entries = leafNodes[k]->primitives;
+        PrimitiveList& list = tree.leaves[k];
+        list.count = entries.size();
+        list.items = new PrimitiveRef[list.count];
+        ++nextLeaf;
+        bool onlySpheres = list.count != 0;
+        uint32_t i = 0;
+        forEachListEntry(entries, [&](const ListEntry& entry) {
+            list.items[i++] = entry.ref;
+            onlySpheres = onlySpheres && entry.ref.type == PrimitiveType::Sphere;
+        });
+        tree.sphereGroupStart[k] = onlySpheres ? groups : noSphereGroup;
+        if (onlySpheres) {
+            packGroups(list, tree.sphereGroups + groups);
+            groups += groupsFor(list.count);
+        }
+    }
+}
+
 } // namespace
 
 void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount) {
@@ -98,6 +150,10 @@ void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSl
 }
 
 void compileKdTree(const CKdNode& root, KdTree** out) {
+    compileKdTreeWith(root, out, BuildSteps::Fast);
+}
+
+void compileKdTreeWith(const CKdNode& root, KdTree** out, BuildSteps steps) {
     uint32_t nodeCount = 0;
     uint32_t leafCount = 0;
     countNodes(root, nodeCount, leafCount);
@@ -112,8 +168,15 @@ void compileKdTree(const CKdNode& root, KdTree** out) {
             tree->boundsMax[k] = root.boundsMax[k];
         }
         uint32_t nextSlot = 1;
-        emitNode(root, 0, *tree, nextSlot, nextLeaf);
-        packLeafSpheres(*tree, leafCount);
+        if (steps == BuildSteps::Literal) {
+            emitNode(root, 0, *tree, nextSlot, nextLeaf);
+            packLeafSpheres(*tree, leafCount);
+        } else {
+            std::vector<const CKdNode*> leafNodes;
+            leafNodes.reserve(leafCount);
+            emitCodes(root, 0, tree->nodes, nextSlot, leafNodes);
+            fillLeaves(*tree, leafNodes, nextLeaf);
+        }
     } catch (...) {
         // A half-made tree is of no use to anybody: release it, pass the failure on.
         releasePartial(tree, nextLeaf);

@@ -51,6 +51,12 @@ inline uint32_t takeListEntries(uint32_t count) {
     return first;
 }
 
+// Makes sure count entries can be taken without the memory moving.
+inline void reserveListEntries(uint32_t count) {
+    if (count > listStore.capacity - listStore.used)
+        growListStore(count);
+}
+
 // The entries of a list that is gone.
 inline void giveListEntries(uint32_t count) noexcept {
     if (count != 0 && (listStore.live -= count) == 0)

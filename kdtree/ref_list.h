@@ -60,29 +60,6 @@ class PrimitiveRefList {
         ++count;
     }
 
-    // The entries of `entries` front insertions, taken at once and linked as
-    // those insertions would link them, in front of what the list holds. They
-    // lie front to back at ascending indices from the one returned; the caller
-    // writes their references, that of the k-th insertion (from 0) into
-    // index + entries - 1 - k. Nothing is taken for 0 entries.
-    uint32_t pushFrontRun(uint32_t entries) {
-        if (entries == 0)
-            return head;
-        const uint32_t first = takeListEntries(entries);
-        ListEntry* run = &listEntry(first);
-        for (uint32_t p = 0; p < entries; ++p) {
-            run[p].prev = first + p - 1;
-            run[p].next = first + p + 1;
-        }
-        run[0].prev = noListEntry;
-        run[entries - 1].next = head;
-        if (head != noListEntry)
-            listEntry(head).prev = first + entries - 1;
-        head = first;
-        count += entries;
-        return first;
-    }
-
     const PrimitiveRef& front() const { return listEntry(head).ref; }
     // Kept as entries go in, so that it need not be walked for.
     uint32_t size() const { return count; }
@@ -98,9 +75,73 @@ class PrimitiveRefList {
     uint32_t frontIndex() const { return head; }
 
   private:
+    friend class FrontRun;
+
     uint32_t head = noListEntry;
     uint32_t count = 0;
 };
+
+// The entries of a number of front insertions into one list, taken at once as
+// one run and linked as those insertions link them: push() gives them their
+// references one after the other, in insertion order. They lie front to back
+// at ascending indices, so that a walk steps through them in address order.
+// The list may be read only once every entry is pushed; the run writes
+// through an address, so no entries may be taken meanwhile beyond those
+// reserved (reserveListEntries).
+class FrontRun {
+  public:
+    FrontRun(PrimitiveRefList& list, uint32_t entries) {
+        if (entries == 0)
+            return;
+        const uint32_t first = takeListEntries(entries);
+        ListEntry* const run = &listEntry(first);
+        for (uint32_t p = 0; p < entries; ++p) {
+            run[p].next = first + p + 1;
+            run[p].prev = first + p - 1;
+        }
+        run[0].prev = noListEntry;
+        run[entries - 1].next = list.head;
+        if (list.head != noListEntry)
+            listEntry(list.head).prev = first + entries - 1;
+        list.head = first;
+        list.count += entries;
+        next = run + entries;
+    }
+
+    // The next insertion: one place nearer the front than the one before.
+    void push(const PrimitiveRef& ref) { (--next)->ref = ref; }
+
+    // push(ref) where take holds, and nothing else; without a branch, for
+    // entries that go one way or the other at random.
+    void pushIf(const PrimitiveRef& ref, bool take) {
+        PrimitiveRef* const slot = take ? &(next - 1)->ref : &discard;
+        *slot = ref;
+        next -= take ? 1 : 0;
+    }
+
+  private:
+    ListEntry* next = nullptr; // the entry pushed last
+    PrimitiveRef discard;
+};
+
+// Calls visit(first, length) for every stretch of list whose entries lie one
+// after the other at ascending indices, front to back, with the index of its
+// first entry; every list a build makes is one such run. visit must not add
+// entries to any list.
+template <class Visit> void forEachListRun(const PrimitiveRefList& list, Visit&& visit) {
+    const ListEntry* const entries = listStore.entries;
+    uint32_t index = list.frontIndex();
+    while (index != noListEntry) {
+        const uint32_t start = index;
+        const ListEntry* entry = entries + index;
+        while (entry->next == index + 1) {
+            ++index;
+            ++entry;
+        }
+        visit(start, index + 1 - start);
+        index = entry->next;
+    }
+}
 
 // Calls visit(entry) for every entry of list, front to back. Where the link
 // leads to the adjacent entry, as it does within a run, the walk steps there

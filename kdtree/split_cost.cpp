@@ -68,34 +68,33 @@ struct GrowthScratch {
     ChildStepScratch children;
 };
 
-void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
-                CostPlaneSearch search, GrowthScratch& scratch) {
+void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method, BuildSteps steps,
+                GrowthScratch& scratch) {
     if (!startSplit(node, root, depth))
         return;
-    const float best = search == CostPlaneSearch::Fast
-                           ? searchCostPlaneFast(node, method, scratch.search)
-                           : searchCostPlaneLiteral(node, method);
+    const float best = steps == BuildSteps::Fast ? searchCostPlaneFast(node, method, scratch.search)
+                                                 : searchCostPlaneLiteral(node, method);
 
     const uint32_t count = static_cast<uint32_t>(node.primitives.size());
     if (leafCost(count, boxArea(node.boundsMin, node.boundsMax)) <= best) {
         node.isLeaf = true;
         return;
     }
-    createChildren(node, scratch.children);
-    growByCost(*node.left, root, depth - 1, method, search, scratch);
-    growByCost(*node.right, root, depth - 1, method, search, scratch);
+    createChildrenWith(node, scratch.children, steps);
+    growByCost(*node.left, root, depth - 1, method, steps, scratch);
+    growByCost(*node.right, root, depth - 1, method, steps, scratch);
 }
 
 } // namespace
 
 void splitByCostWith(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
-                     CostPlaneSearch search) {
+                     BuildSteps steps) {
     GrowthScratch scratch;
-    growByCost(node, root, depth, method, search, scratch);
+    growByCost(node, root, depth, method, steps, scratch);
 }
 
 void splitByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method) {
-    splitByCostWith(node, root, depth, method, CostPlaneSearch::Fast);
+    splitByCostWith(node, root, depth, method, BuildSteps::Fast);
 }
 
 } // namespace vantrel
