@@ -25,20 +25,6 @@ void growBox(float lo[3], float hi[3], const Vector3& vMin, const Vector3& vMax)
     }
 }
 
-// One axis's share of the squared distance from a centre coordinate c to the
-// slab [lo, hi]. Adding 0 inside the slab leaves a sum of squares unchanged.
-float gapSquared(float c, float lo, float hi) {
-    if (lo > c) {
-        const float e = c - lo;
-        return e * e;
-    }
-    if (c > hi) {
-        const float e = c - hi;
-        return e * e;
-    }
-    return 0.0f;
-}
-
 // The pool every node made by the child step comes from.
 BlockPool& nodePool() {
     static BlockPool pool(sizeof(CKdNode), alignof(CKdNode));
@@ -78,16 +64,12 @@ struct FourSides {
 
 constexpr FourSides fourSides;
 
-struct SideCounts {
-    uint32_t lower = 0;
-    uint32_t upper = 0;
-};
-
 // Fills sides (one per entry of node's list, in list order), counts the
 // entries each child gets and keeps the list's runs.
 template <int Axis>
-SideCounts decideSides(const CKdNode& node, const ChildBoxes& boxes, ChildStepScratch& scratch) {
-    SideCounts counts;
+ChildSideCounts decideSides(const CKdNode& node, const ChildBoxes& boxes,
+                            ChildStepScratch& scratch) {
+    ChildSideCounts counts;
     const SphereSideBoxes<Axis> sphereBoxes(boxes);
     uint8_t* sides = scratch.sides.data();
     scratch.runs.clear();
@@ -133,7 +115,7 @@ SideCounts decideSides(const CKdNode& node, const ChildBoxes& boxes, ChildStepSc
 
 // Adds the entries of node to its children's lists, as front insertions in
 // list order would, each to the children its side names.
-void fillChildren(const CKdNode& node, const ChildStepScratch& scratch, SideCounts counts) {
+void fillChildren(const CKdNode& node, const ChildStepScratch& scratch, ChildSideCounts counts) {
     reserveListEntries(counts.lower + counts.upper);
     FrontRun lower(node.left->primitives, counts.lower);
     FrontRun upper(node.right->primitives, counts.upper);
@@ -199,7 +181,7 @@ void computeBounds(CKdNode& node) {
 bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]) {
     float d = 0.0f;
     for (int k = 0; k < 3; ++k)
-        d += gapSquared(component(sphere.centre, k), boxMin[k], boxMax[k]);
+        d += sphereGapSquared(component(sphere.centre, k), boxMin[k], boxMax[k]);
     return sphere.radius * sphere.radius >= d;
 }
 
@@ -260,29 +242,30 @@ void createChildrenWith(CKdNode& node, ChildStepScratch& scratch, BuildSteps ste
     // written as one run of its own, so that it lies together in memory and
     // the next level reads it as one dense stream. Same entries, same order,
     // same links as one front insertion after another.
-    ChildBoxes boxes;
-    for (int k = 0; k < 3; ++k) {
-        boxes.lowerMin[k] = lower.boundsMin[k];
-        boxes.lowerMax[k] = lower.boundsMax[k];
-        boxes.upperMin[k] = upper.boundsMin[k];
-        boxes.upperMax[k] = upper.boundsMax[k];
-    }
-    scratch.sides.resize(node.primitives.size());
-    SideCounts counts;
-    switch (node.axis) {
-    case 0:
-        counts = decideSides<0>(node, boxes, scratch);
-        break;
-    case 1:
-        counts = decideSides<1>(node, boxes, scratch);
-        break;
-    default:
-        counts = decideSides<2>(node, boxes, scratch);
-        break;
-    }
+    const ChildSideCounts counts = decideChildSides(node, node.axis, node.split, scratch);
     // Both children's entries, charged before either list grows.
     chargeListEntries(uint64_t{counts.lower} + counts.upper);
     fillChildren(node, scratch, counts);
+}
+
+ChildSideCounts decideChildSides(const CKdNode& node, int32_t axis, float split,
+                                 ChildStepScratch& scratch) {
+    ChildBoxes boxes;
+    for (int k = 0; k < 3; ++k) {
+        boxes.lowerMin[k] = boxes.upperMin[k] = node.boundsMin[k];
+        boxes.lowerMax[k] = boxes.upperMax[k] = node.boundsMax[k];
+    }
+    boxes.lowerMax[axis] = split;
+    boxes.upperMin[axis] = split;
+    scratch.sides.resize(node.primitives.size());
+    switch (axis) {
+    case 0:
+        return decideSides<0>(node, boxes, scratch);
+    case 1:
+        return decideSides<1>(node, boxes, scratch);
+    default:
+        return decideSides<2>(node, boxes, scratch);
+    }
 }
 
 } // namespace vantrel

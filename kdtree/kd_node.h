@@ -40,7 +40,18 @@ class CKdNode {
 // leaves the inverted box (+max float .. -max float).
 void computeBounds(CKdNode& node);
 
+// The sum from 0, axis by axis in the order x, y, z, of sphereGapSquared
+// against the radius squared.
 bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]);
+
+// One axis's share of the squared distance from a centre coordinate c to the
+// slab [lo, hi]. Adding 0 inside the slab leaves a sum of squares unchanged.
+inline float sphereGapSquared(float c, float lo, float hi) {
+    // As selects, which the processor does without a branch.
+    const float outside = c > hi ? c - hi : 0.0f;
+    const float e = lo > c ? c - lo : outside;
+    return e * e;
+}
 
 // Conservative: never false for a triangle that touches the box.
 bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]);
@@ -65,6 +76,17 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch);
 
 // The same with storage of its own.
 void createChildren(CKdNode& node);
+
+struct ChildSideCounts {
+    uint32_t lower = 0;
+    uint32_t upper = 0;
+};
+
+// The child step's first half for a cut of node's box at split on axis:
+// leaves in scratch the side of every entry of the list and the list's runs,
+// and counts the entries each side gets.
+ChildSideCounts decideChildSides(const CKdNode& node, int32_t axis, float split,
+                                 ChildStepScratch& scratch);
 
 // createChildren with the steps chosen by the caller: the literal step tests
 // each entry against each child's box and inserts it at the front of each

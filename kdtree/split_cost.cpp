@@ -1,5 +1,7 @@
 #include "kdtree/split_cost.h"
 
+#include <algorithm>
+
 #include "kdtree/cost_plane_search.h"
 #include "kdtree/split_cost_terms.h"
 #include "kdtree/split_rules.h"
@@ -27,13 +29,8 @@ float evaluateSplit(const CKdNode& node, float* costLower, float* costUpper, int
         }
     }
 
-    float areaLower;
-    float areaUpper;
-    splitAreas(axis, position, boxMin, boxMax, &areaLower, &areaUpper);
-    const float areaWhole = boxArea(boxMin, boxMax);
-    *costLower = sideCost(areaLower, countLower, areaWhole, emptyRule);
-    *costUpper = sideCost(areaUpper, countUpper, areaWhole, emptyRule);
-    return *costLower + *costUpper;
+    return splitCost(axis, position, boxMin, boxMax, countLower, countUpper, emptyRule, costLower,
+                     costUpper);
 }
 
 float searchCostPlaneLiteral(CKdNode& node, int32_t method) {
@@ -66,14 +63,18 @@ namespace {
 struct GrowthScratch {
     CostSearchScratch search;
     ChildStepScratch children;
+    // Per level below the root, the candidate orders of a node's two children;
+    // the upper one waits there while the lower subtree grows.
+    std::vector<CandidateOrder> orders;
 };
 
 void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method, BuildSteps steps,
-                GrowthScratch& scratch) {
+                GrowthScratch& scratch, const CandidateOrder& order, uint32_t level) {
     if (!startSplit(node, root, depth))
         return;
-    const float best = steps == BuildSteps::Fast ? searchCostPlaneFast(node, method, scratch.search)
-                                                 : searchCostPlaneLiteral(node, method);
+    const bool fast = steps == BuildSteps::Fast;
+    const float best = fast ? searchCostPlaneOrdered(node, method, order, scratch.search)
+                            : searchCostPlaneLiteral(node, method);
 
     const uint32_t count = static_cast<uint32_t>(node.primitives.size());
     if (leafCost(count, boxArea(node.boundsMin, node.boundsMax)) <= best) {
@@ -81,8 +82,12 @@ void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t metho
         return;
     }
     createChildrenWith(node, scratch.children, steps);
-    growByCost(*node.left, root, depth - 1, method, steps, scratch);
-    growByCost(*node.right, root, depth - 1, method, steps, scratch);
+    CandidateOrder& lower = scratch.orders[2 * level];
+    CandidateOrder& upper = scratch.orders[2 * level + 1];
+    if (fast)
+        inheritCandidateOrder(order, node, scratch.children, scratch.search, lower, upper);
+    growByCost(*node.left, root, depth - 1, method, steps, scratch, lower, level + 1);
+    growByCost(*node.right, root, depth - 1, method, steps, scratch, upper, level + 1);
 }
 
 } // namespace
@@ -90,7 +95,12 @@ void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t metho
 void splitByCostWith(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
                      BuildSteps steps) {
     GrowthScratch scratch;
-    growByCost(node, root, depth, method, steps, scratch);
+    // Sized once: the levels hold on to each other.
+    scratch.orders.resize(2 * static_cast<size_t>(std::max(depth, 0) + 1));
+    CandidateOrder& rootOrder = scratch.search.order;
+    if (steps == BuildSteps::Fast && !passesLeafTest(node, root, depth))
+        orderCandidates(node, method, rootOrder, scratch.search);
+    growByCost(node, root, depth, method, steps, scratch, rootOrder, 0);
 }
 
 void splitByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method) {
