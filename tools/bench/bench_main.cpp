@@ -7,6 +7,7 @@
 #include <string>
 
 #include "kdtree/build_budget.h"
+#include "tools/bench/bench_environment.h"
 #include "tools/bench/bench_memory.h"
 #include "tools/bench/bench_options.h"
 #include "tools/bench/bench_output.h"
@@ -49,6 +50,7 @@ std::string displayPath(const std::string& path) {
 } // namespace
 
 int runBench(int argc, char** argv) {
+    applyBenchEnvironment();
     BenchOptions options;
     std::string error;
     switch (parseBenchOptions(argc, argv, options, error)) {
