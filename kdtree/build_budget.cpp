@@ -7,10 +7,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "kdtree/huge_pages.h"
 #include "kdtree/kd_node.h"
 #include "kdtree/kd_tree.h"
 #include "kdtree/list_store.h"
+#include "kdtree/page_advice.h"
 #include "kdtree/pool_allocator.h"
 
 namespace vantrel {

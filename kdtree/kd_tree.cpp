@@ -1,10 +1,11 @@
 #include "kdtree/kd_tree.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "kdtree/huge_pages.h"
 #include "kdtree/kd_node.h"
+#include "kdtree/page_advice.h"
 
 namespace vantrel {
 
@@ -94,6 +95,10 @@ void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint
     tree.sphereGroups = new SphereGroup[groupBound];
     adviseHugePages(tree.sphereGroups, groupBound * sizeof(SphereGroup));
     uint32_t groups = 0;
+    // Pages of the groups are put in place a huge page's worth at a time,
+    // just ahead of the packing.
+    char* const groupBytes = reinterpret_cast<char*>(tree.sphereGroups);
+    std::size_t prefaulted = 0;
     for (uint32_t k = 0; k < leafCount; ++k) {
         const PrimitiveRefList& entries = leafNodes[k]->primitives;
         PrimitiveList& list = tree.leaves[k];
@@ -108,6 +113,14 @@ void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint
         });
         tree.sphereGroupStart[k] = onlySpheres ? groups : noSphereGroup;
         if (onlySpheres) {
+            const std::size_t end =
+                (std::size_t{groups} + groupsFor(list.count)) * sizeof(SphereGroup);
+            if (end > prefaulted) {
+                const std::size_t ahead =
+                    std::min<std::size_t>(end + hugePageBytes, groupBound * sizeof(SphereGroup));
+                prefaultPages(groupBytes + prefaulted, ahead - prefaulted);
+                prefaulted = ahead;
+            }
             packGroups(list, tree.sphereGroups + groups);
             groups += groupsFor(list.count);
         }

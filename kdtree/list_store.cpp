@@ -13,7 +13,7 @@
 #include <sys/mman.h>
 
 #include "kdtree/build_budget.h"
-#include "kdtree/huge_pages.h"
+#include "kdtree/page_advice.h"
 
 namespace vantrel {
 
@@ -138,6 +138,17 @@ void growListStore(uint32_t count) {
     }
     listStore.capacity =
         static_cast<uint32_t>(std::min<uint64_t>(committedBytes / entryBytes, maxEntries));
+}
+
+void prefaultListStore() noexcept {
+    // Up to the end of the huge page the entries reach into, at most that
+    // far ahead of what is taken.
+    const std::size_t from = std::size_t{listStore.prefaulted} * entryBytes;
+    const std::size_t to =
+        std::min(roundUp(std::size_t{listStore.used} * entryBytes, hugePageBytes), committedBytes);
+    if (to > from)
+        prefaultPages(reinterpret_cast<char*>(listStore.entries) + from, to - from);
+    listStore.prefaulted = static_cast<uint32_t>(to / entryBytes);
 }
 
 void releaseListStore() noexcept {

@@ -27,9 +27,10 @@ static_assert(sizeof(ListEntry) == 24, "a list entry is a reference and two 32-b
 // only until the next entries are taken (the memory may move as it grows).
 struct ListStore {
     ListEntry* entries = nullptr;
-    uint32_t used = 0;     // entries handed out, from index 0 up
-    uint32_t capacity = 0; // entries that may be written
-    uint64_t live = 0;     // entries of lists that still exist
+    uint32_t used = 0;       // entries handed out, from index 0 up
+    uint32_t capacity = 0;   // entries that may be written
+    uint64_t live = 0;       // entries of lists that still exist
+    uint32_t prefaulted = 0; // entries whose pages are in place
 };
 
 inline ListStore listStore;
@@ -37,6 +38,9 @@ inline ListStore listStore;
 // Makes room for count more entries; throws std::bad_alloc where the memory
 // cannot be had.
 void growListStore(uint32_t count);
+
+// Puts the pages of the next huge page's worth of entries in place at once.
+void prefaultListStore() noexcept;
 
 // Gives all the memory back; the next entries start a new store.
 void releaseListStore() noexcept;
@@ -48,6 +52,8 @@ inline uint32_t takeListEntries(uint32_t count) {
     const uint32_t first = listStore.used;
     listStore.used += count;
     listStore.live += count;
+    if (listStore.used > listStore.prefaulted)
+        prefaultListStore();
     return first;
 }
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kdtree/huge_pages.h"
+#include "kdtree/page_advice.h"
 
 namespace vantrel {
 
