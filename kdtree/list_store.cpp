@@ -85,21 +85,23 @@ void reserveFirst(std::size_t needed) {
     }
 }
 
-// Makes [committedBytes, bytes) of the reservation writable.
-void commit(std::size_t bytes) {
+// Makes [committedBytes, bytes) of the reservation writable; false where the
+// system refuses.
+bool commit(std::size_t bytes) {
     if (!withinCommitLimit(bytes))
-        outOfMemory();
+        return false;
     char* const base = reinterpret_cast<char*>(listStore.entries);
     if (mprotect(base + committedBytes, bytes - committedBytes, PROT_READ | PROT_WRITE) != 0)
-        outOfMemory();
+        return false;
     committedBytes = bytes;
+    return true;
 }
 
 // A reservation used up: the whole mapping, writable by now, grows in place
 // or moves to a range of bytes, all writable; copied where it cannot move.
-void extend(std::size_t bytes) {
+bool extend(std::size_t bytes) {
     if (!withinCommitLimit(bytes))
-        outOfMemory();
+        return false;
     void* const old = listStore.entries;
     void* moved = MAP_FAILED;
 #ifdef MREMAP_MAYMOVE
@@ -108,12 +110,20 @@ void extend(std::size_t bytes) {
     if (moved == MAP_FAILED) {
         moved = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (moved == MAP_FAILED)
-            outOfMemory();
+            return false;
         std::memcpy(moved, old, std::size_t{listStore.used} * entryBytes);
         munmap(old, reservedBytes);
     }
     listStore.entries = static_cast<ListEntry*>(moved);
     reservedBytes = committedBytes = bytes;
+    return true;
+}
+
+// Makes the store writable up to bytes.
+bool makeWritable(std::size_t bytes) {
+    if (bytes <= reservedBytes)
+        return commit(bytes);
+    return (committedBytes == reservedBytes || commit(reservedBytes)) && extend(bytes);
 }
 
 } // namespace
@@ -126,16 +136,14 @@ void growListStore(uint32_t count) {
     if (listStore.entries == nullptr)
         reserveFirst(needed);
     // Steps of an eighth of what is there, so that a big store is made
-    // writable in a few dozen calls; none of it is touched before use.
+    // writable in a few dozen calls; none of it is touched before use. Near
+    // the end of what the system gives, just what is needed.
     const std::size_t step = std::max(hugePageBytes, committedBytes / 8);
-    const std::size_t wanted = roundUp(std::max(needed, committedBytes + step), hugePageBytes);
-    if (needed <= reservedBytes) {
-        commit(std::min(wanted, reservedBytes));
-    } else {
-        if (committedBytes < reservedBytes)
-            commit(reservedBytes);
-        extend(wanted);
-    }
+    std::size_t ahead = roundUp(std::max(needed, committedBytes + step), hugePageBytes);
+    if (needed <= reservedBytes)
+        ahead = std::min(ahead, reservedBytes);
+    if (!makeWritable(ahead) && !makeWritable(roundUp(needed, hugePageBytes)))
+        outOfMemory();
     listStore.capacity =
         static_cast<uint32_t>(std::min<uint64_t>(committedBytes / entryBytes, maxEntries));
 }

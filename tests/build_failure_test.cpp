@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
 #include <new>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 #include "kdtree/build.h"
@@ -13,6 +16,14 @@
 #include "kdtree/list_store.h"
 
 using namespace vantrel;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ADDRESS_SANITIZED
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ADDRESS_SANITIZED
+#endif
+#endif
 
 namespace {
 
@@ -174,4 +185,40 @@ TEST(BuildKdTree, ListStoreFailureReleasesEverythingMadeSoFar) {
         EXPECT_LE(listStorePeakBytes(), limit);
         EXPECT_GT(listStorePeakBytes() + (std::size_t{2} << 20), limit / 2) << limit;
     }
+}
+
+// Under an address-space limit the lists' reservation must leave the heap its
+// share and grow past itself, so that a build still stops at its budget and
+// not at a failed mapping. In a child process: the limit stays there.
+TEST(BuildKdTree, KeepsToItsBudgetUnderAnAddressSpaceLimit) {
+#ifdef ADDRESS_SANITIZED
+    GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+#endif
+    const auto limitedBuilds = [] {
+        unsigned long long mappedPages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%llu", &mappedPages) != 1)
+                mappedPages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = mappedPages * sysconf(_SC_PAGESIZE) + (rlim_t{320} << 20);
+        const rlimit bound{limit, limit};
+        if (mappedPages == 0 || setrlimit(RLIMIT_AS, &bound) != 0)
+            std::_Exit(3);
+        std::vector<Sphere> spheres;
+        for (int i = 0; i < 2000; ++i)
+            spheres.push_back({{float(i % 13), float(i % 11), float(i % 7)}, 0.3f, {}});
+        spheres.resize(2200, Sphere{{1, 2, 3}, 0.5f, {}}); // and 200 on one spot
+        std::vector<PrimitiveRef> refs;
+        for (Sphere& s : spheres)
+            refs.push_back({&s, PrimitiveType::Sphere});
+        KdTree* tree = nullptr;
+        const PrimitiveList spread{refs.data(), 2000};
+        if (buildThrows(&tree, spread, 0))
+            std::_Exit(4);
+        releaseKdTree(tree);
+        const PrimitiveList overlapping{refs.data() + 2000, 200};
+        std::_Exit(buildThrows(&tree, overlapping, 0) && buildExceededBudget() ? 0 : 5);
+    };
+    EXPECT_EXIT(limitedBuilds(), ::testing::ExitedWithCode(0), "");
 }
