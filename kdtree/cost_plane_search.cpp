@@ -514,38 +514,41 @@ void orderCandidates(const CKdNode& node, int32_t method, CandidateOrder& order,
     }
 }
 
+namespace {
+
+// The ids of parent's order on one axis whose entries go to a child, renamed
+// for the child.
+void keepForChild(const ScratchBuffer<uint32_t>& ids, const uint32_t* childIndex,
+                  ScratchBuffer<uint32_t>& kept) {
+    uint32_t* const out = kept.resize(ids.size());
+    uint32_t count = 0;
+    // Every id is written, and kept where its entry goes to the child.
+    for (const uint32_t id : ids) {
+        const uint32_t at = childIndex[id >> 1];
+        out[count] = at * 2 + (id & 1);
+        count += at != noSlot ? 1 : 0;
+    }
+    kept.shrink(count);
+}
+
+} // namespace
+
 void inheritCandidateOrder(const CandidateOrder& parent, const CKdNode& node,
                            const ChildStepScratch& sides, CostSearchScratch& s,
-                           CandidateOrder& lower, CandidateOrder& upper) {
+                           CandidateOrder* lower, CandidateOrder* upper) {
     // A child's list holds its entries in the reverse of the parent's order.
     const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
-    uint32_t lowerLeft = node.left->primitives.size();
-    uint32_t upperLeft = node.right->primitives.size();
-    s.childIndex.resize(entryCount);
-    for (uint32_t e = 0; e < entryCount; ++e) {
-        const uint8_t side = sides.sides[s.listPosition[e]];
-        s.childIndex[e].lower = (side & childLower) ? --lowerLeft : noSlot;
-        s.childIndex[e].upper = (side & childUpper) ? --upperLeft : noSlot;
-    }
-    const CostSearchScratch::ChildIndex* const index = s.childIndex.data();
-    for (int32_t axis = 0; axis < 3; ++axis) {
-        const ScratchBuffer<uint32_t>& ids = parent.ids[axis];
-        ScratchBuffer<uint32_t>& lowerIds = lower.ids[axis];
-        ScratchBuffer<uint32_t>& upperIds = upper.ids[axis];
-        lowerIds.resize(ids.size());
-        upperIds.resize(ids.size());
-        uint32_t lowerCount = 0;
-        uint32_t upperCount = 0;
-        // Every id is written, and kept where its entry goes to that child.
-        for (const uint32_t id : ids) {
-            const CostSearchScratch::ChildIndex at = index[id >> 1];
-            lowerIds[lowerCount] = at.lower * 2 + (id & 1);
-            upperIds[upperCount] = at.upper * 2 + (id & 1);
-            lowerCount += at.lower != noSlot ? 1 : 0;
-            upperCount += at.upper != noSlot ? 1 : 0;
-        }
-        lowerIds.shrink(lowerCount);
-        upperIds.shrink(upperCount);
+    CandidateOrder* const children[2] = {lower, upper};
+    uint32_t left[2] = {node.left->primitives.size(), node.right->primitives.size()};
+    const uint8_t side[2] = {childLower, childUpper};
+    for (int child = 0; child < 2; ++child) {
+        if (children[child] == nullptr)
+            continue;
+        uint32_t* const index = s.childIndex[child].resize(entryCount);
+        for (uint32_t e = 0; e < entryCount; ++e)
+            index[e] = (sides.sides[s.listPosition[e]] & side[child]) ? --left[child] : noSlot;
+        for (int32_t axis = 0; axis < 3; ++axis)
+            keepForChild(parent.ids[axis], index, children[child]->ids[axis]);
     }
 }
 

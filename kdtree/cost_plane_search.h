@@ -41,11 +41,7 @@ struct CostSearchScratch {
     ScratchBuffer<uint32_t> bucketFirst; // per bucket of the axis's span, its first slot
     std::vector<uint64_t> keys;          // for sorting a root's candidates
     std::vector<uint64_t> spareKeys;
-    struct ChildIndex {
-        uint32_t lower; // the entry's place in each child, or none
-        uint32_t upper;
-    };
-    ScratchBuffer<ChildIndex> childIndex;
+    ScratchBuffer<uint32_t> childIndex[2]; // per entry: its place in each child, or none
     CandidateOrder order;
     ChildStepScratch sides; // for the midpoint plane
 };
@@ -63,9 +59,9 @@ void orderCandidates(const CKdNode& node, int32_t method, CandidateOrder& order,
 
 // The candidate orders of node's children, from node's own, right after the
 // search over node (whose entries scratch still holds) and the child step
-// (which left each entry's side in sides).
+// (which left each entry's side in sides). A null order is not made.
 void inheritCandidateOrder(const CandidateOrder& parent, const CKdNode& node,
                            const ChildStepScratch& sides, CostSearchScratch& scratch,
-                           CandidateOrder& lower, CandidateOrder& upper);
+                           CandidateOrder* lower, CandidateOrder* upper);
 
 } // namespace vantrel

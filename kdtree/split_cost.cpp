@@ -84,8 +84,15 @@ void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t metho
     createChildrenWith(node, scratch.children, steps);
     CandidateOrder& lower = scratch.orders[2 * level];
     CandidateOrder& upper = scratch.orders[2 * level + 1];
-    if (fast)
-        inheritCandidateOrder(order, node, scratch.children, scratch.search, lower, upper);
+    // Only a child that will be searched needs its order.
+    if (fast) {
+        const auto searched = [&](const CKdNode& child) {
+            return !passesLeafTest(child, root, depth - 1);
+        };
+        inheritCandidateOrder(order, node, scratch.children, scratch.search,
+                              searched(*node.left) ? &lower : nullptr,
+                              searched(*node.right) ? &upper : nullptr);
+    }
     growByCost(*node.left, root, depth - 1, method, steps, scratch, lower, level + 1);
     growByCost(*node.right, root, depth - 1, method, steps, scratch, upper, level + 1);
 }
