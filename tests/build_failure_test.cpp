@@ -80,6 +80,13 @@ void operator delete[](void* block, std::size_t) noexcept {
 namespace {
 
 // True when the build ended in std::bad_alloc.
+std::vector<PrimitiveRef> referencesTo(std::vector<Sphere>& spheres) {
+    std::vector<PrimitiveRef> refs;
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    return refs;
+}
+
 bool buildThrows(KdTree** out, const PrimitiveList& list, int32_t method) {
     try {
         buildKdTree(out, &list, method);
@@ -95,9 +102,7 @@ TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
     std::vector<Sphere> spheres;
     for (int i = 0; i < 60; ++i)
         spheres.push_back({{float(i % 7), float(i % 5), float(i % 3)}, 0.4f, {}});
-    std::vector<PrimitiveRef> refs;
-    for (Sphere& s : spheres)
-        refs.push_back({&s, PrimitiveType::Sphere});
+    std::vector<PrimitiveRef> refs = referencesTo(spheres);
     const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
 
     // A complete build first, to learn how many allocations it takes.
@@ -131,9 +136,7 @@ TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
 // before it takes the memory, and leave nothing behind.
 TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     std::vector<Sphere> spheres(60, Sphere{{1, 2, 3}, 0.5f, {}});
-    std::vector<PrimitiveRef> refs;
-    for (Sphere& s : spheres)
-        refs.push_back({&s, PrimitiveType::Sphere});
+    std::vector<PrimitiveRef> refs = referencesTo(spheres);
     const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
     const std::size_t budget = std::size_t{8} << 20;
     setBuildMemoryBudget(budget);
@@ -165,9 +168,7 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
 // build fails as an allocation does, wherever its lists have got to.
 TEST(BuildKdTree, ListStoreFailureReleasesEverythingMadeSoFar) {
     std::vector<Sphere> spheres(60, Sphere{{1, 2, 3}, 0.5f, {}});
-    std::vector<PrimitiveRef> refs;
-    for (Sphere& s : spheres)
-        refs.push_back({&s, PrimitiveType::Sphere});
+    std::vector<PrimitiveRef> refs = referencesTo(spheres);
     const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
     for (const std::size_t limit :
          {std::size_t{1} << 20, std::size_t{4} << 20, std::size_t{9} << 20}) {
@@ -209,9 +210,7 @@ TEST(BuildKdTree, KeepsToItsBudgetUnderAnAddressSpaceLimit) {
         for (int i = 0; i < 2000; ++i)
             spheres.push_back({{float(i % 13), float(i % 11), float(i % 7)}, 0.3f, {}});
         spheres.resize(2200, Sphere{{1, 2, 3}, 0.5f, {}}); // and 200 on one spot
-        std::vector<PrimitiveRef> refs;
-        for (Sphere& s : spheres)
-            refs.push_back({&s, PrimitiveType::Sphere});
+        std::vector<PrimitiveRef> refs = referencesTo(spheres);
         KdTree* tree = nullptr;
         const PrimitiveList spread{refs.data(), 2000};
         if (buildThrows(&tree, spread, 0))
