@@ -4,6 +4,7 @@
 
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/list_store.h"
 #include "vantrel/kdtree/split_cost.h"
 #include "vantrel/kdtree/split_midpoint.h"
 #include "vantrel/scene/vector_ops.h"
@@ -14,6 +15,26 @@ namespace {
 
 bool isFinite(const Vector3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// Each buildable entry in input order inserted at the front of the root's
+// list, all in one run where the steps are the fast ones.
+void loadRoot(CKdNode& root, const PrimitiveList& list, BuildSteps steps) {
+    if (steps == BuildSteps::Literal) {
+        for (uint32_t i = 0; i < list.count; ++i) {
+            if (isBuildable(list.items[i]))
+                root.primitives.push_front(list.items[i]);
+        }
+        return;
+    }
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < list.count; ++i)
+        count += isBuildable(list.items[i]) ? 1 : 0;
+    FrontRun run(root.primitives, count);
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (isBuildable(list.items[i]))
+            run.push(list.items[i]);
+    }
 }
 
 } // namespace
@@ -36,6 +57,10 @@ bool isBuildable(const PrimitiveRef& ref) {
 }
 
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
+    buildKdTreeWith(out, list, method, BuildSteps::Fast);
+}
+
+void buildKdTreeWith(KdTree** out, const PrimitiveList* list, int32_t method, BuildSteps steps) {
     if (method < 0 || method > 2) {
         *out = nullptr;
         return;
@@ -46,10 +71,7 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
     try {
         chargeBuildInput(list->count);
         CKdNode root;
-        for (uint32_t i = 0; i < list->count; ++i) {
-            if (isBuildable(list->items[i]))
-                root.primitives.push_front(list->items[i]);
-        }
+        loadRoot(root, *list, steps);
         computeBounds(root);
         // In a box that is a single point no plane separates anything and no
         // node is ever thinner than the root: every level would copy the whole
@@ -59,11 +81,14 @@ void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
                            root.boundsMin[2] == root.boundsMax[2];
         const int32_t depth = point ? 0 : maxDepth;
         if (method == 0)
-            splitMidpoint(root, root, depth);
+            splitMidpointWith(root, root, depth, steps);
         else
-            splitByCost(root, root, depth, method);
+            splitByCostWith(root, root, depth, method, steps);
+        // The lists are complete; the compile step may need the address space
+        // kept for them.
+        trimListStore();
         chargeCompiledTree(root);
-        compileKdTree(root, &tree);
+        compileKdTreeWith(root, &tree, steps);
         uint32_t nodeCount = 0;
         countNodes(root, nodeCount, leafCount);
     } catch (...) {

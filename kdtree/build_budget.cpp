@@ -9,22 +9,24 @@
 
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/kdtree/list_store.h"
+#include "vantrel/kdtree/page_advice.h"
 #include "vantrel/kdtree/pool_allocator.h"
 
 namespace vantrel {
 
 namespace {
 
-// A list entry as the pool hands it out: the reference and two links.
-constexpr std::size_t listEntryBytes = sizeof(PrimitiveRef) + 2 * sizeof(void*);
+// A list entry in the list store: the reference and two links.
+constexpr std::size_t listEntryBytes = sizeof(ListEntry);
 // A node from the general heap, with the heap's own bookkeeping.
 constexpr std::size_t nodeBytes = sizeof(CKdNode) + 2 * sizeof(void*);
 // Per input entry: the child step's side flags and the plane search's
 // candidates, keys, ranks and counts, with room for their vectors' growth.
 constexpr std::size_t workingBytesPerEntry = 256;
 // The heap's headers and page rounding take at most this share of the
-// budget on top of what is charged: the pool's chunks, a little over 1 MiB
-// each, cost one page more (0.4%).
+// budget on top of what is charged: the node pool's chunks, up to 2 MiB
+// each, cost one page more (0.2%).
 constexpr std::size_t heapOverheadShare = 64;
 
 std::size_t fixedBudget = 0; // 0: the machine's
@@ -95,16 +97,36 @@ uint64_t compiledBytes(const CKdNode& node) {
 
 } // namespace
 
+namespace {
+
+// What the address-space limit leaves, or UINT64_MAX without one.
+uint64_t addressSpaceLeft(const ProcessMemory& held) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        return subtractClamped(limit.rlim_cur, held.mapped);
+    return UINT64_MAX;
+}
+
+} // namespace
+
 std::size_t buildMemoryBudget() {
     if (fixedBudget != 0)
         return fixedBudget;
     // What the process holds already counts against the half.
     const ProcessMemory held = processMemory();
     uint64_t budget = subtractClamped(physicalBytes() / 2, held.resident);
-    rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-        budget = std::min<uint64_t>(budget, subtractClamped(limit.rlim_cur, held.mapped));
+    budget = std::min(budget, addressSpaceLeft(held));
     return static_cast<std::size_t>(std::min<uint64_t>(budget, SIZE_MAX));
+}
+
+std::size_t listStoreReservationBytes() {
+    const std::size_t budget = buildMemoryBudget();
+    // Address space reserved for the lists is lost to the heap, which must
+    // hold the nodes, the working storage and the compiled tree; the store
+    // can grow past its reservation.
+    const uint64_t left = addressSpaceLeft(processMemory());
+    return left == UINT64_MAX ? budget
+                              : static_cast<std::size_t>(std::min<uint64_t>(budget, left / 2));
 }
 
 void setBuildMemoryBudget(std::size_t bytes) {
@@ -116,10 +138,12 @@ bool buildExceededBudget() {
 }
 
 BuildBudgetScope::BuildBudgetScope() {
-    // Not counted entry by entry: the chunk the list pool cuts ahead of the
-    // entries charged, and the heap's own headers and page rounding.
+    // Not counted one by one: the chunk the node pool cuts ahead of the nodes
+    // charged, the list store's page in use, and the heap's own headers and
+    // page rounding.
     const std::size_t budget = buildMemoryBudget();
-    activeBudget = subtractClamped(budget, maxPoolChunkBytes + budget / heapOverheadShare);
+    activeBudget =
+        subtractClamped(budget, maxPoolChunkBytes + hugePageBytes + budget / heapOverheadShare);
     charged = 0;
     exceeded = false;
     counting = true;

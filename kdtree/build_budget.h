@@ -47,4 +47,8 @@ void chargeListEntries(uint64_t entries);
 // The compiled tree's arrays, before the compile step allocates them.
 void chargeCompiledTree(const CKdNode& root);
 
+// How much address space the list store reserves at first: what a build may
+// take, or half of what the address-space limit leaves where that is less.
+std::size_t listStoreReservationBytes();
+
 } // namespace vantrel

@@ -1,19 +1,27 @@
-// Per axis the candidates are sorted once. As the plane moves up, the lower
-// box only grows and the upper box only shrinks, and both box tests stay
-// monotone in float as well: each side of the sphere test sums squared
-// distances that only shrink (lower box) or only grow (upper box, whose plane
-// never passes boxMax once clamped), and the triangle test compares vertices
-// with the plane; a NaN coordinate or radius only makes a test constant. So
-// every entry's lower test switches once from false to true along the sorted
-// candidates and its upper test once from true to false, and each switch is
-// found by bisection with the very same test. The counts per candidate are
-// therefore exactly those of a full pass, and the costs come from the same
-// float expressions in split_cost_terms.h.
+// Per axis the candidates are taken in sorted order, which the root sorts
+// once and every child inherits. As the plane moves up, the lower box only
+// grows and the upper box only shrinks, and both box tests stay monotone in
+// float as well: each side of the sphere test sums squared distances that
+// only shrink (lower box) or only grow (upper box, whose plane never passes
+// boxMax once clamped), and a triangle's test only gains (loses) room; a NaN
+// coordinate or radius only makes a test constant. So every entry's lower
+// test switches once from false to true along the sorted candidates and its
+// upper test once from true to false, and each switch is settled with the
+// very same test: the counts per candidate are exactly those of a full pass,
+// and the costs come from the same float expressions in split_cost_terms.h.
+//
+// Where a sphere switches is worked out first from where its surface meets
+// the planes, c ∓ √(r² − the rest of its squared distance), which is only a
+// hint; the float test then settles the slot, mostly with two tests.
 #include "vantrel/kdtree/cost_plane_search.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "vantrel/kdtree/split_cost.h"
 #include "vantrel/kdtree/split_cost_terms.h"
@@ -23,13 +31,7 @@ namespace vantrel {
 
 namespace {
 
-constexpr uint32_t noSlot = 0xffffffffu;
-
-bool touches(const PrimitiveRef& ref, const float boxMin[3], const float boxMax[3]) {
-    if (ref.type == PrimitiveType::Sphere)
-        return sphereTouchesBox(*static_cast<const Sphere*>(ref.object), boxMin, boxMax);
-    return triangleTouchesBox(*static_cast<const Triangle*>(ref.object), boxMin, boxMax);
-}
+constexpr uint32_t noSlot = 0xffffffffu; // no place in a child
 
 // Maps a float (not NaN) to an unsigned key of the same order.
 uint32_t orderedBits(float value) {
@@ -40,10 +42,19 @@ uint32_t orderedBits(float value) {
 
 // First slot in [0, count] at which holds() is true, for a predicate that can
 // only turn from false to true as the slot grows; count when it never holds.
-// The switch usually lies next to the entry's own candidate, so the search
-// gallops out from hint before it bisects; hint == count means no hint.
+// The switch usually lies next to hint, so the search gallops out from there
+// before it bisects; hint == count means no hint.
 template <class Predicate>
 uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
+    // Mostly the switch lies at the hint or next to it.
+    if (hint < count) {
+        if (holds(hint)) {
+            if (hint == 0 || !holds(hint - 1))
+                return hint;
+        } else if (hint + 1 == count || holds(hint + 1)) {
+            return hint + 1;
+        }
+    }
     // holds() is false at lo (or lo is -1) and true at hi (or hi is count).
     int64_t lo = -1;
     int64_t hi = count;
@@ -117,151 +128,464 @@ void sortKeys(std::vector<uint64_t>& keys, std::vector<uint64_t>& spare) {
     }
 }
 
-// Sorts the axis's candidates and fills sorted, with each position once, and
-// rank.
-void sortCandidates(CostSearchScratch& s) {
-    const uint32_t candidateCount = static_cast<uint32_t>(s.positions.size());
-    s.keys.clear();
-    for (uint32_t k = 0; k < candidateCount; ++k) {
-        const float position = s.positions[k];
-        // A NaN plane makes both areas NaN, so its cost never beats the best
-        // and it needs no counts.
-        if (position != position)
+bool isSphere(const PrimitiveRef& ref) {
+    return ref.type == PrimitiveType::Sphere;
+}
+
+// Gathers node's spheres and triangles, in list order, with what the search
+// reads of each sphere.
+void collectEntries(const CKdNode& node, int32_t method, CostSearchScratch& s) {
+    s.entries.resize(node.primitives.size());
+    s.listPosition.resize(node.primitives.size());
+    uint32_t position = 0;
+    uint32_t count = 0;
+    forEachListEntry(node.primitives, [&](const ListEntry& entry) {
+        s.entries[count] = entry.ref;
+        s.listPosition[count] = position++;
+        count +=
+            entry.ref.type == PrimitiveType::Sphere || entry.ref.type == PrimitiveType::Triangle;
+    });
+    s.entries.shrink(count);
+    s.listPosition.shrink(count);
+    for (int k = 0; k < 3; ++k) {
+        s.centre[k].resize(count);
+        s.gap[k].resize(count);
+    }
+    s.radius.resize(count);
+    s.emptyRule.resize(2 * size_t{count});
+    for (uint32_t e = 0; e < count; ++e) {
+        // Spheres are costed with the empty-side rule in method 2 only,
+        // triangles never.
+        const uint32_t rule = isSphere(s.entries[e]) && method == 2 ? ~0u : 0u;
+        s.emptyRule[2 * e] = s.emptyRule[2 * e + 1] = rule;
+        // The spheres lie scattered in memory; ask for them a few entries early.
+        if (e + 16 < count)
+            __builtin_prefetch(s.entries[e + 16].object);
+        if (!isSphere(s.entries[e]))
             continue;
-        s.keys.push_back(static_cast<uint64_t>(orderedBits(position)) << 32 | k);
-    }
-    sortKeys(s.keys, s.spareKeys);
-    s.sorted.clear();
-    s.rank.assign(candidateCount, noSlot);
-    // Equal positions share a slot, so that a long run of them (candidates
-    // clamped to a face) costs the bisection nothing.
-    for (const uint64_t key : s.keys) {
-        const uint32_t k = static_cast<uint32_t>(key);
-        const float position = s.positions[k];
-        if (s.sorted.empty() || s.sorted.back() != position)
-            s.sorted.push_back(position);
-        s.rank[k] = static_cast<uint32_t>(s.sorted.size() - 1);
+        const Sphere& sphere = *static_cast<const Sphere*>(s.entries[e].object);
+        s.radius[e] = sphere.radius;
+        for (int k = 0; k < 3; ++k) {
+            const float c = component(sphere.centre, k);
+            s.centre[k][e] = c;
+            s.gap[k][e] = sphereGapSquared(c, node.boundsMin[k], node.boundsMax[k]);
+        }
     }
 }
 
-// A sphere that reaches past the node on another axis meets the planes of
-// this one over a narrower span than its diameter, so its switches lie away
-// from its own candidates. Moves both hints to where the switches should
-// fall; only a guess, which saves box tests but decides nothing.
-void refineSphereHints(const Sphere& sphere, const CKdNode& node, int32_t axis,
-                       const std::vector<float>& sorted, uint32_t* lowerHint, uint32_t* upperHint) {
-    double outside = 0.0;
-    for (int32_t k = 0; k < 3; ++k) {
-        const double c = component(sphere.centre, k);
-        double gap = 0.0;
-        if (c < node.boundsMin[k])
-            gap = node.boundsMin[k] - c;
-        else if (c > node.boundsMax[k])
-            gap = c - node.boundsMax[k];
-        if (k != axis)
-            outside += gap * gap;
-        else if (gap > 0.0)
-            return;
-    }
-    const double r = sphere.radius;
-    const double reachSquared = r * r - outside;
-    const uint32_t slots = static_cast<uint32_t>(sorted.size());
-    if (!(reachSquared > 0.0) || slots == 0)
-        return;
-    const double reach = std::sqrt(reachSquared);
-    const double c = component(sphere.centre, axis);
-    const double low = c - reach;
-    const double high = c + reach;
-    const auto reachesLow = [&](uint32_t slot) { return sorted[slot] >= low; };
-    const auto passesHigh = [&](uint32_t slot) { return sorted[slot] > high; };
-    *lowerHint =
-        std::min(firstHolding(reachesLow, slots, std::min(*lowerHint, slots - 1)), slots - 1);
-    *upperHint =
-        std::min(firstHolding(passesHigh, slots, std::min(*upperHint, slots - 1)), slots - 1);
+// Entry e's candidates on axis before they are pulled into any box.
+EntryCandidates unclampedCandidates(const CostSearchScratch& s, uint32_t e, int32_t axis,
+                                    int32_t method) {
+    if (isSphere(s.entries[e]))
+        return sphereCandidates(s.centre[axis][e], s.radius[e], method);
+    return triangleCandidates(*static_cast<const Triangle*>(s.entries[e].object), axis);
 }
 
-// Fills lowerCounts and upperCounts: per slot of sorted, the entries whose
-// test holds for the lower and for the upper box of a plane there.
+// Pulls the axis's candidates into the node's box and gives each a slot of
+// sorted, in which equal positions share one, so that a long run of them
+// (candidates clamped to a face) costs the searches nothing.
+void placeCandidates(const CKdNode& node, int32_t axis, int32_t method,
+                     const ScratchBuffer<uint32_t>& order, CostSearchScratch& s) {
+    const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
+    const float low = node.boundsMin[axis];
+    const float high = node.boundsMax[axis];
+    s.positions.resize(2 * size_t{entryCount});
+    s.rank.resize(2 * size_t{entryCount});
+    // A NaN plane makes both areas NaN, so its cost never beats the best
+    // whatever the counts: the order leaves it out, and it borrows slot 0.
+    // The order gives every other candidate its slot.
+    for (uint32_t k = 0; k < 2 * entryCount; k += 2) {
+        const EntryCandidates c = unclampedCandidates(s, k / 2, axis, method);
+        s.positions[k] = clampCandidate(c.lower, low, high);
+        s.positions[k + 1] = clampCandidate(c.upper, low, high);
+        if (s.positions[k] != s.positions[k])
+            s.rank[k] = 0;
+        if (s.positions[k + 1] != s.positions[k + 1])
+            s.rank[k + 1] = 0;
+    }
+    s.sorted.resize(order.size());
+    float* const sorted = s.sorted.data();
+    const float* const positions = s.positions.data();
+    uint32_t* const rank = s.rank.data();
+    uint32_t slots = 0;
+    for (const uint32_t id : order) {
+        const float position = positions[id];
+        if (slots == 0 || sorted[slots - 1] != position)
+            sorted[slots++] = position;
+        rank[id] = slots - 1;
+    }
+    s.sorted.shrink(slots);
+}
+
+// Where a position falls among the sorted slots of an axis, within a few:
+// the box's span cut into as many buckets as there are slots, each with the
+// first slot in it or above; made the first time it is asked. Only ever a
+// hint.
+class SlotGuide {
+  public:
+    SlotGuide(const CKdNode& node, int32_t axis, CostSearchScratch& s)
+        : sorted(s.sorted.data()), slots(static_cast<uint32_t>(s.sorted.size())),
+          low(node.boundsMin[axis]), high(node.boundsMax[axis]), storage(s.bucketFirst) {}
+
+    // Near the first slot whose position is >= value (or > value where
+    // strict), or slots; from hint where that is the slot or the next one.
+    uint32_t near(double value, bool strict, uint32_t hint) {
+        const auto reaches = [&](uint32_t slot) {
+            return strict ? sorted[slot] > value : sorted[slot] >= value;
+        };
+        if (hint < slots && reaches(hint)) {
+            if (hint == 0 || !reaches(hint - 1))
+                return hint;
+        } else if (hint + 1 < slots && reaches(hint + 1)) {
+            return hint + 1;
+        }
+        if (first == nullptr && !build())
+            return hint;
+        uint32_t slot = first[bucketOf(static_cast<float>(value))];
+        for (uint32_t step = 0; step < 8 && slot < slots && !reaches(slot); ++step)
+            ++slot;
+        return slot;
+    }
+
+  private:
+    // Monotone in position; in float, as it is only a hint.
+    uint32_t bucketOf(float position) const {
+        const float at = (position - low) * scale;
+        if (!(at >= 1.0f))
+            return 0; // below the box's second bucket, or NaN
+        return at < static_cast<float>(buckets - 1) ? static_cast<uint32_t>(at) : buckets - 1;
+    }
+
+    bool build() {
+        const double span = static_cast<double>(high) - low;
+        if (!(span > 0.0) || !std::isfinite(span) || slots < 2)
+            return false;
+        buckets = slots;
+        scale = static_cast<float>(buckets / span);
+        first = storage.resize(buckets);
+        // first[b]: the first slot in bucket b or above.
+        uint32_t bucket = 0;
+        for (uint32_t slot = 0; slot < slots; ++slot) {
+            const uint32_t at = bucketOf(sorted[slot]);
+            while (bucket <= at)
+                first[bucket++] = slot;
+        }
+        while (bucket < buckets)
+            first[bucket++] = slots;
+        return true;
+    }
+
+    const float* sorted;
+    uint32_t slots;
+    float low;
+    float high;
+    ScratchBuffer<uint32_t>& storage;
+    uint32_t* first = nullptr; // per bucket
+    uint32_t buckets = 0;
+    float scale = 0.0f; // buckets per unit
+};
+
+// What sphereTouchesBox sums for one sphere when only axis's share varies:
+// (rest + share) + restAfter, the same sum in the same order.
+struct SphereOnAxis {
+    float centre;
+    float reach; // radius squared
+    float rest;
+    float restAfter;
+
+    bool touches(float share) const { return reach >= (rest + share) + restAfter; }
+};
+
+SphereOnAxis sphereOnAxis(const CostSearchScratch& s, uint32_t e, int32_t axis) {
+    SphereOnAxis sphere;
+    sphere.centre = s.centre[axis][e];
+    sphere.reach = s.radius[e] * s.radius[e];
+    // 0 + g0 + g1 + g2 from the left: the share of x is the first term, of y
+    // the second; that of z comes last, after a sum that adding 0 keeps.
+    if (axis == 0) {
+        sphere.rest = s.gap[1][e];
+        sphere.restAfter = s.gap[2][e];
+    } else if (axis == 1) {
+        sphere.rest = s.gap[0][e];
+        sphere.restAfter = s.gap[2][e];
+    } else {
+        sphere.rest = s.gap[0][e] + s.gap[1][e];
+        sphere.restAfter = 0.0f;
+    }
+    return sphere;
+}
+
+// The slots at which sphere e's lower test starts to hold and its upper test
+// stops holding.
+void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
+                    SlotGuide& guide, uint32_t* lowerStart, uint32_t* upperEnd) {
+    const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
+    const float* sorted = s.sorted.data();
+    const float low = node.boundsMin[axis];
+    const float high = node.boundsMax[axis];
+    const SphereOnAxis sphere = sphereOnAxis(s, e, axis);
+    const float c = sphere.centre;
+    const auto lowerTouches = [&](uint32_t slot) {
+        return sphere.touches(sphereGapSquared(c, low, sorted[slot]));
+    };
+    const auto upperMisses = [&](uint32_t slot) {
+        return !sphere.touches(sphereGapSquared(c, sorted[slot], high));
+    };
+    // Where the surface meets the planes once the other axes have taken their
+    // share; the rest stays under reach wherever the test can hold at all.
+    const double reachLeft =
+        static_cast<double>(sphere.reach) - sphere.rest - static_cast<double>(sphere.restAfter);
+    const double spread = reachLeft > 0.0 ? std::sqrt(reachLeft) : 0.0;
+    const uint32_t lastSlot = slots - 1;
+
+    if (!(c >= low)) {
+        // Below the box, or a NaN centre: the plane changes nothing.
+        *lowerStart = lowerTouches(0) ? 0 : slots;
+    } else if (!sphere.touches(0.0f)) {
+        *lowerStart = slots; // out of reach even with the plane past its centre
+    } else {
+        const uint32_t guess = guide.near(c - spread, false, s.rank[2 * e]);
+        *lowerStart = firstHolding(lowerTouches, slots, std::min(guess, lastSlot));
+    }
+
+    if (!(c <= high)) {
+        *upperEnd = upperMisses(0) ? 0 : slots;
+    } else if (!sphere.touches(0.0f)) {
+        *upperEnd = 0;
+    } else {
+        const uint32_t guess = guide.near(c + spread, true, s.rank[2 * e + 1]);
+        *upperEnd = firstHolding(upperMisses, slots, std::min(guess, lastSlot));
+    }
+}
+
+// The same for triangle e, with triangleTouchesBox, from its own candidates.
+void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
+                      uint32_t* lowerStart, uint32_t* upperEnd) {
+    const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
+    const Triangle& triangle = *static_cast<const Triangle*>(s.entries[e].object);
+    float lowerMax[3] = {node.boundsMax[0], node.boundsMax[1], node.boundsMax[2]};
+    float upperMin[3] = {node.boundsMin[0], node.boundsMin[1], node.boundsMin[2]};
+    const auto lowerTouches = [&](uint32_t slot) {
+        lowerMax[axis] = s.sorted[slot];
+        return triangleTouchesBox(triangle, node.boundsMin, lowerMax);
+    };
+    const auto upperMisses = [&](uint32_t slot) {
+        upperMin[axis] = s.sorted[slot];
+        return !triangleTouchesBox(triangle, upperMin, node.boundsMax);
+    };
+    *lowerStart = firstHolding(lowerTouches, slots, s.rank[2 * e]);
+    *upperEnd = firstHolding(upperMisses, slots, s.rank[2 * e + 1]);
+}
+
+// Fills counts: per slot of sorted, the entries whose test holds for the
+// lower and for the upper box of a plane there.
 void countSides(const CKdNode& node, int32_t axis, CostSearchScratch& s) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
     const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
-    std::vector<uint32_t>& lowerStarts = s.lowerCounts;
-    std::vector<uint32_t>& upperEnds = s.upperCounts;
-    lowerStarts.assign(slots + 1, 0);
-    upperEnds.assign(slots + 1, 0);
-
-    float lowerMax[3] = {node.boundsMax[0], node.boundsMax[1], node.boundsMax[2]};
-    float upperMin[3] = {node.boundsMin[0], node.boundsMin[1], node.boundsMin[2]};
-    for (uint32_t i = 0; i < entryCount; ++i) {
-        const PrimitiveRef& ref = s.entries[i];
-        const auto lowerTouches = [&](uint32_t slot) {
-            lowerMax[axis] = s.sorted[slot];
-            return touches(ref, node.boundsMin, lowerMax);
-        };
-        const auto upperMisses = [&](uint32_t slot) {
-            upperMin[axis] = s.sorted[slot];
-            return !touches(ref, upperMin, node.boundsMax);
-        };
-        uint32_t lowerHint = s.rank[2 * i] == noSlot ? slots : s.rank[2 * i];
-        uint32_t upperHint = s.rank[2 * i + 1] == noSlot ? slots : s.rank[2 * i + 1];
-        if (ref.type == PrimitiveType::Sphere)
-            refineSphereHints(*static_cast<const Sphere*>(ref.object), node, axis, s.sorted,
-                              &lowerHint, &upperHint);
-        ++lowerStarts[firstHolding(lowerTouches, slots, lowerHint)];
-        ++upperEnds[firstHolding(upperMisses, slots, upperHint)];
+    // First how many start to touch the lower box and stop touching the
+    // upper one at each slot.
+    std::fill_n(s.counts.resize(slots + 1), slots + 1, CostSearchScratch::SlotCounts{0, 0});
+    SlotGuide guide(node, axis, s);
+    for (uint32_t e = 0; e < entryCount; ++e) {
+        uint32_t lowerStart;
+        uint32_t upperEnd;
+        if (isSphere(s.entries[e]))
+            sphereSwitches(node, axis, e, s, guide, &lowerStart, &upperEnd);
+        else
+            triangleSwitches(node, axis, e, s, &lowerStart, &upperEnd);
+        ++s.counts[lowerStart].lower;
+        ++s.counts[upperEnd].upper;
     }
-
     uint32_t lower = 0;
     uint32_t upperGone = 0;
     for (uint32_t slot = 0; slot < slots; ++slot) {
-        lower += lowerStarts[slot];
-        upperGone += upperEnds[slot];
-        lowerStarts[slot] = lower;
-        upperEnds[slot] = entryCount - upperGone;
+        lower += s.counts[slot].lower;
+        upperGone += s.counts[slot].upper;
+        s.counts[slot] = {lower, entryCount - upperGone};
     }
+}
+
+#if defined(__SSE2__)
+
+// boxArea of boxes whose extents are extent[] but on axis, where each lane
+// has its own, in the same float operations.
+__m128 areaWith(int32_t axis, __m128 varying, const float extent[3]) {
+    const __m128 x = axis == 0 ? varying : _mm_set1_ps(extent[0]);
+    const __m128 y = axis == 1 ? varying : _mm_set1_ps(extent[1]);
+    const __m128 z = axis == 2 ? varying : _mm_set1_ps(extent[2]);
+    const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, y), _mm_mul_ps(x, z)), _mm_mul_ps(y, z));
+    return _mm_mul_ps(_mm_set1_ps(2.0f), sum);
+}
+
+// sideCost in four lanes: the empty-side rule compares in double there too.
+__m128 sideCostFour(__m128 area, __m128i count, __m128 emptyRule, __m128d threshold) {
+    const __m128 countFloat = _mm_cvtepi32_ps(count);
+    const __m128d lowPair = _mm_cmpgt_pd(_mm_cvtps_pd(area), threshold);
+    const __m128d highPair = _mm_cmpgt_pd(_mm_cvtps_pd(_mm_movehl_ps(area, area)), threshold);
+    const __m128 large =
+        _mm_shuffle_ps(_mm_castpd_ps(lowPair), _mm_castpd_ps(highPair), _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 empty = _mm_castsi128_ps(_mm_cmpeq_epi32(count, _mm_setzero_si128()));
+    const __m128 free = _mm_and_ps(_mm_and_ps(emptyRule, empty), large);
+    const __m128 cost =
+        _mm_add_ps(_mm_set1_ps(kdTraversalCost),
+                   _mm_mul_ps(_mm_mul_ps(_mm_set1_ps(kdIntersectionCost), area), countFloat));
+    return _mm_andnot_ps(free, cost);
+}
+
+// The scan of searchCostPlaneOrdered, four candidates at a time, with the
+// same float operations; returns the first candidate it has not scanned.
+uint32_t scanCandidatesFour(CKdNode& node, int32_t axis, const CostSearchScratch& s, float& best) {
+    const uint32_t candidateCount = static_cast<uint32_t>(s.positions.size());
+    // Counts go through a signed conversion.
+    if (s.entries.size() >= (uint64_t{1} << 31))
+        return 0;
+    float extent[3];
+    for (int k = 0; k < 3; ++k)
+        extent[k] = node.boundsMax[k] - node.boundsMin[k];
+    const __m128 low = _mm_set1_ps(node.boundsMin[axis]);
+    const __m128 high = _mm_set1_ps(node.boundsMax[axis]);
+    const __m128d threshold =
+        _mm_set1_pd(kdEmptySideShare * boxArea(node.boundsMin, node.boundsMax));
+    uint32_t k = 0;
+    for (; k + 4 <= candidateCount; k += 4) {
+        // Each slot's two counts, side by side: lanes 0 and 1, then 2 and 3.
+        const __m128i countsLow = _mm_unpacklo_epi64(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&s.counts[s.rank[k]])),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&s.counts[s.rank[k + 1]])));
+        const __m128i countsHigh = _mm_unpacklo_epi64(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&s.counts[s.rank[k + 2]])),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&s.counts[s.rank[k + 3]])));
+        const __m128i lowerCount = _mm_castps_si128(_mm_shuffle_ps(
+            _mm_castsi128_ps(countsLow), _mm_castsi128_ps(countsHigh), _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i upperCount = _mm_castps_si128(_mm_shuffle_ps(
+            _mm_castsi128_ps(countsLow), _mm_castsi128_ps(countsHigh), _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128 position = _mm_loadu_ps(&s.positions[k]);
+        const __m128 emptyRule = _mm_loadu_ps(reinterpret_cast<const float*>(&s.emptyRule[k]));
+        const __m128 areaLower = areaWith(axis, _mm_sub_ps(position, low), extent);
+        const __m128 areaUpper = areaWith(axis, _mm_sub_ps(high, position), extent);
+        const __m128 cost = _mm_add_ps(sideCostFour(areaLower, lowerCount, emptyRule, threshold),
+                                       sideCostFour(areaUpper, upperCount, emptyRule, threshold));
+        const uint32_t cheaper =
+            static_cast<uint32_t>(_mm_movemask_ps(_mm_cmplt_ps(cost, _mm_set1_ps(best))));
+        if (cheaper == 0)
+            continue;
+        alignas(16) float costs[4];
+        _mm_store_ps(costs, cost);
+        for (uint32_t lane = 0; lane < 4; ++lane) {
+            if (((cheaper >> lane) & 1) && costs[lane] < best) {
+                best = costs[lane];
+                node.axis = axis;
+                node.split = s.positions[k + lane];
+            }
+        }
+    }
+    return k;
+}
+
+#else
+
+uint32_t scanCandidatesFour(CKdNode&, int32_t, const CostSearchScratch&, float&) {
+    return 0;
+}
+
+#endif
+
+} // namespace
+
+void orderCandidates(const CKdNode& node, int32_t method, CandidateOrder& order,
+                     CostSearchScratch& s) {
+    collectEntries(node, method, s);
+    const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
+    for (int32_t axis = 0; axis < 3; ++axis) {
+        s.keys.clear();
+        for (uint32_t e = 0; e < entryCount; ++e) {
+            const EntryCandidates c = unclampedCandidates(s, e, axis, method);
+            for (uint32_t side = 0; side < 2; ++side) {
+                const float value = side == 0 ? c.lower : c.upper;
+                if (value == value)
+                    s.keys.push_back(uint64_t{orderedBits(value)} << 32 | (2 * e + side));
+            }
+        }
+        sortKeys(s.keys, s.spareKeys);
+        ScratchBuffer<uint32_t>& ids = order.ids[axis];
+        ids.resize(s.keys.size());
+        for (size_t k = 0; k < s.keys.size(); ++k)
+            ids[k] = static_cast<uint32_t>(s.keys[k]);
+    }
+}
+
+namespace {
+
+// The ids of parent's order on one axis whose entries go to a child, renamed
+// for the child.
+void keepForChild(const ScratchBuffer<uint32_t>& ids, const uint32_t* childIndex,
+                  ScratchBuffer<uint32_t>& kept) {
+    uint32_t* const out = kept.resize(ids.size());
+    uint32_t count = 0;
+    // Every id is written, and kept where its entry goes to the child.
+    for (const uint32_t id : ids) {
+        const uint32_t at = childIndex[id >> 1];
+        out[count] = at * 2 + (id & 1);
+        count += at != noSlot ? 1 : 0;
+    }
+    kept.shrink(count);
 }
 
 } // namespace
 
+void inheritCandidateOrder(const CandidateOrder& parent, const CKdNode& node,
+                           const ChildStepScratch& sides, CostSearchScratch& s,
+                           CandidateOrder* lower, CandidateOrder* upper) {
+    // A child's list holds its entries in the reverse of the parent's order.
+    const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
+    CandidateOrder* const children[2] = {lower, upper};
+    uint32_t left[2] = {node.left->primitives.size(), node.right->primitives.size()};
+    const uint8_t side[2] = {childLower, childUpper};
+    for (int child = 0; child < 2; ++child) {
+        if (children[child] == nullptr)
+            continue;
+        uint32_t* const index = s.childIndex[child].resize(entryCount);
+        for (uint32_t e = 0; e < entryCount; ++e)
+            index[e] = (sides.sides[s.listPosition[e]] & side[child]) ? --left[child] : noSlot;
+        for (int32_t axis = 0; axis < 3; ++axis)
+            keepForChild(parent.ids[axis], index, children[child]->ids[axis]);
+    }
+}
+
 float searchCostPlaneFast(CKdNode& node, int32_t method, CostSearchScratch& s) {
+    orderCandidates(node, method, s.order, s);
+    return searchCostPlaneOrdered(node, method, s.order, s);
+}
+
+float searchCostPlaneOrdered(CKdNode& node, int32_t method, const CandidateOrder& order,
+                             CostSearchScratch& s) {
+    // The midpoint plane, counted as the child step would sort the entries.
+    const ChildSideCounts midpoint = decideChildSides(node, node.axis, node.split, s.sides);
     float costLower;
     float costUpper;
-    float best = evaluateSplit(node, &costLower, &costUpper, node.axis, node.split, node.boundsMin,
-                               node.boundsMax, method == 2);
+    float best = splitCost(node.axis, node.split, node.boundsMin, node.boundsMax, midpoint.lower,
+                           midpoint.upper, method == 2, &costLower, &costUpper);
 
-    s.entries.clear();
-    for (const PrimitiveRef& ref : node.primitives) {
-        if (ref.type == PrimitiveType::Sphere || ref.type == PrimitiveType::Triangle)
-            s.entries.push_back(ref);
-    }
+    collectEntries(node, method, s);
     const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
     const float areaWhole = boxArea(node.boundsMin, node.boundsMax);
-    s.positions.resize(2 * static_cast<size_t>(entryCount));
-    s.emptyRule.resize(entryCount);
-
     for (int32_t axis = 0; axis < 3; ++axis) {
-        for (uint32_t i = 0; i < entryCount; ++i) {
-            EntryCandidates c{};
-            entryCandidates(s.entries[i], axis, method, node, &c);
-            s.positions[2 * i] = c.lower;
-            s.positions[2 * i + 1] = c.upper;
-            s.emptyRule[i] = c.emptyRule;
-        }
-        sortCandidates(s);
+        placeCandidates(node, axis, method, order.ids[axis], s);
+        if (s.sorted.empty())
+            continue;
         countSides(node, axis, s);
 
         // In list order, so that equal costs keep the earlier candidate.
-        for (uint32_t k = 0; k < 2 * entryCount; ++k) {
-            const uint32_t slot = s.rank[k];
-            if (slot == noSlot)
-                continue;
+        uint32_t k = scanCandidatesFour(node, axis, s, best);
+        for (; k < 2 * entryCount; ++k) {
+            const CostSearchScratch::SlotCounts counts = s.counts[s.rank[k]];
             const float position = s.positions[k];
-            const bool emptyRule = s.emptyRule[k / 2] != 0;
+            const bool emptyRule = s.emptyRule[k] != 0;
             float areaLower;
             float areaUpper;
             splitAreas(axis, position, node.boundsMin, node.boundsMax, &areaLower, &areaUpper);
-            const float cost = sideCost(areaLower, s.lowerCounts[slot], areaWhole, emptyRule) +
-                               sideCost(areaUpper, s.upperCounts[slot], areaWhole, emptyRule);
+            const float cost = sideCost(areaLower, counts.lower, areaWhole, emptyRule) +
+                               sideCost(areaUpper, counts.upper, areaWhole, emptyRule);
             if (cost < best) {
                 best = cost;
                 node.axis = axis;

@@ -7,23 +7,61 @@
 #include <vector>
 
 #include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/scratch_buffer.h"
 
 namespace vantrel {
 
+// A node's candidates on each axis, in the order of the values they have
+// before they are pulled into the node's box: ids 2 × entry + 0 for the lower
+// candidate, + 1 for the upper, the entries (the node's spheres and
+// triangles) numbered in list order. NaN candidates are left out. Pulling
+// into a box keeps the order, so a child's order is its parent's, filtered.
+struct CandidateOrder {
+    ScratchBuffer<uint32_t> ids[3];
+};
+
 // Working storage kept from node to node, so that a build allocates it once.
 struct CostSearchScratch {
-    std::vector<PrimitiveRef> entries; // spheres and triangles of the node, front to back
-    std::vector<float> positions;      // two candidates per entry, in list order
-    std::vector<uint8_t> emptyRule;    // per entry
-    std::vector<uint64_t> keys;        // candidate order by position
+    // Per entry of the node searched last, in list order.
+    ScratchBuffer<PrimitiveRef> entries;
+    ScratchBuffer<uint32_t> listPosition; // its place in the node's list
+    ScratchBuffer<float> centre[3];       // of a sphere
+    ScratchBuffer<float> radius;
+    ScratchBuffer<float> gap[3];       // sphereTouchesBox's share of each axis, for the node's box
+    ScratchBuffer<uint32_t> emptyRule; // per candidate: all bits where its cost takes the rule
+    // Per candidate of the axis searched: pulled into the box, and its slot.
+    ScratchBuffer<float> positions;
+    ScratchBuffer<uint32_t> rank;
+    ScratchBuffer<float> sorted; // distinct candidate positions, ascending
+    struct SlotCounts {
+        uint32_t lower; // entries touching the lower box of a plane at the slot
+        uint32_t upper; // and the upper box
+    };
+    ScratchBuffer<SlotCounts> counts;
+    ScratchBuffer<uint32_t> bucketFirst; // per bucket of the axis's span, its first slot
+    std::vector<uint64_t> keys;          // for sorting a root's candidates
     std::vector<uint64_t> spareKeys;
-    std::vector<float> sorted;         // distinct candidate positions, ascending
-    std::vector<uint32_t> rank;        // slot in sorted of each candidate
-    std::vector<uint32_t> lowerCounts; // per slot: entries touching the lower box
-    std::vector<uint32_t> upperCounts; // per slot: entries touching the upper box
+    ScratchBuffer<uint32_t> childIndex[2]; // per entry: its place in each child, or none
+    CandidateOrder order;
+    ChildStepScratch sides; // for the midpoint plane
 };
 
 // Same contract as searchCostPlaneLiteral.
 float searchCostPlaneFast(CKdNode& node, int32_t method, CostSearchScratch& scratch);
+
+// The same with node's candidate order given.
+float searchCostPlaneOrdered(CKdNode& node, int32_t method, const CandidateOrder& order,
+                             CostSearchScratch& scratch);
+
+// Sorts the candidates of node's list.
+void orderCandidates(const CKdNode& node, int32_t method, CandidateOrder& order,
+                     CostSearchScratch& scratch);
+
+// The candidate orders of node's children, from node's own, right after the
+// search over node (whose entries scratch still holds) and the child step
+// (which left each entry's side in sides). A null order is not made.
+void inheritCandidateOrder(const CandidateOrder& parent, const CKdNode& node,
+                           const ChildStepScratch& sides, CostSearchScratch& scratch,
+                           CandidateOrder* lower, CandidateOrder* upper);
 
 } // namespace vantrel

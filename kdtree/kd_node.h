@@ -2,17 +2,15 @@
 // that may touch it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <list>
 #include <vector>
 
-#include "vantrel/kdtree/pool_allocator.h"
+#include "vantrel/kdtree/build_steps.h"
+#include "vantrel/kdtree/ref_list.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
-
-// A node's references; entries come from a pool that a build empties again.
-using PrimitiveRefList = std::list<PrimitiveRef, PoolAllocator<PrimitiveRef>>;
 
 class CKdNode {
   public:
@@ -21,6 +19,12 @@ class CKdNode {
     CKdNode& operator=(const CKdNode&) = delete;
     // Destroys left, then right, then releases the list.
     virtual ~CKdNode();
+
+    // Nodes on the heap come from a pool of their own: a build makes and
+    // drops them by the hundred thousand. Classes derived from it, of another
+    // size, take the general heap.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* node, std::size_t size) noexcept;
 
     float boundsMin[3];
     float boundsMax[3];
@@ -36,7 +40,18 @@ class CKdNode {
 // leaves the inverted box (+max float .. -max float).
 void computeBounds(CKdNode& node);
 
+// The sum from 0, axis by axis in the order x, y, z, of sphereGapSquared
+// against the radius squared.
 bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]);
+
+// One axis's share of the squared distance from a centre coordinate c to the
+// slab [lo, hi]. Adding 0 inside the slab leaves a sum of squares unchanged.
+inline float sphereGapSquared(float c, float lo, float hi) {
+    // As selects, which the processor does without a branch.
+    const float outside = c > hi ? c - hi : 0.0f;
+    const float e = lo > c ? c - lo : outside;
+    return e * e;
+}
 
 // Whether the triangle may touch the box, faces, edges and corners included:
 // never false for one that does, false for one apart from it by more than
@@ -47,13 +62,16 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
 // Working storage of the child step, kept by a build from node to node so
 // that it is allocated once, and released with the build's scope.
 struct ChildStepScratch {
-    struct Entry {
-        PrimitiveRef ref;
-        bool toLower;
-        bool toUpper;
+    std::vector<uint8_t> sides; // per entry of the parent: childLower | childUpper
+    struct Run {
+        uint32_t first;
+        uint32_t length;
     };
-    std::vector<Entry> entries;
+    std::vector<Run> runs; // the parent's list, as forEachListRun gives it
 };
+
+constexpr uint8_t childLower = 1;
+constexpr uint8_t childUpper = 2;
 
 // Creates both children of a node whose box, axis and split are set, and
 // puts into each (at the front) the spheres and triangles that touch it.
@@ -61,5 +79,21 @@ void createChildren(CKdNode& node, ChildStepScratch& scratch);
 
 // The same with storage of its own.
 void createChildren(CKdNode& node);
+
+struct ChildSideCounts {
+    uint32_t lower = 0;
+    uint32_t upper = 0;
+};
+
+// The child step's first half for a cut of node's box at split on axis:
+// leaves in scratch the side of every entry of the list and the list's runs,
+// and counts the entries each side gets.
+ChildSideCounts decideChildSides(const CKdNode& node, int32_t axis, float split,
+                                 ChildStepScratch& scratch);
+
+// createChildren with the steps chosen by the caller: the literal step tests
+// each entry against each child's box and inserts it at the front of each
+// list it belongs in, one entry at a time.
+void createChildrenWith(CKdNode& node, ChildStepScratch& scratch, BuildSteps steps);
 
 } // namespace vantrel

@@ -1,6 +1,11 @@
 #include "vantrel/kdtree/kd_tree.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/page_advice.h"
 
 namespace vantrel {
 
@@ -10,6 +15,36 @@ void releaseLeafShapes(KdTree* tree) {
     delete[] tree->sphereGroups;
     delete[] tree->triangleGroups;
     delete[] tree->leafShapes;
+}
+
+// emitNode without the leaves' lists: writes the codes of node's subtree from
+// nodes[slot] and adds its leaves, in leaf order, to leafNodes.
+void emitCodes(const CKdNode& node, uint32_t slot, KdTreeNode* nodes, uint32_t& nextSlot,
+               std::vector<const CKdNode*>& leafNodes) {
+    if (!node.isLeaf) {
+        const uint32_t pair = nextSlot;
+        nextSlot += 2;
+        nodes[slot] = innerNode(static_cast<uint32_t>(node.axis), node.split, pair);
+        emitCodes(*node.left, pair, nodes, nextSlot, leafNodes);
+        emitCodes(*node.right, pair + 1, nodes, nextSlot, leafNodes);
+        return;
+    }
+    nodes[slot] = leafNode(static_cast<uint32_t>(leafNodes.size()), node.primitives.empty());
+    leafNodes.push_back(&node);
+}
+
+// The leaves' lists of emitNode, in leaf order.
+void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint32_t& nextLeaf) {
+    const uint32_t leafCount = static_cast<uint32_t>(leafNodes.size());
+    for (uint32_t k = 0; k < leafCount; ++k) {
+        const PrimitiveRefList& entries = leafNodes[k]->primitives;
+        PrimitiveList& list = tree.leaves[k];
+        list.count = entries.size();
+        list.items = new PrimitiveRef[list.count];
+        ++nextLeaf;
+        uint32_t i = 0;
+        forEachListEntry(entries, [&](const ListEntry& entry) { list.items[i++] = entry.ref; });
+    }
 }
 
 } // namespace
@@ -48,6 +83,10 @@ void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSl
 }
 
 void compileKdTree(const CKdNode& root, KdTree** out) {
+    compileKdTreeWith(root, out, BuildSteps::Fast);
+}
+
+void compileKdTreeWith(const CKdNode& root, KdTree** out, BuildSteps steps) {
     uint32_t nodeCount = 0;
     uint32_t leafCount = 0;
     countNodes(root, nodeCount, leafCount);
@@ -62,7 +101,14 @@ void compileKdTree(const CKdNode& root, KdTree** out) {
             tree->boundsMax[k] = root.boundsMax[k];
         }
         uint32_t nextSlot = 1;
-        emitNode(root, 0, *tree, nextSlot, nextLeaf);
+        if (steps == BuildSteps::Literal) {
+            emitNode(root, 0, *tree, nextSlot, nextLeaf);
+        } else {
+            std::vector<const CKdNode*> leafNodes;
+            leafNodes.reserve(leafCount);
+            emitCodes(root, 0, tree->nodes, nextSlot, leafNodes);
+            fillLeaves(*tree, leafNodes, nextLeaf);
+        }
     } catch (...) {
         // A half-made tree is of no use to anybody: release it, pass the failure on.
         releaseKdTree(tree, nextLeaf);

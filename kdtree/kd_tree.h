@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "vantrel/kdtree/build_steps.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -166,6 +167,11 @@ template <class Visit> void forEachNode(const KdTree& tree, Visit&& visit) {
 // is complete; if an allocation fails, what was made is released and the
 // exception passes on.
 void compileKdTree(const CKdNode& root, KdTree** out);
+
+// compileKdTree with the steps chosen by the caller: the literal ones emit
+// the nodes with emitNode and pack the spheres afterwards; the fast ones
+// write the codes first and then each leaf with its groups.
+void compileKdTreeWith(const CKdNode& root, KdTree** out, BuildSteps steps);
 
 // Adds the nodes (and the leaves among them) of the subtree at node.
 void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);

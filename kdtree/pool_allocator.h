@@ -1,10 +1,9 @@
-// Free-list storage for the node lists. A build makes and drops millions of
-// list entries of one size; taking them from chunks is much faster than the
-// general heap and keeps a list's entries close together in memory.
+// Free-list storage for the build's nodes. A build makes and drops them by the
+// hundred thousand; taking them from chunks is much faster than the general
+// heap and keeps them close together in memory.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 
 namespace vantrel {
 
@@ -59,38 +58,5 @@ class BlockPool {
     char* freshEnd = nullptr;
     std::size_t taken = 0;
 };
-
-template <class T> struct PoolAllocator {
-    using value_type = T;
-
-    PoolAllocator() noexcept = default;
-    template <class U> PoolAllocator(const PoolAllocator<U>&) noexcept {}
-
-    T* allocate(std::size_t n) {
-        if (n != 1)
-            return std::allocator<T>().allocate(n);
-        return static_cast<T*>(pool().take());
-    }
-    void deallocate(T* block, std::size_t n) noexcept {
-        if (n != 1)
-            std::allocator<T>().deallocate(block, n);
-        else
-            pool().give(block);
-    }
-
-    static BlockPool& pool() {
-        static BlockPool instance(sizeof(T), alignof(T));
-        return instance;
-    }
-};
-
-template <class T, class U>
-bool operator==(const PoolAllocator<T>&, const PoolAllocator<U>&) noexcept {
-    return true;
-}
-template <class T, class U>
-bool operator!=(const PoolAllocator<T>&, const PoolAllocator<U>&) noexcept {
-    return false;
-}
 
 } // namespace vantrel

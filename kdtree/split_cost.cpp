@@ -1,5 +1,7 @@
 #include "vantrel/kdtree/split_cost.h"
 
+#include <algorithm>
+
 #include "vantrel/kdtree/cost_plane_search.h"
 #include "vantrel/kdtree/split_cost_terms.h"
 #include "vantrel/kdtree/split_rules.h"
@@ -27,13 +29,8 @@ float evaluateSplit(const CKdNode& node, float* costLower, float* costUpper, int
         }
     }
 
-    float areaLower;
-    float areaUpper;
-    splitAreas(axis, position, boxMin, boxMax, &areaLower, &areaUpper);
-    const float areaWhole = boxArea(boxMin, boxMax);
-    *costLower = sideCost(areaLower, countLower, areaWhole, emptyRule);
-    *costUpper = sideCost(areaUpper, countUpper, areaWhole, emptyRule);
-    return *costLower + *costUpper;
+    return splitCost(axis, position, boxMin, boxMax, countLower, countUpper, emptyRule, costLower,
+                     costUpper);
 }
 
 float searchCostPlaneLiteral(CKdNode& node, int32_t method) {
@@ -66,36 +63,55 @@ namespace {
 struct GrowthScratch {
     CostSearchScratch search;
     ChildStepScratch children;
+    // Per level below the root, the candidate orders of a node's two children;
+    // the upper one waits there while the lower subtree grows.
+    std::vector<CandidateOrder> orders;
 };
 
-void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
-                CostPlaneSearch search, GrowthScratch& scratch) {
+void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method, BuildSteps steps,
+                GrowthScratch& scratch, const CandidateOrder& order, uint32_t level) {
     if (!startSplit(node, root, depth))
         return;
-    const float best = search == CostPlaneSearch::Fast
-                           ? searchCostPlaneFast(node, method, scratch.search)
-                           : searchCostPlaneLiteral(node, method);
+    const bool fast = steps == BuildSteps::Fast;
+    const float best = fast ? searchCostPlaneOrdered(node, method, order, scratch.search)
+                            : searchCostPlaneLiteral(node, method);
 
     const uint32_t count = static_cast<uint32_t>(node.primitives.size());
     if (leafCost(count, boxArea(node.boundsMin, node.boundsMax)) <= best) {
         node.isLeaf = true;
         return;
     }
-    createChildren(node, scratch.children);
-    growByCost(*node.left, root, depth - 1, method, search, scratch);
-    growByCost(*node.right, root, depth - 1, method, search, scratch);
+    createChildrenWith(node, scratch.children, steps);
+    CandidateOrder& lower = scratch.orders[2 * level];
+    CandidateOrder& upper = scratch.orders[2 * level + 1];
+    // Only a child that will be searched needs its order.
+    if (fast) {
+        const auto searched = [&](const CKdNode& child) {
+            return !passesLeafTest(child, root, depth - 1);
+        };
+        inheritCandidateOrder(order, node, scratch.children, scratch.search,
+                              searched(*node.left) ? &lower : nullptr,
+                              searched(*node.right) ? &upper : nullptr);
+    }
+    growByCost(*node.left, root, depth - 1, method, steps, scratch, lower, level + 1);
+    growByCost(*node.right, root, depth - 1, method, steps, scratch, upper, level + 1);
 }
 
 } // namespace
 
 void splitByCostWith(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
-                     CostPlaneSearch search) {
+                     BuildSteps steps) {
     GrowthScratch scratch;
-    growByCost(node, root, depth, method, search, scratch);
+    // Sized once: the levels hold on to each other.
+    scratch.orders.resize(2 * static_cast<size_t>(std::max(depth, 0) + 1));
+    CandidateOrder& rootOrder = scratch.search.order;
+    if (steps == BuildSteps::Fast && !passesLeafTest(node, root, depth))
+        orderCandidates(node, method, rootOrder, scratch.search);
+    growByCost(node, root, depth, method, steps, scratch, rootOrder, 0);
 }
 
 void splitByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method) {
-    splitByCostWith(node, root, depth, method, CostPlaneSearch::Fast);
+    splitByCostWith(node, root, depth, method, BuildSteps::Fast);
 }
 
 } // namespace vantrel

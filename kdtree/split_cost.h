@@ -20,14 +20,10 @@ float evaluateSplit(const CKdNode& node, float* costLower, float* costUpper, int
 // Grows the subtree below node with method 1 or 2.
 void splitByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method);
 
-// How a node's plane is searched. Both choose the same plane bit for bit; the
-// literal search costs every candidate with a full pass over the list, which
-// is far too slow for real scenes and is kept as the reference.
-enum class CostPlaneSearch { Fast, Literal };
-
-// splitByCost with the plane search chosen by the caller.
+// splitByCost with the steps chosen by the caller: the literal plane search
+// costs every candidate with a full pass over the list.
 void splitByCostWith(CKdNode& node, const CKdNode& root, int32_t depth, int32_t method,
-                     CostPlaneSearch search);
+                     BuildSteps steps);
 
 // The literal search over a node whose axis and split hold the midpoint
 // plane: leaves the cheapest plane in axis and split and returns its cost.

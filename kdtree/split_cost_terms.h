@@ -44,21 +44,31 @@ inline float sideCost(float area, uint32_t count, float areaWhole, bool emptyRul
     return kdTraversalCost + kdIntersectionCost * area * static_cast<float>(count);
 }
 
+// The cost of cutting [boxMin, boxMax] at position on axis, from the counts
+// of each side; each side's cost is written out, their sum returned.
+inline float splitCost(int32_t axis, float position, const float boxMin[3], const float boxMax[3],
+                       uint32_t countLower, uint32_t countUpper, bool emptyRule, float* costLower,
+                       float* costUpper) {
+    float areaLower;
+    float areaUpper;
+    splitAreas(axis, position, boxMin, boxMax, &areaLower, &areaUpper);
+    const float areaWhole = boxArea(boxMin, boxMax);
+    *costLower = sideCost(areaLower, countLower, areaWhole, emptyRule);
+    *costUpper = sideCost(areaUpper, countUpper, areaWhole, emptyRule);
+    return *costLower + *costUpper;
+}
+
 // Same order of products as a side, so that a plane on a face of the box,
 // whose far side is the whole node, can never undercut the leaf by rounding.
 inline float leafCost(uint32_t count, float area) {
     return kdTraversalCost + kdIntersectionCost * area * static_cast<float>(count);
 }
 
-// Rounds a candidate to float and pulls it into [low, high]. NaN passes
-// through unchanged.
-inline float clampCandidate(double candidate, float low, float high) {
-    float position = static_cast<float>(candidate);
-    if (position < low)
-        position = low;
-    if (position > high)
-        position = high;
-    return position;
+// Pulls a candidate into [low, high]. NaN passes through unchanged.
+inline float clampCandidate(float position, float low, float high) {
+    // As selects, which the processor does without a branch.
+    position = low > position ? low : position;
+    return position > high ? high : position;
 }
 
 // The two candidate planes an entry offers on axis, and whether they are
@@ -70,43 +80,49 @@ struct EntryCandidates {
     bool emptyRule;
 };
 
+// A sphere's candidates on an axis where its centre lies at centre, before
+// they are pulled into the node's box: formed in double, rounded once.
+inline EntryCandidates sphereCandidates(float centre, float radius, int32_t method) {
+    const double c = centre;
+    const double r = radius;
+    const bool withMargin = method == 2;
+    const double margin = withMargin ? static_cast<double>(kdSphereMargin) : 0.0;
+    return {static_cast<float>(c - r - margin), static_cast<float>(c + r + margin), withMargin};
+}
+
+// A triangle's candidates on axis, before they are pulled into the box: the
+// smallest and the largest coordinate of its vertices. Triangles never get
+// the empty-side rule, in either method, nor a margin.
+inline EntryCandidates triangleCandidates(const Triangle& t, int32_t axis) {
+    const float a = component(t.V0, axis);
+    const float b = component(t.V1, axis);
+    const float c = component(t.V2, axis);
+    float lowest = a;
+    if (b < lowest)
+        lowest = b;
+    if (c < lowest)
+        lowest = c;
+    float highest = a;
+    if (b > highest)
+        highest = b;
+    if (c > highest)
+        highest = c;
+    return {lowest, highest, false};
+}
+
 inline bool entryCandidates(const PrimitiveRef& ref, int32_t axis, int32_t method,
                             const CKdNode& node, EntryCandidates* out) {
-    const float low = node.boundsMin[axis];
-    const float high = node.boundsMax[axis];
     if (ref.type == PrimitiveType::Sphere) {
         const Sphere& s = *static_cast<const Sphere*>(ref.object);
-        const double c = component(s.centre, axis);
-        const double r = s.radius;
-        const bool withMargin = method == 2;
-        const double margin = withMargin ? static_cast<double>(kdSphereMargin) : 0.0;
-        out->lower = clampCandidate(c - r - margin, low, high);
-        out->upper = clampCandidate(c + r + margin, low, high);
-        out->emptyRule = withMargin;
-        return true;
+        *out = sphereCandidates(component(s.centre, axis), s.radius, method);
+    } else if (ref.type == PrimitiveType::Triangle) {
+        *out = triangleCandidates(*static_cast<const Triangle*>(ref.object), axis);
+    } else {
+        return false;
     }
-    if (ref.type == PrimitiveType::Triangle) {
-        const Triangle& t = *static_cast<const Triangle*>(ref.object);
-        const float a = component(t.V0, axis);
-        const float b = component(t.V1, axis);
-        const float c = component(t.V2, axis);
-        float lowest = a;
-        if (b < lowest)
-            lowest = b;
-        if (c < lowest)
-            lowest = c;
-        float highest = a;
-        if (b > highest)
-            highest = b;
-        if (c > highest)
-            highest = c;
-        out->lower = clampCandidate(lowest, low, high);
-        out->upper = clampCandidate(highest, low, high);
-        // Triangles never get the empty-side rule, in either method.
-        out->emptyRule = false;
-        return true;
-    }
-    return false;
+    out->lower = clampCandidate(out->lower, node.boundsMin[axis], node.boundsMax[axis]);
+    out->upper = clampCandidate(out->upper, node.boundsMin[axis], node.boundsMax[axis]);
+    return true;
 }
 
 } // namespace vantrel

@@ -3,15 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
 #include <new>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
+#include "vantrel/kdtree/list_store.h"
 
 using namespace vantrel;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ADDRESS_SANITIZED
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ADDRESS_SANITIZED
+#endif
+#endif
 
 namespace {
 
@@ -68,6 +80,13 @@ void operator delete[](void* block, std::size_t) noexcept {
 namespace {
 
 // True when the build ended in std::bad_alloc.
+std::vector<PrimitiveRef> referencesTo(std::vector<Sphere>& spheres) {
+    std::vector<PrimitiveRef> refs;
+    for (Sphere& s : spheres)
+        refs.push_back({&s, PrimitiveType::Sphere});
+    return refs;
+}
+
 bool buildThrows(KdTree** out, const PrimitiveList& list, int32_t method) {
     try {
         buildKdTree(out, &list, method);
@@ -81,11 +100,9 @@ bool buildThrows(KdTree** out, const PrimitiveList& list, int32_t method) {
 
 TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
     std::vector<Sphere> spheres;
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 60; ++i)
         spheres.push_back({{float(i % 7), float(i % 5), float(i % 3)}, 0.4f, {}});
-    std::vector<PrimitiveRef> refs;
-    for (Sphere& s : spheres)
-        refs.push_back({&s, PrimitiveType::Sphere});
+    std::vector<PrimitiveRef> refs = referencesTo(spheres);
     const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
 
     // A complete build first, to learn how many allocations it takes.
@@ -119,9 +136,7 @@ TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
 // before it takes the memory, and leave nothing behind.
 TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     std::vector<Sphere> spheres(60, Sphere{{1, 2, 3}, 0.5f, {}});
-    std::vector<PrimitiveRef> refs;
-    for (Sphere& s : spheres)
-        refs.push_back({&s, PrimitiveType::Sphere});
+    std::vector<PrimitiveRef> refs = referencesTo(spheres);
     const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
     const std::size_t budget = std::size_t{8} << 20;
     setBuildMemoryBudget(budget);
@@ -134,7 +149,9 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     EXPECT_TRUE(buildExceededBudget());
     EXPECT_EQ(liveBlocks, before);
     EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0]));
-    EXPECT_LE(peakBytes - bytesBefore, budget);
+    // The lists live in a store of their own, beside the heap.
+    EXPECT_LE(peakBytes - bytesBefore + listStorePeakBytes(), budget);
+    EXPECT_GT(listStorePeakBytes(), budget / 4);
 
     // The cost-driven methods keep them in one leaf, well within the budget.
     for (int32_t method = 1; method <= 2; ++method) {
@@ -145,4 +162,62 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
         releaseKdTree(tree);
     }
     setBuildMemoryBudget(0);
+}
+
+// Where the system has no more memory for the lists (no overcommit, say), the
+// build fails as an allocation does, wherever its lists have got to.
+TEST(BuildKdTree, ListStoreFailureReleasesEverythingMadeSoFar) {
+    std::vector<Sphere> spheres(60, Sphere{{1, 2, 3}, 0.5f, {}});
+    std::vector<PrimitiveRef> refs = referencesTo(spheres);
+    const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
+    for (const std::size_t limit :
+         {std::size_t{1} << 20, std::size_t{4} << 20, std::size_t{9} << 20}) {
+        setListStoreCommitLimit(limit);
+        KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
+        const long before = liveBlocks;
+        const bool thrown = buildThrows(&untouched, list, 0);
+        setListStoreCommitLimit(0);
+        ASSERT_TRUE(thrown) << limit;
+        EXPECT_FALSE(buildExceededBudget()) << limit;
+        EXPECT_EQ(liveBlocks, before) << limit;
+        EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0])) << limit;
+        EXPECT_EQ(listStore.entries, nullptr) << limit;
+        // It got as far as the memory went.
+        EXPECT_LE(listStorePeakBytes(), limit);
+        EXPECT_GT(listStorePeakBytes() + (std::size_t{2} << 20), limit / 2) << limit;
+    }
+}
+
+// Under an address-space limit the lists' reservation must leave the heap its
+// share and grow past itself, so that a build still stops at its budget and
+// not at a failed mapping. In a child process: the limit stays there.
+TEST(BuildKdTree, KeepsToItsBudgetUnderAnAddressSpaceLimit) {
+#ifdef ADDRESS_SANITIZED
+    GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+#endif
+    const auto limitedBuilds = [] {
+        unsigned long long mappedPages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%llu", &mappedPages) != 1)
+                mappedPages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = mappedPages * sysconf(_SC_PAGESIZE) + (rlim_t{320} << 20);
+        const rlimit bound{limit, limit};
+        if (mappedPages == 0 || setrlimit(RLIMIT_AS, &bound) != 0)
+            std::_Exit(3);
+        std::vector<Sphere> spheres;
+        for (int i = 0; i < 2000; ++i)
+            spheres.push_back({{float(i % 13), float(i % 11), float(i % 7)}, 0.3f, {}});
+        spheres.resize(2200, Sphere{{1, 2, 3}, 0.5f, {}}); // and 200 on one spot
+        std::vector<PrimitiveRef> refs = referencesTo(spheres);
+        KdTree* tree = nullptr;
+        const PrimitiveList spread{refs.data(), 2000};
+        if (buildThrows(&tree, spread, 0))
+            std::_Exit(4);
+        releaseKdTree(tree);
+        const PrimitiveList overlapping{refs.data() + 2000, 200};
+        std::_Exit(buildThrows(&tree, overlapping, 0) && buildExceededBudget() ? 0 : 5);
+    };
+    EXPECT_EXIT(limitedBuilds(), ::testing::ExitedWithCode(0), "");
 }

@@ -1,4 +1,5 @@
-// The fast plane search must grow exactly the tree of the literal one.
+// The fast build steps must grow and compile exactly the trees of the literal
+// ones: the plane search, the child step and the compile step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,12 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/compiled_tree_diff.h"
+#include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/cost_plane_search.h"
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/split_cost.h"
+#include "vantrel/kdtree/split_midpoint.h"
 #include "vantrel/scene/vector_ops.h"
 
 using namespace vantrel;
+using vantrel::testing_support::compiledTreeDifference;
 
 namespace {
 
@@ -193,16 +198,39 @@ std::string firstDifference(const CKdNode& a, const CKdNode& b, const std::strin
     return firstDifference(*a.right, *b.right, path + "R", stats);
 }
 
-// Grows the scene with both searches and compares the trees.
+void grow(CKdNode& root, int32_t method, BuildSteps steps) {
+    if (method == 0)
+        splitMidpointWith(root, root, 20, steps);
+    else
+        splitByCostWith(root, root, 20, method, steps);
+}
+
+// Grows the scene with the fast and the literal steps and compares the node
+// trees, then the trees each compiles to, then the trees the driver builds.
 TreeStats expectSameTrees(const Scene& scene, int32_t method, const std::string& label) {
     CKdNode fast;
     CKdNode literal;
     loadRoot(fast, scene.refs);
     loadRoot(literal, scene.refs);
-    splitByCostWith(fast, fast, 20, method, CostPlaneSearch::Fast);
-    splitByCostWith(literal, literal, 20, method, CostPlaneSearch::Literal);
+    grow(fast, method, BuildSteps::Fast);
+    grow(literal, method, BuildSteps::Literal);
     TreeStats stats;
     EXPECT_EQ(firstDifference(fast, literal, "root", stats), "") << label << ", method " << method;
+
+    KdTree* compiled[2] = {};
+    compileKdTreeWith(fast, &compiled[0], BuildSteps::Fast);
+    compileKdTreeWith(literal, &compiled[1], BuildSteps::Literal);
+    const PrimitiveList list{const_cast<PrimitiveRef*>(scene.refs.data()),
+                             static_cast<uint32_t>(scene.refs.size())};
+    KdTree* built[2] = {};
+    buildKdTreeWith(&built[0], &list, method, BuildSteps::Fast);
+    buildKdTreeWith(&built[1], &list, method, BuildSteps::Literal);
+    EXPECT_EQ(compiledTreeDifference(*compiled[0], *compiled[1]), "")
+        << label << ", method " << method << ", compiled";
+    EXPECT_EQ(compiledTreeDifference(*built[0], *built[1]), "")
+        << label << ", method " << method << ", built";
+    for (KdTree* tree : {compiled[0], compiled[1], built[0], built[1]})
+        releaseKdTree(tree);
     return stats;
 }
 
@@ -218,7 +246,7 @@ void compareMany(SceneShape shape, int scenes, int maxCount, uint32_t seed,
         shape.triangleCount = triangles ? maker.pick(1, maxCount) : 0;
         Scene scene;
         maker.make(shape, scene);
-        for (const int32_t method : {1, 2}) {
+        for (const int32_t method : {0, 1, 2}) {
             const TreeStats stats =
                 expectSameTrees(scene, method, label + " #" + std::to_string(i));
             total.inner += stats.inner;

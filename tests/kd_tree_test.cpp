@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/kd_tree.h"
 
@@ -14,11 +16,12 @@ PrimitiveRef ref(int i) {
     return {&spheres[i], PrimitiveType::Sphere};
 }
 
+// entries front to back: inserted at the front, the last one first.
 CKdNode* leaf(std::initializer_list<int> entries) {
     CKdNode* node = new CKdNode;
     node->isLeaf = true;
-    for (int i : entries)
-        node->primitives.push_back(ref(i));
+    for (auto i = std::rbegin(entries); i != std::rend(entries); ++i)
+        node->primitives.push_front(ref(*i));
     return node;
 }
 
@@ -97,8 +100,8 @@ TEST(CompileKdTree, PairsAreHandedOutDepthFirst) {
 TEST(CompileKdTree, SingleLeafRoots) {
     CKdNode full;
     full.isLeaf = true;
-    full.primitives.push_back(ref(3));
-    full.primitives.push_back(ref(0));
+    full.primitives.push_front(ref(0));
+    full.primitives.push_front(ref(3));
     KdTree* tree = nullptr;
     compileKdTree(full, &tree);
     EXPECT_EQ(tree->nodes[0].code, 4u);

@@ -2,7 +2,8 @@
 // methods) and both walks. Every input must build a well-formed tree within
 // the depth budget, or stop at the build's memory budget without having taken
 // more; where the input is finite and of moderate size, every ray must find
-// through the tree exactly the hit that a scan of the flat list finds.
+// through the tree exactly the hit that a scan of the flat list finds; and
+// the fast build steps must make exactly the tree of the literal ones.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,9 +13,11 @@
 #include "allocation_budget.h"
 #include "fuzz_bytes.h"
 #include "fuzz_check.h"
+#include "tests/compiled_tree_diff.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/kdtree/list_store.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
@@ -396,6 +399,29 @@ void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
     }
 }
 
+// The heap and the list store the latest build took, beyond what was live
+// before it: an upper bound of its peak.
+std::size_t takenBytes(std::size_t liveBefore) {
+    return allocation_budget::peakBytes - liveBefore + listStorePeakBytes();
+}
+
+// The literal plane search costs every candidate with a pass over the list.
+bool literalIsQuick(const Scene& scene) {
+    return scene.method == 0 || scene.refs.size() <= 200;
+}
+
+bool literalBuildThrows(const PrimitiveList& list, int32_t method) {
+    KdTree* tree = nullptr;
+    try {
+        const allocation_budget::Scope limit(allocationLimitBytes);
+        buildKdTreeWith(&tree, &list, method, BuildSteps::Literal);
+    } catch (const std::bad_alloc&) {
+        return buildExceededBudget();
+    }
+    releaseKdTree(tree);
+    return false;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -416,11 +442,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Stopped by the budget, with everything released.
         FUZZ_CHECK(buildExceededBudget());
         FUZZ_CHECK(allocation_budget::liveBytes == liveBefore);
-        FUZZ_CHECK(allocation_budget::peakBytes - liveBefore <= buildBudgetBytes);
+        FUZZ_CHECK(listStore.entries == nullptr);
+        FUZZ_CHECK(takenBytes(liveBefore) <= buildBudgetBytes);
+        // The literal steps take the same memory in the same order.
+        if (literalIsQuick(scene))
+            FUZZ_CHECK(literalBuildThrows(list, scene.method));
         return 0;
     }
     // Whatever it made, the compiled tree included, fitted in the budget.
-    FUZZ_CHECK(allocation_budget::peakBytes - liveBefore <= buildBudgetBytes);
+    FUZZ_CHECK(takenBytes(liveBefore) <= buildBudgetBytes);
     FUZZ_CHECK(tree != nullptr);
     FUZZ_CHECK(tree->rayCount == 0 && tree->emptyLeafCount == 0 && tree->nodeVisitCount == 0);
     // The input list is left as it was.
@@ -429,6 +459,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                std::memcmp(before.data(), list.items, before.size() * sizeof(PrimitiveRef)) == 0);
 
     checkStructure(*tree, scene);
+    if (literalIsQuick(scene)) {
+        // The fast steps make exactly the tree of the literal ones.
+        KdTree* literal = nullptr;
+        buildKdTreeWith(&literal, &list, scene.method, BuildSteps::Literal);
+        FUZZ_CHECK(testing_support::compiledTreeDifference(*tree, *literal).empty());
+        releaseKdTree(literal);
+    }
 
     uint32_t seed = static_cast<uint32_t>(size);
     for (size_t i = 0; i < size; ++i)

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "tools/bench/bench_environment.h"
 #include "tools/bench/bench_memory.h"
 #include "tools/bench/bench_options.h"
 #include "tools/bench/bench_output.h"
@@ -53,6 +54,7 @@ std::string displayPath(const std::string& path) {
 } // namespace
 
 int runBench(int argc, char** argv) {
+    applyBenchEnvironment();
     BenchOptions options;
     std::string error;
     switch (parseBenchOptions(argc, argv, options, error)) {

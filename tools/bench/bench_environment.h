@@ -1,0 +1,10 @@
+// Switches for whoever measures the benchmark, read from its environment:
+// VANTREL_BENCH_HUGE_PAGES=0 builds without asking for transparent huge
+// pages, so that both page sizes can be measured on one machine.
+#pragma once
+
+namespace vantrel {
+
+void applyBenchEnvironment();
+
+} // namespace vantrel
