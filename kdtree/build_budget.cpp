@@ -84,10 +84,10 @@ uint64_t compiledBytes(const CKdNode& node) {
         return entry + compiledBytes(*node.left) + compiledBytes(*node.right);
     uint64_t spheres = 0;
     uint64_t triangles = 0;
-    for (const PrimitiveRef& ref : node.primitives) {
-        spheres += ref.type == PrimitiveType::Sphere;
-        triangles += ref.type == PrimitiveType::Triangle;
-    }
+    forEachListEntry(node.primitives, [&](const ListEntry& listed) {
+        spheres += listed.ref.type == PrimitiveType::Sphere;
+        triangles += listed.ref.type == PrimitiveType::Triangle;
+    });
     const uint64_t count = node.primitives.size();
     const uint64_t lanes = sphereGroupLanes;
     return entry + sizeof(PrimitiveList) + sizeof(LeafShapes) + 2 * sizeof(void*) +
