@@ -25,6 +25,7 @@
 
 #include "vantrel/kdtree/split_cost.h"
 #include "vantrel/kdtree/split_cost_terms.h"
+#include "vantrel/kdtree/triangle_box_test.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
@@ -358,20 +359,22 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     }
 }
 
-// The same for triangle e, with triangleTouchesBox, from its own candidates.
+// The same for triangle e, with triangleTouchesBox (prepared once for the
+// whole search), from its own candidates.
 void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
                       uint32_t* lowerStart, uint32_t* upperEnd) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
     const Triangle& triangle = *static_cast<const Triangle*>(s.entries[e].object);
     float lowerMax[3] = {node.boundsMax[0], node.boundsMax[1], node.boundsMax[2]};
     float upperMin[3] = {node.boundsMin[0], node.boundsMin[1], node.boundsMin[2]};
+    TriangleBoxTest test(triangle);
     const auto lowerTouches = [&](uint32_t slot) {
         lowerMax[axis] = s.sorted[slot];
-        return triangleTouchesBox(triangle, node.boundsMin, lowerMax);
+        return test.touchesBox(node.boundsMin, lowerMax);
     };
     const auto upperMisses = [&](uint32_t slot) {
         upperMin[axis] = s.sorted[slot];
-        return !triangleTouchesBox(triangle, upperMin, node.boundsMax);
+        return !test.touchesBox(upperMin, node.boundsMax);
     };
     *lowerStart = firstHolding(lowerTouches, slots, s.rank[2 * e]);
     *upperEnd = firstHolding(upperMisses, slots, s.rank[2 * e + 1]);

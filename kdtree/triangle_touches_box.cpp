@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/triangle_box_test.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
@@ -25,11 +26,13 @@ constexpr double widening = 0x1p-48;
 // be accepted by rounding: 2^8 float roundings.
 constexpr double hitSlack = 0x1p-16;
 
+// The cost search asks this test millions of times: its steps are inlined
+// into one body, which the compiler schedules as a whole.
 // Just above and just below x, by multiplication alone: monotone in x.
-double up(double x) {
+[[gnu::always_inline]] inline double up(double x) {
     return x >= 0.0 ? x * (1.0 + widening) : x * (1.0 - widening);
 }
-double down(double x) {
+[[gnu::always_inline]] inline double down(double x) {
     return x >= 0.0 ? x * (1.0 - widening) : x * (1.0 + widening);
 }
 
@@ -39,7 +42,7 @@ struct Span {
 };
 
 // Bounds around the exact axis . p.
-Span project(const double axis[3], const double p[3]) {
+[[gnu::always_inline]] inline Span project(const double axis[3], const double p[3]) {
     Span s{down(axis[0] * p[0]), up(axis[0] * p[0])};
     for (int k = 1; k < 3; ++k) {
         s.lo = down(s.lo + down(axis[k] * p[k]));
@@ -50,7 +53,8 @@ Span project(const double axis[3], const double p[3]) {
 
 // Bounds around the box's shadow on the axis: per component the corner
 // coordinate that gives the least, or the most.
-Span projectBox(const double axis[3], const double boxMin[3], const double boxMax[3]) {
+[[gnu::always_inline]] inline Span projectBox(const double axis[3], const double boxMin[3],
+                                              const double boxMax[3]) {
     double least[3];
     double most[3];
     for (int k = 0; k < 3; ++k) {
@@ -61,14 +65,9 @@ Span projectBox(const double axis[3], const double boxMin[3], const double boxMa
     return {project(axis, least).lo, project(axis, most).hi};
 }
 
-bool separatedOn(const double axis[3], const double v[3][3], const double boxMin[3],
-                 const double boxMax[3]) {
-    Span shape = project(axis, v[0]);
-    for (int i = 1; i < 3; ++i) {
-        const Span s = project(axis, v[i]);
-        shape.lo = s.lo < shape.lo ? s.lo : shape.lo;
-        shape.hi = s.hi > shape.hi ? s.hi : shape.hi;
-    }
+// Whether the triangle's shadow, worked out beforehand, misses the box's.
+[[gnu::always_inline]] inline bool separatedOn(const double axis[3], Span shape,
+                                               const double boxMin[3], const double boxMax[3]) {
     const Span box = projectBox(axis, boxMin, boxMax);
     return shape.lo > box.hi || shape.hi < box.lo;
 }
@@ -82,13 +81,51 @@ bool inside(const Vector3& p, const float boxMin[3], const float boxMax[3]) {
     return true;
 }
 
-bool finite(const Vector3& p) {
+bool isFinitePoint(const Vector3& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
-} // namespace
+// What the triangle alone decides on the ten axes that are not the box's:
+// the axes and the triangle's shadows on them.
+void prepareAxes(TriangleBoxTest& test) {
+    const Triangle& t = *test.triangle;
+    const double v[3][3] = {
+        {t.V0.x, t.V0.y, t.V0.z}, {t.V1.x, t.V1.y, t.V1.z}, {t.V2.x, t.V2.y, t.V2.z}};
+    double edge[3][3];
+    for (int k = 0; k < 3; ++k) {
+        edge[0][k] = v[1][k] - v[0][k];
+        edge[1][k] = v[2][k] - v[1][k];
+        edge[2][k] = v[0][k] - v[2][k];
+    }
+    double(*axis)[3] = test.axis;
+    axis[0][0] = edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1];
+    axis[0][1] = edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2];
+    axis[0][2] = edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0];
+    for (int i = 0; i < 3; ++i) {
+        // e x (1, 0, 0), e x (0, 1, 0), e x (0, 0, 1).
+        const double* e = edge[i];
+        const double axes[3][3] = {{0.0, e[2], -e[1]}, {-e[2], 0.0, e[0]}, {e[1], -e[0], 0.0}};
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                axis[1 + 3 * i + j][k] = axes[j][k];
+    }
+    for (int a = 0; a < 10; ++a) {
+        Span shape = project(axis[a], v[0]);
+        for (int i = 1; i < 3; ++i) {
+            const Span s = project(axis[a], v[i]);
+            shape.lo = s.lo < shape.lo ? s.lo : shape.lo;
+            shape.hi = s.hi > shape.hi ? s.hi : shape.hi;
+        }
+        test.shadowLo[a] = shape.lo;
+        test.shadowHi[a] = shape.hi;
+    }
+    test.axesReady = true;
+}
 
-bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]) {
+// The box's axes and the shortcuts; then, where they leave it open, the
+// other ten axes, prepared on first need.
+bool touches(TriangleBoxTest& test, const float boxMin[3], const float boxMax[3]) {
+    const Triangle& triangle = *test.triangle;
     for (int k = 0; k < 3; ++k) {
         const float a = component(triangle.V0, k);
         const float b = component(triangle.V1, k);
@@ -96,26 +133,13 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
         if (a < boxMin[k] && b < boxMin[k] && c < boxMin[k])
             return false;
     }
-    const double v[3][3] = {{triangle.V0.x, triangle.V0.y, triangle.V0.z},
-                            {triangle.V1.x, triangle.V1.y, triangle.V1.z},
-                            {triangle.V2.x, triangle.V2.y, triangle.V2.z}};
-    // The triangle test's weights and distance are rounded, so it accepts
-    // hits a few roundings of the corners' magnitude off the triangle; a cell
-    // that close keeps the triangle, so that such a hit is still found in the
-    // cell it lies in. Below a box the answer must stay exact; above it and
-    // on the other axes the box reaches out by this much. Fixed per
-    // triangle, so still monotone in the box.
-    double magnitude = 0.0;
-    for (const double* p : v)
-        for (int k = 0; k < 3; ++k)
-            magnitude = std::fmax(magnitude, std::fabs(p[k]));
-    const double reach = magnitude * hitSlack;
     double lo[3];
     double hi[3];
     for (int k = 0; k < 3; ++k) {
-        lo[k] = boxMin[k] - reach;
-        hi[k] = boxMax[k] + reach;
-        if (v[0][k] > hi[k] && v[1][k] > hi[k] && v[2][k] > hi[k])
+        lo[k] = boxMin[k] - test.reach;
+        hi[k] = boxMax[k] + test.reach;
+        if (component(triangle.V0, k) > hi[k] && component(triangle.V1, k) > hi[k] &&
+            component(triangle.V2, k) > hi[k])
             return false;
     }
     // A corner in the box settles it; most triangles that reach this far have one.
@@ -124,28 +148,43 @@ bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const f
         return true;
     // Products of infinities are NaN, which would make a test that is not
     // monotone; such a triangle keeps the answer so far.
-    if (!finite(triangle.V0) || !finite(triangle.V1) || !finite(triangle.V2))
+    if (!test.finite)
         return true;
-    double edge[3][3];
-    for (int k = 0; k < 3; ++k) {
-        edge[0][k] = v[1][k] - v[0][k];
-        edge[1][k] = v[2][k] - v[1][k];
-        edge[2][k] = v[0][k] - v[2][k];
-    }
-    const double normal[3] = {edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1],
-                              edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2],
-                              edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0]};
-    if (separatedOn(normal, v, lo, hi))
-        return false;
-    for (const double* e : edge) {
-        // e x (1, 0, 0), e x (0, 1, 0), e x (0, 0, 1).
-        const double axes[3][3] = {{0.0, e[2], -e[1]}, {-e[2], 0.0, e[0]}, {e[1], -e[0], 0.0}};
-        for (const double* axis : axes) {
-            if (separatedOn(axis, v, lo, hi))
-                return false;
-        }
+    if (!test.axesReady)
+        prepareAxes(test);
+    for (int a = 0; a < 10; ++a) {
+        if (separatedOn(test.axis[a], {test.shadowLo[a], test.shadowHi[a]}, lo, hi))
+            return false;
     }
     return true;
+}
+
+} // namespace
+
+TriangleBoxTest::TriangleBoxTest(const Triangle& t) : triangle(&t) {
+    // The triangle test's weights and distance are rounded, so it accepts
+    // hits a few roundings of the corners' magnitude off the triangle; a cell
+    // that close keeps the triangle, so that such a hit is still found in the
+    // cell it lies in. Below a box the answer must stay exact; above it and
+    // on the other axes the box reaches out by this much. Fixed per
+    // triangle, so still monotone in the box.
+    double magnitude = 0.0;
+    for (const Vector3* p : {&t.V0, &t.V1, &t.V2})
+        for (int k = 0; k < 3; ++k) {
+            const double c = std::fabs(static_cast<double>(component(*p, k)));
+            magnitude = c > magnitude ? c : magnitude;
+        }
+    reach = magnitude * hitSlack;
+    finite = isFinitePoint(t.V0) && isFinitePoint(t.V1) && isFinitePoint(t.V2);
+}
+
+bool TriangleBoxTest::touchesBox(const float boxMin[3], const float boxMax[3]) {
+    return touches(*this, boxMin, boxMax);
+}
+
+bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]) {
+    TriangleBoxTest test(triangle);
+    return test.touchesBox(boxMin, boxMax);
 }
 
 } // namespace vantrel

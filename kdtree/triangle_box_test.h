@@ -1,0 +1,26 @@
+// triangleTouchesBox for one triangle against many boxes: what depends on the
+// triangle alone is worked out once, on first need, and kept. The answers
+// are exactly those of triangleTouchesBox.
+#pragma once
+
+#include "vantrel/scene/records.h"
+
+namespace vantrel {
+
+struct TriangleBoxTest {
+    explicit TriangleBoxTest(const Triangle& triangle);
+
+    bool touchesBox(const float boxMin[3], const float boxMax[3]);
+
+    const Triangle* triangle;
+    double reach; // how far the box reaches out, but below it
+    bool finite;
+    bool axesReady = false;
+    // The face normal and the nine edge crosses, and the triangle's widened
+    // shadow on each.
+    double axis[10][3];
+    double shadowLo[10];
+    double shadowHi[10];
+};
+
+} // namespace vantrel
