@@ -367,14 +367,14 @@ void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostS
     const Triangle& triangle = *static_cast<const Triangle*>(s.entries[e].object);
     float lowerMax[3] = {node.boundsMax[0], node.boundsMax[1], node.boundsMax[2]};
     float upperMin[3] = {node.boundsMin[0], node.boundsMin[1], node.boundsMin[2]};
-    TriangleBoxTest test(triangle);
+    TriangleBoxTest test = startTriangleBoxTest(triangle);
     const auto lowerTouches = [&](uint32_t slot) {
         lowerMax[axis] = s.sorted[slot];
-        return test.touchesBox(node.boundsMin, lowerMax);
+        return touchesBox(test, node.boundsMin, lowerMax);
     };
     const auto upperMisses = [&](uint32_t slot) {
         upperMin[axis] = s.sorted[slot];
-        return !test.touchesBox(upperMin, node.boundsMax);
+        return !touchesBox(test, upperMin, node.boundsMax);
     };
     *lowerStart = firstHolding(lowerTouches, slots, s.rank[2 * e]);
     *upperEnd = firstHolding(upperMisses, slots, s.rank[2 * e + 1]);

@@ -169,8 +169,8 @@ template <class Visit> void forEachNode(const KdTree& tree, Visit&& visit) {
 void compileKdTree(const CKdNode& root, KdTree** out);
 
 // compileKdTree with the steps chosen by the caller: the literal ones emit
-// the nodes with emitNode and pack the spheres afterwards; the fast ones
-// write the codes first and then each leaf with its groups.
+// the nodes with emitNode; the fast ones write the codes first and then each
+// leaf's list, walked run by run.
 void compileKdTreeWith(const CKdNode& root, KdTree** out, BuildSteps steps);
 
 // Adds the nodes (and the leaves among them) of the subtree at node.

@@ -8,19 +8,20 @@
 namespace vantrel {
 
 struct TriangleBoxTest {
-    explicit TriangleBoxTest(const Triangle& triangle);
-
-    bool touchesBox(const float boxMin[3], const float boxMax[3]);
-
     const Triangle* triangle;
     double reach; // how far the box reaches out, but below it
     bool finite;
-    bool axesReady = false;
+    bool axesReady;
     // The face normal and the nine edge crosses, and the triangle's widened
     // shadow on each.
     double axis[10][3];
     double shadowLo[10];
     double shadowHi[10];
 };
+
+TriangleBoxTest startTriangleBoxTest(const Triangle& triangle);
+
+// triangleTouchesBox(*test.triangle, boxMin, boxMax).
+bool touchesBox(TriangleBoxTest& test, const float boxMin[3], const float boxMax[3]);
 
 } // namespace vantrel

@@ -85,6 +85,12 @@ bool isFinitePoint(const Vector3& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
+void setAxis(double axis[3], double x, double y, double z) {
+    axis[0] = x;
+    axis[1] = y;
+    axis[2] = z;
+}
+
 // What the triangle alone decides on the ten axes that are not the box's:
 // the axes and the triangle's shadows on them.
 void prepareAxes(TriangleBoxTest& test) {
@@ -98,16 +104,15 @@ void prepareAxes(TriangleBoxTest& test) {
         edge[2][k] = v[0][k] - v[2][k];
     }
     double(*axis)[3] = test.axis;
-    axis[0][0] = edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1];
-    axis[0][1] = edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2];
-    axis[0][2] = edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0];
+    setAxis(axis[0], edge[0][1] * edge[1][2] - edge[0][2] * edge[1][1],
+            edge[0][2] * edge[1][0] - edge[0][0] * edge[1][2],
+            edge[0][0] * edge[1][1] - edge[0][1] * edge[1][0]);
     for (int i = 0; i < 3; ++i) {
         // e x (1, 0, 0), e x (0, 1, 0), e x (0, 0, 1).
         const double* e = edge[i];
-        const double axes[3][3] = {{0.0, e[2], -e[1]}, {-e[2], 0.0, e[0]}, {e[1], -e[0], 0.0}};
-        for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k)
-                axis[1 + 3 * i + j][k] = axes[j][k];
+        setAxis(axis[1 + 3 * i], 0.0, e[2], -e[1]);
+        setAxis(axis[2 + 3 * i], -e[2], 0.0, e[0]);
+        setAxis(axis[3 + 3 * i], e[1], -e[0], 0.0);
     }
     for (int a = 0; a < 10; ++a) {
         Span shape = project(axis[a], v[0]);
@@ -122,9 +127,11 @@ void prepareAxes(TriangleBoxTest& test) {
     test.axesReady = true;
 }
 
+} // namespace
+
 // The box's axes and the shortcuts; then, where they leave it open, the
 // other ten axes, prepared on first need.
-bool touches(TriangleBoxTest& test, const float boxMin[3], const float boxMax[3]) {
+bool touchesBox(TriangleBoxTest& test, const float boxMin[3], const float boxMax[3]) {
     const Triangle& triangle = *test.triangle;
     for (int k = 0; k < 3; ++k) {
         const float a = component(triangle.V0, k);
@@ -159,9 +166,9 @@ bool touches(TriangleBoxTest& test, const float boxMin[3], const float boxMax[3]
     return true;
 }
 
-} // namespace
-
-TriangleBoxTest::TriangleBoxTest(const Triangle& t) : triangle(&t) {
+TriangleBoxTest startTriangleBoxTest(const Triangle& t) {
+    TriangleBoxTest test{};
+    test.triangle = &t;
     // The triangle test's weights and distance are rounded, so it accepts
     // hits a few roundings of the corners' magnitude off the triangle; a cell
     // that close keeps the triangle, so that such a hit is still found in the
@@ -174,17 +181,14 @@ TriangleBoxTest::TriangleBoxTest(const Triangle& t) : triangle(&t) {
             const double c = std::fabs(static_cast<double>(component(*p, k)));
             magnitude = c > magnitude ? c : magnitude;
         }
-    reach = magnitude * hitSlack;
-    finite = isFinitePoint(t.V0) && isFinitePoint(t.V1) && isFinitePoint(t.V2);
-}
-
-bool TriangleBoxTest::touchesBox(const float boxMin[3], const float boxMax[3]) {
-    return touches(*this, boxMin, boxMax);
+    test.reach = magnitude * hitSlack;
+    test.finite = isFinitePoint(t.V0) && isFinitePoint(t.V1) && isFinitePoint(t.V2);
+    return test;
 }
 
 bool triangleTouchesBox(const Triangle& triangle, const float boxMin[3], const float boxMax[3]) {
-    TriangleBoxTest test(triangle);
-    return test.touchesBox(boxMin, boxMax);
+    TriangleBoxTest test = startTriangleBoxTest(triangle);
+    return touchesBox(test, boxMin, boxMax);
 }
 
 } // namespace vantrel
