@@ -99,6 +99,21 @@ uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
     return static_cast<uint32_t>(hi);
 }
 
+// firstHolding for a guess that is mostly right or one short: the three
+// tests around it are made without a branch, and only where they do not
+// settle it does the search run.
+template <class Predicate>
+uint32_t settleNear(const Predicate& holds, uint32_t count, uint32_t guess) {
+    const uint32_t below = guess == 0 ? 0 : guess - 1;
+    const uint32_t above = guess + 1 < count ? guess + 1 : guess;
+    const bool before = guess != 0 && holds(below);
+    const bool at = holds(guess);
+    const bool after = guess + 1 == count || holds(above);
+    if (before || !(at || after))
+        return firstHolding(holds, count, guess);
+    return at ? guess : guess + 1;
+}
+
 // Sorts keys by their upper 32 bits: least significant byte first, skipping
 // bytes that all keys share.
 void sortKeys(std::vector<uint64_t>& keys, std::vector<uint64_t>& spare) {
@@ -229,17 +244,11 @@ class SlotGuide {
           low(node.boundsMin[axis]), high(node.boundsMax[axis]), storage(s.bucketFirst) {}
 
     // Near the first slot whose position is >= value (or > value where
-    // strict), or slots; from hint where that is the slot or the next one.
+    // strict), or slots; hint where the span has no buckets.
     uint32_t near(double value, bool strict, uint32_t hint) {
         const auto reaches = [&](uint32_t slot) {
             return strict ? sorted[slot] > value : sorted[slot] >= value;
         };
-        if (hint < slots && reaches(hint)) {
-            if (hint == 0 || !reaches(hint - 1))
-                return hint;
-        } else if (hint + 1 < slots && reaches(hint + 1)) {
-            return hint + 1;
-        }
         if (first == nullptr && !build())
             return hint;
         uint32_t slot = first[bucketOf(static_cast<float>(value))];
@@ -249,12 +258,13 @@ class SlotGuide {
     }
 
   private:
-    // Monotone in position; in float, as it is only a hint.
+    // Monotone in position; in float, as it is only a hint. Selects, not
+    // branches: the guide is made for almost every node.
     uint32_t bucketOf(float position) const {
-        const float at = (position - low) * scale;
-        if (!(at >= 1.0f))
-            return 0; // below the box's second bucket, or NaN
-        return at < static_cast<float>(buckets - 1) ? static_cast<uint32_t>(at) : buckets - 1;
+        float at = (position - low) * scale;
+        at = at >= 0.0f ? at : 0.0f; // below the box, or NaN
+        at = at < top ? at : top;
+        return std::min(static_cast<uint32_t>(at), buckets - 1);
     }
 
     bool build() {
@@ -263,16 +273,19 @@ class SlotGuide {
             return false;
         buckets = slots;
         scale = static_cast<float>(buckets / span);
+        top = static_cast<float>(buckets - 1);
         first = storage.resize(buckets);
-        // first[b]: the first slot in bucket b or above.
-        uint32_t bucket = 0;
-        for (uint32_t slot = 0; slot < slots; ++slot) {
-            const uint32_t at = bucketOf(sorted[slot]);
-            while (bucket <= at)
-                first[bucket++] = slot;
+        // first[b], the first slot in bucket b or above, is the number of
+        // slots below bucket b, as the slots are sorted.
+        std::fill_n(first, buckets, 0u);
+        for (uint32_t slot = 0; slot < slots; ++slot)
+            ++first[bucketOf(sorted[slot])];
+        uint32_t below = 0;
+        for (uint32_t bucket = 0; bucket < buckets; ++bucket) {
+            const uint32_t count = first[bucket];
+            first[bucket] = below;
+            below += count;
         }
-        while (bucket < buckets)
-            first[bucket++] = slots;
         return true;
     }
 
@@ -284,6 +297,7 @@ class SlotGuide {
     uint32_t* first = nullptr; // per bucket
     uint32_t buckets = 0;
     float scale = 0.0f; // buckets per unit
+    float top = 0.0f;   // the last bucket, as a float
 };
 
 // What sphereTouchesBox sums for one sphere when only axis's share varies:
@@ -338,6 +352,9 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
         static_cast<double>(sphere.reach) - sphere.rest - static_cast<double>(sphere.restAfter);
     const double spread = reachLeft > 0.0 ? std::sqrt(reachLeft) : 0.0;
     const uint32_t lastSlot = slots - 1;
+    // Inside the box on the other axes, the surface meets the planes at the
+    // sphere's own candidates.
+    const bool restless = sphere.rest == 0.0f && sphere.restAfter == 0.0f;
 
     if (!(c >= low)) {
         // Below the box, or a NaN centre: the plane changes nothing.
@@ -345,8 +362,9 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     } else if (!sphere.touches(0.0f)) {
         *lowerStart = slots; // out of reach even with the plane past its centre
     } else {
-        const uint32_t guess = guide.near(c - spread, false, s.rank[2 * e]);
-        *lowerStart = firstHolding(lowerTouches, slots, std::min(guess, lastSlot));
+        const uint32_t guess =
+            restless ? s.rank[2 * e] : guide.near(c - spread, false, s.rank[2 * e]);
+        *lowerStart = settleNear(lowerTouches, slots, std::min(guess, lastSlot));
     }
 
     if (!(c <= high)) {
@@ -354,8 +372,9 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     } else if (!sphere.touches(0.0f)) {
         *upperEnd = 0;
     } else {
-        const uint32_t guess = guide.near(c + spread, true, s.rank[2 * e + 1]);
-        *upperEnd = firstHolding(upperMisses, slots, std::min(guess, lastSlot));
+        const uint32_t guess =
+            restless ? s.rank[2 * e + 1] + 1 : guide.near(c + spread, true, s.rank[2 * e + 1]);
+        *upperEnd = settleNear(upperMisses, slots, std::min(guess, lastSlot));
     }
 }
 

@@ -167,8 +167,11 @@ bool touchesBox(TriangleBoxTest& test, const float boxMin[3], const float boxMax
 }
 
 TriangleBoxTest startTriangleBoxTest(const Triangle& t) {
-    TriangleBoxTest test{};
+    // The axes and shadows are filled on first need, not here: the cost
+    // search starts millions of these.
+    TriangleBoxTest test;
     test.triangle = &t;
+    test.axesReady = false;
     // The triangle test's weights and distance are rounded, so it accepts
     // hits a few roundings of the corners' magnitude off the triangle; a cell
     // that close keeps the triangle, so that such a hit is still found in the
