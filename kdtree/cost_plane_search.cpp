@@ -378,8 +378,26 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     }
 }
 
+// Whether corner lies in the node's box, faces included, as the box test
+// sees it.
+bool insideBox(const Vector3& corner, const CKdNode& node) {
+    for (int32_t k = 0; k < 3; ++k) {
+        const float c = component(corner, k);
+        if (!(c >= node.boundsMin[k] && c <= node.boundsMax[k]))
+            return false;
+    }
+    return true;
+}
+
 // The same for triangle e, with triangleTouchesBox (prepared once for the
 // whole search), from its own candidates.
+//
+// Most switches follow from the test's own shortcuts without making it: a
+// corner in the box makes it true, and all corners on the far side of a
+// plane make it false (beyond the reach above a lower box, below an upper
+// one). So where the corner that gives a candidate lies in the box, the
+// lower test starts to hold at that candidate, unless the slot before lies
+// within the reach, and the upper one stops holding right after it.
 void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
                       uint32_t* lowerStart, uint32_t* upperEnd) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
@@ -395,8 +413,25 @@ void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostS
         upperMin[axis] = s.sorted[slot];
         return !touchesBox(test, upperMin, node.boundsMax);
     };
-    *lowerStart = firstHolding(lowerTouches, slots, s.rank[2 * e]);
-    *upperEnd = firstHolding(upperMisses, slots, s.rank[2 * e + 1]);
+    const Vector3* const corners[3] = {&triangle.V0, &triangle.V1, &triangle.V2};
+    const Vector3* lowest = corners[0];
+    const Vector3* highest = corners[0];
+    for (const Vector3* corner : corners) {
+        lowest = component(*corner, axis) < component(*lowest, axis) ? corner : lowest;
+        highest = component(*corner, axis) > component(*highest, axis) ? corner : highest;
+    }
+    const uint32_t lowerRank = s.rank[2 * e];
+    const uint32_t upperRank = s.rank[2 * e + 1];
+    if (test.finite && insideBox(*lowest, node) &&
+        (lowerRank == 0 || static_cast<double>(component(*lowest, axis)) >
+                               static_cast<double>(s.sorted[lowerRank - 1]) + test.reach))
+        *lowerStart = lowerRank;
+    else
+        *lowerStart = firstHolding(lowerTouches, slots, lowerRank);
+    if (test.finite && insideBox(*highest, node))
+        *upperEnd = upperRank + 1;
+    else
+        *upperEnd = firstHolding(upperMisses, slots, upperRank);
 }
 
 // Fills counts: per slot of sorted, the entries whose test holds for the

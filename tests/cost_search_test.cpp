@@ -50,6 +50,7 @@ struct SceneShape {
     bool enclosing = false;  // a few primitives enclosing everything
     bool nans = false;       // some NaN coordinates and radii
     bool strangers = false;  // entries of other types
+    bool farOff = false;     // moved off on x, where a triangle test's reach spans candidates
 };
 
 class SceneMaker {
@@ -78,6 +79,8 @@ class SceneMaker {
 
     Vector3 point(const SceneShape& shape) {
         Vector3 p{coordinate(shape), coordinate(shape), coordinate(shape)};
+        if (shape.farOff)
+            p.x += 2.0e5f;
         if (shape.flatZ)
             p.z = 0.0f;
         if (shape.nans && pick(0, 19) == 0) {
@@ -328,22 +331,26 @@ TEST(CostSearchBoxTests, SwitchOnceAsThePlaneMovesUp) {
 TEST(CostSearchTrees, AgreeOnRandomScenes) {
     struct Case {
         const char* label;
-        bool spheres, triangles, grid, flatZ, duplicates, enclosing, nans, strangers;
+        bool spheres, triangles, grid, flatZ, duplicates, enclosing, nans, strangers, farOff;
         int scenes, maxCount;
     };
     const Case cases[] = {
-        {"spheres", true, false, false, false, false, false, false, false, 60, 60},
-        {"spheres on a grid", true, false, true, false, false, false, false, false, 60, 60},
-        {"triangles", false, true, false, false, false, false, false, false, 40, 50},
-        {"triangles on a grid", false, true, true, false, false, false, false, false, 40, 50},
-        {"mixed", true, true, false, false, false, false, false, false, 40, 40},
-        {"mixed on a grid, other entries", true, true, true, false, false, false, false, true, 40,
-         40},
-        {"duplicates", true, true, false, false, true, false, false, false, 40, 40},
-        {"duplicates, enclosing, grid", true, true, true, false, true, true, false, false, 40, 40},
-        {"flat in z", true, true, false, true, false, false, false, false, 40, 40},
-        {"flat in z on a grid", true, true, true, true, false, false, false, false, 40, 40},
-        {"NaN coordinates and radii", true, true, false, false, false, false, true, false, 40, 40},
+        {"spheres", true, false, false, false, false, false, false, false, false, 60, 60},
+        {"spheres on a grid", true, false, true, false, false, false, false, false, false, 60, 60},
+        {"triangles", false, true, false, false, false, false, false, false, false, 40, 50},
+        {"triangles on a grid", false, true, true, false, false, false, false, false, false, 40,
+         50},
+        {"mixed", true, true, false, false, false, false, false, false, false, 40, 40},
+        {"mixed on a grid, other entries", true, true, true, false, false, false, false, true,
+         false, 40, 40},
+        {"duplicates", true, true, false, false, true, false, false, false, false, 40, 40},
+        {"duplicates, enclosing, grid", true, true, true, false, true, true, false, false, false,
+         40, 40},
+        {"flat in z", true, true, false, true, false, false, false, false, false, 40, 40},
+        {"flat in z on a grid", true, true, true, true, false, false, false, false, false, 40, 40},
+        {"far off on a grid", true, true, true, false, false, false, false, false, true, 40, 40},
+        {"NaN coordinates and radii", true, true, false, false, false, false, true, false, false,
+         40, 40},
     };
     uint32_t seed = 1;
     for (const Case& c : cases) {
@@ -356,6 +363,7 @@ TEST(CostSearchTrees, AgreeOnRandomScenes) {
         shape.enclosing = c.enclosing;
         shape.nans = c.nans;
         shape.strangers = c.strangers;
+        shape.farOff = c.farOff;
         compareMany(shape, c.scenes, c.maxCount, seed++, c.label);
     }
 }
