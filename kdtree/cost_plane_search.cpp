@@ -392,12 +392,12 @@ bool insideBox(const Vector3& corner, const CKdNode& node) {
 // The same for triangle e, with triangleTouchesBox (prepared once for the
 // whole search), from its own candidates.
 //
-// Most switches follow from the test's own shortcuts without making it: a
-// corner in the box makes it true, and all corners on the far side of a
-// plane make it false (beyond the reach above a lower box, below an upper
-// one). So where the corner that gives a candidate lies in the box, the
-// lower test starts to hold at that candidate, unless the slot before lies
-// within the reach, and the upper one stops holding right after it.
+// Most switches follow from the test's own rules without making it. Where
+// the corner that gives a candidate lies in the node's box, the box test of
+// a plane's lower box is false while all corners lie above the plane by more
+// than the test's reach, and true from there on, as that corner then lies
+// in the box the separating axes are tried against; the upper box's test
+// holds up to the candidate and fails past it, where all corners lie below.
 void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
                       uint32_t* lowerStart, uint32_t* upperEnd) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
@@ -422,12 +422,15 @@ void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostS
     }
     const uint32_t lowerRank = s.rank[2 * e];
     const uint32_t upperRank = s.rank[2 * e + 1];
-    if (test.finite && insideBox(*lowest, node) &&
-        (lowerRank == 0 || static_cast<double>(component(*lowest, axis)) >
-                               static_cast<double>(s.sorted[lowerRank - 1]) + test.reach))
-        *lowerStart = lowerRank;
-    else
+    if (test.finite && insideBox(*lowest, node)) {
+        const double lowestAt = component(*lowest, axis);
+        const auto withinReach = [&](uint32_t slot) {
+            return !(lowestAt > static_cast<double>(s.sorted[slot]) + test.reach);
+        };
+        *lowerStart = firstHolding(withinReach, slots, lowerRank);
+    } else {
         *lowerStart = firstHolding(lowerTouches, slots, lowerRank);
+    }
     if (test.finite && insideBox(*highest, node))
         *upperEnd = upperRank + 1;
     else
