@@ -245,15 +245,17 @@ class SlotGuide {
 
     // Near the first slot whose position is >= value (or > value where
     // strict), or slots; hint where the span has no buckets.
-    uint32_t near(double value, bool strict, uint32_t hint) {
-        const auto reaches = [&](uint32_t slot) {
-            return strict ? sorted[slot] > value : sorted[slot] >= value;
-        };
+    uint32_t near(float value, bool strict, uint32_t hint) {
         if (first == nullptr && !build())
             return hint;
-        uint32_t slot = first[bucketOf(static_cast<float>(value))];
-        for (uint32_t step = 0; step < 8 && slot < slots && !reaches(slot); ++step)
-            ++slot;
+        // Two steps into the bucket, without branches; the caller settles
+        // the rest.
+        uint32_t slot = first[bucketOf(value)];
+        for (int step = 0; step < 2; ++step) {
+            const float at = sorted[slot < slots ? slot : slots - 1];
+            const bool below = slot < slots && !(strict ? at > value : at >= value);
+            slot += below ? 1 : 0;
+        }
         return slot;
     }
 
@@ -346,15 +348,15 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     const auto upperMisses = [&](uint32_t slot) {
         return !sphere.touches(sphereGapSquared(c, sorted[slot], high));
     };
-    // Where the surface meets the planes once the other axes have taken their
-    // share; the rest stays under reach wherever the test can hold at all.
-    const double reachLeft =
-        static_cast<double>(sphere.reach) - sphere.rest - static_cast<double>(sphere.restAfter);
-    const double spread = reachLeft > 0.0 ? std::sqrt(reachLeft) : 0.0;
     const uint32_t lastSlot = slots - 1;
     // Inside the box on the other axes, the surface meets the planes at the
-    // sphere's own candidates.
+    // sphere's own candidates; elsewhere where it meets them once the other
+    // axes have taken their share (in float, as it is only a hint).
     const bool restless = sphere.rest == 0.0f && sphere.restAfter == 0.0f;
+    const auto spread = [&] {
+        const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
+        return reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
+    };
 
     if (!(c >= low)) {
         // Below the box, or a NaN centre: the plane changes nothing.
@@ -363,7 +365,7 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
         *lowerStart = slots; // out of reach even with the plane past its centre
     } else {
         const uint32_t guess =
-            restless ? s.rank[2 * e] : guide.near(c - spread, false, s.rank[2 * e]);
+            restless ? s.rank[2 * e] : guide.near(c - spread(), false, s.rank[2 * e]);
         *lowerStart = settleNear(lowerTouches, slots, std::min(guess, lastSlot));
     }
 
@@ -373,7 +375,7 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
         *upperEnd = 0;
     } else {
         const uint32_t guess =
-            restless ? s.rank[2 * e + 1] + 1 : guide.near(c + spread, true, s.rank[2 * e + 1]);
+            restless ? s.rank[2 * e + 1] + 1 : guide.near(c + spread(), true, s.rank[2 * e + 1]);
         *upperEnd = settleNear(upperMisses, slots, std::min(guess, lastSlot));
     }
 }
