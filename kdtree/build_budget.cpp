@@ -85,8 +85,8 @@ uint64_t compiledBytes(const CKdNode& node) {
     uint64_t spheres = 0;
     uint64_t triangles = 0;
     forEachListEntry(node.primitives, [&](const ListEntry& listed) {
-        spheres += listed.ref.type == PrimitiveType::Sphere;
-        triangles += listed.ref.type == PrimitiveType::Triangle;
+        spheres += listed.type == PrimitiveType::Sphere;
+        triangles += listed.type == PrimitiveType::Triangle;
     });
     const uint64_t count = node.primitives.size();
     const uint64_t lanes = sphereGroupLanes;

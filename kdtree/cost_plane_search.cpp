@@ -156,10 +156,9 @@ void collectEntries(const CKdNode& node, int32_t method, CostSearchScratch& s) {
     uint32_t position = 0;
     uint32_t count = 0;
     forEachListEntry(node.primitives, [&](const ListEntry& entry) {
-        s.entries[count] = entry.ref;
+        s.entries[count] = entry.ref();
         s.listPosition[count] = position++;
-        count +=
-            entry.ref.type == PrimitiveType::Sphere || entry.ref.type == PrimitiveType::Triangle;
+        count += entry.type == PrimitiveType::Sphere || entry.type == PrimitiveType::Triangle;
     });
     s.entries.shrink(count);
     s.listPosition.shrink(count);

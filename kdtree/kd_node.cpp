@@ -82,13 +82,11 @@ ChildSideCounts decideSides(const CKdNode& node, const ChildBoxes& boxes,
             constexpr uint32_t ahead = 16;
             if (i + ahead + sphereSideLanes <= length) {
                 for (uint32_t k = 0; k < sphereSideLanes; ++k)
-                    __builtin_prefetch(run[i + ahead + k].ref.object);
+                    __builtin_prefetch(run[i + ahead + k].object);
             }
             const ListEntry* four = run + i;
-            if (four[0].ref.type == PrimitiveType::Sphere &&
-                four[1].ref.type == PrimitiveType::Sphere &&
-                four[2].ref.type == PrimitiveType::Sphere &&
-                four[3].ref.type == PrimitiveType::Sphere) {
+            if (four[0].type == PrimitiveType::Sphere && four[1].type == PrimitiveType::Sphere &&
+                four[2].type == PrimitiveType::Sphere && four[3].type == PrimitiveType::Sphere) {
                 const uint32_t bits = sphereSides(four, sphereBoxes);
                 const uint32_t lowerBits = bits & 15;
                 const uint32_t upperBits = bits >> sphereSideLanes;
@@ -99,13 +97,13 @@ ChildSideCounts decideSides(const CKdNode& node, const ChildBoxes& boxes,
                 continue;
             }
             for (uint32_t k = 0; k < sphereSideLanes; ++k) {
-                sides[k] = sidesOf(four[k].ref, boxes);
+                sides[k] = sidesOf(four[k].ref(), boxes);
                 counts.lower += sides[k] & childLower;
                 counts.upper += (sides[k] & childUpper) >> 1;
             }
         }
         for (; i < length; ++i, ++sides) {
-            *sides = sidesOf(run[i].ref, boxes);
+            *sides = sidesOf(run[i].ref(), boxes);
             counts.lower += *sides & childLower;
             counts.upper += (*sides & childUpper) >> 1;
         }
@@ -123,8 +121,8 @@ void fillChildren(const CKdNode& node, const ChildStepScratch& scratch, ChildSid
     for (const ChildStepScratch::Run& stretch : scratch.runs) {
         const ListEntry* const run = &listEntry(stretch.first);
         for (uint32_t i = 0; i < stretch.length; ++i, ++sides) {
-            lower.pushIf(run[i].ref, (*sides & childLower) != 0);
-            upper.pushIf(run[i].ref, (*sides & childUpper) != 0);
+            lower.pushIf(run[i].ref(), (*sides & childLower) != 0);
+            upper.pushIf(run[i].ref(), (*sides & childUpper) != 0);
         }
     }
 }

@@ -43,7 +43,7 @@ void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint
         list.items = new PrimitiveRef[list.count];
         ++nextLeaf;
         uint32_t i = 0;
-        forEachListEntry(entries, [&](const ListEntry& entry) { list.items[i++] = entry.ref; });
+        forEachListEntry(entries, [&](const ListEntry& entry) { list.items[i++] = entry.ref(); });
     }
 }
 

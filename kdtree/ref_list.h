@@ -20,13 +20,12 @@ class PrimitiveRefList {
         using iterator_category = std::forward_iterator_tag;
         using value_type = PrimitiveRef;
         using difference_type = std::ptrdiff_t;
-        using pointer = const PrimitiveRef*;
-        using reference = const PrimitiveRef&;
+        using pointer = void;
+        using reference = PrimitiveRef; // entries hold the fields, not the record
 
         Iterator() = default;
         explicit Iterator(uint32_t index) : at(index) {}
-        const PrimitiveRef& operator*() const { return listEntry(at).ref; }
-        const PrimitiveRef* operator->() const { return &listEntry(at).ref; }
+        PrimitiveRef operator*() const { return listEntry(at).ref(); }
         Iterator& operator++() {
             at = listEntry(at).next;
             return *this;
@@ -51,7 +50,7 @@ class PrimitiveRefList {
     void push_front(const PrimitiveRef& ref) {
         const uint32_t index = takeListEntries(1);
         ListEntry& entry = listEntry(index);
-        entry.ref = ref;
+        entry.setRef(ref);
         entry.next = head;
         entry.prev = noListEntry;
         if (head != noListEntry)
@@ -60,7 +59,7 @@ class PrimitiveRefList {
         ++count;
     }
 
-    const PrimitiveRef& front() const { return listEntry(head).ref; }
+    PrimitiveRef front() const { return listEntry(head).ref(); }
     // Kept as entries go in, so that it need not be walked for.
     uint32_t size() const { return count; }
     bool empty() const { return count == 0; }
@@ -109,19 +108,19 @@ class FrontRun {
     }
 
     // The next insertion: one place nearer the front than the one before.
-    void push(const PrimitiveRef& ref) { (--next)->ref = ref; }
+    void push(const PrimitiveRef& ref) { (--next)->setRef(ref); }
 
     // push(ref) where take holds, and nothing else; without a branch, for
     // entries that go one way or the other at random.
     void pushIf(const PrimitiveRef& ref, bool take) {
-        PrimitiveRef* const slot = take ? &(next - 1)->ref : &discard;
-        *slot = ref;
+        ListEntry* const slot = take ? next - 1 : &discard;
+        slot->setRef(ref);
         next -= take ? 1 : 0;
     }
 
   private:
     ListEntry* next = nullptr; // the entry pushed last
-    PrimitiveRef discard;
+    ListEntry discard;
 };
 
 // Calls visit(first, length) for every stretch of list whose entries lie one

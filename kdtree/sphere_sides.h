@@ -58,10 +58,10 @@ inline __m128 gapSquared4(__m128 c, __m128 lo, __m128 hi) {
 template <int Axis>
 uint32_t sphereSides(const ListEntry four[sphereSideLanes], const SphereSideBoxes<Axis>& boxes) {
     // Centre and radius are the first four floats of a sphere.
-    __m128 x = _mm_loadu_ps(&static_cast<const Sphere*>(four[0].ref.object)->centre.x);
-    __m128 y = _mm_loadu_ps(&static_cast<const Sphere*>(four[1].ref.object)->centre.x);
-    __m128 z = _mm_loadu_ps(&static_cast<const Sphere*>(four[2].ref.object)->centre.x);
-    __m128 radius = _mm_loadu_ps(&static_cast<const Sphere*>(four[3].ref.object)->centre.x);
+    __m128 x = _mm_loadu_ps(&static_cast<const Sphere*>(four[0].object)->centre.x);
+    __m128 y = _mm_loadu_ps(&static_cast<const Sphere*>(four[1].object)->centre.x);
+    __m128 z = _mm_loadu_ps(&static_cast<const Sphere*>(four[2].object)->centre.x);
+    __m128 radius = _mm_loadu_ps(&static_cast<const Sphere*>(four[3].object)->centre.x);
     _MM_TRANSPOSE4_PS(x, y, z, radius);
     const __m128 centre[3] = {x, y, z};
     __m128 gap[3];
@@ -90,7 +90,7 @@ template <int Axis>
 uint32_t sphereSides(const ListEntry four[sphereSideLanes], const SphereSideBoxes<Axis>& side) {
     uint32_t bits = 0;
     for (uint32_t i = 0; i < sphereSideLanes; ++i) {
-        const Sphere& s = *static_cast<const Sphere*>(four[i].ref.object);
+        const Sphere& s = *static_cast<const Sphere*>(four[i].object);
         bits |= uint32_t{sphereTouchesBox(s, side.boxes.lowerMin, side.boxes.lowerMax)} << i;
         bits |= uint32_t{sphereTouchesBox(s, side.boxes.upperMin, side.boxes.upperMax)}
                 << (sphereSideLanes + i);
