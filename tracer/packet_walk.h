@@ -109,9 +109,9 @@ void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const 
             const float n[3] = {g.nx[i], g.ny[i], g.nz[i]};
             const TriangleHits<F> hits =
                 triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
-            if (bits(hits.accepted) != 0)
-                keepNearer(hits.t, hits.accepted, typename F::Ints(first + i), nearest,
-                           nearestEntry);
+            // Without a branch: whether a lane takes the triangle is a guess.
+            keepNearer(hits.t, hits.accepted, typename F::Ints(first + i), nearest,
+                       nearestEntry);
         }
     }
     best = nearest;
