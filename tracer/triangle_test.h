@@ -22,16 +22,19 @@ template <class F, class C>
 TriangleHits<F> triangleHits(const C v0[3], const C v1[3], const C v2[3], const C n[3],
                              const float o[3], const F d[3]) {
     using Mask = typename F::Mask;
-    const F den = -(n[0] * d[0] + n[1] * d[1] + n[2] * d[2]);
+    // The lone test's negations are left out where the floats stay the same:
+    // with m = n . d = -den, 1 / m = -(1 / den) exactly, so -x * (1 / den) is
+    // x * (1 / m), and x * (1 / den) is -(x * (1 / m)).
+    const F m = n[0] * d[0] + n[1] * d[1] + n[2] * d[2];
     // Nearly parallel; a NaN den too, which the lone test carries on with
     // into a NaN t and a miss.
-    const Mask parallel = !((den <= F(-minHitDistance)) | (den >= F(minHitDistance)));
-    const F inv = F(1.0f) / den;
+    const Mask parallel = !((m >= F(minHitDistance)) | (m <= F(-minHitDistance)));
+    const F inv = F(1.0f) / m; // -1 / den
     const C w[3] = {v0[0] - o[0], v0[1] - o[1], v0[2] - o[2]};
     const F q[3] = {d[1] * w[2] - d[2] * w[1], d[2] * w[0] - d[0] * w[2],
                     d[0] * w[1] - d[1] * w[0]};
     const C a[3] = {v1[0] - o[0], v1[1] - o[1], v1[2] - o[2]};
-    const F weight2 = -(a[0] * q[0] + a[1] * q[1] + a[2] * q[2]) * inv;
+    const F weight2 = (a[0] * q[0] + a[1] * q[1] + a[2] * q[2]) * inv;
     // A NaN weight is refused by none of the lone test's exits; then only t
     // decides.
     Mask refused = parallel | (weight2 < F(0.0f)) | (weight2 > F(1.0f));
@@ -41,10 +44,11 @@ TriangleHits<F> triangleHits(const C v0[3], const C v1[3], const C v2[3], const 
     if (!std::is_same_v<C, float> && bits(!refused) == 0)
         return {inv, !refused};
     const C b[3] = {v2[0] - o[0], v2[1] - o[1], v2[2] - o[2]};
-    const F weight1 = (b[0] * q[0] + b[1] * q[1] + b[2] * q[2]) * inv;
-    refused = refused | (weight1 < F(0.0f)) | (weight1 + weight2 > F(1.0f));
+    // -weight1; weight1 + weight2 is weight2 + -weight1.
+    const F minusWeight1 = (b[0] * q[0] + b[1] * q[1] + b[2] * q[2]) * inv;
+    refused = refused | (minusWeight1 > F(0.0f)) | (weight2 - minusWeight1 > F(1.0f));
     const C wn = w[0] * n[0] + w[1] * n[1] + w[2] * n[2];
-    const F t = -wn * inv;
+    const F t = wn * inv;
     return {t, andNot(refused, t >= F(minHitDistance))};
 }
 
