@@ -379,19 +379,8 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     }
 }
 
-// Whether corner lies in the node's box, faces included, as the box test
-// sees it.
-bool insideBox(const Vector3& corner, const CKdNode& node) {
-    for (int32_t k = 0; k < 3; ++k) {
-        const float c = component(corner, k);
-        if (!(c >= node.boundsMin[k] && c <= node.boundsMax[k]))
-            return false;
-    }
-    return true;
-}
-
 // The same for triangle e, with triangleTouchesBox (prepared once for the
-// whole search), from its own candidates.
+// axis), from its own candidates.
 //
 // Most switches follow from the test's own rules without making it. Where
 // the corner that gives a candidate lies in the node's box, the box test of
@@ -423,16 +412,16 @@ void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostS
     }
     const uint32_t lowerRank = s.rank[2 * e];
     const uint32_t upperRank = s.rank[2 * e + 1];
-    if (test.finite && insideBox(*lowest, node)) {
+    if (test.finite && cornerInBox(*lowest, node.boundsMin, node.boundsMax)) {
         const double lowestAt = component(*lowest, axis);
         const auto withinReach = [&](uint32_t slot) {
-            return !(lowestAt > static_cast<double>(s.sorted[slot]) + test.reach);
+            return !(lowestAt > widenedMax(test, s.sorted[slot]));
         };
         *lowerStart = firstHolding(withinReach, slots, lowerRank);
     } else {
         *lowerStart = firstHolding(lowerTouches, slots, lowerRank);
     }
-    if (test.finite && insideBox(*highest, node))
+    if (test.finite && cornerInBox(*highest, node.boundsMin, node.boundsMax))
         *upperEnd = upperRank + 1;
     else
         *upperEnd = firstHolding(upperMisses, slots, upperRank);

@@ -28,6 +28,7 @@ constexpr double hitSlack = 0x1p-16;
 
 // The cost search asks this test millions of times: its steps are inlined
 // into one body, which the compiler schedules as a whole.
+
 // Just above and just below x, by multiplication alone: monotone in x. The
 // factor takes x's sign by bits, not by a branch: signs of products are
 // anyone's guess. 1 ± widening is exact, and -0 and NaN come out as they
@@ -73,15 +74,6 @@ struct Span {
                                                const double boxMin[3], const double boxMax[3]) {
     const Span box = projectBox(axis, boxMin, boxMax);
     return shape.lo > box.hi || shape.hi < box.lo;
-}
-
-bool inside(const Vector3& p, const float boxMin[3], const float boxMax[3]) {
-    for (int k = 0; k < 3; ++k) {
-        const float c = component(p, k);
-        if (!(c >= boxMin[k] && c <= boxMax[k]))
-            return false;
-    }
-    return true;
 }
 
 bool isFinitePoint(const Vector3& p) {
@@ -147,14 +139,14 @@ bool touchesBox(TriangleBoxTest& test, const float boxMin[3], const float boxMax
     double hi[3];
     for (int k = 0; k < 3; ++k) {
         lo[k] = boxMin[k] - test.reach;
-        hi[k] = boxMax[k] + test.reach;
+        hi[k] = widenedMax(test, boxMax[k]);
         if (component(triangle.V0, k) > hi[k] && component(triangle.V1, k) > hi[k] &&
             component(triangle.V2, k) > hi[k])
             return false;
     }
     // A corner in the box settles it; most triangles that reach this far have one.
-    if (inside(triangle.V0, boxMin, boxMax) || inside(triangle.V1, boxMin, boxMax) ||
-        inside(triangle.V2, boxMin, boxMax))
+    if (cornerInBox(triangle.V0, boxMin, boxMax) || cornerInBox(triangle.V1, boxMin, boxMax) ||
+        cornerInBox(triangle.V2, boxMin, boxMax))
         return true;
     // Products of infinities are NaN, which would make a test that is not
     // monotone; such a triangle keeps the answer so far.

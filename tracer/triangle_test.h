@@ -41,8 +41,10 @@ TriangleHits<F> triangleHits(const C v0[3], const C v1[3], const C v2[3], const 
     // Most triangles of a leaf miss every lane: leave, as the lone test does;
     // but not where the lanes are a packet's rays against one triangle, as a
     // mispredicted leave costs more than the rest of the test.
-    if (!std::is_same_v<C, float> && bits(!refused) == 0)
-        return {inv, !refused};
+    if constexpr (!std::is_same_v<C, float>) {
+        if (bits(!refused) == 0)
+            return {inv, !refused};
+    }
     const C b[3] = {v2[0] - o[0], v2[1] - o[1], v2[2] - o[2]};
     // -weight1; weight1 + weight2 is weight2 + -weight1.
     const F minusWeight1 = (b[0] * q[0] + b[1] * q[1] + b[2] * q[2]) * inv;
