@@ -352,31 +352,29 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     // sphere's own candidates; elsewhere where it meets them once the other
     // axes have taken their share (in float, as it is only a hint).
     const bool restless = sphere.rest == 0.0f && sphere.restAfter == 0.0f;
-    const auto spread = [&] {
-        const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
-        return reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
-    };
-
-    if (!(c >= low)) {
-        // Below the box, or a NaN centre: the plane changes nothing.
-        *lowerStart = lowerTouches(0) ? 0 : slots;
-    } else if (!sphere.touches(0.0f)) {
-        *lowerStart = slots; // out of reach even with the plane past its centre
-    } else {
-        const uint32_t guess =
-            restless ? s.rank[2 * e] : guide.near(c - spread(), false, s.rank[2 * e]);
-        *lowerStart = settleNear(lowerTouches, slots, std::min(guess, lastSlot));
-    }
-
-    if (!(c <= high)) {
-        *upperEnd = upperMisses(0) ? 0 : slots;
-    } else if (!sphere.touches(0.0f)) {
-        *upperEnd = 0;
-    } else {
-        const uint32_t guess =
-            restless ? s.rank[2 * e + 1] + 1 : guide.near(c + spread(), true, s.rank[2 * e + 1]);
-        *upperEnd = settleNear(upperMisses, slots, std::min(guess, lastSlot));
-    }
+    const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
+    const float spread = reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
+    const uint32_t lowerGuess =
+        restless ? s.rank[2 * e] : guide.near(c - spread, false, s.rank[2 * e]);
+    const uint32_t upperGuess =
+        restless ? s.rank[2 * e + 1] + 1 : guide.near(c + spread, true, s.rank[2 * e + 1]);
+    // Which of the cases below a sphere falls in is hard to foresee, so each
+    // gives a guess by a select, and the same window of tests settles all.
+    // - A centre below the box (or NaN) for the lower switch, above it for
+    //   the upper one: the plane changes nothing, so the test is the same at
+    //   every slot; mostly the sphere touches every lower box from slot 0
+    //   on and is missed by no upper box.
+    // - Out of reach even with the plane past the centre: the lower test
+    //   never holds, and the upper box is always missed.
+    const bool reachable = sphere.touches(0.0f);
+    const uint32_t lowerPick = !(c >= low)  ? 0
+                               : !reachable ? lastSlot
+                                            : std::min(lowerGuess, lastSlot);
+    const uint32_t upperPick = !(c <= high) ? lastSlot
+                               : !reachable ? 0
+                                            : std::min(upperGuess, lastSlot);
+    *lowerStart = settleNear(lowerTouches, slots, lowerPick);
+    *upperEnd = settleNear(upperMisses, slots, upperPick);
 }
 
 // The same for triangle e, with triangleTouchesBox (prepared once for the
