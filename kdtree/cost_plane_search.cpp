@@ -350,14 +350,17 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     const uint32_t lastSlot = slots - 1;
     // Inside the box on the other axes, the surface meets the planes at the
     // sphere's own candidates; elsewhere where it meets them once the other
-    // axes have taken their share (in float, as it is only a hint).
+    // axes have taken their share (in float, as it is only a hint). A box
+    // whose face lies on the own candidate c ± r touches the sphere or, by
+    // rounding, just misses it, so the switch lies there or one slot past;
+    // a window centred on the candidate settles both.
     const bool restless = sphere.rest == 0.0f && sphere.restAfter == 0.0f;
     const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
     const float spread = reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
     const uint32_t lowerGuess =
         restless ? s.rank[2 * e] : guide.near(c - spread, false, s.rank[2 * e]);
     const uint32_t upperGuess =
-        restless ? s.rank[2 * e + 1] + 1 : guide.near(c + spread, true, s.rank[2 * e + 1]);
+        restless ? s.rank[2 * e + 1] : guide.near(c + spread, true, s.rank[2 * e + 1]);
     // Which of the cases below a sphere falls in is hard to foresee, so each
     // gives a guess by a select, and the same window of tests settles all.
     // - A centre below the box (or NaN) for the lower switch, above it for
