@@ -590,14 +590,19 @@ void inheritCandidateOrder(const CandidateOrder& parent, const CKdNode& node,
     // A child's list holds its entries in the reverse of the parent's order.
     const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
     CandidateOrder* const children[2] = {lower, upper};
-    uint32_t left[2] = {node.left->primitives.size(), node.right->primitives.size()};
+    const uint32_t left[2] = {node.left->primitives.size(), node.right->primitives.size()};
     const uint8_t side[2] = {childLower, childUpper};
     for (int child = 0; child < 2; ++child) {
         if (children[child] == nullptr)
             continue;
         uint32_t* const index = s.childIndex[child].resize(entryCount);
-        for (uint32_t e = 0; e < entryCount; ++e)
-            index[e] = (sides.sides[s.listPosition[e]] & side[child]) ? --left[child] : noSlot;
+        uint32_t place = left[child];
+        // In arithmetic, not branches: an entry's side is as good as random.
+        for (uint32_t e = 0; e < entryCount; ++e) {
+            const uint32_t kept = (sides.sides[s.listPosition[e]] & side[child]) != 0;
+            place -= kept;
+            index[e] = place | (kept - 1); // noSlot has every bit set
+        }
         for (int32_t axis = 0; axis < 3; ++axis)
             keepForChild(parent.ids[axis], index, children[child]->ids[axis]);
     }
