@@ -222,14 +222,22 @@ void placeCandidates(const CKdNode& node, int32_t axis, int32_t method,
     float* const sorted = s.sorted.data();
     const float* const positions = s.positions.data();
     uint32_t* const rank = s.rank.data();
-    uint32_t slots = 0;
+    if (order.size() == 0) {
+        s.sorted.shrink(0);
+        return;
+    }
+    // Without a branch, as runs of equal positions come and go: a position
+    // moves on to the next slot only where it differs from the one before.
+    float previous = positions[order[0]];
+    uint32_t last = 0;
     for (const uint32_t id : order) {
         const float position = positions[id];
-        if (slots == 0 || sorted[slots - 1] != position)
-            sorted[slots++] = position;
-        rank[id] = slots - 1;
+        last += position != previous;
+        sorted[last] = position;
+        rank[id] = last;
+        previous = position;
     }
-    s.sorted.shrink(slots);
+    s.sorted.shrink(last + 1);
 }
 
 // Where a position falls among the sorted slots of an axis, within a few:
