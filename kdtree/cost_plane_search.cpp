@@ -339,10 +339,18 @@ SphereOnAxis sphereOnAxis(const CostSearchScratch& s, uint32_t e, int32_t axis) 
     return sphere;
 }
 
+// Whether sphere e lies inside the node's box on every axis but axis. Then
+// its surface meets the planes at its own candidates; elsewhere where it
+// meets them once the other axes have taken their share.
+bool insideOnOtherAxes(const CostSearchScratch& s, uint32_t e, int32_t axis) {
+    const SphereOnAxis sphere = sphereOnAxis(s, e, axis);
+    return (sphere.rest == 0.0f) & (sphere.restAfter == 0.0f);
+}
+
 // The slots at which sphere e's lower test starts to hold and its upper test
-// stops holding.
+// stops holding. Without a guide, e lies inside the box on the other axes.
 void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
-                    SlotGuide& guide, uint32_t* lowerStart, uint32_t* upperEnd) {
+                    SlotGuide* guide, uint32_t* lowerStart, uint32_t* upperEnd) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
     const float* sorted = s.sorted.data();
     const float low = node.boundsMin[axis];
@@ -356,19 +364,19 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
         return !sphere.touches(sphereGapSquared(c, sorted[slot], high));
     };
     const uint32_t lastSlot = slots - 1;
-    // Inside the box on the other axes, the surface meets the planes at the
-    // sphere's own candidates; elsewhere where it meets them once the other
-    // axes have taken their share (in float, as it is only a hint). A box
-    // whose face lies on the own candidate c ± r touches the sphere or, by
-    // rounding, just misses it, so the switch lies there or one slot past;
-    // a window centred on the candidate settles both.
-    const bool restless = sphere.rest == 0.0f && sphere.restAfter == 0.0f;
-    const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
-    const float spread = reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
-    const uint32_t lowerGuess =
-        restless ? s.rank[2 * e] : guide.near(c - spread, false, s.rank[2 * e]);
-    const uint32_t upperGuess =
-        restless ? s.rank[2 * e + 1] : guide.near(c + spread, true, s.rank[2 * e + 1]);
+    // Inside the box on the other axes: a box whose face lies on the own
+    // candidate c ± r touches the sphere or, by rounding, just misses it, so
+    // the switch lies there or one slot past, and a window centred on the
+    // candidate settles both. Elsewhere the guess is where the surface meets
+    // the planes (in float, as it is only a hint).
+    uint32_t lowerGuess = s.rank[2 * e];
+    uint32_t upperGuess = s.rank[2 * e + 1];
+    if (guide != nullptr) {
+        const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
+        const float spread = reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
+        lowerGuess = guide->near(c - spread, false, lowerGuess);
+        upperGuess = guide->near(c + spread, true, upperGuess);
+    }
     // Which of the cases below a sphere falls in is hard to foresee, so each
     // gives a guess by a select, and the same window of tests settles all.
     // - A centre below the box (or NaN) for the lower switch, above it for
@@ -444,16 +452,39 @@ void countSides(const CKdNode& node, int32_t axis, CostSearchScratch& s) {
     // First how many start to touch the lower box and stop touching the
     // upper one at each slot.
     std::fill_n(s.counts.resize(slots + 1), slots + 1, CostSearchScratch::SlotCounts{0, 0});
-    SlotGuide guide(node, axis, s);
+    // Spheres inside the box on the other axes need no guide. They are put
+    // first, the other entries last, so that neither loop branches on which
+    // kind an entry is: in a node cut from a larger one, it is as good as
+    // random.
+    uint32_t* const run = s.entryRun.resize(entryCount);
+    uint32_t inside = 0;
+    uint32_t others = entryCount;
     for (uint32_t e = 0; e < entryCount; ++e) {
-        uint32_t lowerStart;
-        uint32_t upperEnd;
-        if (isSphere(s.entries[e]))
-            sphereSwitches(node, axis, e, s, guide, &lowerStart, &upperEnd);
-        else
-            triangleSwitches(node, axis, e, s, &lowerStart, &upperEnd);
+        const bool guideless = isSphere(s.entries[e]) && insideOnOtherAxes(s, e, axis);
+        // Both ends are written; the one not kept is written again later.
+        run[inside] = e;
+        run[others - 1] = e;
+        inside += guideless;
+        others -= !guideless;
+    }
+    uint32_t lowerStart;
+    uint32_t upperEnd;
+    const auto count = [&] {
         ++s.counts[lowerStart].lower;
         ++s.counts[upperEnd].upper;
+    };
+    for (uint32_t k = 0; k < inside; ++k) {
+        sphereSwitches(node, axis, run[k], s, nullptr, &lowerStart, &upperEnd);
+        count();
+    }
+    SlotGuide guide(node, axis, s);
+    for (uint32_t k = inside; k < entryCount; ++k) {
+        const uint32_t e = run[k];
+        if (isSphere(s.entries[e]))
+            sphereSwitches(node, axis, e, s, &guide, &lowerStart, &upperEnd);
+        else
+            triangleSwitches(node, axis, e, s, &lowerStart, &upperEnd);
+        count();
     }
     uint32_t lower = 0;
     uint32_t upperGone = 0;

@@ -39,6 +39,7 @@ struct CostSearchScratch {
     };
     ScratchBuffer<SlotCounts> counts;
     ScratchBuffer<uint32_t> bucketFirst; // per bucket of the axis's span, its first slot
+    ScratchBuffer<uint32_t> entryRun;    // the entries in the order their switches are found
     std::vector<uint64_t> keys;          // for sorting a root's candidates
     std::vector<uint64_t> spareKeys;
     ScratchBuffer<uint32_t> childIndex[2]; // per entry: its place in each child, or none
