@@ -348,9 +348,10 @@ bool insideOnOtherAxes(const CostSearchScratch& s, uint32_t e, int32_t axis) {
 }
 
 // The slots at which sphere e's lower test starts to hold and its upper test
-// stops holding. Without a guide, e lies inside the box on the other axes.
+// stops holding. Without the guide, e lies inside the box on the other axes.
+template <bool WithGuide>
 void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
-                    SlotGuide* guide, uint32_t* lowerStart, uint32_t* upperEnd) {
+                    SlotGuide& guide, uint32_t* lowerStart, uint32_t* upperEnd) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
     const float* sorted = s.sorted.data();
     const float low = node.boundsMin[axis];
@@ -371,11 +372,11 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     // the planes (in float, as it is only a hint).
     uint32_t lowerGuess = s.rank[2 * e];
     uint32_t upperGuess = s.rank[2 * e + 1];
-    if (guide != nullptr) {
+    if constexpr (WithGuide) {
         const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
         const float spread = reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
-        lowerGuess = guide->near(c - spread, false, lowerGuess);
-        upperGuess = guide->near(c + spread, true, upperGuess);
+        lowerGuess = guide.near(c - spread, false, lowerGuess);
+        upperGuess = guide.near(c + spread, true, upperGuess);
     }
     // Which of the cases below a sphere falls in is hard to foresee, so each
     // gives a guess by a select, and the same window of tests settles all.
@@ -473,15 +474,15 @@ void countSides(const CKdNode& node, int32_t axis, CostSearchScratch& s) {
         ++s.counts[lowerStart].lower;
         ++s.counts[upperEnd].upper;
     };
+    SlotGuide guide(node, axis, s);
     for (uint32_t k = 0; k < inside; ++k) {
-        sphereSwitches(node, axis, run[k], s, nullptr, &lowerStart, &upperEnd);
+        sphereSwitches<false>(node, axis, run[k], s, guide, &lowerStart, &upperEnd);
         count();
     }
-    SlotGuide guide(node, axis, s);
     for (uint32_t k = inside; k < entryCount; ++k) {
         const uint32_t e = run[k];
         if (isSphere(s.entries[e]))
-            sphereSwitches(node, axis, e, s, &guide, &lowerStart, &upperEnd);
+            sphereSwitches<true>(node, axis, e, s, guide, &lowerStart, &upperEnd);
         else
             triangleSwitches(node, axis, e, s, &lowerStart, &upperEnd);
         count();
