@@ -99,17 +99,18 @@ uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
     return static_cast<uint32_t>(hi);
 }
 
-// firstHolding for a guess that is mostly right or one short: the three
-// tests around it are made without a branch, and only where they do not
-// settle it does the search run.
+// firstHolding for a guess that is mostly right or one short: the test at
+// the guess picks the one neighbour that can settle it (the slot below
+// where it holds, above where it does not), both made without a branch, and
+// only where they do not settle it does the search run.
 template <class Predicate>
 uint32_t settleNear(const Predicate& holds, uint32_t count, uint32_t guess) {
+    const bool at = holds(guess);
+    const bool edge = at ? guess == 0 : guess + 1 == count; // no neighbour needed
     const uint32_t below = guess == 0 ? 0 : guess - 1;
     const uint32_t above = guess + 1 < count ? guess + 1 : guess;
-    const bool before = guess != 0 && holds(below);
-    const bool at = holds(guess);
-    const bool after = guess + 1 == count || holds(above);
-    if (before || !(at || after))
+    const bool neighbour = holds(at ? below : above);
+    if (!edge && neighbour == at)
         return firstHolding(holds, count, guess);
     return at ? guess : guess + 1;
 }
@@ -356,7 +357,15 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     const float* sorted = s.sorted.data();
     const float low = node.boundsMin[axis];
     const float high = node.boundsMax[axis];
-    const SphereOnAxis sphere = sphereOnAxis(s, e, axis);
+    SphereOnAxis sphere;
+    if constexpr (WithGuide) {
+        sphere = sphereOnAxis(s, e, axis);
+    } else {
+        // Their shares are all +0, as squares that are zero.
+        sphere.centre = s.centre[axis][e];
+        sphere.reach = s.radius[e] * s.radius[e];
+        sphere.rest = sphere.restAfter = 0.0f;
+    }
     const float c = sphere.centre;
     const auto lowerTouches = [&](uint32_t slot) {
         return sphere.touches(sphereGapSquared(c, low, sorted[slot]));
