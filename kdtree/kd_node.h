@@ -8,6 +8,7 @@
 
 #include "vantrel/kdtree/build_steps.h"
 #include "vantrel/kdtree/ref_list.h"
+#include "vantrel/kdtree/sphere_gap.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -43,15 +44,6 @@ void computeBounds(CKdNode& node);
 // The sum from 0, axis by axis in the order x, y, z, of sphereGapSquared
 // against the radius squared.
 bool sphereTouchesBox(const Sphere& sphere, const float boxMin[3], const float boxMax[3]);
-
-// One axis's share of the squared distance from a centre coordinate c to the
-// slab [lo, hi]. Adding 0 inside the slab leaves a sum of squares unchanged.
-inline float sphereGapSquared(float c, float lo, float hi) {
-    // As selects, which the processor does without a branch.
-    const float outside = c > hi ? c - hi : 0.0f;
-    const float e = lo > c ? c - lo : outside;
-    return e * e;
-}
 
 // Whether the triangle may touch the box, faces, edges and corners included:
 // never false for one that does, false for one apart from it by more than

@@ -5,6 +5,7 @@
 
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/list_store.h"
+#include "vantrel/kdtree/sphere_gap.h"
 #include "vantrel/scene/records.h"
 
 #if defined(__SSE2__)
@@ -41,15 +42,6 @@ template <int Axis> struct SphereSideBoxes {
     __m128 upperLo; // the upper box on Axis
     __m128 upperHi;
 };
-
-// The gap of sphereTouchesBox in four lanes: (c - lo)² where lo > c, else
-// (c - hi)² where c > hi, else 0; a NaN coordinate gives 0 as it does there.
-inline __m128 gapSquared4(__m128 c, __m128 lo, __m128 hi) {
-    const __m128 below = _mm_cmpgt_ps(lo, c);
-    const __m128 above = _mm_and_ps(_mm_cmpgt_ps(c, hi), _mm_sub_ps(c, hi));
-    const __m128 e = _mm_or_ps(_mm_and_ps(below, _mm_sub_ps(c, lo)), _mm_andnot_ps(below, above));
-    return _mm_mul_ps(e, e);
-}
 
 // sphereTouchesBox of the spheres of four entries against both boxes, with
 // the same float operations in the same order (the gaps summed from 0 in the
