@@ -106,10 +106,13 @@ uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
 template <class Predicate>
 uint32_t settleNear(const Predicate& holds, uint32_t count, uint32_t guess) {
     const bool at = holds(guess);
-    const bool edge = at ? guess == 0 : guess + 1 == count; // no neighbour needed
+    // Whether it holds at the guess is as good as random (a rounding), so
+    // what follows from it is arithmetic.
     const uint32_t below = guess == 0 ? 0 : guess - 1;
     const uint32_t above = guess + 1 < count ? guess + 1 : guess;
-    const bool neighbour = holds(at ? below : above);
+    const uint32_t atMask = 0u - static_cast<uint32_t>(at);
+    const bool edge = (at & (guess == 0)) | (!at & (guess + 1 == count)); // no neighbour needed
+    const bool neighbour = holds((below & atMask) | (above & ~atMask));
     if (!edge && neighbour == at)
         return firstHolding(holds, count, guess);
     return at ? guess : guess + 1;
@@ -272,7 +275,7 @@ class SlotGuide {
     // branches: the guide is made for almost every node.
     uint32_t bucketOf(float position) const {
         float at = (position - low) * scale;
-        at = at >= 0.0f ? at : 0.0f; // below the box, or NaN
+        at = at > 0.0f ? at : 0.0f; // below the box, or NaN
         at = at < top ? at : top;
         return std::min(static_cast<uint32_t>(at), buckets - 1);
     }
