@@ -34,6 +34,13 @@ namespace {
 
 constexpr uint32_t noSlot = 0xffffffffu; // no place in a child
 
+// a where pick holds, else b, in arithmetic: for conditions as good as
+// random, which the compiler would make branches.
+uint32_t choose(bool pick, uint32_t a, uint32_t b) {
+    const uint32_t mask = 0u - static_cast<uint32_t>(pick);
+    return (a & mask) | (b & ~mask);
+}
+
 // Maps a float (not NaN) to an unsigned key of the same order.
 uint32_t orderedBits(float value) {
     uint32_t bits;
@@ -110,9 +117,8 @@ uint32_t settleNear(const Predicate& holds, uint32_t count, uint32_t guess) {
     // what follows from it is arithmetic.
     const uint32_t below = guess == 0 ? 0 : guess - 1;
     const uint32_t above = guess + 1 < count ? guess + 1 : guess;
-    const uint32_t atMask = 0u - static_cast<uint32_t>(at);
     const bool edge = (at & (guess == 0)) | (!at & (guess + 1 == count)); // no neighbour needed
-    const bool neighbour = holds((below & atMask) | (above & ~atMask));
+    const bool neighbour = holds(choose(at, below, above));
     if (!edge && neighbour == at)
         return firstHolding(holds, count, guess);
     return at ? guess : guess + 1;
@@ -399,12 +405,10 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     // - Out of reach even with the plane past the centre: the lower test
     //   never holds, and the upper box is always missed.
     const bool reachable = sphere.touches(0.0f);
-    const uint32_t lowerPick = !(c >= low)  ? 0
-                               : !reachable ? lastSlot
-                                            : std::min(lowerGuess, lastSlot);
-    const uint32_t upperPick = !(c <= high) ? lastSlot
-                               : !reachable ? 0
-                                            : std::min(upperGuess, lastSlot);
+    const uint32_t lowerPick =
+        choose(c >= low, choose(reachable, std::min(lowerGuess, lastSlot), lastSlot), 0);
+    const uint32_t upperPick =
+        choose(c <= high, choose(reachable, std::min(upperGuess, lastSlot), 0), lastSlot);
     *lowerStart = settleNear(lowerTouches, slots, lowerPick);
     *upperEnd = settleNear(upperMisses, slots, upperPick);
 }
