@@ -463,21 +463,23 @@ void triangleSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostS
 
 // Fills counts: per slot of sorted, the entries whose test holds for the
 // lower and for the upper box of a plane there.
-void countSides(const CKdNode& node, int32_t axis, CostSearchScratch& s) {
+void countSides(const CKdNode& node, int32_t axis, int32_t method, CostSearchScratch& s) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
     const uint32_t entryCount = static_cast<uint32_t>(s.entries.size());
     // First how many start to touch the lower box and stop touching the
     // upper one at each slot.
     std::fill_n(s.counts.resize(slots + 1), slots + 1, CostSearchScratch::SlotCounts{0, 0});
-    // Spheres inside the box on the other axes need no guide. They are put
-    // first, the other entries last, so that neither loop branches on which
-    // kind an entry is: in a node cut from a larger one, it is as good as
-    // random.
+    // Spheres inside the box on the other axes need no guide where their
+    // candidates lie on their surface (not with the margin of method 2).
+    // They are put first, the other entries last, so that neither loop
+    // branches on which kind an entry is: in a node cut from a larger one,
+    // it is as good as random.
+    const bool onSurface = sphereCandidateMargin(method) == 0.0;
     uint32_t* const run = s.entryRun.resize(entryCount);
     uint32_t inside = 0;
     uint32_t others = entryCount;
     for (uint32_t e = 0; e < entryCount; ++e) {
-        const bool guideless = isSphere(s.entries[e]) && insideOnOtherAxes(s, e, axis);
+        const bool guideless = onSurface && isSphere(s.entries[e]) && insideOnOtherAxes(s, e, axis);
         // Both ends are written; the one not kept is written again later.
         run[inside] = e;
         run[others - 1] = e;
@@ -685,7 +687,7 @@ float searchCostPlaneOrdered(CKdNode& node, int32_t method, const CandidateOrder
         placeCandidates(node, axis, method, order.ids[axis], s);
         if (s.sorted.empty())
             continue;
-        countSides(node, axis, s);
+        countSides(node, axis, method, s);
 
         // In list order, so that equal costs keep the earlier candidate.
         uint32_t k = scanCandidatesFour(node, axis, s, best);

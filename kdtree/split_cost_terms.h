@@ -80,14 +80,18 @@ struct EntryCandidates {
     bool emptyRule;
 };
 
+// How far outside a sphere its candidates lie in a split method.
+inline double sphereCandidateMargin(int32_t method) {
+    return method == 2 ? static_cast<double>(kdSphereMargin) : 0.0;
+}
+
 // A sphere's candidates on an axis where its centre lies at centre, before
 // they are pulled into the node's box: formed in double, rounded once.
 inline EntryCandidates sphereCandidates(float centre, float radius, int32_t method) {
     const double c = centre;
     const double r = radius;
-    const bool withMargin = method == 2;
-    const double margin = withMargin ? static_cast<double>(kdSphereMargin) : 0.0;
-    return {static_cast<float>(c - r - margin), static_cast<float>(c + r + margin), withMargin};
+    const double margin = sphereCandidateMargin(method);
+    return {static_cast<float>(c - r - margin), static_cast<float>(c + r + margin), method == 2};
 }
 
 // A triangle's candidates on axis, before they are pulled into the box: the
