@@ -385,9 +385,9 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     const uint32_t lastSlot = slots - 1;
     // Inside the box on the other axes: a box whose face lies on the own
     // candidate c ± r touches the sphere or, by rounding, just misses it, so
-    // the switch lies there or one slot past, and a window centred on the
-    // candidate settles both. Elsewhere the guess is where the surface meets
-    // the planes (in float, as it is only a hint).
+    // the switch lies there or one slot past, which the window settles.
+    // Elsewhere the guess is where the surface meets the planes (in float,
+    // as it is only a hint).
     uint32_t lowerGuess = s.rank[2 * e];
     uint32_t upperGuess = s.rank[2 * e + 1];
     if constexpr (WithGuide) {
@@ -397,7 +397,7 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
         upperGuess = guide.near(c + spread, true, upperGuess);
     }
     // Which of the cases below a sphere falls in is hard to foresee, so each
-    // gives a guess by a select, and the same window of tests settles all.
+    // gives its guess by choose(), and the same window settles all.
     // - A centre below the box (or NaN) for the lower switch, above it for
     //   the upper one: the plane changes nothing, so the test is the same at
     //   every slot; mostly the sphere touches every lower box from slot 0
