@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "vantrel/kdtree/kd_node.h"
@@ -33,17 +34,46 @@ void emitCodes(const CKdNode& node, uint32_t slot, KdTreeNode* nodes, uint32_t& 
     leafNodes.push_back(&node);
 }
 
-// The leaves' lists of emitNode, in leaf order.
+// Puts in place the pages of the lists allocated one after another, in one
+// call per stretch of them: each list is a heap block of its own, and the
+// heap would otherwise take its fresh pages one fault at a time.
+void prefaultLeafLists(const KdTree& tree, uint32_t leafCount) {
+    constexpr std::uintptr_t gap = 4096; // what may lie between two blocks of one stretch
+    constexpr std::uintptr_t worth = 64 * 1024;
+    std::uintptr_t start = 0;
+    std::uintptr_t end = 0;
+    const auto flush = [&] {
+        if (end - start >= worth)
+            prefaultPages(reinterpret_cast<void*>(start), end - start);
+    };
+    for (uint32_t k = 0; k < leafCount; ++k) {
+        const PrimitiveList& list = tree.leaves[k];
+        const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(list.items);
+        const std::uintptr_t to = from + std::uintptr_t{list.count} * sizeof(PrimitiveRef);
+        if (from < end || from > end + gap) {
+            flush();
+            start = from;
+        }
+        end = to;
+    }
+    flush();
+}
+
+// The leaves' lists of emitNode, in leaf order: all of them allocated first,
+// so that their pages come in few calls.
 void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint32_t& nextLeaf) {
     const uint32_t leafCount = static_cast<uint32_t>(leafNodes.size());
     for (uint32_t k = 0; k < leafCount; ++k) {
-        const PrimitiveRefList& entries = leafNodes[k]->primitives;
         PrimitiveList& list = tree.leaves[k];
-        list.count = entries.size();
+        list.count = leafNodes[k]->primitives.size();
         list.items = new PrimitiveRef[list.count];
         ++nextLeaf;
-        uint32_t i = 0;
-        forEachListEntry(entries, [&](const ListEntry& entry) { list.items[i++] = entry.ref(); });
+    }
+    prefaultLeafLists(tree, leafCount);
+    for (uint32_t k = 0; k < leafCount; ++k) {
+        PrimitiveRef* item = tree.leaves[k].items;
+        forEachListEntry(leafNodes[k]->primitives,
+                         [&](const ListEntry& entry) { *item++ = entry.ref(); });
     }
 }
 
