@@ -23,6 +23,7 @@
 #include <immintrin.h>
 #endif
 
+#include "vantrel/kdtree/choose.h"
 #include "vantrel/kdtree/split_cost.h"
 #include "vantrel/kdtree/split_cost_terms.h"
 #include "vantrel/kdtree/triangle_box_test.h"
@@ -33,13 +34,6 @@ namespace vantrel {
 namespace {
 
 constexpr uint32_t noSlot = 0xffffffffu; // no place in a child
-
-// a where pick holds, else b, in arithmetic: for conditions as good as
-// random, which the compiler would make branches.
-uint32_t choose(bool pick, uint32_t a, uint32_t b) {
-    const uint32_t mask = 0u - static_cast<uint32_t>(pick);
-    return (a & mask) | (b & ~mask);
-}
 
 // Maps a float (not NaN) to an unsigned key of the same order.
 uint32_t orderedBits(float value) {
@@ -277,8 +271,7 @@ class SlotGuide {
     }
 
   private:
-    // Monotone in position; in float, as it is only a hint. Selects, not
-    // branches: the guide is made for almost every node.
+    // Monotone in position; in float, as it is only a hint.
     uint32_t bucketOf(float position) const {
         float at = (position - low) * scale;
         at = at > 0.0f ? at : 0.0f; // below the box, or NaN
@@ -406,9 +399,9 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     //   never holds, and the upper box is always missed.
     const bool reachable = sphere.touches(0.0f);
     const uint32_t lowerPick =
-        choose(c >= low, choose(reachable, std::min(lowerGuess, lastSlot), lastSlot), 0);
+        choose(c >= low, choose(reachable, std::min(lowerGuess, lastSlot), lastSlot), 0u);
     const uint32_t upperPick =
-        choose(c <= high, choose(reachable, std::min(upperGuess, lastSlot), 0), lastSlot);
+        choose(c <= high, choose(reachable, std::min(upperGuess, lastSlot), 0u), lastSlot);
     *lowerStart = settleNear(lowerTouches, slots, lowerPick);
     *upperEnd = settleNear(upperMisses, slots, upperPick);
 }
@@ -657,9 +650,9 @@ void inheritCandidateOrder(const CandidateOrder& parent, const CKdNode& node,
         uint32_t place = left[child];
         // In arithmetic, not branches: an entry's side is as good as random.
         for (uint32_t e = 0; e < entryCount; ++e) {
-            const uint32_t kept = (sides.sides[s.listPosition[e]] & side[child]) != 0;
+            const bool kept = (sides.sides[s.listPosition[e]] & side[child]) != 0;
             place -= kept;
-            index[e] = place | (kept - 1); // noSlot has every bit set
+            index[e] = choose(kept, place, noSlot);
         }
         for (int32_t axis = 0; axis < 3; ++axis)
             keepForChild(parent.ids[axis], index, children[child]->ids[axis]);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "vantrel/kdtree/choose.h"
 #include "vantrel/kdtree/list_store.h"
 #include "vantrel/scene/records.h"
 
@@ -113,12 +114,9 @@ class FrontRun {
     // push(ref) where take holds, and nothing else; without a branch, for
     // entries that go one way or the other at random.
     void pushIf(const PrimitiveRef& ref, bool take) {
-        // The slot by a mask: the compiler makes a select of two addresses
-        // a branch.
-        const std::uintptr_t mask = 0 - static_cast<std::uintptr_t>(take);
         const std::uintptr_t front = reinterpret_cast<std::uintptr_t>(next) - sizeof(ListEntry);
         const std::uintptr_t away = reinterpret_cast<std::uintptr_t>(&discard);
-        reinterpret_cast<ListEntry*>((front & mask) | (away & ~mask))->setRef(ref);
+        reinterpret_cast<ListEntry*>(choose(take, front, away))->setRef(ref);
         next -= take ? 1 : 0;
     }
 
