@@ -51,6 +51,7 @@ struct SceneShape {
     bool nans = false;       // some NaN coordinates and radii
     bool strangers = false;  // entries of other types
     bool farOff = false;     // moved off on x, where a triangle test's reach spans candidates
+    bool crowded = false;    // candidates closer together than method 2's margin
 };
 
 class SceneMaker {
@@ -61,6 +62,8 @@ class SceneMaker {
     int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
     float coordinate(const SceneShape& shape) {
+        if (shape.crowded)
+            return nudge(static_cast<float>(pick(-20, 20)) * 0.0003f);
         if (shape.grid)
             return nudge(static_cast<float>(pick(-8, 8)) * 0.5f);
         return uniform(-5.0f, 5.0f);
@@ -95,6 +98,8 @@ class SceneMaker {
             return 0.0f;
         if (shape.nans && pick(0, 24) == 0)
             return notANumber;
+        if (shape.crowded)
+            return nudge(static_cast<float>(pick(1, 4)) * 0.002f);
         if (shape.grid)
             return nudge(static_cast<float>(pick(1, 3)) * 0.5f);
         return uniform(0.05f, 1.5f);
@@ -366,6 +371,14 @@ TEST(CostSearchTrees, AgreeOnRandomScenes) {
         shape.farOff = c.farOff;
         compareMany(shape, c.scenes, c.maxCount, seed++, c.label);
     }
+    // Many spheres inside one box on the other axes, with other candidates
+    // between their surfaces and their own (the margin) or a few ulps off:
+    // the switch lies slots away from any guess.
+    SceneShape crowded;
+    crowded.sphereCount = 1;
+    crowded.triangleCount = 1;
+    crowded.crowded = true;
+    compareMany(crowded, 40, 60, seed++, "crowded within the margin");
 }
 
 TEST(CostSearchTrees, LargeNodesAgreeOnTheirPlane) {

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -96,6 +98,50 @@ TEST(SphereTouchesBox, DistanceAgainstRadius) {
     EXPECT_TRUE(sphereTouchesBox(sphere(4, 5, 1, 5), lo, hi));
     EXPECT_FALSE(sphereTouchesBox(sphere(4, 5, 1, 4.99f), lo, hi));
     EXPECT_FALSE(sphereTouchesBox(sphere(-3, -4, 0.5f, 4.99f), lo, hi));
+}
+
+// The one-lane gap and each lane of the four-lane one, bit for bit against
+// the definition, on values where selects go wrong: NaN, infinities, signed
+// zeros, and neighbours of the slab's faces.
+TEST(SphereTouchesBox, GapFollowsItsDefinitionInEveryLane) {
+    const auto definition = [](float c, float lo, float hi) {
+        const float e = lo > c ? c - lo : (c > hi ? c - hi : 0.0f);
+        return e * e;
+    };
+    const auto bitsOf = [](float f) {
+        uint32_t b;
+        std::memcpy(&b, &f, sizeof b);
+        return b;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float odd[] = {nan, inf, -inf, 0.0f, -0.0f, -1.5f, 2.0f, 3e38f};
+    std::mt19937 random(5);
+    const auto pick = [&](int n) { return static_cast<int>(random() % n); };
+    for (int round = 0; round < 20000; ++round) {
+        float c[4];
+        float lo[4];
+        float hi[4];
+        for (int lane = 0; lane < 4; ++lane) {
+            lo[lane] = pick(4) ? -1.0f : odd[pick(8)];
+            hi[lane] = pick(4) ? 1.0f : odd[pick(8)];
+            const float face = pick(2) ? lo[lane] : hi[lane];
+            const float near[] = {odd[pick(8)], face, std::nextafter(face, inf),
+                                  std::nextafter(face, -inf), 0.25f};
+            c[lane] = near[pick(5)];
+        }
+#if defined(__SSE2__)
+        float lanes[4];
+        _mm_storeu_ps(lanes, gapSquared4(_mm_loadu_ps(c), _mm_loadu_ps(lo), _mm_loadu_ps(hi)));
+#endif
+        for (int lane = 0; lane < 4; ++lane) {
+            const uint32_t want = bitsOf(definition(c[lane], lo[lane], hi[lane]));
+            ASSERT_EQ(bitsOf(sphereGapSquared(c[lane], lo[lane], hi[lane])), want) << round;
+#if defined(__SSE2__)
+            ASSERT_EQ(bitsOf(lanes[lane]), want) << round << " lane " << lane;
+#endif
+        }
+    }
 }
 
 // Exact separating axes in integers, for corners on a grid of quarters.
@@ -286,7 +332,11 @@ TEST(CreateChildren, AgreesWithSphereTouchesBoxOnEveryAxis) {
         node.split = (node.boundsMin[axis] + node.boundsMax[axis]) * 0.5f;
         for (Sphere& s : spheres)
             node.primitives.push_front(ref(s));
+        const std::vector<void*> before = objects(node);
         createChildren(node);
+        // The children's lists are filled without branches; nothing they
+        // write may land in the list they came from.
+        EXPECT_EQ(objects(node), before) << "axis " << axis;
 
         std::vector<void*> lower;
         std::vector<void*> upper;
