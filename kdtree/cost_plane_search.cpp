@@ -12,7 +12,8 @@
 //
 // Where a sphere switches is worked out first from where its surface meets
 // the planes, c ∓ √(r² − the rest of its squared distance), which is only a
-// hint; the float test then settles the slot, mostly with two tests.
+// hint; the float test then settles the slot, mostly in one window of slots
+// tested at once.
 #include "vantrel/kdtree/cost_plane_search.h"
 
 #include <algorithm>
@@ -34,6 +35,7 @@ namespace vantrel {
 namespace {
 
 constexpr uint32_t noSlot = 0xffffffffu; // no place in a child
+constexpr uint32_t sphereWindow = 8;     // slots a sphere's switch is settled among at once
 
 // Maps a float (not NaN) to an unsigned key of the same order.
 uint32_t orderedBits(float value) {
@@ -98,24 +100,6 @@ uint32_t firstHolding(const Predicate& holds, uint32_t count, uint32_t hint) {
             lo = mid;
     }
     return static_cast<uint32_t>(hi);
-}
-
-// firstHolding for a guess that is mostly right or one short: the test at
-// the guess picks the one neighbour that can settle it (the slot below
-// where it holds, above where it does not), both made without a branch, and
-// only where they do not settle it does the search run.
-template <class Predicate>
-uint32_t settleNear(const Predicate& holds, uint32_t count, uint32_t guess) {
-    const bool at = holds(guess);
-    // Whether it holds at the guess is as good as random (a rounding), so
-    // what follows from it is arithmetic.
-    const uint32_t below = guess == 0 ? 0 : guess - 1;
-    const uint32_t above = guess + 1 < count ? guess + 1 : guess;
-    const bool edge = (at & (guess == 0)) | (!at & (guess + 1 == count)); // no neighbour needed
-    const bool neighbour = holds(choose(at, below, above));
-    if (!edge && neighbour == at)
-        return firstHolding(holds, count, guess);
-    return at ? guess : guess + 1;
 }
 
 // Sorts keys by their upper 32 bits: least significant byte first, skipping
@@ -222,7 +206,8 @@ void placeCandidates(const CKdNode& node, int32_t axis, int32_t method,
         if (s.positions[k + 1] != s.positions[k + 1])
             s.rank[k + 1] = 0;
     }
-    s.sorted.resize(order.size());
+    // A sphere's window may reach past the last slot, into its copies.
+    s.sorted.resize(order.size() + sphereWindow);
     float* const sorted = s.sorted.data();
     const float* const positions = s.positions.data();
     uint32_t* const rank = s.rank.data();
@@ -241,6 +226,7 @@ void placeCandidates(const CKdNode& node, int32_t axis, int32_t method,
         rank[id] = last;
         previous = position;
     }
+    std::fill_n(sorted + last + 1, sphereWindow, previous);
     s.sorted.shrink(last + 1);
 }
 
@@ -254,20 +240,13 @@ class SlotGuide {
         : sorted(s.sorted.data()), slots(static_cast<uint32_t>(s.sorted.size())),
           low(node.boundsMin[axis]), high(node.boundsMax[axis]), storage(s.bucketFirst) {}
 
-    // Near the first slot whose position is >= value (or > value where
-    // strict), or slots; hint where the span has no buckets.
-    uint32_t near(float value, bool strict, uint32_t hint) {
+    // The first slot in value's bucket or above, which mostly lies at the
+    // first slot whose position is >= value or a few below it; hint where the
+    // span has no buckets.
+    uint32_t near(float value, uint32_t hint) {
         if (first == nullptr && !build())
             return hint;
-        // Two steps into the bucket, without branches; the caller settles
-        // the rest.
-        uint32_t slot = first[bucketOf(value)];
-        for (int step = 0; step < 2; ++step) {
-            const float at = sorted[slot < slots ? slot : slots - 1];
-            const bool below = slot < slots && !(strict ? at > value : at >= value);
-            slot += below ? 1 : 0;
-        }
-        return slot;
+        return first[bucketOf(value)];
     }
 
   private:
@@ -350,6 +329,54 @@ bool insideOnOtherAxes(const CostSearchScratch& s, uint32_t e, int32_t axis) {
     return (sphere.rest == 0.0f) & (sphere.restAfter == 0.0f);
 }
 
+// One bit for each of the window's slots from start: whether the lower test
+// holds there (Upper: whether the upper test fails), four slots at a time in
+// the float operations of SphereOnAxis::touches.
+template <bool Upper, class Predicate>
+uint32_t windowBits(const SphereOnAxis& sphere, const Predicate& holds, const float* sorted,
+                    uint32_t start, float low, float high) {
+#if defined(__SSE2__)
+    (void)holds;
+    const __m128 c = _mm_set1_ps(sphere.centre);
+    uint32_t bits = 0;
+    for (uint32_t k = 0; k < sphereWindow; k += 4) {
+        const __m128 plane = _mm_loadu_ps(sorted + start + k);
+        const __m128 share = Upper ? gapSquared4(c, plane, _mm_set1_ps(high))
+                                   : gapSquared4(c, _mm_set1_ps(low), plane);
+        const __m128 sum =
+            _mm_add_ps(_mm_add_ps(_mm_set1_ps(sphere.rest), share), _mm_set1_ps(sphere.restAfter));
+        const __m128 touches = _mm_cmpge_ps(_mm_set1_ps(sphere.reach), sum);
+        bits |= static_cast<uint32_t>(_mm_movemask_ps(touches)) << k;
+    }
+    return Upper ? ~bits & ((1u << sphereWindow) - 1) : bits;
+#else
+    (void)sphere, (void)sorted, (void)low, (void)high;
+    uint32_t bits = 0;
+    for (uint32_t k = 0; k < sphereWindow; ++k)
+        bits |= static_cast<uint32_t>(holds(start + k)) << k;
+    return bits;
+#endif
+}
+
+// firstHolding for a sphere's test, from a guess that lies at the switch or
+// a few slots below it: the window from one slot below the guess settles it
+// where the switch lies inside, past the window's first slot (or at slot 0),
+// or where the test holds nowhere in it and it reaches the last slot.
+template <bool Upper, class Predicate>
+uint32_t settleSphere(const SphereOnAxis& sphere, const Predicate& holds, const float* sorted,
+                      uint32_t slots, float low, float high, uint32_t guess) {
+    const uint32_t below = guess - (guess > 0);
+    const uint32_t start = std::min(below, slots > sphereWindow ? slots - sphereWindow : 0u);
+    const uint32_t inside = slots - start; // slots in the window, when fewer
+    // Past the last slot the window sees its copies, which only repeat it.
+    const uint32_t bits = windowBits<Upper>(sphere, holds, sorted, start, low, high);
+    const bool settled = ((bits & 1) == 0 || start == 0) & (bits != 0 || inside <= sphereWindow);
+    if (!settled)
+        return firstHolding(holds, slots, guess);
+    const uint32_t first = static_cast<uint32_t>(__builtin_ctz(bits | (1u << sphereWindow)));
+    return start + std::min(first, inside);
+}
+
 // The slots at which sphere e's lower test starts to hold and its upper test
 // stops holding. Without the guide, e lies inside the box on the other axes.
 template <bool WithGuide>
@@ -386,8 +413,8 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     if constexpr (WithGuide) {
         const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
         const float spread = reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
-        lowerGuess = guide.near(c - spread, false, lowerGuess);
-        upperGuess = guide.near(c + spread, true, upperGuess);
+        lowerGuess = guide.near(c - spread, lowerGuess);
+        upperGuess = guide.near(c + spread, upperGuess);
     }
     // Which of the cases below a sphere falls in is hard to foresee, so each
     // gives its guess by choose(), and the same window settles all.
@@ -402,8 +429,8 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
         choose(c >= low, choose(reachable, std::min(lowerGuess, lastSlot), lastSlot), 0u);
     const uint32_t upperPick =
         choose(c <= high, choose(reachable, std::min(upperGuess, lastSlot), 0u), lastSlot);
-    *lowerStart = settleNear(lowerTouches, slots, lowerPick);
-    *upperEnd = settleNear(upperMisses, slots, upperPick);
+    *lowerStart = settleSphere<false>(sphere, lowerTouches, sorted, slots, low, high, lowerPick);
+    *upperEnd = settleSphere<true>(sphere, upperMisses, sorted, slots, low, high, upperPick);
 }
 
 // The same for triangle e, with triangleTouchesBox (prepared once for the
