@@ -378,10 +378,12 @@ uint32_t settleSphere(const SphereOnAxis& sphere, const Predicate& holds, const 
 }
 
 // The slots at which sphere e's lower test starts to hold and its upper test
-// stops holding. Without the guide, e lies inside the box on the other axes.
+// stops holding. Without the guide, e lies inside the box on the other axes,
+// and its upper switch lies at most upperBack slots below its own candidate.
 template <bool WithGuide>
 void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSearchScratch& s,
-                    SlotGuide& guide, uint32_t* lowerStart, uint32_t* upperEnd) {
+                    SlotGuide& guide, uint32_t upperBack, uint32_t* lowerStart,
+                    uint32_t* upperEnd) {
     const uint32_t slots = static_cast<uint32_t>(s.sorted.size());
     const float* sorted = s.sorted.data();
     const float low = node.boundsMin[axis];
@@ -405,11 +407,11 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
     const uint32_t lastSlot = slots - 1;
     // Inside the box on the other axes: a box whose face lies on the own
     // candidate c ± r touches the sphere or, by rounding, just misses it, so
-    // the switch lies there or one slot past, which the window settles.
-    // Elsewhere the guess is where the surface meets the planes (in float,
-    // as it is only a hint).
+    // the switch lies there or one slot past; with a margin, the candidates
+    // within it lie between. Elsewhere the guess is where the surface meets
+    // the planes (in float, as it is only a hint).
     uint32_t lowerGuess = s.rank[2 * e];
-    uint32_t upperGuess = s.rank[2 * e + 1];
+    uint32_t upperGuess = s.rank[2 * e + 1] - std::min(s.rank[2 * e + 1], upperBack);
     if constexpr (WithGuide) {
         const float reachLeft = sphere.reach - sphere.rest - sphere.restAfter;
         const float spread = reachLeft > 0.0f ? std::sqrt(reachLeft) : 0.0f;
@@ -490,16 +492,20 @@ void countSides(const CKdNode& node, int32_t axis, int32_t method, CostSearchScr
     // upper one at each slot.
     std::fill_n(s.counts.resize(slots + 1), slots + 1, CostSearchScratch::SlotCounts{0, 0});
     // Spheres inside the box on the other axes need no guide where their
-    // candidates lie on their surface (not with the margin of method 2).
-    // They are put first, the other entries last, so that neither loop
-    // branches on which kind an entry is: in a node cut from a larger one,
-    // it is as good as random.
-    const bool onSurface = sphereCandidateMargin(method) == 0.0;
+    // candidates lie on their surface, or where method 2's margin holds
+    // about one other candidate at most: their switches then lie within a
+    // window of their own candidates. They are put first, the other entries
+    // last, so that neither loop branches on which kind an entry is: in a
+    // node cut from a larger one, it is as good as random.
+    const double margin = sphereCandidateMargin(method);
+    const double span = static_cast<double>(node.boundsMax[axis]) - node.boundsMin[axis];
+    const bool ownGuess = margin * slots <= span;
+    const uint32_t upperBack = margin > 0.0 ? sphereWindow - 3 : 0;
     uint32_t* const run = s.entryRun.resize(entryCount);
     uint32_t inside = 0;
     uint32_t others = entryCount;
     for (uint32_t e = 0; e < entryCount; ++e) {
-        const bool guideless = onSurface && isSphere(s.entries[e]) && insideOnOtherAxes(s, e, axis);
+        const bool guideless = ownGuess && isSphere(s.entries[e]) && insideOnOtherAxes(s, e, axis);
         // Both ends are written; the one not kept is written again later.
         run[inside] = e;
         run[others - 1] = e;
@@ -514,13 +520,13 @@ void countSides(const CKdNode& node, int32_t axis, int32_t method, CostSearchScr
     };
     SlotGuide guide(node, axis, s);
     for (uint32_t k = 0; k < inside; ++k) {
-        sphereSwitches<false>(node, axis, run[k], s, guide, &lowerStart, &upperEnd);
+        sphereSwitches<false>(node, axis, run[k], s, guide, upperBack, &lowerStart, &upperEnd);
         count();
     }
     for (uint32_t k = inside; k < entryCount; ++k) {
         const uint32_t e = run[k];
         if (isSphere(s.entries[e]))
-            sphereSwitches<true>(node, axis, e, s, guide, &lowerStart, &upperEnd);
+            sphereSwitches<true>(node, axis, e, s, guide, 0, &lowerStart, &upperEnd);
         else
             triangleSwitches(node, axis, e, s, &lowerStart, &upperEnd);
         count();
