@@ -253,8 +253,15 @@ class SlotGuide {
     // Monotone in position; in float, as it is only a hint.
     uint32_t bucketOf(float position) const {
         float at = (position - low) * scale;
+#if defined(__SSE2__)
+        // As max and min, which the compiler would make branches of: a
+        // position below the box (or NaN) comes as often as not.
+        at = _mm_cvtss_f32(
+            _mm_min_ss(_mm_max_ss(_mm_set_ss(at), _mm_setzero_ps()), _mm_set_ss(top)));
+#else
         at = at > 0.0f ? at : 0.0f; // below the box, or NaN
         at = at < top ? at : top;
+#endif
         return std::min(static_cast<uint32_t>(at), buckets - 1);
     }
 
@@ -370,7 +377,8 @@ uint32_t settleSphere(const SphereOnAxis& sphere, const Predicate& holds, const 
     const uint32_t inside = slots - start; // slots in the window, when fewer
     // Past the last slot the window sees its copies, which only repeat it.
     const uint32_t bits = windowBits<Upper>(sphere, holds, sorted, start, low, high);
-    const bool settled = ((bits & 1) == 0 || start == 0) & (bits != 0 || inside <= sphereWindow);
+    const bool settled =
+        (((bits & 1) == 0) | (start == 0)) & ((bits != 0) | (inside <= sphereWindow));
     if (!settled)
         return firstHolding(holds, slots, guess);
     const uint32_t first = static_cast<uint32_t>(__builtin_ctz(bits | (1u << sphereWindow)));
