@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include <unistd.h>
+
+extern "C" char end; // where the program's image ends, set by the linker
+
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/page_advice.h"
 
@@ -34,42 +38,52 @@ void emitCodes(const CKdNode& node, uint32_t slot, KdTreeNode* nodes, uint32_t& 
     leafNodes.push_back(&node);
 }
 
-// Puts in place the pages of the lists allocated one after another, in one
-// call per stretch of them: each list is a heap block of its own, and the
-// heap would otherwise take its fresh pages one fault at a time.
-void prefaultLeafLists(const KdTree& tree, uint32_t leafCount) {
-    constexpr std::uintptr_t gap = 4096; // what may lie between two blocks of one stretch
-    constexpr std::uintptr_t worth = 64 * 1024;
-    std::uintptr_t start = 0;
-    std::uintptr_t end = 0;
-    const auto flush = [&] {
-        if (end - start >= worth)
-            prefaultPages(reinterpret_cast<void*>(start), end - start);
-    };
-    for (uint32_t k = 0; k < leafCount; ++k) {
-        const PrimitiveList& list = tree.leaves[k];
-        const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(list.items);
-        const std::uintptr_t to = from + std::uintptr_t{list.count} * sizeof(PrimitiveRef);
-        if (from < end || from > end + gap) {
-            flush();
-            start = from;
-        }
-        end = to;
-    }
-    flush();
+// What a heap block of bytes takes at most, its header included.
+std::uintptr_t heapBlockBytes(std::uintptr_t bytes) {
+    return bytes + 32;
 }
 
-// The leaves' lists of emitNode, in leaf order: all of them allocated first,
-// so that their pages come in few calls.
+// How far the heap's top has its pages in place, and what the blocks still
+// to be allocated take.
+struct HeapTopPrefault {
+    std::uintptr_t ahead = 0;
+    std::uintptr_t ready = 0;
+};
+
+// The heap takes its fresh pages one fault at a time as blocks are cut from
+// its top. Where block, just allocated, reaches past the pages in place, the
+// heap's top is put in place in one call, up to the break but not past what
+// the blocks still to come take, so that no more memory is held. Blocks from
+// elsewhere (mapped on their own, or by another allocator) are left alone:
+// the heap lies between the program's end and its break.
+void prefaultHeapTop(HeapTopPrefault& prefault, const void* block, std::uintptr_t bytes) {
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(block);
+    if (from + bytes > prefault.ready) {
+        const std::uintptr_t programEnd = reinterpret_cast<std::uintptr_t>(&end);
+        const std::uintptr_t top = reinterpret_cast<std::uintptr_t>(sbrk(0));
+        const std::uintptr_t last = std::min(top, from + prefault.ahead);
+        const std::uintptr_t start = std::max(from, prefault.ready);
+        if (from >= programEnd && from + bytes <= top && last > start) {
+            prefaultPages(reinterpret_cast<void*>(start), last - start);
+            prefault.ready = last;
+        }
+    }
+    prefault.ahead -= std::min(prefault.ahead, heapBlockBytes(bytes));
+}
+
+// The leaves' lists of emitNode, in leaf order.
 void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint32_t& nextLeaf) {
     const uint32_t leafCount = static_cast<uint32_t>(leafNodes.size());
+    HeapTopPrefault prefault;
+    for (const CKdNode* leaf : leafNodes)
+        prefault.ahead += heapBlockBytes(leaf->primitives.size() * sizeof(PrimitiveRef));
     for (uint32_t k = 0; k < leafCount; ++k) {
         PrimitiveList& list = tree.leaves[k];
         list.count = leafNodes[k]->primitives.size();
         list.items = new PrimitiveRef[list.count];
         ++nextLeaf;
+        prefaultHeapTop(prefault, list.items, list.count * sizeof(PrimitiveRef));
     }
-    prefaultLeafLists(tree, leafCount);
     for (uint32_t k = 0; k < leafCount; ++k) {
         PrimitiveRef* item = tree.leaves[k].items;
         forEachListEntry(leafNodes[k]->primitives,
