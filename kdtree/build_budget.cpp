@@ -78,21 +78,13 @@ void charge(uint64_t bytes) {
     charged += static_cast<std::size_t>(bytes);
 }
 
+// All but the packed groups, which are charged once they are counted.
 uint64_t compiledBytes(const CKdNode& node) {
     const uint64_t entry = sizeof(KdTreeNode);
     if (!node.isLeaf)
         return entry + compiledBytes(*node.left) + compiledBytes(*node.right);
-    uint64_t spheres = 0;
-    uint64_t triangles = 0;
-    forEachListEntry(node.primitives, [&](const ListEntry& listed) {
-        spheres += listed.type == PrimitiveType::Sphere;
-        triangles += listed.type == PrimitiveType::Triangle;
-    });
-    const uint64_t count = node.primitives.size();
-    const uint64_t lanes = sphereGroupLanes;
     return entry + sizeof(PrimitiveList) + sizeof(LeafShapes) + 2 * sizeof(void*) +
-           count * sizeof(PrimitiveRef) + (spheres + lanes - 1) / lanes * sizeof(SphereGroup) +
-           (triangles + lanes - 1) / lanes * sizeof(TriangleGroup);
+           node.primitives.size() * sizeof(PrimitiveRef);
 }
 
 } // namespace
@@ -167,6 +159,11 @@ void chargeListEntries(uint64_t entries) {
 
 void chargeCompiledTree(const CKdNode& root) {
     charge(sizeof(KdTree) + compiledBytes(root));
+}
+
+void chargeLeafGroups(uint32_t sphereGroups, uint32_t triangleGroups) {
+    charge(uint64_t{sphereGroups} * sizeof(SphereGroup) +
+           uint64_t{triangleGroups} * sizeof(TriangleGroup));
 }
 
 } // namespace vantrel

@@ -44,8 +44,10 @@ void chargeBuildInput(uint32_t entries);
 void chargeChildNodes();
 void chargeListEntries(uint64_t entries);
 
-// The compiled tree's arrays, before the compile step allocates them.
+// The compiled tree's arrays, before the compile step allocates them; its
+// leaves' packed groups, before they are allocated.
 void chargeCompiledTree(const CKdNode& root);
+void chargeLeafGroups(uint32_t sphereGroups, uint32_t triangleGroups);
 
 // How much address space the list store reserves at first: what a build may
 // take, or half of what the address-space limit leaves where that is less.

@@ -2,6 +2,7 @@
 // triangles by component, so that a vector unit tests a row at once.
 #include <cmath>
 
+#include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/kdtree/page_advice.h"
 #include "vantrel/scene/vector_ops.h"
@@ -108,6 +109,7 @@ void packLeafShapes(KdTree& tree, uint32_t leafCount) {
                 triangleGroups += groupsFor(shapes.triangleCount);
             }
         }
+        chargeLeafGroups(sphereGroups, triangleGroups);
         tree.sphereGroups = new SphereGroup[sphereGroups];
         tree.triangleGroups = new TriangleGroup[triangleGroups];
         // Every byte of both arrays is written below: their pages are put in

@@ -161,6 +161,25 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
         EXPECT_FALSE(buildExceededBudget());
         releaseKdTree(tree);
     }
+
+    // One byte short of the least budget a build completes in, it stops at
+    // its last charge, the leaves' packed groups after the compile step, and
+    // still leaves nothing behind.
+    std::size_t lacking = 0;
+    std::size_t enough = std::size_t{64} << 20;
+    while (enough - lacking > 1) {
+        const std::size_t middle = lacking + (enough - lacking) / 2;
+        setBuildMemoryBudget(middle);
+        KdTree* tree = nullptr;
+        const bool thrown = buildThrows(&tree, list, 1);
+        (thrown ? lacking : enough) = middle;
+        releaseKdTree(thrown ? nullptr : tree);
+    }
+    setBuildMemoryBudget(lacking);
+    const long blocksBefore = liveBlocks;
+    EXPECT_TRUE(buildThrows(&untouched, list, 1));
+    EXPECT_TRUE(buildExceededBudget());
+    EXPECT_EQ(liveBlocks, blocksBefore);
     setBuildMemoryBudget(0);
 }
 
