@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "vantrel/kdtree/page_advice.h"
+
 namespace vantrel {
 
 namespace {
@@ -29,6 +31,9 @@ BlockPool::~BlockPool() {
 void BlockPool::addChunk() {
     const std::size_t bytes = headerSize + blocksPerChunk * blockSize;
     char* chunk = static_cast<char*>(::operator new(bytes));
+    // Its blocks are all handed out before the next chunk is cut: its pages
+    // come in one call rather than one fault each.
+    prefaultPages(chunk, bytes);
     *reinterpret_cast<void**>(chunk) = chunks;
     chunks = chunk;
     fresh = chunk + headerSize;

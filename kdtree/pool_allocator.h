@@ -12,8 +12,8 @@ namespace vantrel {
 constexpr std::size_t maxPoolChunkBytes = std::size_t{2} << 20;
 
 // Hands out blocks of one size: given-back blocks first, then fresh ones cut
-// in address order from the newest chunk, so a chunk's memory is touched only
-// as it is used. Chunks are kept while any block is taken and all released
+// in address order from the newest chunk, whose pages are put in place when
+// it is added. Chunks are kept while any block is taken and all released
 // when the last one comes back, so nothing outlives a build.
 // Single-threaded, like the build.
 class BlockPool {
