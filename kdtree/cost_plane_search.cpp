@@ -365,8 +365,8 @@ uint32_t windowBits(const SphereOnAxis& sphere, const Predicate& holds, const fl
 #endif
 }
 
-// firstHolding for a sphere's test, from a guess that lies at the switch or
-// a few slots below it: the window from one slot below the guess settles it
+// firstHolding for a sphere's test, from a guess that mostly lies at the
+// switch or a few slots below it: the window from one slot below the guess settles it
 // where the switch lies inside, past the window's first slot (or at slot 0),
 // or where the test holds nowhere in it and it reaches the last slot.
 template <bool Upper, class Predicate>
@@ -508,6 +508,8 @@ void countSides(const CKdNode& node, int32_t axis, int32_t method, CostSearchScr
     const double margin = sphereCandidateMargin(method);
     const double span = static_cast<double>(node.boundsMax[axis]) - node.boundsMin[axis];
     const bool ownGuess = margin * slots <= span;
+    // With the margin, an upper switch lies below the own candidate, so its
+    // window is put to end one slot past it.
     const uint32_t upperBack = margin > 0.0 ? sphereWindow - 3 : 0;
     uint32_t* const run = s.entryRun.resize(entryCount);
     uint32_t inside = 0;

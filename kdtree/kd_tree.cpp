@@ -5,10 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include <unistd.h>
-
-extern "C" char end; // where the program's image ends, set by the linker
-
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/page_advice.h"
 
@@ -36,39 +32,6 @@ void emitCodes(const CKdNode& node, uint32_t slot, KdTreeNode* nodes, uint32_t& 
     }
     nodes[slot] = leafNode(static_cast<uint32_t>(leafNodes.size()), node.primitives.empty());
     leafNodes.push_back(&node);
-}
-
-// What a heap block of bytes takes at most, its header included.
-std::uintptr_t heapBlockBytes(std::uintptr_t bytes) {
-    return bytes + 32;
-}
-
-// How far the heap's top has its pages in place, and what the blocks still
-// to be allocated take.
-struct HeapTopPrefault {
-    std::uintptr_t ahead = 0;
-    std::uintptr_t ready = 0;
-};
-
-// The heap takes its fresh pages one fault at a time as blocks are cut from
-// its top. Where block, just allocated, reaches past the pages in place, the
-// heap's top is put in place in one call, up to the break but not past what
-// the blocks still to come take, so that no more memory is held. Blocks from
-// elsewhere (mapped on their own, or by another allocator) are left alone:
-// the heap lies between the program's end and its break.
-void prefaultHeapTop(HeapTopPrefault& prefault, const void* block, std::uintptr_t bytes) {
-    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(block);
-    if (from + bytes > prefault.ready) {
-        const std::uintptr_t programEnd = reinterpret_cast<std::uintptr_t>(&end);
-        const std::uintptr_t top = reinterpret_cast<std::uintptr_t>(sbrk(0));
-        const std::uintptr_t last = std::min(top, from + prefault.ahead);
-        const std::uintptr_t start = std::max(from, prefault.ready);
-        if (from >= programEnd && from + bytes <= top && last > start) {
-            prefaultPages(reinterpret_cast<void*>(start), last - start);
-            prefault.ready = last;
-        }
-    }
-    prefault.ahead -= std::min(prefault.ahead, heapBlockBytes(bytes));
 }
 
 // The leaves' lists of emitNode, in leaf order.
