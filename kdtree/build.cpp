@@ -66,6 +66,8 @@ void buildKdTreeWith(KdTree** out, const PrimitiveList* list, int32_t method, Bu
         return;
     }
     const BuildBudgetScope budget;
+    // Held past the node tree, for the packing below.
+    const ListStoreKeeper keeper;
     KdTree* tree = nullptr;
     uint32_t leafCount = 0;
     try {

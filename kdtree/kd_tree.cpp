@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/list_store.h"
 #include "vantrel/kdtree/page_advice.h"
 
 namespace vantrel {
@@ -13,8 +14,12 @@ namespace vantrel {
 namespace {
 
 void releaseLeafShapes(KdTree* tree) {
-    delete[] tree->sphereGroups;
-    delete[] tree->triangleGroups;
+    if (tree->groupMemory != nullptr) {
+        releaseAdoptedMemory(tree->groupMemory, tree->groupMemoryBytes);
+    } else {
+        delete[] tree->sphereGroups;
+        delete[] tree->triangleGroups;
+    }
     delete[] tree->leafShapes;
 }
 

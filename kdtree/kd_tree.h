@@ -130,6 +130,10 @@ struct KdTree {
     SphereGroup* sphereGroups = nullptr;
     TriangleGroup* triangleGroups = nullptr;
     LeafShapes* leafShapes = nullptr; // per leaf
+    // Where both kinds of groups lie in one mapping of their own (the build's
+    // list memory, reused), and its size; null where each is an array.
+    void* groupMemory = nullptr;
+    std::size_t groupMemoryBytes = 0;
 };
 
 // A packed leaf's groups of each kind; null where it has none.

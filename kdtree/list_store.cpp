@@ -29,6 +29,17 @@ std::size_t committedBytes = 0; // writable from its start
 std::size_t latestPeakBytes = 0;
 std::size_t commitLimit = 0;
 
+bool keepOnRelease = false;
+char* kept = nullptr; // a released store's writable memory, while a keeper holds it
+std::size_t keptBytes = 0;
+
+void dropKept() noexcept {
+    if (kept != nullptr)
+        munmap(kept, keptBytes);
+    kept = nullptr;
+    keptBytes = 0;
+}
+
 std::size_t roundUp(std::size_t bytes, std::size_t step) {
     return (bytes + step - 1) / step * step;
 }
@@ -161,8 +172,14 @@ void prefaultListStore() noexcept {
 
 void releaseListStore() noexcept {
     latestPeakBytes = std::size_t{listStore.used} * entryBytes;
-    if (listStore.entries != nullptr)
-        munmap(listStore.entries, reservedBytes);
+    char* const base = reinterpret_cast<char*>(listStore.entries);
+    if (base != nullptr && keepOnRelease && kept == nullptr && committedBytes != 0) {
+        munmap(base + committedBytes, reservedBytes - committedBytes);
+        kept = base;
+        keptBytes = committedBytes;
+    } else if (base != nullptr) {
+        munmap(base, reservedBytes);
+    }
     listStore = ListStore{};
     reservedBytes = committedBytes = 0;
 }
@@ -173,6 +190,34 @@ void trimListStore() noexcept {
     char* const base = reinterpret_cast<char*>(listStore.entries);
     munmap(base + committedBytes, reservedBytes - committedBytes);
     reservedBytes = committedBytes;
+}
+
+ListStoreKeeper::ListStoreKeeper() {
+    keepOnRelease = true;
+}
+
+ListStoreKeeper::~ListStoreKeeper() {
+    keepOnRelease = false;
+    dropKept();
+}
+
+void* adoptKeptListStore(std::size_t bytes, std::size_t* heldBytes) noexcept {
+    // Less than a huge page is better off on the heap than in one of its own.
+    const std::size_t whole = roundUp(bytes, hugePageBytes);
+    if (kept == nullptr || bytes < hugePageBytes || whole > keptBytes)
+        return nullptr;
+    if (whole < keptBytes)
+        munmap(kept + whole, keptBytes - whole);
+    void* const memory = kept;
+    *heldBytes = whole;
+    kept = nullptr;
+    keptBytes = 0;
+    return memory;
+}
+
+void releaseAdoptedMemory(void* memory, std::size_t bytes) noexcept {
+    if (memory != nullptr)
+        munmap(memory, bytes);
 }
 
 std::size_t listStorePeakBytes() {

@@ -90,6 +90,25 @@ inline ListEntry& listEntry(uint32_t index) {
 // address-space limit.
 void trimListStore() noexcept;
 
+// A build packs its compiled tree into the store's memory once the lists
+// are gone, so that the pages already in place serve again. While a keeper
+// is held, the release of the store keeps its writable memory for
+// adoptKeptListStore; what is not adopted goes back when the keeper does.
+struct ListStoreKeeper {
+    ListStoreKeeper();
+    ~ListStoreKeeper();
+    ListStoreKeeper(const ListStoreKeeper&) = delete;
+    ListStoreKeeper& operator=(const ListStoreKeeper&) = delete;
+};
+
+// The first bytes of the kept memory, rounded up to whole huge pages, the
+// rest given back at once; null where none is kept, it is too small, or
+// bytes are less than a huge page.
+// *heldBytes gets what the caller now holds and gives back with
+// releaseAdoptedMemory.
+void* adoptKeptListStore(std::size_t bytes, std::size_t* heldBytes) noexcept;
+void releaseAdoptedMemory(void* memory, std::size_t bytes) noexcept;
+
 // Bytes of entries taken from the store in use, or from the latest one when
 // none is.
 std::size_t listStorePeakBytes();

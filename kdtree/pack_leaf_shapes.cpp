@@ -1,9 +1,11 @@
 // The packed groups of a compiled tree's leaves: each leaf's spheres and
 // triangles by component, so that a vector unit tests a row at once.
 #include <cmath>
+#include <memory>
 
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/kdtree/list_store.h"
 #include "vantrel/kdtree/page_advice.h"
 #include "vantrel/scene/vector_ops.h"
 
@@ -110,12 +112,27 @@ void packLeafShapes(KdTree& tree, uint32_t leafCount) {
             }
         }
         chargeLeafGroups(sphereGroups, triangleGroups);
-        tree.sphereGroups = new SphereGroup[sphereGroups];
-        tree.triangleGroups = new TriangleGroup[triangleGroups];
-        // Every byte of both arrays is written below: their pages are put in
-        // place at once instead of one fault at a time.
-        placePages(tree.sphereGroups, std::size_t{sphereGroups} * sizeof(SphereGroup));
-        placePages(tree.triangleGroups, std::size_t{triangleGroups} * sizeof(TriangleGroup));
+        const std::size_t sphereBytes = std::size_t{sphereGroups} * sizeof(SphereGroup);
+        const std::size_t triangleBytes = std::size_t{triangleGroups} * sizeof(TriangleGroup);
+        static_assert(sizeof(SphereGroup) % alignof(TriangleGroup) == 0, "groups back to back");
+        if (void* memory =
+                adoptKeptListStore(sphereBytes + triangleBytes, &tree.groupMemoryBytes)) {
+            // Pages the build's lists had in place, which it no longer needs.
+            tree.groupMemory = memory;
+            tree.sphereGroups = static_cast<SphereGroup*>(memory);
+            tree.triangleGroups =
+                reinterpret_cast<TriangleGroup*>(static_cast<char*>(memory) + sphereBytes);
+            std::uninitialized_default_construct_n(tree.sphereGroups, sphereGroups);
+            std::uninitialized_default_construct_n(tree.triangleGroups, triangleGroups);
+            prefaultPages(memory, sphereBytes + triangleBytes);
+        } else {
+            tree.sphereGroups = new SphereGroup[sphereGroups];
+            tree.triangleGroups = new TriangleGroup[triangleGroups];
+            // Every byte of both arrays is written below: their pages are put
+            // in place at once instead of one fault at a time.
+            placePages(tree.sphereGroups, sphereBytes);
+            placePages(tree.triangleGroups, triangleBytes);
+        }
     } catch (...) {
         delete[] tree.sphereGroups;
         delete[] tree.leafShapes;

@@ -7,13 +7,16 @@
 #include <cstdlib>
 #include <malloc.h>
 #include <new>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
+#include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/kdtree/list_store.h"
+#include "vantrel/kdtree/page_advice.h"
 
 using namespace vantrel;
 
@@ -181,6 +184,36 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     EXPECT_TRUE(buildExceededBudget());
     EXPECT_EQ(liveBlocks, blocksBefore);
     setBuildMemoryBudget(0);
+}
+
+// A large tree's packed groups take over the build's list memory, nothing of
+// it stays kept past the build, and releasing the tree gives it back.
+TEST(BuildKdTree, PacksIntoTheListMemoryAndGivesItBack) {
+    std::vector<Sphere> spheres;
+    for (int i = 0; i < 100000; ++i)
+        spheres.push_back({{float(i % 40), float(i / 40 % 40), float(i / 1600)}, 0.3f, {}});
+    std::vector<PrimitiveRef> refs = referencesTo(spheres);
+    const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
+    KdTree* tree = nullptr;
+    buildKdTree(&tree, &list, 0);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(static_cast<void*>(tree->sphereGroups), tree->groupMemory);
+    ASSERT_NE(tree->groupMemory, nullptr);
+    std::size_t held = 0;
+    EXPECT_EQ(adoptKeptListStore(hugePageBytes, &held), nullptr);
+    // A small tree's groups stay on the heap; its list memory goes back too.
+    KdTree* small = nullptr;
+    const PrimitiveList few{refs.data(), 600};
+    buildKdTree(&small, &few, 0);
+    EXPECT_EQ(small->groupMemory, nullptr);
+    EXPECT_EQ(adoptKeptListStore(hugePageBytes, &held), nullptr);
+    releaseKdTree(small);
+
+    void* const memory = tree->groupMemory;
+    const std::size_t bytes = tree->groupMemoryBytes;
+    EXPECT_EQ(msync(memory, bytes, MS_ASYNC), 0);
+    releaseKdTree(tree);
+    EXPECT_NE(msync(memory, bytes, MS_ASYNC), 0) << "still mapped";
 }
 
 // Where the system has no more memory for the lists (no overcommit, say), the
