@@ -366,9 +366,10 @@ uint32_t windowBits(const SphereOnAxis& sphere, const Predicate& holds, const fl
 }
 
 // firstHolding for a sphere's test, from a guess that mostly lies at the
-// switch or a few slots below it: the window from one slot below the guess settles it
-// where the switch lies inside, past the window's first slot (or at slot 0),
-// or where the test holds nowhere in it and it reaches the last slot.
+// switch or a few slots below it. The window from one slot below the guess
+// settles it where the switch lies inside, past the window's first slot (or
+// at slot 0), or where the test holds nowhere in it and it reaches the last
+// slot.
 template <bool Upper, class Predicate>
 uint32_t settleSphere(const SphereOnAxis& sphere, const Predicate& holds, const float* sorted,
                       uint32_t slots, float low, float high, uint32_t guess) {
@@ -401,9 +402,7 @@ void sphereSwitches(const CKdNode& node, int32_t axis, uint32_t e, const CostSea
         sphere = sphereOnAxis(s, e, axis);
     } else {
         // Their shares are all +0, as squares that are zero.
-        sphere.centre = s.centre[axis][e];
-        sphere.reach = s.radius[e] * s.radius[e];
-        sphere.rest = sphere.restAfter = 0.0f;
+        sphere = {s.centre[axis][e], s.radius[e] * s.radius[e], 0.0f, 0.0f};
     }
     const float c = sphere.centre;
     const auto lowerTouches = [&](uint32_t slot) {
