@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "vantrel/kdtree/build_budget.h"
+#include "vantrel/kdtree/grow_node_tree.h"
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/list_store.h"
 #include "vantrel/kdtree/split_cost.h"
@@ -17,16 +18,10 @@ bool isFinite(const Vector3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-// Each buildable entry in input order inserted at the front of the root's
-// list, all in one run where the steps are the fast ones.
-void loadRoot(CKdNode& root, const PrimitiveList& list, BuildSteps steps) {
-    if (steps == BuildSteps::Literal) {
-        for (uint32_t i = 0; i < list.count; ++i) {
-            if (isBuildable(list.items[i]))
-                root.primitives.push_front(list.items[i]);
-        }
-        return;
-    }
+} // namespace
+
+// All in one run.
+void loadRoot(CKdNode& root, const PrimitiveList& list) {
     uint32_t count = 0;
     for (uint32_t i = 0; i < list.count; ++i)
         count += isBuildable(list.items[i]) ? 1 : 0;
@@ -35,9 +30,22 @@ void loadRoot(CKdNode& root, const PrimitiveList& list, BuildSteps steps) {
         if (isBuildable(list.items[i]))
             run.push(list.items[i]);
     }
+    computeBounds(root);
 }
 
-} // namespace
+void growNodeTree(CKdNode& root, int32_t method) {
+    // In a box that is a single point no plane separates anything and no
+    // node is ever thinner than the root: every level would copy the whole
+    // list into both children, 2^20 times over.
+    const bool point = root.boundsMin[0] == root.boundsMax[0] &&
+                       root.boundsMin[1] == root.boundsMax[1] &&
+                       root.boundsMin[2] == root.boundsMax[2];
+    const int32_t depth = point ? 0 : maxDepth;
+    if (method == 0)
+        splitMidpoint(root, root, depth);
+    else
+        splitByCost(root, root, depth, method);
+}
 
 // A nested tree in a leaf would start a walk inside the walk and overwrite
 // its single working storage. A shape that is not finite cannot be hit, but
@@ -57,10 +65,6 @@ bool isBuildable(const PrimitiveRef& ref) {
 }
 
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
-    buildKdTreeWith(out, list, method, BuildSteps::Fast);
-}
-
-void buildKdTreeWith(KdTree** out, const PrimitiveList* list, int32_t method, BuildSteps steps) {
     if (method < 0 || method > 2) {
         *out = nullptr;
         return;
@@ -73,24 +77,13 @@ void buildKdTreeWith(KdTree** out, const PrimitiveList* list, int32_t method, Bu
     try {
         chargeBuildInput(list->count);
         CKdNode root;
-        loadRoot(root, *list, steps);
-        computeBounds(root);
-        // In a box that is a single point no plane separates anything and no
-        // node is ever thinner than the root: every level would copy the whole
-        // list into both children, 2^20 times over.
-        const bool point = root.boundsMin[0] == root.boundsMax[0] &&
-                           root.boundsMin[1] == root.boundsMax[1] &&
-                           root.boundsMin[2] == root.boundsMax[2];
-        const int32_t depth = point ? 0 : maxDepth;
-        if (method == 0)
-            splitMidpointWith(root, root, depth, steps);
-        else
-            splitByCostWith(root, root, depth, method, steps);
+        loadRoot(root, *list);
+        growNodeTree(root, method);
         // The lists are complete; the compile step may need the address space
         // kept for them.
         trimListStore();
         chargeCompiledTree(root);
-        compileKdTreeWith(root, &tree, steps);
+        compileKdTree(root, &tree);
         uint32_t nodeCount = 0;
         countNodes(root, nodeCount, leafCount);
     } catch (...) {

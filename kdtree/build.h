@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-#include "vantrel/kdtree/build_steps.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 
@@ -28,9 +27,6 @@ constexpr int32_t maxDepth = 20;
 //
 // Any other method stores a null pointer through out and builds nothing.
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method);
-
-// buildKdTree with the steps chosen by the caller (build_steps.h).
-void buildKdTreeWith(KdTree** out, const PrimitiveList* list, int32_t method, BuildSteps steps);
 
 // Whether the build takes the entry in: a sphere or a triangle with finite
 // bounds.

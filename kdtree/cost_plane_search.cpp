@@ -701,11 +701,6 @@ void inheritCandidateOrder(const CandidateOrder& parent, const CKdNode& node,
     }
 }
 
-float searchCostPlaneFast(CKdNode& node, int32_t method, CostSearchScratch& s) {
-    orderCandidates(node, method, s.order, s);
-    return searchCostPlaneOrdered(node, method, s.order, s);
-}
-
 float searchCostPlaneOrdered(CKdNode& node, int32_t method, const CandidateOrder& order,
                              CostSearchScratch& s) {
     // The midpoint plane, counted as the child step would sort the entries.

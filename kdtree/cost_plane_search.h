@@ -1,5 +1,5 @@
-// The fast plane search of the cost-driven split methods: the same plane as
-// the literal search, found with sorted candidates instead of a full pass over
+// The plane search of the cost-driven split methods: the cheapest of the
+// candidate planes, found with sorted candidates instead of a full pass over
 // the list per candidate.
 #pragma once
 
@@ -47,10 +47,10 @@ struct CostSearchScratch {
     ChildStepScratch sides; // for the midpoint plane
 };
 
-// Same contract as searchCostPlaneLiteral.
-float searchCostPlaneFast(CKdNode& node, int32_t method, CostSearchScratch& scratch);
-
-// The same with node's candidate order given.
+// Over a node whose axis and split hold its midpoint plane: leaves the
+// cheapest plane in axis and split and returns its cost. Ties keep the
+// midpoint plane, then the lower axis, then the entry nearer the front of
+// the list, then the lower of its two candidates.
 float searchCostPlaneOrdered(CKdNode& node, int32_t method, const CandidateOrder& order,
                              CostSearchScratch& scratch);
 

@@ -127,23 +127,6 @@ void fillChildren(const CKdNode& node, const ChildStepScratch& scratch, ChildSid
     }
 }
 
-bool touches(const PrimitiveRef& ref, const CKdNode& box) {
-    return touchesBox(ref, box.boundsMin, box.boundsMax);
-}
-
-void fillChildrenLiterally(const CKdNode& node) {
-    uint64_t entries = 0;
-    for (const PrimitiveRef& ref : node.primitives)
-        entries += uint64_t{touches(ref, *node.left)} + uint64_t{touches(ref, *node.right)};
-    chargeListEntries(entries);
-    for (const PrimitiveRef& ref : node.primitives) {
-        if (touches(ref, *node.left))
-            node.left->primitives.push_front(ref);
-        if (touches(ref, *node.right))
-            node.right->primitives.push_front(ref);
-    }
-}
-
 } // namespace
 
 CKdNode::~CKdNode() {
@@ -202,10 +185,6 @@ void CKdNode::operator delete(void* node, std::size_t size) noexcept {
 }
 
 void createChildren(CKdNode& node, ChildStepScratch& scratch) {
-    createChildrenWith(node, scratch, BuildSteps::Fast);
-}
-
-void createChildrenWith(CKdNode& node, ChildStepScratch& scratch, BuildSteps steps) {
     chargeChildNodes();
     node.left = new CKdNode;
     node.right = new CKdNode;
@@ -217,10 +196,6 @@ void createChildrenWith(CKdNode& node, ChildStepScratch& scratch, BuildSteps ste
     }
     lower.boundsMax[node.axis] = node.split;
     upper.boundsMin[node.axis] = node.split;
-    if (steps == BuildSteps::Literal) {
-        fillChildrenLiterally(node);
-        return;
-    }
     // Each entry's sides are decided in one pass; then each child's list is
     // written as one run of its own, so that it lies together in memory and
     // the next level reads it as one dense stream. Same entries, same order,

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "vantrel/kdtree/build_steps.h"
 #include "vantrel/kdtree/ref_list.h"
 #include "vantrel/kdtree/sphere_gap.h"
 #include "vantrel/scene/records.h"
@@ -82,10 +81,5 @@ struct ChildSideCounts {
 // and counts the entries each side gets.
 ChildSideCounts decideChildSides(const CKdNode& node, int32_t axis, float split,
                                  ChildStepScratch& scratch);
-
-// createChildren with the steps chosen by the caller: the literal step tests
-// each entry against each child's box and inserts it at the front of each
-// list it belongs in, one entry at a time.
-void createChildrenWith(CKdNode& node, ChildStepScratch& scratch, BuildSteps steps);
 
 } // namespace vantrel

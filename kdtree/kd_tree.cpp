@@ -23,8 +23,8 @@ void releaseLeafShapes(KdTree* tree) {
     delete[] tree->leafShapes;
 }
 
-// emitNode without the leaves' lists: writes the codes of node's subtree from
-// nodes[slot] and adds its leaves, in leaf order, to leafNodes.
+// Writes the codes of node's subtree from nodes[slot], child pairs handed out
+// from nextSlot, and adds its leaves, in leaf order, to leafNodes.
 void emitCodes(const CKdNode& node, uint32_t slot, KdTreeNode* nodes, uint32_t& nextSlot,
                std::vector<const CKdNode*>& leafNodes) {
     if (!node.isLeaf) {
@@ -39,7 +39,7 @@ void emitCodes(const CKdNode& node, uint32_t slot, KdTreeNode* nodes, uint32_t& 
     leafNodes.push_back(&node);
 }
 
-// The leaves' lists of emitNode, in leaf order.
+// Each leaf's list, copied front to back, in leaf order.
 void fillLeaves(KdTree& tree, const std::vector<const CKdNode*>& leafNodes, uint32_t& nextLeaf) {
     const uint32_t leafCount = static_cast<uint32_t>(leafNodes.size());
     HeapTopPrefault prefault;
@@ -71,34 +71,9 @@ void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount) {
     countNodes(*node.right, nodeCount, leafCount);
 }
 
-void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
-              uint32_t& nextLeaf) {
-    KdTreeNode& entry = tree.nodes[slot];
-    if (!node.isLeaf) {
-        const uint32_t pair = nextSlot;
-        nextSlot += 2;
-        entry = innerNode(static_cast<uint32_t>(node.axis), node.split, pair);
-        emitNode(*node.left, pair, tree, nextSlot, nextLeaf);
-        emitNode(*node.right, pair + 1, tree, nextSlot, nextLeaf);
-        return;
-    }
-    const uint32_t leaf = nextLeaf;
-    const uint32_t count = static_cast<uint32_t>(node.primitives.size());
-    entry = leafNode(leaf, count == 0);
-    PrimitiveList& list = tree.leaves[leaf];
-    list.items = new PrimitiveRef[count];
-    list.count = count;
-    uint32_t i = 0;
-    for (const PrimitiveRef& ref : node.primitives)
-        list.items[i++] = ref;
-    ++nextLeaf;
-}
-
+// The codes first, depth first and lower first, then each leaf's list,
+// walked run by run: the arrays one emission of node after node would write.
 void compileKdTree(const CKdNode& root, KdTree** out) {
-    compileKdTreeWith(root, out, BuildSteps::Fast);
-}
-
-void compileKdTreeWith(const CKdNode& root, KdTree** out, BuildSteps steps) {
     uint32_t nodeCount = 0;
     uint32_t leafCount = 0;
     countNodes(root, nodeCount, leafCount);
@@ -113,14 +88,10 @@ void compileKdTreeWith(const CKdNode& root, KdTree** out, BuildSteps steps) {
             tree->boundsMax[k] = root.boundsMax[k];
         }
         uint32_t nextSlot = 1;
-        if (steps == BuildSteps::Literal) {
-            emitNode(root, 0, *tree, nextSlot, nextLeaf);
-        } else {
-            std::vector<const CKdNode*> leafNodes;
-            leafNodes.reserve(leafCount);
-            emitCodes(root, 0, tree->nodes, nextSlot, leafNodes);
-            fillLeaves(*tree, leafNodes, nextLeaf);
-        }
+        std::vector<const CKdNode*> leafNodes;
+        leafNodes.reserve(leafCount);
+        emitCodes(root, 0, tree->nodes, nextSlot, leafNodes);
+        fillLeaves(*tree, leafNodes, nextLeaf);
     } catch (...) {
         // A half-made tree is of no use to anybody: release it, pass the failure on.
         releaseKdTree(tree, nextLeaf);

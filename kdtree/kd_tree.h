@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "vantrel/kdtree/build_steps.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -172,18 +171,8 @@ template <class Visit> void forEachNode(const KdTree& tree, Visit&& visit) {
 // exception passes on.
 void compileKdTree(const CKdNode& root, KdTree** out);
 
-// compileKdTree with the steps chosen by the caller: the literal ones emit
-// the nodes with emitNode; the fast ones write the codes first and then each
-// leaf's list, walked run by run.
-void compileKdTreeWith(const CKdNode& root, KdTree** out, BuildSteps steps);
-
 // Adds the nodes (and the leaves among them) of the subtree at node.
 void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
-
-// Writes node at nodes[slot] and its subtree below it. Child pairs are handed
-// out from nextSlot and leaf lists from nextLeaf, depth first, lower first.
-void emitNode(const CKdNode& node, uint32_t slot, KdTree& tree, uint32_t& nextSlot,
-              uint32_t& nextLeaf);
 
 // Fills sphereGroups, triangleGroups and leafShapes of a tree whose leaves
 // are set. If an allocation fails, the tree is left without them and the

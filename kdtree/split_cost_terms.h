@@ -1,5 +1,5 @@
-// The pieces of a split's cost that the literal and the fast plane search
-// share, so that both compute the very same floats.
+// The pieces of a split's cost: the areas, the sides' and the leaf's costs
+// and the candidate planes, each in one fixed float expression.
 //
 // Precision: every area and cost is evaluated in float, left to right as
 // 3 + 10 * area * count, for the sides and for the leaf alike; only the
@@ -71,9 +71,8 @@ inline float clampCandidate(float position, float low, float high) {
     return position > high ? high : position;
 }
 
-// The two candidate planes an entry offers on axis, and whether they are
-// costed with the empty-side rule. Entries that are neither spheres nor
-// triangles offer none.
+// The two candidate planes an entry offers on an axis, and whether they are
+// costed with the empty-side rule.
 struct EntryCandidates {
     float lower;
     float upper;
@@ -112,21 +111,6 @@ inline EntryCandidates triangleCandidates(const Triangle& t, int32_t axis) {
     if (c > highest)
         highest = c;
     return {lowest, highest, false};
-}
-
-inline bool entryCandidates(const PrimitiveRef& ref, int32_t axis, int32_t method,
-                            const CKdNode& node, EntryCandidates* out) {
-    if (ref.type == PrimitiveType::Sphere) {
-        const Sphere& s = *static_cast<const Sphere*>(ref.object);
-        *out = sphereCandidates(component(s.centre, axis), s.radius, method);
-    } else if (ref.type == PrimitiveType::Triangle) {
-        *out = triangleCandidates(*static_cast<const Triangle*>(ref.object), axis);
-    } else {
-        return false;
-    }
-    out->lower = clampCandidate(out->lower, node.boundsMin[axis], node.boundsMax[axis]);
-    out->upper = clampCandidate(out->upper, node.boundsMin[axis], node.boundsMax[axis]);
-    return true;
 }
 
 } // namespace vantrel

@@ -6,24 +6,19 @@ namespace vantrel {
 
 namespace {
 
-void growMidpoint(CKdNode& node, const CKdNode& root, int32_t depth, ChildStepScratch& scratch,
-                  BuildSteps steps) {
+void growMidpoint(CKdNode& node, const CKdNode& root, int32_t depth, ChildStepScratch& scratch) {
     if (!startSplit(node, root, depth))
         return;
-    createChildrenWith(node, scratch, steps);
-    growMidpoint(*node.left, root, depth - 1, scratch, steps);
-    growMidpoint(*node.right, root, depth - 1, scratch, steps);
+    createChildren(node, scratch);
+    growMidpoint(*node.left, root, depth - 1, scratch);
+    growMidpoint(*node.right, root, depth - 1, scratch);
 }
 
 } // namespace
 
 void splitMidpoint(CKdNode& node, const CKdNode& root, int32_t depth) {
-    splitMidpointWith(node, root, depth, BuildSteps::Fast);
-}
-
-void splitMidpointWith(CKdNode& node, const CKdNode& root, int32_t depth, BuildSteps steps) {
     ChildStepScratch scratch;
-    growMidpoint(node, root, depth, scratch, steps);
+    growMidpoint(node, root, depth, scratch);
 }
 
 } // namespace vantrel

@@ -10,7 +10,4 @@ namespace vantrel {
 // Grows the subtree below node, depth first, lower child first.
 void splitMidpoint(CKdNode& node, const CKdNode& root, int32_t depth);
 
-// splitMidpoint with the child step's steps chosen by the caller.
-void splitMidpointWith(CKdNode& node, const CKdNode& root, int32_t depth, BuildSteps steps);
-
 } // namespace vantrel

@@ -1,5 +1,5 @@
-// The fast build steps must grow and compile exactly the trees of the literal
-// ones: the plane search, the child step and the compile step.
+// The build must grow and compile exactly the trees of the reference builder:
+// the plane search, the child step, the driver and the compile step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "tests/compiled_tree_diff.h"
+#include "tests/support/reference_build.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/cost_plane_search.h"
+#include "vantrel/kdtree/grow_node_tree.h"
 #include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/split_cost.h"
-#include "vantrel/kdtree/split_midpoint.h"
 #include "vantrel/scene/vector_ops.h"
 
 using namespace vantrel;
@@ -155,11 +155,18 @@ class SceneMaker {
     std::mt19937 rng;
 };
 
-// Loads a root the way the build driver does.
+// Roots of every reference in the scene, the ones the driver leaves out
+// included, so that the searches meet NaN and other entries too.
 void loadRoot(CKdNode& root, const std::vector<PrimitiveRef>& refs) {
     for (const PrimitiveRef& r : refs)
         root.primitives.push_front(r);
     computeBounds(root);
+}
+
+void loadRoot(reference::Node& root, const std::vector<PrimitiveRef>& refs) {
+    for (const PrimitiveRef& r : refs)
+        root.primitives.push_front(r);
+    reference::computeBounds(root);
 }
 
 struct TreeStats {
@@ -168,7 +175,7 @@ struct TreeStats {
 };
 
 // Empty when both trees agree in every node's box, kind, plane and list.
-std::string firstDifference(const CKdNode& a, const CKdNode& b, const std::string& path,
+std::string firstDifference(const CKdNode& a, const reference::Node& b, const std::string& path,
                             TreeStats& stats) {
     std::ostringstream out;
     for (int k = 0; k < 3; ++k) {
@@ -206,33 +213,31 @@ std::string firstDifference(const CKdNode& a, const CKdNode& b, const std::strin
     return firstDifference(*a.right, *b.right, path + "R", stats);
 }
 
-void grow(CKdNode& root, int32_t method, BuildSteps steps) {
-    if (method == 0)
-        splitMidpointWith(root, root, 20, steps);
-    else
-        splitByCostWith(root, root, 20, method, steps);
-}
-
-// Grows the scene with the fast and the literal steps and compares the node
-// trees, then the trees each compiles to, then the trees the driver builds.
+// Grows the scene with the build's steps and the reference's and compares the
+// node trees, then the trees each compiles to, then the trees the drivers
+// build.
 TreeStats expectSameTrees(const Scene& scene, int32_t method, const std::string& label) {
     CKdNode fast;
-    CKdNode literal;
+    reference::Node plain;
     loadRoot(fast, scene.refs);
-    loadRoot(literal, scene.refs);
-    grow(fast, method, BuildSteps::Fast);
-    grow(literal, method, BuildSteps::Literal);
+    loadRoot(plain, scene.refs);
+    growNodeTree(fast, method);
+    reference::growNodeTree(plain, method);
     TreeStats stats;
-    EXPECT_EQ(firstDifference(fast, literal, "root", stats), "") << label << ", method " << method;
+    EXPECT_EQ(firstDifference(fast, plain, "root", stats), "") << label << ", method " << method;
 
     KdTree* compiled[2] = {};
-    compileKdTreeWith(fast, &compiled[0], BuildSteps::Fast);
-    compileKdTreeWith(literal, &compiled[1], BuildSteps::Literal);
+    compileKdTree(fast, &compiled[0]);
+    uint32_t nodeCount = 0;
+    uint32_t leafCount = 0;
+    countNodes(fast, nodeCount, leafCount);
+    packLeafShapes(*compiled[0], leafCount);
+    compiled[1] = reference::compileKdTree(plain);
     const PrimitiveList list{const_cast<PrimitiveRef*>(scene.refs.data()),
                              static_cast<uint32_t>(scene.refs.size())};
     KdTree* built[2] = {};
-    buildKdTreeWith(&built[0], &list, method, BuildSteps::Fast);
-    buildKdTreeWith(&built[1], &list, method, BuildSteps::Literal);
+    buildKdTree(&built[0], &list, method);
+    built[1] = reference::buildKdTree(list, method);
     EXPECT_EQ(compiledTreeDifference(*compiled[0], *compiled[1]), "")
         << label << ", method " << method << ", compiled";
     EXPECT_EQ(compiledTreeDifference(*built[0], *built[1]), "")
@@ -396,17 +401,18 @@ TEST(CostSearchTrees, LargeNodesAgreeOnTheirPlane) {
         maker.make(shape, scene);
         for (const int32_t method : {1, 2}) {
             CKdNode fast;
-            CKdNode literal;
+            reference::Node plain;
             loadRoot(fast, scene.refs);
-            loadRoot(literal, scene.refs);
-            fast.axis = literal.axis = 0;
-            fast.split = literal.split = 0.5f;
+            loadRoot(plain, scene.refs);
+            fast.axis = plain.axis = 0;
+            fast.split = plain.split = 0.5f;
             CostSearchScratch scratch;
-            const float fastCost = searchCostPlaneFast(fast, method, scratch);
-            const float literalCost = searchCostPlaneLiteral(literal, method);
-            EXPECT_EQ(bits(fastCost), bits(literalCost)) << "round " << round;
-            EXPECT_EQ(fast.axis, literal.axis) << "round " << round;
-            EXPECT_EQ(bits(fast.split), bits(literal.split)) << "round " << round;
+            orderCandidates(fast, method, scratch.order, scratch);
+            const float fastCost = searchCostPlaneOrdered(fast, method, scratch.order, scratch);
+            const float plainCost = reference::searchCostPlane(plain, method);
+            EXPECT_EQ(bits(fastCost), bits(plainCost)) << "round " << round;
+            EXPECT_EQ(fast.axis, plain.axis) << "round " << round;
+            EXPECT_EQ(bits(fast.split), bits(plain.split)) << "round " << round;
         }
     }
 }

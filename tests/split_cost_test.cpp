@@ -3,6 +3,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/reference_build.h"
 #include "tests/test_support.h"
 #include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/split_cost.h"
@@ -17,7 +18,7 @@ Sphere sphere(float x, float y, float z, float r) {
     return {{x, y, z}, r, {}};
 }
 
-void addAll(CKdNode& node, std::vector<Sphere>& spheres) {
+template <class Node> void addAll(Node& node, std::vector<Sphere>& spheres) {
     for (Sphere& s : spheres)
         node.primitives.push_front({&s, PrimitiveType::Sphere});
 }
@@ -28,10 +29,11 @@ struct Costs {
     float total;
 };
 
-Costs evaluate(const CKdNode& node, int32_t axis, float position, bool emptyRule) {
+// The reference's costs, which every plane the build chooses is held to.
+Costs evaluate(const reference::Node& node, int32_t axis, float position, bool emptyRule) {
     Costs c{};
-    c.total = evaluateSplit(node, &c.lower, &c.upper, axis, position, node.boundsMin,
-                            node.boundsMax, emptyRule);
+    c.total = reference::evaluateSplit(node, &c.lower, &c.upper, axis, position, node.boundsMin,
+                                       node.boundsMax, emptyRule);
     return c;
 }
 
@@ -39,7 +41,7 @@ Costs evaluate(const CKdNode& node, int32_t axis, float position, bool emptyRule
 
 TEST(EvaluateSplit, CountsEachSideAndWeighsItByArea) {
     std::vector<Sphere> spheres{sphere(0.5f, 1, 1, 0.25f), sphere(1.5f, 1, 1, 0.25f)};
-    CKdNode node;
+    reference::Node node;
     setBox(node, 0, 0, 0, 2, 2, 2);
     addAll(node, spheres);
     for (const bool emptyRule : {false, true}) {
@@ -58,7 +60,7 @@ TEST(EvaluateSplit, CountsEachSideAndWeighsItByArea) {
 
 TEST(EvaluateSplit, EmptySideRuleZeroesOnlyLargeEmptySides) {
     std::vector<Sphere> spheres{sphere(2, 5, 5, 1), sphere(3, 4, 6, 0.5f)};
-    CKdNode node;
+    reference::Node node;
     setBox(node, 0, 0, 0, 10, 10, 10);
     addAll(node, spheres);
 
@@ -76,7 +78,7 @@ TEST(EvaluateSplit, EmptySideRuleZeroesOnlyLargeEmptySides) {
     // The rule works on the lower side too.
     EXPECT_EQ(evaluate(node, 0, 6.0f, true).lower, 3.0f + 10.0f * 440.0f * 2.0f);
     std::vector<Sphere> high{sphere(8, 5, 5, 1)};
-    CKdNode upperOnly;
+    reference::Node upperOnly;
     setBox(upperOnly, 0, 0, 0, 10, 10, 10);
     addAll(upperOnly, high);
     EXPECT_EQ(evaluate(upperOnly, 0, 1.0f, true).lower, 0.0f);
@@ -84,7 +86,7 @@ TEST(EvaluateSplit, EmptySideRuleZeroesOnlyLargeEmptySides) {
 
     // In a box of area 42 the upper side at 9.9 has area 2.4, not more than
     // 4.2, and keeps its cost; at 8 it has 8.2.
-    CKdNode thin;
+    reference::Node thin;
     setBox(thin, 0, 0, 0, 10, 1, 1);
     std::vector<Sphere> low{sphere(2, 0.5f, 0.5f, 0.25f)};
     addAll(thin, low);
@@ -92,7 +94,7 @@ TEST(EvaluateSplit, EmptySideRuleZeroesOnlyLargeEmptySides) {
     EXPECT_EQ(evaluate(thin, 0, 8.0f, true).upper, 0.0f);
 
     // Exactly a tenth is not more than a tenth: area 8 of 80 keeps its cost.
-    CKdNode tenth;
+    reference::Node tenth;
     setBox(tenth, 0, 0, 0, 19.5f, 1, 1);
     addAll(tenth, low);
     EXPECT_EQ(evaluate(tenth, 0, 18.0f, true).upper, 3.0f);
@@ -103,7 +105,7 @@ TEST(EvaluateSplit, TrianglesCountByTheirTestAndOtherEntriesNotAtAll) {
         {{1, 1, 1}, {2, 1, 1}, {1, 2, 1}, {}}, // below x = 5
         {{4, 1, 1}, {6, 1, 1}, {5, 2, 1}, {}}, // crosses it
     };
-    CKdNode node;
+    reference::Node node;
     setBox(node, 0, 0, 0, 10, 10, 10);
     for (Triangle& t : triangles)
         node.primitives.push_front({&t, PrimitiveType::Triangle});
@@ -133,21 +135,21 @@ TEST(SplitByCost, MarginAndEmptyRuleCutAClusterOffInMethod2Only) {
     // both sides of a plane that only touches it, so nothing beats the
     // midpoint; method 2 cuts just past the spheres and leaves an empty side.
     std::vector<Sphere> spheres(4, sphere(2, 2, 2, 1));
-    CKdNode plain;
+    reference::Node plain;
     setBox(plain, 0, 0, 0, 10, 10, 10);
     addAll(plain, spheres);
     plain.axis = 0;
     plain.split = 5.0f;
-    EXPECT_EQ(searchCostPlaneLiteral(plain, 1), 16006.0f);
+    EXPECT_EQ(reference::searchCostPlane(plain, 1), 16006.0f);
     EXPECT_EQ(plain.axis, 0);
     EXPECT_EQ(plain.split, 5.0f);
 
-    CKdNode margin;
+    reference::Node margin;
     setBox(margin, 0, 0, 0, 10, 10, 10);
     addAll(margin, spheres);
     margin.axis = 0;
     margin.split = 5.0f;
-    const float best = searchCostPlaneLiteral(margin, 2);
+    const float best = reference::searchCostPlane(margin, 2);
     const float expected = static_cast<float>(3.0 + static_cast<double>(0.001f));
     // y and z offer the same plane at the same cost: the lower axis keeps it.
     EXPECT_EQ(margin.axis, 0);
@@ -169,43 +171,36 @@ TEST(SplitByCost, MarginAndEmptyRuleCutAClusterOffInMethod2Only) {
 }
 
 TEST(SplitCandidates, ComeRoundedAndClampedIntoTheNode) {
-    CKdNode node;
-    setBox(node, 0, 0, 0, 10, 10, 10);
-    EntryCandidates c{};
-
     // Reaching past the box on both sides: the candidates are its faces.
-    Sphere big = sphere(5, -1, 5, 7);
     for (const int32_t method : {1, 2}) {
-        ASSERT_TRUE(entryCandidates({&big, PrimitiveType::Sphere}, 0, method, node, &c));
-        EXPECT_EQ(c.lower, 0.0f);
-        EXPECT_EQ(c.upper, 10.0f);
-        ASSERT_TRUE(entryCandidates({&big, PrimitiveType::Sphere}, 1, method, node, &c));
-        EXPECT_EQ(c.lower, 0.0f);
-        EXPECT_EQ(c.upper, 6.0f + (method == 2 ? 0.001f : 0.0f));
+        const EntryCandidates x = sphereCandidates(5.0f, 7.0f, method);
+        EXPECT_EQ(clampCandidate(x.lower, 0.0f, 10.0f), 0.0f);
+        EXPECT_EQ(clampCandidate(x.upper, 0.0f, 10.0f), 10.0f);
+        const EntryCandidates y = sphereCandidates(-1.0f, 7.0f, method);
+        EXPECT_EQ(clampCandidate(y.lower, 0.0f, 10.0f), 0.0f);
+        EXPECT_EQ(clampCandidate(y.upper, 0.0f, 10.0f), 6.0f + (method == 2 ? 0.001f : 0.0f));
     }
+    EXPECT_TRUE(std::isnan(clampCandidate(NAN, 0.0f, 10.0f)));
 
     // Method 2 widens a sphere by the margin, rounding once to float, and
     // marks it for the empty-side rule.
-    Sphere small = sphere(3.3f, 5, 5, 0.7f);
-    ASSERT_TRUE(entryCandidates({&small, PrimitiveType::Sphere}, 0, 2, node, &c));
+    EntryCandidates c = sphereCandidates(3.3f, 0.7f, 2);
     EXPECT_EQ(c.lower, static_cast<float>(3.3f - 0.7 - static_cast<double>(0.001f)));
     EXPECT_EQ(c.upper, static_cast<float>(3.3f + 0.7 + static_cast<double>(0.001f)));
     EXPECT_TRUE(c.emptyRule);
-    ASSERT_TRUE(entryCandidates({&small, PrimitiveType::Sphere}, 0, 1, node, &c));
+    c = sphereCandidates(3.3f, 0.7f, 1);
     EXPECT_EQ(c.lower, 3.3f - 0.7f);
     EXPECT_FALSE(c.emptyRule);
 
     // Triangles: extreme vertices, no margin, never the empty-side rule.
-    Triangle t{{4, 12, 1}, {2, -3, 1}, {3, 5, 1}, {}};
-    ASSERT_TRUE(entryCandidates({&t, PrimitiveType::Triangle}, 0, 2, node, &c));
+    const Triangle t{{4, 12, 1}, {2, -3, 1}, {3, 5, 1}, {}};
+    c = triangleCandidates(t, 0);
     EXPECT_EQ(c.lower, 2.0f);
     EXPECT_EQ(c.upper, 4.0f);
     EXPECT_FALSE(c.emptyRule);
-    ASSERT_TRUE(entryCandidates({&t, PrimitiveType::Triangle}, 1, 2, node, &c));
-    EXPECT_EQ(c.lower, 0.0f);
-    EXPECT_EQ(c.upper, 10.0f);
-
-    EXPECT_FALSE(entryCandidates({nullptr, PrimitiveType::NestedTree}, 0, 2, node, &c));
+    c = triangleCandidates(t, 1);
+    EXPECT_EQ(c.lower, -3.0f);
+    EXPECT_EQ(c.upper, 12.0f);
 }
 
 namespace {

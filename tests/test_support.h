@@ -91,7 +91,9 @@ inline void referenceAll(std::vector<Sphere>& spheres, std::vector<Triangle>& tr
         refs.push_back({&t, PrimitiveType::Triangle});
 }
 
-inline void setBox(CKdNode& node, float x0, float y0, float z0, float x1, float y1, float z1) {
+// For a build's node or the reference builder's.
+template <class Node>
+void setBox(Node& node, float x0, float y0, float z0, float x1, float y1, float z1) {
     node.boundsMin[0] = x0;
     node.boundsMin[1] = y0;
     node.boundsMin[2] = z0;

@@ -3,7 +3,7 @@
 // the depth budget, or stop at the build's memory budget without having taken
 // more; where the input is finite and of moderate size, every ray must find
 // through the tree exactly the hit that a scan of the flat list finds; and
-// the fast build steps must make exactly the tree of the literal ones.
+// the build must make exactly the tree of the reference builder.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "fuzz_bytes.h"
 #include "fuzz_check.h"
 #include "tests/compiled_tree_diff.h"
+#include "tests/support/reference_build.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
@@ -405,21 +406,10 @@ std::size_t takenBytes(std::size_t liveBefore) {
     return allocation_budget::peakBytes - liveBefore + listStorePeakBytes();
 }
 
-// The literal plane search costs every candidate with a pass over the list.
-bool literalIsQuick(const Scene& scene) {
+// The reference's plane search costs every candidate with a pass over the
+// list.
+bool referenceIsQuick(const Scene& scene) {
     return scene.method == 0 || scene.refs.size() <= 200;
-}
-
-bool literalBuildThrows(const PrimitiveList& list, int32_t method) {
-    KdTree* tree = nullptr;
-    try {
-        const allocation_budget::Scope limit(allocationLimitBytes);
-        buildKdTreeWith(&tree, &list, method, BuildSteps::Literal);
-    } catch (const std::bad_alloc&) {
-        return buildExceededBudget();
-    }
-    releaseKdTree(tree);
-    return false;
 }
 
 } // namespace
@@ -444,9 +434,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(allocation_budget::liveBytes == liveBefore);
         FUZZ_CHECK(listStore.entries == nullptr);
         FUZZ_CHECK(takenBytes(liveBefore) <= buildBudgetBytes);
-        // The literal steps take the same memory in the same order.
-        if (literalIsQuick(scene))
-            FUZZ_CHECK(literalBuildThrows(list, scene.method));
         return 0;
     }
     // Whatever it made, the compiled tree included, fitted in the budget.
@@ -459,12 +446,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                std::memcmp(before.data(), list.items, before.size() * sizeof(PrimitiveRef)) == 0);
 
     checkStructure(*tree, scene);
-    if (literalIsQuick(scene)) {
-        // The fast steps make exactly the tree of the literal ones.
-        KdTree* literal = nullptr;
-        buildKdTreeWith(&literal, &list, scene.method, BuildSteps::Literal);
-        FUZZ_CHECK(testing_support::compiledTreeDifference(*tree, *literal).empty());
-        releaseKdTree(literal);
+    if (referenceIsQuick(scene)) {
+        KdTree* plain = reference::buildKdTree(list, scene.method);
+        FUZZ_CHECK(testing_support::compiledTreeDifference(*tree, *plain).empty());
+        releaseKdTree(plain);
     }
 
     uint32_t seed = static_cast<uint32_t>(size);
