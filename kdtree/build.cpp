@@ -3,11 +3,11 @@
 #include <cmath>
 
 #include "vantrel/kdtree/build_budget.h"
-#include "vantrel/kdtree/grow_node_tree.h"
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/list_store.h"
-#include "vantrel/kdtree/split_cost.h"
-#include "vantrel/kdtree/split_midpoint.h"
+#include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/nodes/grow_node_tree.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/split/split_cost.h"
+#include "vantrel/kdtree/split/split_midpoint.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {

@@ -7,11 +7,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/kd_tree.h"
-#include "vantrel/kdtree/list_store.h"
-#include "vantrel/kdtree/page_advice.h"
-#include "vantrel/kdtree/pool_allocator.h"
+#include "vantrel/kdtree/memory/block_pool.h"
+#include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 
 namespace vantrel {
 

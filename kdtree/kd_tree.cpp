@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/list_store.h"
-#include "vantrel/kdtree/page_advice.h"
+#include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 
 namespace vantrel {
 

@@ -15,8 +15,8 @@
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
-#include "vantrel/kdtree/list_store.h"
-#include "vantrel/kdtree/page_advice.h"
+#include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/memory/page_advice.h"
 
 using namespace vantrel;
 

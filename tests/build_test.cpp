@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/split_midpoint.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/split/split_midpoint.h"
 
 using namespace vantrel;
 

@@ -15,9 +15,9 @@
 #include "tests/compiled_tree_diff.h"
 #include "tests/support/reference_build.h"
 #include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/cost_plane_search.h"
-#include "vantrel/kdtree/grow_node_tree.h"
-#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/nodes/grow_node_tree.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/split/cost_plane_search.h"
 #include "vantrel/scene/vector_ops.h"
 
 using namespace vantrel;

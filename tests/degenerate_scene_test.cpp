@@ -7,7 +7,7 @@
 
 #include "tests/test_support.h"
 #include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/traverse.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
-#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/scene/vector_ops.h"
 
 using namespace vantrel;

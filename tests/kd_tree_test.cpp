@@ -2,8 +2,8 @@
 
 #include <iterator>
 
-#include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 
 using namespace vantrel;
 

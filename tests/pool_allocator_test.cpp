@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "vantrel/kdtree/pool_allocator.h"
+#include "vantrel/kdtree/memory/block_pool.h"
 
 using namespace vantrel;
 

@@ -5,9 +5,9 @@
 
 #include "tests/support/reference_build.h"
 #include "tests/test_support.h"
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/split_cost.h"
-#include "vantrel/kdtree/split_cost_terms.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/split/cost_terms.h"
+#include "vantrel/kdtree/split/split_cost.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "vantrel/kdtree/split_rules.h"
+#include "vantrel/kdtree/split/split_rules.h"
 
 using namespace vantrel;
 

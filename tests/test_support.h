@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "vantrel/kdtree/kd_node.h"
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/scene/triangle_loader.h"
 #include "vantrel/tracer/kernel.h"

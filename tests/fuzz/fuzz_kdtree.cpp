@@ -18,7 +18,7 @@
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
-#include "vantrel/kdtree/list_store.h"
+#include "vantrel/kdtree/memory/list_store.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "vantrel/kdtree/page_advice.h"
+#include "vantrel/kdtree/memory/page_advice.h"
 
 namespace vantrel {
 

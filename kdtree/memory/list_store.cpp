@@ -4,7 +4,7 @@
 // hands out physical pages only where they are first written. Should the
 // reservation run out, the writable part is moved whole to a larger range
 // (indices stay valid, addresses do not).
-#include "vantrel/kdtree/list_store.h"
+#include "vantrel/kdtree/memory/list_store.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +13,7 @@
 #include <sys/mman.h>
 
 #include "vantrel/kdtree/build_budget.h"
-#include "vantrel/kdtree/page_advice.h"
+#include "vantrel/kdtree/memory/page_advice.h"
 
 namespace vantrel {
 

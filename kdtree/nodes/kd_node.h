@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "vantrel/kdtree/ref_list.h"
-#include "vantrel/kdtree/sphere_gap.h"
+#include "vantrel/kdtree/nodes/node_list.h"
+#include "vantrel/kdtree/nodes/sphere_gap.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {

@@ -1,8 +1,8 @@
-#include "vantrel/kdtree/pool_allocator.h"
+#include "vantrel/kdtree/memory/block_pool.h"
 
 #include <new>
 
-#include "vantrel/kdtree/page_advice.h"
+#include "vantrel/kdtree/memory/page_advice.h"
 
 namespace vantrel {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {

@@ -10,8 +10,8 @@
 // relies on that.
 #include <cmath>
 
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/triangle_box_test.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/nodes/triangle_box_test.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {

@@ -14,7 +14,7 @@
 // the planes, c ∓ √(r² − the rest of its squared distance), which is only a
 // hint; the float test then settles the slot, mostly in one window of slots
 // tested at once.
-#include "vantrel/kdtree/cost_plane_search.h"
+#include "vantrel/kdtree/split/cost_plane_search.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,10 +24,10 @@
 #include <immintrin.h>
 #endif
 
-#include "vantrel/kdtree/choose.h"
-#include "vantrel/kdtree/split_cost.h"
-#include "vantrel/kdtree/split_cost_terms.h"
-#include "vantrel/kdtree/triangle_box_test.h"
+#include "vantrel/kdtree/nodes/triangle_box_test.h"
+#include "vantrel/kdtree/split/choose.h"
+#include "vantrel/kdtree/split/cost_terms.h"
+#include "vantrel/kdtree/split/split_cost.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {

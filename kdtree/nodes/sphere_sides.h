@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/list_store.h"
-#include "vantrel/kdtree/sphere_gap.h"
+#include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/nodes/sphere_gap.h"
 #include "vantrel/scene/records.h"
 
 #if defined(__SSE2__)

@@ -1,10 +1,10 @@
-#include "vantrel/kdtree/split_cost.h"
+#include "vantrel/kdtree/split/split_cost.h"
 
 #include <algorithm>
 
-#include "vantrel/kdtree/cost_plane_search.h"
-#include "vantrel/kdtree/split_cost_terms.h"
-#include "vantrel/kdtree/split_rules.h"
+#include "vantrel/kdtree/split/cost_plane_search.h"
+#include "vantrel/kdtree/split/cost_terms.h"
+#include "vantrel/kdtree/split/split_rules.h"
 
 namespace vantrel {
 

@@ -1,6 +1,6 @@
-#include "vantrel/kdtree/split_midpoint.h"
+#include "vantrel/kdtree/split/split_midpoint.h"
 
-#include "vantrel/kdtree/split_rules.h"
+#include "vantrel/kdtree/split/split_rules.h"
 
 namespace vantrel {
 

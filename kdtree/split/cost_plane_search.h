@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/scratch_buffer.h"
+#include "vantrel/kdtree/memory/scratch_buffer.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 
 namespace vantrel {
 

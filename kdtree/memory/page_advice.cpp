@@ -1,4 +1,4 @@
-#include "vantrel/kdtree/page_advice.h"
+#include "vantrel/kdtree/memory/page_advice.h"
 
 #include <cstdint>
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <iterator>
 
-#include "vantrel/kdtree/choose.h"
-#include "vantrel/kdtree/list_store.h"
+#include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/split/choose.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "vantrel/kdtree/kd_node.h"
-#include "vantrel/kdtree/split_cost.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/split/split_cost.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {

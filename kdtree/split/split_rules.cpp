@@ -1,4 +1,4 @@
-#include "vantrel/kdtree/split_rules.h"
+#include "vantrel/kdtree/split/split_rules.h"
 
 namespace vantrel {
 

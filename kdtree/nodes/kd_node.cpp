@@ -1,12 +1,12 @@
-#include "vantrel/kdtree/kd_node.h"
+#include "vantrel/kdtree/nodes/kd_node.h"
 
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "vantrel/kdtree/build_budget.h"
-#include "vantrel/kdtree/pool_allocator.h"
-#include "vantrel/kdtree/sphere_sides.h"
+#include "vantrel/kdtree/memory/block_pool.h"
+#include "vantrel/kdtree/nodes/sphere_sides.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
