@@ -1,11 +1,10 @@
 #include "vantrel/kdtree/build.h"
 
 #include <cmath>
+#include <new>
 
-#include "vantrel/kdtree/build_budget.h"
-#include "vantrel/kdtree/memory/list_store.h"
-#include "vantrel/kdtree/nodes/grow_node_tree.h"
-#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/compile/compile.h"
+#include "vantrel/kdtree/nodes/build_driver.h"
 #include "vantrel/kdtree/split/split_cost.h"
 #include "vantrel/kdtree/split/split_midpoint.h"
 #include "vantrel/scene/vector_ops.h"
@@ -18,7 +17,28 @@ bool isFinite(const Vector3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+bool knownMethod(int32_t method) {
+    return method >= 0 && method <= 2;
+}
+
 } // namespace
+
+// A nested tree in a leaf would start a walk inside the walk and overwrite
+// its single working storage. A shape that is not finite cannot be hit, but
+// would stretch the root box to infinity, and a NaN plane sends every entry
+// to both children.
+bool isBuildable(const PrimitiveRef& ref) {
+    if (ref.type == PrimitiveType::Sphere) {
+        const Sphere& s = *static_cast<const Sphere*>(ref.object);
+        const Vector3 r{s.radius, s.radius, s.radius};
+        return isFinite(s.centre - r) && isFinite(s.centre + r);
+    }
+    if (ref.type == PrimitiveType::Triangle) {
+        const Triangle& t = *static_cast<const Triangle*>(ref.object);
+        return isFinite(t.V0) && isFinite(t.V1) && isFinite(t.V2);
+    }
+    return false;
+}
 
 // All in one run.
 void loadRoot(CKdNode& root, const PrimitiveList& list) {
@@ -47,60 +67,61 @@ void growNodeTree(CKdNode& root, int32_t method) {
         splitByCost(root, root, depth, method);
 }
 
-// A nested tree in a leaf would start a walk inside the walk and overwrite
-// its single working storage. A shape that is not finite cannot be hit, but
-// would stretch the root box to infinity, and a NaN plane sends every entry
-// to both children.
-bool isBuildable(const PrimitiveRef& ref) {
-    if (ref.type == PrimitiveType::Sphere) {
-        const Sphere& s = *static_cast<const Sphere*>(ref.object);
-        const Vector3 r{s.radius, s.radius, s.radius};
-        return isFinite(s.centre - r) && isFinite(s.centre + r);
-    }
-    if (ref.type == PrimitiveType::Triangle) {
-        const Triangle& t = *static_cast<const Triangle*>(ref.object);
-        return isFinite(t.V0) && isFinite(t.V1) && isFinite(t.V2);
-    }
-    return false;
-}
-
-void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
-    if (method < 0 || method > 2) {
-        *out = nullptr;
-        return;
-    }
-    const BuildBudgetScope budget;
-    // Held past the node tree, for the packing below.
-    const ListStoreKeeper keeper;
+KdTree* buildInContext(const PrimitiveList& list, int32_t method, BuildContext& context) {
+    context.chargeBuildInput(list.count);
     KdTree* tree = nullptr;
     uint32_t leafCount = 0;
-    try {
-        chargeBuildInput(list->count);
-        CKdNode root;
-        loadRoot(root, *list);
+    {
+        CKdNode root(context);
+        loadRoot(root, list);
         growNodeTree(root, method);
-        // The lists are complete; the compile step may need the address space
-        // kept for them.
-        trimListStore();
-        chargeCompiledTree(root);
+        // The lists are complete; the compile step may need the address
+        // space kept for them.
+        context.lists.trim();
+        context.chargeCompiledTree(root);
         compileKdTree(root, &tree);
         uint32_t nodeCount = 0;
         countNodes(root, nodeCount, leafCount);
-    } catch (...) {
-        // Passed on at once; the handler is here for its effect on unwinding.
-        // Without one, a failure that nothing further up catches may end the
-        // program before the stack is unwound; with one, the root's destructor
-        // releases the node tree first, as the build promises.
-        throw;
     }
+    context.nodes.release();
     // Packed once the node tree is gone, into the memory its lists held.
     try {
-        packLeafShapes(*tree, leafCount);
+        packLeafShapes(*tree, leafCount, context);
     } catch (...) {
         releaseKdTree(tree, leafCount);
         throw;
     }
-    *out = tree;
+    return tree;
+}
+
+void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method) {
+    if (!knownMethod(method)) {
+        *out = nullptr;
+        return;
+    }
+    try {
+        BuildContext context;
+        *out = buildInContext(*list, method, context);
+    } catch (...) {
+        // Passed on at once; the handler is here for its effect on unwinding.
+        // Without one, a failure that nothing further up catches may end the
+        // program before the stack is unwound; with one, the node tree and
+        // the context release everything first, as the build promises.
+        throw;
+    }
+}
+
+BuildResult buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method,
+                        const BuildOptions& options) {
+    if (!knownMethod(method))
+        return BuildResult::UnknownMethod;
+    BuildContext context(options);
+    try {
+        *out = buildInContext(*list, method, context);
+        return BuildResult::Built;
+    } catch (const std::bad_alloc&) {
+        return context.budget.exceeded() ? BuildResult::OverBudget : BuildResult::OutOfMemory;
+    }
 }
 
 } // namespace vantrel

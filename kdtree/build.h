@@ -1,12 +1,15 @@
 // The build driver: compiles a primitive list into a KdTree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
+
+class SharedBuildBudget;
 
 // Depth budget of every build: no path has more than this many splits.
 constexpr int32_t maxDepth = 20;
@@ -21,12 +24,44 @@ constexpr int32_t maxDepth = 20;
 // left out: none of them can be hit from a leaf. Input whose box is a single
 // point (say, spheres of radius 0 at one spot) compiles to one leaf.
 //
-// A build that would take more than buildMemoryBudget() (build_budget.h)
-// throws std::bad_alloc before it does, as a failed allocation does; out is
-// left as it was and everything made so far is released.
+// A build that would take more than its budget (build_budget.h) throws
+// std::bad_alloc before it does, as a failed allocation does; out is left as
+// it was and everything made so far is released.
 //
 // Any other method stores a null pointer through out and builds nothing.
+//
+// Builds on several threads at once are safe: each has a context of its own
+// and they share only the process's memory budget.
 void buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method);
+
+// What a build may take and how it asks the system for memory.
+struct BuildOptions {
+    // The most this build may take, in bytes; 0 sets no budget of its own.
+    std::size_t memoryBudget = 0;
+    // What it draws on together with the builds running at the same time;
+    // null for the process's own, sized from the machine (build_budget.h).
+    SharedBuildBudget* sharedBudget = nullptr;
+    // Asks for transparent huge pages on the build's large arrays: far fewer
+    // page faults where the system hands them out on request.
+    bool hugePages = true;
+    // For tests of the out-of-memory path: the system refuses the lists'
+    // memory past this many bytes, as it does when it has no more to give; 0
+    // sets no such limit.
+    std::size_t listMemoryLimit = 0;
+};
+
+enum class BuildResult {
+    Built,         // out holds the new tree
+    OverBudget,    // it would have passed its budget or the machine's
+    OutOfMemory,   // the system refused memory
+    UnknownMethod, // method is not 0, 1 or 2
+};
+
+// buildKdTree with options, saying how it ended rather than throwing. out is
+// written only when the result is Built; whatever else it ends with, nothing
+// of the build is left.
+BuildResult buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method,
+                        const BuildOptions& options);
 
 // Whether the build takes the entry in: a sphere or a triangle with finite
 // bounds.

@@ -1,56 +1,56 @@
-// The memory one kd-tree build may take. A primitive is referenced from every
+// The memory kd-tree builds may take. A primitive is referenced from every
 // node whose box it touches, down to the leaves, so primitives that overlap
-// can ask for far more than the machine has. The build counts what it is
-// about to take and, before it would pass the budget, ends the way an
-// allocation failure does: std::bad_alloc, with the node tree released.
+// can ask for far more than the machine has; a build counts what it is about
+// to take and stops before it would pass its budget (build.h says how that
+// ends).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 namespace vantrel {
 
-class CKdNode;
-
-// Bytes available to one build: half the physical memory less what the
-// process holds already, and no more than its address-space limit leaves; or
-// what setBuildMemoryBudget set.
+// Bytes the machine gives the builds of this process: half the physical
+// memory less what the process holds already, and no more than its
+// address-space limit leaves.
 std::size_t buildMemoryBudget();
 
-// Fixes the budget of the builds that follow (for tests); 0 returns to the
-// machine's.
-void setBuildMemoryBudget(std::size_t bytes);
+// Memory that builds running at the same time draw on together: what they
+// take stays within its bytes, and a build that would pass them stops there.
+// Every build draws on the process's own (processBuildBudget()) unless its
+// options name another; a program that wants some of its builds kept within
+// a figure of its own makes one for them. Safe to share between threads;
+// must outlive the builds that draw on it.
+class SharedBuildBudget {
+  public:
+    explicit SharedBuildBudget(std::size_t bytes);
+    SharedBuildBudget(const SharedBuildBudget&) = delete;
+    SharedBuildBudget& operator=(const SharedBuildBudget&) = delete;
 
-// True when the latest build ended in std::bad_alloc because it would have
-// passed its budget, not because an allocation failed.
-bool buildExceededBudget();
+    // Bytes that the builds drawing on it now hold between them.
+    std::size_t taken() const { return granted.load(std::memory_order_relaxed); }
+    std::size_t limit() const { return most.load(std::memory_order_relaxed); }
 
-// What follows is for the compiler's own parts.
+  private:
+    friend class BudgetAccount;
+    friend SharedBuildBudget& processBuildBudget();
+    SharedBuildBudget() : machineSized(true) {}
 
-// Starts the count of the build that holds it and fixes its budget; the
-// charges below count only while one is held.
-struct BuildBudgetScope {
-    BuildBudgetScope();
-    ~BuildBudgetScope();
-    BuildBudgetScope(const BuildBudgetScope&) = delete;
-    BuildBudgetScope& operator=(const BuildBudgetScope&) = delete;
+    void join();
+    void leave(std::size_t bytes);
+    bool take(std::size_t bytes);
+
+    std::mutex joining;              // orders the builds' start and end
+    uint32_t builds = 0;             // drawing on it now
+    const bool machineSized = false; // sized anew as the first of a quiet moment starts
+    std::atomic<std::size_t> most{0};
+    std::atomic<std::size_t> granted{0};
 };
 
-// The root's list and the working storage of the child step and the plane
-// search, which never grows past what the largest list, the root's, needs.
-void chargeBuildInput(uint32_t entries);
-
-// Two nodes and the entries put into their lists, before they are allocated.
-void chargeChildNodes();
-void chargeListEntries(uint64_t entries);
-
-// The compiled tree's arrays, before the compile step allocates them; its
-// leaves' packed groups, before they are allocated.
-void chargeCompiledTree(const CKdNode& root);
-void chargeLeafGroups(uint32_t sphereGroups, uint32_t triangleGroups);
-
-// How much address space the list store reserves at first: what a build may
-// take, or half of what the address-space limit leaves where that is less.
-std::size_t listStoreReservationBytes();
+// The process's own: buildMemoryBudget() when the first of the builds running
+// together started.
+SharedBuildBudget& processBuildBudget();
 
 } // namespace vantrel

@@ -8,8 +8,6 @@
 
 namespace vantrel {
 
-class CKdNode;
-
 // code bits 31..3: index (left child in nodes, or leaf in leaves);
 // bit 2: leaf; in a leaf bit 0: empty; in an inner node bits 1..0: axis.
 // Read and written only through the functions below.
@@ -165,20 +163,6 @@ template <class Visit> void forEachNode(const KdTree& tree, Visit&& visit) {
     }
 }
 
-// Flattens a finished node tree into a new KdTree stored through out, its
-// leaves not yet packed (packLeafShapes). out is written only once the tree
-// is complete; if an allocation fails, what was made is released and the
-// exception passes on.
-void compileKdTree(const CKdNode& root, KdTree** out);
-
-// Adds the nodes (and the leaves among them) of the subtree at node.
-void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
-
-// Fills sphereGroups, triangleGroups and leafShapes of a tree whose leaves
-// are set. If an allocation fails, the tree is left without them and the
-// exception passes on.
-void packLeafShapes(KdTree& tree, uint32_t leafCount);
-
 // The groups of either kind that count entries take.
 inline uint32_t groupsFor(uint32_t count) {
     return (count + sphereGroupLanes - 1) / sphereGroupLanes;
@@ -186,9 +170,5 @@ inline uint32_t groupsFor(uint32_t count) {
 
 // Releases every leaf's items, the arrays and the record. Null is allowed.
 void releaseKdTree(KdTree* tree);
-
-// The same for the first leafCount leaves alone, without a walk of the
-// nodes, so without allocating: for a tree whose making failed part-way.
-void releaseKdTree(KdTree* tree, uint32_t leafCount);
 
 } // namespace vantrel

@@ -13,10 +13,8 @@
 #include <vector>
 
 #include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
-#include "vantrel/kdtree/memory/list_store.h"
-#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/kdtree/nodes/build_driver.h"
 
 using namespace vantrel;
 
@@ -99,6 +97,12 @@ bool buildThrows(KdTree** out, const PrimitiveList& list, int32_t method) {
     return false;
 }
 
+BuildOptions withBudget(std::size_t bytes) {
+    BuildOptions options;
+    options.memoryBudget = bytes;
+    return options;
+}
+
 } // namespace
 
 TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
@@ -126,9 +130,11 @@ TEST(BuildKdTree, AllocationFailureReleasesEverythingMadeSoFar) {
         before = liveBlocks;
         allocationsLeft = failAt;
         const bool thrown = buildThrows(&untouched, list, 0);
+        allocationsLeft = failAt;
+        const BuildResult result = buildKdTree(&untouched, &list, 0, BuildOptions{});
         allocationsLeft = -1;
         ASSERT_TRUE(thrown) << "allocation " << failAt;
-        ASSERT_FALSE(buildExceededBudget()) << "allocation " << failAt;
+        ASSERT_EQ(result, BuildResult::OutOfMemory) << "allocation " << failAt;
         ASSERT_EQ(liveBlocks, before) << "allocation " << failAt;
         ASSERT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0])) << "allocation " << failAt;
     }
@@ -142,26 +148,28 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     std::vector<PrimitiveRef> refs = referencesTo(spheres);
     const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
     const std::size_t budget = std::size_t{8} << 20;
-    setBuildMemoryBudget(budget);
 
     KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
     const long before = liveBlocks;
-    const std::size_t bytesBefore = liveBytes;
-    peakBytes = liveBytes;
-    EXPECT_TRUE(buildThrows(&untouched, list, 0));
-    EXPECT_TRUE(buildExceededBudget());
+    {
+        const std::size_t bytesBefore = liveBytes;
+        peakBytes = liveBytes;
+        BuildContext context(withBudget(budget));
+        EXPECT_THROW(buildInContext(list, 0, context), std::bad_alloc);
+        EXPECT_TRUE(context.budget.exceeded());
+        // The lists live in a store of their own, beside the heap.
+        EXPECT_LE(peakBytes - bytesBefore + context.lists.takenBytes(), budget);
+        EXPECT_GT(context.lists.takenBytes(), budget / 4);
+    }
+    EXPECT_EQ(liveBlocks, before);
+    EXPECT_EQ(buildKdTree(&untouched, &list, 0, withBudget(budget)), BuildResult::OverBudget);
     EXPECT_EQ(liveBlocks, before);
     EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0]));
-    // The lists live in a store of their own, beside the heap.
-    EXPECT_LE(peakBytes - bytesBefore + listStorePeakBytes(), budget);
-    EXPECT_GT(listStorePeakBytes(), budget / 4);
 
     // The cost-driven methods keep them in one leaf, well within the budget.
     for (int32_t method = 1; method <= 2; ++method) {
         KdTree* tree = nullptr;
-        buildKdTree(&tree, &list, method);
-        ASSERT_NE(tree, nullptr);
-        EXPECT_FALSE(buildExceededBudget());
+        ASSERT_EQ(buildKdTree(&tree, &list, method, withBudget(budget)), BuildResult::Built);
         releaseKdTree(tree);
     }
 
@@ -172,22 +180,18 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     std::size_t enough = std::size_t{64} << 20;
     while (enough - lacking > 1) {
         const std::size_t middle = lacking + (enough - lacking) / 2;
-        setBuildMemoryBudget(middle);
         KdTree* tree = nullptr;
-        const bool thrown = buildThrows(&tree, list, 1);
-        (thrown ? lacking : enough) = middle;
-        releaseKdTree(thrown ? nullptr : tree);
+        const bool built = buildKdTree(&tree, &list, 1, withBudget(middle)) == BuildResult::Built;
+        (built ? enough : lacking) = middle;
+        releaseKdTree(built ? tree : nullptr);
     }
-    setBuildMemoryBudget(lacking);
     const long blocksBefore = liveBlocks;
-    EXPECT_TRUE(buildThrows(&untouched, list, 1));
-    EXPECT_TRUE(buildExceededBudget());
+    EXPECT_EQ(buildKdTree(&untouched, &list, 1, withBudget(lacking)), BuildResult::OverBudget);
     EXPECT_EQ(liveBlocks, blocksBefore);
-    setBuildMemoryBudget(0);
 }
 
-// A large tree's packed groups take over the build's list memory, nothing of
-// it stays kept past the build, and releasing the tree gives it back.
+// A large tree's packed groups take over the build's list memory, and
+// releasing the tree gives it back.
 TEST(BuildKdTree, PacksIntoTheListMemoryAndGivesItBack) {
     std::vector<Sphere> spheres;
     for (int i = 0; i < 100000; ++i)
@@ -199,14 +203,11 @@ TEST(BuildKdTree, PacksIntoTheListMemoryAndGivesItBack) {
     ASSERT_NE(tree, nullptr);
     ASSERT_EQ(static_cast<void*>(tree->sphereGroups), tree->groupMemory);
     ASSERT_NE(tree->groupMemory, nullptr);
-    std::size_t held = 0;
-    EXPECT_EQ(adoptKeptListStore(hugePageBytes, &held), nullptr);
-    // A small tree's groups stay on the heap; its list memory goes back too.
+    // A small tree's groups stay on the heap.
     KdTree* small = nullptr;
     const PrimitiveList few{refs.data(), 600};
     buildKdTree(&small, &few, 0);
     EXPECT_EQ(small->groupMemory, nullptr);
-    EXPECT_EQ(adoptKeptListStore(hugePageBytes, &held), nullptr);
     releaseKdTree(small);
 
     void* const memory = tree->groupMemory;
@@ -224,19 +225,22 @@ TEST(BuildKdTree, ListStoreFailureReleasesEverythingMadeSoFar) {
     const PrimitiveList list{refs.data(), static_cast<uint32_t>(refs.size())};
     for (const std::size_t limit :
          {std::size_t{1} << 20, std::size_t{4} << 20, std::size_t{9} << 20}) {
-        setListStoreCommitLimit(limit);
-        KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
+        BuildOptions options;
+        options.listMemoryLimit = limit;
         const long before = liveBlocks;
-        const bool thrown = buildThrows(&untouched, list, 0);
-        setListStoreCommitLimit(0);
-        ASSERT_TRUE(thrown) << limit;
-        EXPECT_FALSE(buildExceededBudget()) << limit;
+        {
+            BuildContext context(options);
+            EXPECT_THROW(buildInContext(list, 0, context), std::bad_alloc) << limit;
+            EXPECT_FALSE(context.budget.exceeded()) << limit;
+            // It got as far as the memory went.
+            EXPECT_LE(context.lists.takenBytes(), limit);
+            EXPECT_GT(context.lists.takenBytes() + (std::size_t{2} << 20), limit / 2) << limit;
+        }
+        EXPECT_EQ(liveBlocks, before) << limit;
+        KdTree* untouched = reinterpret_cast<KdTree*>(&spheres[0]);
+        EXPECT_EQ(buildKdTree(&untouched, &list, 0, options), BuildResult::OutOfMemory) << limit;
         EXPECT_EQ(liveBlocks, before) << limit;
         EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0])) << limit;
-        EXPECT_EQ(listStore.entries, nullptr) << limit;
-        // It got as far as the memory went.
-        EXPECT_LE(listStorePeakBytes(), limit);
-        EXPECT_GT(listStorePeakBytes() + (std::size_t{2} << 20), limit / 2) << limit;
     }
 }
 
@@ -269,7 +273,8 @@ TEST(BuildKdTree, KeepsToItsBudgetUnderAnAddressSpaceLimit) {
             std::_Exit(4);
         releaseKdTree(tree);
         const PrimitiveList overlapping{refs.data() + 2000, 200};
-        std::_Exit(buildThrows(&tree, overlapping, 0) && buildExceededBudget() ? 0 : 5);
+        std::_Exit(
+            buildKdTree(&tree, &overlapping, 0, BuildOptions{}) == BuildResult::OverBudget ? 0 : 5);
     };
     EXPECT_EXIT(limitedBuilds(), ::testing::ExitedWithCode(0), "");
 }

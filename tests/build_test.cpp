@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/kdtree/split/split_midpoint.h"
 
@@ -113,8 +114,9 @@ TEST(BuildKdTree, CoincidentSpheresStopSplitting) {
 }
 
 TEST(SplitMidpoint, DepthBudgetEndsTheSplitting) {
+    BuildContext build;
     std::vector<Sphere> same(6, Sphere{{0, 0, 0}, 1, {}});
-    CKdNode root;
+    CKdNode root(build);
     for (Sphere& s : same)
         root.primitives.push_front({&s, PrimitiveType::Sphere});
     computeBounds(root);

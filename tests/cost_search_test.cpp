@@ -15,7 +15,9 @@
 #include "tests/compiled_tree_diff.h"
 #include "tests/support/reference_build.h"
 #include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/nodes/grow_node_tree.h"
+#include "vantrel/kdtree/compile/compile.h"
+#include "vantrel/kdtree/nodes/box_tests.h"
+#include "vantrel/kdtree/nodes/build_driver.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/kdtree/split/cost_plane_search.h"
 #include "vantrel/scene/vector_ops.h"
@@ -217,7 +219,8 @@ std::string firstDifference(const CKdNode& a, const reference::Node& b, const st
 // node trees, then the trees each compiles to, then the trees the drivers
 // build.
 TreeStats expectSameTrees(const Scene& scene, int32_t method, const std::string& label) {
-    CKdNode fast;
+    BuildContext build;
+    CKdNode fast(build);
     reference::Node plain;
     loadRoot(fast, scene.refs);
     loadRoot(plain, scene.refs);
@@ -231,7 +234,7 @@ TreeStats expectSameTrees(const Scene& scene, int32_t method, const std::string&
     uint32_t nodeCount = 0;
     uint32_t leafCount = 0;
     countNodes(fast, nodeCount, leafCount);
-    packLeafShapes(*compiled[0], leafCount);
+    packLeafShapes(*compiled[0], leafCount, build);
     compiled[1] = reference::compileKdTree(plain);
     const PrimitiveList list{const_cast<PrimitiveRef*>(scene.refs.data()),
                              static_cast<uint32_t>(scene.refs.size())};
@@ -387,6 +390,7 @@ TEST(CostSearchTrees, AgreeOnRandomScenes) {
 }
 
 TEST(CostSearchTrees, LargeNodesAgreeOnTheirPlane) {
+    BuildContext build;
     // One node of many entries, where the switch points lie far apart in the
     // sorted candidates.
     SceneMaker maker(13);
@@ -400,7 +404,7 @@ TEST(CostSearchTrees, LargeNodesAgreeOnTheirPlane) {
         Scene scene;
         maker.make(shape, scene);
         for (const int32_t method : {1, 2}) {
-            CKdNode fast;
+            CKdNode fast(build);
             reference::Node plain;
             loadRoot(fast, scene.refs);
             loadRoot(plain, scene.refs);

@@ -72,9 +72,10 @@ std::vector<Ray> fan(Vector3 origin, float z, float from, float to, int steps) {
 } // namespace
 
 TEST(DegenerateScene, NegativeRadiusIsBoundedByItsMagnitude) {
+    BuildContext build;
     // The hit test squares the radius, so the sphere is drawn at radius 1.
     Sphere sphere{{0, 0, 5}, -1, {1, 1, 1, 0}};
-    CKdNode node;
+    CKdNode node(build);
     node.primitives.push_front({&sphere, PrimitiveType::Sphere});
     computeBounds(node);
     EXPECT_EQ(node.boundsMin[0], -1.0f);

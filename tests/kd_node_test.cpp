@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "tests/test_support.h"
+#include "vantrel/kdtree/nodes/box_tests.h"
+#include "vantrel/kdtree/nodes/child_step.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/scene/vector_ops.h"
 
@@ -36,7 +38,13 @@ struct CountedNode : CKdNode {
     static std::vector<size_t>* parentEntries; // the parent's list size as each node goes
     int id;
     const CKdNode* parent;
-    CountedNode(int nodeId, const CKdNode* parentNode) : id(nodeId), parent(parentNode) { ++live; }
+    CountedNode(BuildContext& context, int nodeId, const CKdNode* parentNode)
+        : CKdNode(context), id(nodeId), parent(parentNode) {
+        ++live;
+    }
+    // Of another size than a build's nodes: from the general heap.
+    static void* operator new(std::size_t size) { return ::operator new(size); }
+    static void operator delete(void* node) { ::operator delete(node); }
     ~CountedNode() override {
         --live;
         if (order)
@@ -52,7 +60,8 @@ std::vector<int>* CountedNode::order = nullptr;
 } // namespace
 
 TEST(ComputeBounds, EmptyAndUnknownEntriesLeaveTheInvertedBox) {
-    CKdNode node;
+    BuildContext build;
+    CKdNode node(build);
     computeBounds(node);
     for (int k = 0; k < 3; ++k) {
         EXPECT_EQ(node.boundsMin[k], 3.40282347e38f);
@@ -67,7 +76,8 @@ TEST(ComputeBounds, EmptyAndUnknownEntriesLeaveTheInvertedBox) {
 }
 
 TEST(ComputeBounds, SpheresAndTrianglesTogether) {
-    CKdNode node;
+    BuildContext build;
+    CKdNode node(build);
     Sphere s = sphere(0, 0, 0, 1);
     Triangle t{{2, -3, 0.5f}, {-4, 0, 0}, {0, 7, -0.25f}, {}};
     node.primitives.push_front(ref(s));
@@ -275,7 +285,8 @@ TEST(TriangleTouchesBox, NeverRejectsATriangleThroughAPointOfTheBox) {
 }
 
 TEST(CreateChildren, SplitsBoxAndDistributesInReverseOrder) {
-    CKdNode node;
+    BuildContext build;
+    CKdNode node(build);
     setBox(node, 0, 0, 0, 4, 2, 2);
     node.axis = 0;
     node.split = 2;
@@ -315,6 +326,7 @@ TEST(CreateChildren, SplitsBoxAndDistributesInReverseOrder) {
 // touching its box, on every axis, including spheres at exactly their radius
 // from a face, edge or corner of either child.
 TEST(CreateChildren, AgreesWithSphereTouchesBoxOnEveryAxis) {
+    BuildContext build;
     std::mt19937 random(11);
     std::uniform_real_distribution<float> place(-3.0f, 5.0f);
     std::uniform_real_distribution<float> size(0.0f, 1.5f);
@@ -326,7 +338,7 @@ TEST(CreateChildren, AgreesWithSphereTouchesBoxOnEveryAxis) {
         spheres.push_back(sphere(x, -5.0f, 1.5f, 5.0f));
 
     for (int32_t axis = 0; axis < 3; ++axis) {
-        CKdNode node;
+        CKdNode node(build);
         setBox(node, 0, -1, 1, 4, 3, 2);
         node.axis = axis;
         node.split = (node.boundsMin[axis] + node.boundsMax[axis]) * 0.5f;
@@ -357,6 +369,7 @@ TEST(CreateChildren, AgreesWithSphereTouchesBoxOnEveryAxis) {
 }
 
 TEST(CKdNodeDestructor, ReleasesADeepTreeLeftThenRightBeforeTheParentsList) {
+    BuildContext build;
     std::vector<int> order;
     std::vector<size_t> parentEntries;
     CountedNode::order = &order;
@@ -365,12 +378,12 @@ TEST(CKdNodeDestructor, ReleasesADeepTreeLeftThenRightBeforeTheParentsList) {
     {
         // A chain 20 levels deep: node 2L - 1 and node 2L are the children of
         // the left node of level L - 1; every inner node holds one entry.
-        CountedNode* root = new CountedNode(0, nullptr);
+        CountedNode* root = new CountedNode(build, 0, nullptr);
         CKdNode* node = root;
         for (int level = 1; level <= 20; ++level) {
             node->primitives.push_front(ref(s));
-            node->left = new CountedNode(2 * level - 1, node);
-            node->right = new CountedNode(2 * level, node);
+            node->left = new CountedNode(build, 2 * level - 1, node);
+            node->right = new CountedNode(build, 2 * level, node);
             node = node->left;
         }
         EXPECT_EQ(CountedNode::live, 41);

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
 
@@ -17,8 +18,8 @@ PrimitiveRef ref(int i) {
 }
 
 // entries front to back: inserted at the front, the last one first.
-CKdNode* leaf(std::initializer_list<int> entries) {
-    CKdNode* node = new CKdNode;
+CKdNode* leaf(BuildContext& build, std::initializer_list<int> entries) {
+    CKdNode* node = makeNode(build);
     node->isLeaf = true;
     for (auto i = std::rbegin(entries); i != std::rend(entries); ++i)
         node->primitives.push_front(ref(*i));
@@ -36,15 +37,16 @@ void makeInner(CKdNode& node, int32_t axis, float split, CKdNode* left, CKdNode*
 } // namespace
 
 TEST(CompileKdTree, FiveNodeExampleLayout) {
+    BuildContext build;
     // Root split on x; lower child a leaf, upper child split on y into two leaves.
-    CKdNode root;
+    CKdNode root(build);
     for (int k = 0; k < 3; ++k) {
         root.boundsMin[k] = -1.0f - k;
         root.boundsMax[k] = 4.0f + k;
     }
-    CKdNode* upper = new CKdNode;
-    makeInner(root, 0, 1.5f, leaf({2, 1, 0}), upper);
-    makeInner(*upper, 1, 0.25f, leaf({}), leaf({3}));
+    CKdNode* upper = makeNode(build);
+    makeInner(root, 0, 1.5f, leaf(build, {2, 1, 0}), upper);
+    makeInner(*upper, 1, 0.25f, leaf(build, {}), leaf(build, {3}));
 
     uint32_t nodes = 0, leaves = 0;
     countNodes(root, nodes, leaves);
@@ -80,13 +82,14 @@ TEST(CompileKdTree, FiveNodeExampleLayout) {
 }
 
 TEST(CompileKdTree, PairsAreHandedOutDepthFirst) {
+    BuildContext build;
     // Both children inner: the lower subtree's pairs come before the upper's.
-    CKdNode root;
-    CKdNode* lower = new CKdNode;
-    CKdNode* upper = new CKdNode;
+    CKdNode root(build);
+    CKdNode* lower = makeNode(build);
+    CKdNode* upper = makeNode(build);
     makeInner(root, 2, 0, lower, upper);
-    makeInner(*lower, 0, -1, leaf({0}), leaf({1}));
-    makeInner(*upper, 1, 1, leaf({2}), leaf({3}));
+    makeInner(*lower, 0, -1, leaf(build, {0}), leaf(build, {1}));
+    makeInner(*upper, 1, 1, leaf(build, {2}), leaf(build, {3}));
     KdTree* tree = nullptr;
     compileKdTree(root, &tree);
     const uint32_t expected[7] = {8 + 2, 3 * 8 + 0, 5 * 8 + 1, 4, 8 + 4, 2 * 8 + 4, 3 * 8 + 4};
@@ -98,7 +101,8 @@ TEST(CompileKdTree, PairsAreHandedOutDepthFirst) {
 }
 
 TEST(CompileKdTree, SingleLeafRoots) {
-    CKdNode full;
+    BuildContext build;
+    CKdNode full(build);
     full.isLeaf = true;
     full.primitives.push_front(ref(0));
     full.primitives.push_front(ref(3));
@@ -110,7 +114,7 @@ TEST(CompileKdTree, SingleLeafRoots) {
     EXPECT_EQ(tree->leaves[0].items[1].object, &spheres[0]);
     releaseKdTree(tree);
 
-    CKdNode empty;
+    CKdNode empty(build);
     empty.isLeaf = true;
     computeBounds(empty);
     compileKdTree(empty, &tree);

@@ -13,6 +13,7 @@
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/app/shell_state.h"
 #include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
@@ -199,7 +200,8 @@ TEST(SphereLanes, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
     tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
     tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[refs.size()], 40}};
     std::copy(refs.begin(), refs.end(), tree.leaves[0].items);
-    packLeafShapes(tree, 1);
+    BuildContext build;
+    packLeafShapes(tree, 1, build);
     const PrimitiveList& leaf = tree.leaves[0];
 
     const Ray ray{{0, 0, 0}, {0, 0, 1}};
@@ -220,7 +222,7 @@ TEST(SphereLanes, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
             both.nodes = new KdTreeNode[1]{leafNode(0, false)};
             both.leaves = new PrimitiveList[1]{{new PrimitiveRef[41], 41}};
             std::copy(mixed.begin(), mixed.end(), both.leaves[0].items);
-            packLeafShapes(both, 1);
+            packLeafShapes(both, 1, build);
             const Outcome tie = leafOutcome(both, 0, ray);
             EXPECT_TRUE(sameOutcome(listOutcome(both.leaves[0], ray), tie));
             EXPECT_EQ(tie.record.material.red, at <= 21 ? -5.0f : 21.0f) << at;
@@ -263,7 +265,8 @@ TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
         tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
         tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[leafSize], uint32_t(leafSize)}};
         std::copy(refs.begin(), refs.begin() + leafSize, tree.leaves[0].items);
-        packLeafShapes(tree, 1);
+        BuildContext build;
+        packLeafShapes(tree, 1, build);
         for (Kernel kernel : availableKernels()) {
             ASSERT_TRUE(selectKernel(kernel));
             SCOPED_TRACE(kernelName(kernel));

@@ -117,9 +117,10 @@ TEST(EvaluateSplit, TrianglesCountByTheirTestAndOtherEntriesNotAtAll) {
 }
 
 TEST(SplitByCost, SpheresEnclosingTheNodeMakeItALeaf) {
+    BuildContext build;
     std::vector<Sphere> spheres(5, sphere(5, 5, 5, 100));
     for (const int32_t method : {1, 2}) {
-        CKdNode node;
+        CKdNode node(build);
         setBox(node, 0, 0, 0, 10, 10, 10);
         addAll(node, spheres);
         splitByCost(node, node, 20, method);
@@ -131,6 +132,7 @@ TEST(SplitByCost, SpheresEnclosingTheNodeMakeItALeaf) {
 }
 
 TEST(SplitByCost, MarginAndEmptyRuleCutAClusterOffInMethod2Only) {
+    BuildContext build;
     // Four spheres in one corner of a large box. Method 1 counts a sphere on
     // both sides of a plane that only touches it, so nothing beats the
     // midpoint; method 2 cuts just past the spheres and leaves an empty side.
@@ -159,7 +161,7 @@ TEST(SplitByCost, MarginAndEmptyRuleCutAClusterOffInMethod2Only) {
     EXPECT_LT(best, evaluate(margin, 0, 5.0f, true).total);
 
     // The whole build agrees, and the upper child holds nothing.
-    CKdNode grown;
+    CKdNode grown(build);
     setBox(grown, 0, 0, 0, 10, 10, 10);
     addAll(grown, spheres);
     splitByCost(grown, grown, 20, 2);
@@ -218,6 +220,7 @@ int faceSplits(const CKdNode& node) {
 } // namespace
 
 TEST(SplitByCost, NeverSplitsOnAFaceOfTheNode) {
+    BuildContext build;
     // Such a plane costs at least the leaf, with equality in method 2 when its
     // flat side is empty; rounding must not let it win.
     std::mt19937 rng(5);
@@ -229,7 +232,7 @@ TEST(SplitByCost, NeverSplitsOnAFaceOfTheNode) {
         for (Sphere& s : spheres)
             s = sphere(coordinate(rng), coordinate(rng), coordinate(rng), radius(rng));
         for (const int32_t method : {1, 2}) {
-            CKdNode root;
+            CKdNode root(build);
             addAll(root, spheres);
             computeBounds(root);
             splitByCost(root, root, 20, method);

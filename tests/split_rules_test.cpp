@@ -25,7 +25,8 @@ void fill(CKdNode& node, int entries) {
 } // namespace
 
 TEST(ChooseSplitAxis, ZIsComparedWithYOnly) {
-    CKdNode node;
+    BuildContext build;
+    CKdNode node(build);
     setExtents(node, 10, 1, 5);
     EXPECT_EQ(chooseSplitAxis(node), 2);
     setExtents(node, 3, 2, 1);
@@ -39,9 +40,10 @@ TEST(ChooseSplitAxis, ZIsComparedWithYOnly) {
 }
 
 TEST(PassesLeafTest, CountAndDepth) {
-    CKdNode root;
+    BuildContext build;
+    CKdNode root(build);
     setExtents(root, 10, 10, 10);
-    CKdNode node;
+    CKdNode node(build);
     setExtents(node, 10, 10, 10);
     fill(node, 3);
     EXPECT_TRUE(passesLeafTest(node, root, 20));
@@ -50,7 +52,7 @@ TEST(PassesLeafTest, CountAndDepth) {
     EXPECT_FALSE(passesLeafTest(node, root, 1));
     EXPECT_TRUE(passesLeafTest(node, root, 0));
     // Entries of any type count.
-    CKdNode mixed;
+    CKdNode mixed(build);
     setExtents(mixed, 10, 10, 10);
     fill(mixed, 3);
     mixed.primitives.push_front({nullptr, PrimitiveType::NestedTree});
@@ -58,12 +60,13 @@ TEST(PassesLeafTest, CountAndDepth) {
 }
 
 TEST(PassesLeafTest, ThinnessThresholdOnEachAxis) {
-    CKdNode root;
+    BuildContext build;
+    CKdNode root(build);
     setExtents(root, 100, 200, 50);
     for (int axis = 0; axis < 3; ++axis) {
         const float rootExtent = root.boundsMax[axis] - root.boundsMin[axis];
         const float limit = 0.03f * rootExtent;
-        CKdNode node;
+        CKdNode node(build);
         setExtents(node, 100, 200, 50);
         fill(node, 10);
         // Lower corner at 0 so the extent is exactly the upper bound.

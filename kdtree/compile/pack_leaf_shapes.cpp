@@ -3,8 +3,7 @@
 #include <cmath>
 #include <memory>
 
-#include "vantrel/kdtree/build_budget.h"
-#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/kdtree/memory/list_store.h"
 #include "vantrel/kdtree/memory/page_advice.h"
 #include "vantrel/scene/vector_ops.h"
@@ -86,14 +85,15 @@ void packKind(const PrimitiveList& list, PrimitiveType type, uint32_t count, Gro
         pad(groups[packed / sphereGroupLanes], packed % sphereGroupLanes);
 }
 
-void placePages(void* start, std::size_t bytes) {
-    adviseHugePages(start, bytes);
+void placePages(void* start, std::size_t bytes, bool hugePages) {
+    if (hugePages)
+        adviseHugePages(start, bytes);
     prefaultPages(start, bytes);
 }
 
 } // namespace
 
-void packLeafShapes(KdTree& tree, uint32_t leafCount) {
+void packLeafShapes(KdTree& tree, uint32_t leafCount, BuildContext& context) {
     static_assert(triangleGroupLanes == sphereGroupLanes, "one group size for both kinds");
     try {
         tree.leafShapes = new LeafShapes[leafCount];
@@ -111,12 +111,12 @@ void packLeafShapes(KdTree& tree, uint32_t leafCount) {
                 triangleGroups += groupsFor(shapes.triangleCount);
             }
         }
-        chargeLeafGroups(sphereGroups, triangleGroups);
+        context.chargeLeafGroups(sphereGroups, triangleGroups);
         const std::size_t sphereBytes = std::size_t{sphereGroups} * sizeof(SphereGroup);
         const std::size_t triangleBytes = std::size_t{triangleGroups} * sizeof(TriangleGroup);
         static_assert(sizeof(SphereGroup) % alignof(TriangleGroup) == 0, "groups back to back");
         if (void* memory =
-                adoptKeptListStore(sphereBytes + triangleBytes, &tree.groupMemoryBytes)) {
+                context.lists.adopt(sphereBytes + triangleBytes, &tree.groupMemoryBytes)) {
             // Pages the build's lists had in place, which it no longer needs.
             tree.groupMemory = memory;
             tree.sphereGroups = static_cast<SphereGroup*>(memory);
@@ -130,8 +130,8 @@ void packLeafShapes(KdTree& tree, uint32_t leafCount) {
             tree.triangleGroups = new TriangleGroup[triangleGroups];
             // Every byte of both arrays is written below: their pages are put
             // in place at once instead of one fault at a time.
-            placePages(tree.sphereGroups, sphereBytes);
-            placePages(tree.triangleGroups, triangleBytes);
+            placePages(tree.sphereGroups, sphereBytes, context.options.hugePages);
+            placePages(tree.triangleGroups, triangleBytes, context.options.hugePages);
         }
     } catch (...) {
         delete[] tree.sphereGroups;

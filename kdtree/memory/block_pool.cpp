@@ -1,5 +1,6 @@
 #include "vantrel/kdtree/memory/block_pool.h"
 
+#include <algorithm>
 #include <new>
 
 #include "vantrel/kdtree/memory/page_advice.h"
@@ -9,6 +10,9 @@ namespace vantrel {
 namespace {
 
 constexpr std::size_t firstBlocksPerChunk = 1024;
+// Pages put in place in one call: far fewer faults than one a page, and
+// little memory held ahead of the blocks handed out.
+constexpr std::size_t readyStepBytes = std::size_t{64} << 10;
 
 std::size_t roundUp(std::size_t size, std::size_t align) {
     return (size + align - 1) / align * align;
@@ -17,40 +21,41 @@ std::size_t roundUp(std::size_t size, std::size_t align) {
 } // namespace
 
 BlockPool::BlockPool(std::size_t size, std::size_t align) {
-    // Every block must hold the free-list link and keep the next one aligned.
+    // Every block keeps the next one aligned, and the chunk's link its block.
     const std::size_t alignment = align > alignof(void*) ? align : alignof(void*);
-    blockSize = roundUp(size > sizeof(void*) ? size : sizeof(void*), alignment);
+    blockSize = roundUp(size, alignment);
     headerSize = roundUp(sizeof(void*), alignment);
     blocksPerChunk = firstBlocksPerChunk;
 }
 
 BlockPool::~BlockPool() {
-    releaseChunks();
+    release();
 }
 
-void BlockPool::addChunk() {
-    const std::size_t bytes = headerSize + blocksPerChunk * blockSize;
-    char* chunk = static_cast<char*>(::operator new(bytes));
-    // Its blocks are all handed out before the next chunk is cut: its pages
-    // come in one call rather than one fault each.
-    prefaultPages(chunk, bytes);
-    *reinterpret_cast<void**>(chunk) = chunks;
-    chunks = chunk;
-    fresh = chunk + headerSize;
-    freshEnd = fresh + blocksPerChunk * blockSize;
-    if (bytes * 2 <= maxPoolChunkBytes)
-        blocksPerChunk *= 2;
-}
-
-void BlockPool::releaseChunks() noexcept {
+void BlockPool::release() noexcept {
     while (chunks != nullptr) {
         void* next = *static_cast<void**>(chunks);
         ::operator delete(chunks);
         chunks = next;
     }
-    freeBlocks = nullptr;
-    fresh = freshEnd = nullptr;
+    fresh = ready = chunkEnd = nullptr;
     blocksPerChunk = firstBlocksPerChunk;
+}
+
+void BlockPool::prepare() {
+    if (fresh == chunkEnd) {
+        const std::size_t bytes = headerSize + blocksPerChunk * blockSize;
+        char* chunk = static_cast<char*>(::operator new(bytes));
+        *reinterpret_cast<void**>(chunk) = chunks;
+        chunks = chunk;
+        fresh = chunk + headerSize;
+        chunkEnd = fresh + blocksPerChunk * blockSize;
+        if (bytes * 2 <= maxPoolChunkBytes)
+            blocksPerChunk *= 2;
+    }
+    const std::size_t step = std::max<std::size_t>(1, readyStepBytes / blockSize) * blockSize;
+    ready = fresh + std::min(step, static_cast<std::size_t>(chunkEnd - fresh));
+    prefaultPages(fresh, static_cast<std::size_t>(ready - fresh));
 }
 
 } // namespace vantrel

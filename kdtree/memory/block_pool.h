@@ -1,6 +1,6 @@
-// Free-list storage for the build's nodes. A build makes and drops them by the
-// hundred thousand; taking them from chunks is much faster than the general
-// heap and keeps them close together in memory.
+// Storage for a build's nodes. A build makes them by the hundred thousand and
+// drops them all at its end: cutting them in address order from chunks is
+// much faster than the general heap and keeps them close together in memory.
 #pragma once
 
 #include <cstddef>
@@ -8,14 +8,14 @@
 namespace vantrel {
 
 // Chunks grow to this size; a pool takes at most this much ahead of the
-// blocks it has handed out.
+// blocks it has handed out, of which its pages are put in place at most a
+// step at a time.
 constexpr std::size_t maxPoolChunkBytes = std::size_t{2} << 20;
 
-// Hands out blocks of one size: given-back blocks first, then fresh ones cut
-// in address order from the newest chunk, whose pages are put in place when
-// it is added. Chunks are kept while any block is taken and all released
-// when the last one comes back, so nothing outlives a build.
-// Single-threaded, like the build.
+// Hands out blocks of one size, in address order from the newest chunk,
+// whose pages are put in place a stretch at a time just before its blocks
+// are handed out. Blocks are never given back one by one: every chunk goes
+// back with the pool, or when it is released.
 class BlockPool {
   public:
     BlockPool(std::size_t blockSize, std::size_t blockAlign);
@@ -23,40 +23,30 @@ class BlockPool {
     BlockPool& operator=(const BlockPool&) = delete;
     ~BlockPool();
 
-    // In line: a build takes and gives millions of blocks.
+    // In line: a build takes millions of blocks.
     void* take() {
-        void* block;
-        if (freeBlocks != nullptr) {
-            block = freeBlocks;
-            freeBlocks = *static_cast<void**>(block);
-        } else {
-            if (fresh == freshEnd)
-                addChunk();
-            block = fresh;
-            fresh += blockSize;
-        }
-        ++taken;
+        if (fresh == ready)
+            prepare();
+        void* const block = fresh;
+        fresh += blockSize;
         return block;
     }
-    void give(void* block) noexcept {
-        *static_cast<void**>(block) = freeBlocks;
-        freeBlocks = block;
-        if (--taken == 0)
-            releaseChunks();
-    }
+
+    std::size_t blockBytes() const { return blockSize; }
+
+    // Gives every chunk back, once no block is in use.
+    void release() noexcept;
 
   private:
-    void addChunk();
-    void releaseChunks() noexcept;
+    void prepare();
 
     std::size_t blockSize;
     std::size_t headerSize; // chunk link, padded to the block alignment
     std::size_t blocksPerChunk;
-    void* freeBlocks = nullptr;
     void* chunks = nullptr;
     char* fresh = nullptr; // next block never handed out
-    char* freshEnd = nullptr;
-    std::size_t taken = 0;
+    char* ready = nullptr; // end of the blocks whose pages are in place
+    char* chunkEnd = nullptr;
 };
 
 } // namespace vantrel

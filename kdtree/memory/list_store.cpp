@@ -12,7 +12,6 @@
 
 #include <sys/mman.h>
 
-#include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/memory/page_advice.h"
 
 namespace vantrel {
@@ -24,41 +23,13 @@ namespace {
 constexpr uint64_t maxEntries = noListEntry - 1;
 constexpr std::size_t entryBytes = sizeof(ListEntry);
 
-std::size_t reservedBytes = 0;  // of the mapping at listStore.entries
-std::size_t committedBytes = 0; // writable from its start
-std::size_t latestPeakBytes = 0;
-std::size_t commitLimit = 0;
-
-bool keepOnRelease = false;
-char* kept = nullptr; // a released store's writable memory, while a keeper holds it
-std::size_t keptBytes = 0;
-
-void dropKept() noexcept {
-    if (kept != nullptr)
-        munmap(kept, keptBytes);
-    kept = nullptr;
-    keptBytes = 0;
-}
-
 std::size_t roundUp(std::size_t bytes, std::size_t step) {
     return (bytes + step - 1) / step * step;
 }
 
-// As an allocation fails. A store that holds nothing yet goes back at once:
-// no list will give entries back to release it.
-[[noreturn]] void outOfMemory() {
-    if (listStore.live == 0)
-        releaseListStore();
-    throw std::bad_alloc();
-}
-
-bool withinCommitLimit(std::size_t bytes) {
-    return commitLimit == 0 || bytes <= commitLimit;
-}
-
 // A reservation of bytes (a multiple of the huge page) on a huge-page
 // boundary, so that every huge page inside can be backed by one; or null.
-char* reserve(std::size_t bytes) {
+char* reserveAligned(std::size_t bytes, bool hugePages) {
     const std::size_t padded = bytes + hugePageBytes;
     void* mapping =
         mmap(nullptr, padded, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -72,36 +43,51 @@ char* reserve(std::size_t bytes) {
     char* const end = aligned + bytes;
     if (end != start + padded)
         munmap(end, static_cast<std::size_t>(start + padded - end));
-    adviseHugePages(aligned, bytes);
+    if (hugePages)
+        adviseHugePages(aligned, bytes);
     return aligned;
+}
+
+} // namespace
+
+ListStore::~ListStore() {
+    release();
+}
+
+void ListStore::release() noexcept {
+    if (entries != nullptr)
+        munmap(entries, reservedBytes);
+    entries = nullptr;
+    capacity = 0;
+    prefaulted = used;
+    reservedBytes = committedBytes = 0;
 }
 
 // The first reservation: what the build may take, halved while the system
 // refuses it, but never below what is needed now.
-void reserveFirst(std::size_t needed) {
+void ListStore::reserveFirst(std::size_t needed) {
     const std::size_t floor = roundUp(needed, hugePageBytes);
-    std::size_t bytes = std::max(roundUp(listStoreReservationBytes(), hugePageBytes), floor);
+    std::size_t bytes = std::max(roundUp(limits.reservationBytes, hugePageBytes), floor);
     bytes = std::min(bytes, roundUp(maxEntries * entryBytes, hugePageBytes));
     for (;;) {
-        if (char* base = reserve(bytes)) {
-            listStore.entries = reinterpret_cast<ListEntry*>(base);
+        if (char* base = reserveAligned(bytes, limits.hugePages)) {
+            entries = reinterpret_cast<ListEntry*>(base);
             reservedBytes = bytes;
             committedBytes = 0;
-            latestPeakBytes = 0;
             return;
         }
         if (bytes == floor)
-            outOfMemory();
+            throw std::bad_alloc();
         bytes = std::max(roundUp(bytes / 2, hugePageBytes), floor);
     }
 }
 
 // Makes [committedBytes, bytes) of the reservation writable; false where the
 // system refuses.
-bool commit(std::size_t bytes) {
-    if (!withinCommitLimit(bytes))
+bool ListStore::commit(std::size_t bytes) {
+    if (limits.commitLimit != 0 && bytes > limits.commitLimit)
         return false;
-    char* const base = reinterpret_cast<char*>(listStore.entries);
+    char* const base = reinterpret_cast<char*>(entries);
     if (mprotect(base + committedBytes, bytes - committedBytes, PROT_READ | PROT_WRITE) != 0)
         return false;
     committedBytes = bytes;
@@ -110,10 +96,10 @@ bool commit(std::size_t bytes) {
 
 // A reservation used up: the whole mapping, writable by now, grows in place
 // or moves to a range of bytes, all writable; copied where it cannot move.
-bool extend(std::size_t bytes) {
-    if (!withinCommitLimit(bytes))
+bool ListStore::extend(std::size_t bytes) {
+    if (limits.commitLimit != 0 && bytes > limits.commitLimit)
         return false;
-    void* const old = listStore.entries;
+    void* const old = entries;
     void* moved = MAP_FAILED;
 #ifdef MREMAP_MAYMOVE
     moved = mremap(old, reservedBytes, bytes, MREMAP_MAYMOVE);
@@ -122,29 +108,27 @@ bool extend(std::size_t bytes) {
         moved = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (moved == MAP_FAILED)
             return false;
-        std::memcpy(moved, old, std::size_t{listStore.used} * entryBytes);
+        std::memcpy(moved, old, std::size_t{used} * entryBytes);
         munmap(old, reservedBytes);
     }
-    listStore.entries = static_cast<ListEntry*>(moved);
+    entries = static_cast<ListEntry*>(moved);
     reservedBytes = committedBytes = bytes;
     return true;
 }
 
 // Makes the store writable up to bytes.
-bool makeWritable(std::size_t bytes) {
+bool ListStore::makeWritable(std::size_t bytes) {
     if (bytes <= reservedBytes)
         return commit(bytes);
     return (committedBytes == reservedBytes || commit(reservedBytes)) && extend(bytes);
 }
 
-} // namespace
-
-void growListStore(uint32_t count) {
-    const uint64_t entries = uint64_t{listStore.used} + count;
-    if (entries > maxEntries)
-        outOfMemory();
-    const std::size_t needed = static_cast<std::size_t>(entries) * entryBytes;
-    if (listStore.entries == nullptr)
+void ListStore::grow(uint32_t count) {
+    const uint64_t wanted = uint64_t{used} + count;
+    if (wanted > maxEntries)
+        throw std::bad_alloc();
+    const std::size_t needed = static_cast<std::size_t>(wanted) * entryBytes;
+    if (entries == nullptr)
         reserveFirst(needed);
     // Steps of an eighth of what is there, so that a big store is made
     // writable in a few dozen calls; none of it is touched before use. Near
@@ -154,80 +138,46 @@ void growListStore(uint32_t count) {
     if (needed <= reservedBytes)
         ahead = std::min(ahead, reservedBytes);
     if (!makeWritable(ahead) && !makeWritable(roundUp(needed, hugePageBytes)))
-        outOfMemory();
-    listStore.capacity =
-        static_cast<uint32_t>(std::min<uint64_t>(committedBytes / entryBytes, maxEntries));
+        throw std::bad_alloc();
+    capacity = static_cast<uint32_t>(std::min<uint64_t>(committedBytes / entryBytes, maxEntries));
 }
 
-void prefaultListStore() noexcept {
+void ListStore::prefault() noexcept {
     // Up to the end of the huge page the entries reach into, at most that
     // far ahead of what is taken.
-    const std::size_t from = std::size_t{listStore.prefaulted} * entryBytes;
+    const std::size_t from = std::size_t{prefaulted} * entryBytes;
     const std::size_t to =
-        std::min(roundUp(std::size_t{listStore.used} * entryBytes, hugePageBytes), committedBytes);
+        std::min(roundUp(std::size_t{used} * entryBytes, hugePageBytes), committedBytes);
     if (to > from)
-        prefaultPages(reinterpret_cast<char*>(listStore.entries) + from, to - from);
-    listStore.prefaulted = static_cast<uint32_t>(to / entryBytes);
+        prefaultPages(reinterpret_cast<char*>(entries) + from, to - from);
+    prefaulted = static_cast<uint32_t>(to / entryBytes);
 }
 
-void releaseListStore() noexcept {
-    latestPeakBytes = std::size_t{listStore.used} * entryBytes;
-    char* const base = reinterpret_cast<char*>(listStore.entries);
-    if (base != nullptr && keepOnRelease && kept == nullptr && committedBytes != 0) {
-        munmap(base + committedBytes, reservedBytes - committedBytes);
-        kept = base;
-        keptBytes = committedBytes;
-    } else if (base != nullptr) {
-        munmap(base, reservedBytes);
-    }
-    listStore = ListStore{};
-    reservedBytes = committedBytes = 0;
-}
-
-void trimListStore() noexcept {
+void ListStore::trim() noexcept {
     if (reservedBytes <= committedBytes)
         return;
-    char* const base = reinterpret_cast<char*>(listStore.entries);
+    char* const base = reinterpret_cast<char*>(entries);
     munmap(base + committedBytes, reservedBytes - committedBytes);
     reservedBytes = committedBytes;
 }
 
-ListStoreKeeper::ListStoreKeeper() {
-    keepOnRelease = true;
-}
-
-ListStoreKeeper::~ListStoreKeeper() {
-    keepOnRelease = false;
-    dropKept();
-}
-
-void* adoptKeptListStore(std::size_t bytes, std::size_t* heldBytes) noexcept {
+void* ListStore::adopt(std::size_t bytes, std::size_t* heldBytes) noexcept {
     // Less than a huge page is better off on the heap than in one of its own.
     const std::size_t whole = roundUp(bytes, hugePageBytes);
-    if (kept == nullptr || bytes < hugePageBytes || whole > keptBytes)
+    if (live != 0 || entries == nullptr || bytes < hugePageBytes || whole > committedBytes)
         return nullptr;
-    if (whole < keptBytes)
-        munmap(kept + whole, keptBytes - whole);
-    void* const memory = kept;
+    char* const memory = reinterpret_cast<char*>(entries);
+    if (whole < reservedBytes)
+        munmap(memory + whole, reservedBytes - whole);
     *heldBytes = whole;
-    kept = nullptr;
-    keptBytes = 0;
+    entries = nullptr;
+    release();
     return memory;
 }
 
-void releaseAdoptedMemory(void* memory, std::size_t bytes) noexcept {
+void releaseListMemory(void* memory, std::size_t bytes) noexcept {
     if (memory != nullptr)
         munmap(memory, bytes);
-}
-
-std::size_t listStorePeakBytes() {
-    if (listStore.entries != nullptr)
-        return std::size_t{listStore.used} * entryBytes;
-    return latestPeakBytes;
-}
-
-void setListStoreCommitLimit(std::size_t bytes) {
-    commitLimit = bytes;
 }
 
 } // namespace vantrel

@@ -1,7 +1,7 @@
-// How the build's large arrays get their pages. Transparent huge pages, where
-// the system hands them out only on request (its "madvise" mode), spare most
-// of the page faults of the first touch; where there are none, asking for a
-// stretch of pages at once spares the fault of each.
+// How the build's large arrays get their pages. Every technique of the
+// platform's memory the build uses lives in page_advice.cpp and nowhere else;
+// each is only a hint, and where the platform lacks it, it does nothing. The
+// build's results never depend on them, only its speed.
 #pragma once
 
 #include <cstddef>
@@ -11,16 +11,12 @@ namespace vantrel {
 
 constexpr std::size_t hugePageBytes = std::size_t{2} << 20;
 
-// On unless turned off; the benchmark turns it off to measure both ways.
-void setHugePageAdvice(bool on);
-bool hugePageAdvice();
-
-// Asks for huge pages on the whole huge pages inside [start, start + bytes),
-// when the advice is on. Only a hint: nothing changes where it is refused.
+// Asks for transparent huge pages on the whole huge pages inside
+// [start, start + bytes).
 void adviseHugePages(void* start, std::size_t bytes);
 
 // Puts the pages of [start, start + bytes) in place now, as writing them
-// would, but in one call. Only a hint: nothing changes where it is refused.
+// would, but in one call.
 void prefaultPages(void* start, std::size_t bytes);
 
 // For heap blocks allocated one after another: how far the heap's top has
@@ -34,12 +30,11 @@ struct HeapTopPrefault {
 // What a heap block of bytes takes at most, its header included.
 std::uintptr_t heapBlockBytes(std::uintptr_t bytes);
 
-// The heap takes its fresh pages one fault at a time as blocks are cut from
-// its top. Called after each block is allocated: where it reaches past the
-// pages in place, the heap's top is put in place in one call, up to the
-// break but not past what the blocks still to come take, so that no more
-// memory is held. Blocks from elsewhere (mapped on their own, or by another
-// allocator) are left alone. Only a hint, like prefaultPages.
+// Called after each block is allocated: where it reaches past the pages in
+// place, puts the heap's top in place in one call, up to the break but not
+// past what the blocks still to come take, so that no more memory is held.
+// Blocks from elsewhere (mapped on their own, or by another allocator) are
+// left alone.
 void prefaultHeapTop(HeapTopPrefault& prefault, const void* block, std::uintptr_t bytes);
 
 } // namespace vantrel

@@ -1,6 +1,6 @@
 // A node's references: a doubly linked list of copies whose entries live in
-// the list store (list_store.h). Entries go in at the front only and stay
-// until the list is cleared or destroyed.
+// its build's list store. Entries go in at the front only and stay until the
+// list is cleared or destroyed.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/nodes/build_context.h"
 #include "vantrel/kdtree/split/choose.h"
 #include "vantrel/scene/records.h"
 
@@ -25,10 +26,10 @@ class PrimitiveRefList {
         using reference = PrimitiveRef; // entries hold the fields, not the record
 
         Iterator() = default;
-        explicit Iterator(uint32_t index) : at(index) {}
-        PrimitiveRef operator*() const { return listEntry(at).ref(); }
+        Iterator(const ListStore& lists, uint32_t index) : store(&lists), at(index) {}
+        PrimitiveRef operator*() const { return store->entry(at).ref(); }
         Iterator& operator++() {
-            at = listEntry(at).next;
+            at = store->entry(at).next;
             return *this;
         }
         Iterator operator++(int) {
@@ -40,43 +41,48 @@ class PrimitiveRefList {
         bool operator!=(const Iterator& other) const { return at != other.at; }
 
       private:
+        const ListStore* store = nullptr;
         uint32_t at = noListEntry;
     };
 
-    PrimitiveRefList() = default;
+    explicit PrimitiveRefList(BuildContext& context) : build(&context) {}
     PrimitiveRefList(const PrimitiveRefList&) = delete;
     PrimitiveRefList& operator=(const PrimitiveRefList&) = delete;
     ~PrimitiveRefList() { clear(); }
 
     void push_front(const PrimitiveRef& ref) {
-        const uint32_t index = takeListEntries(1);
-        ListEntry& entry = listEntry(index);
+        ListStore& store = build->lists;
+        const uint32_t index = store.take(1);
+        ListEntry& entry = store.entry(index);
         entry.setRef(ref);
         entry.next = head;
         entry.prev = noListEntry;
         if (head != noListEntry)
-            listEntry(head).prev = index;
+            store.entry(head).prev = index;
         head = index;
         ++count;
     }
 
-    PrimitiveRef front() const { return listEntry(head).ref(); }
+    PrimitiveRef front() const { return build->lists.entry(head).ref(); }
     // Kept as entries go in, so that it need not be walked for.
     uint32_t size() const { return count; }
     bool empty() const { return count == 0; }
     // Releases every entry.
     void clear() noexcept {
-        giveListEntries(count);
+        build->lists.give(count);
         head = noListEntry;
         count = 0;
     }
-    Iterator begin() const { return Iterator(head); }
+    Iterator begin() const { return Iterator(build->lists, head); }
     Iterator end() const { return Iterator(); }
     uint32_t frontIndex() const { return head; }
+    // The build the list belongs to, and with it its node.
+    BuildContext& context() const { return *build; }
 
   private:
     friend class FrontRun;
 
+    BuildContext* build;
     uint32_t head = noListEntry;
     uint32_t count = 0;
 };
@@ -87,14 +93,15 @@ class PrimitiveRefList {
 // at ascending indices, so that a walk steps through them in address order.
 // The list may be read only once every entry is pushed; the run writes
 // through an address, so no entries may be taken meanwhile beyond those
-// reserved (reserveListEntries).
+// reserved (ListStore::reserve).
 class FrontRun {
   public:
     FrontRun(PrimitiveRefList& list, uint32_t entries) {
         if (entries == 0)
             return;
-        const uint32_t first = takeListEntries(entries);
-        ListEntry* const run = &listEntry(first);
+        ListStore& store = list.build->lists;
+        const uint32_t first = store.take(entries);
+        ListEntry* const run = &store.entry(first);
         for (uint32_t p = 0; p < entries; ++p) {
             run[p].next = first + p + 1;
             run[p].prev = first + p - 1;
@@ -102,7 +109,7 @@ class FrontRun {
         run[0].prev = noListEntry;
         run[entries - 1].next = list.head;
         if (list.head != noListEntry)
-            listEntry(list.head).prev = first + entries - 1;
+            store.entry(list.head).prev = first + entries - 1;
         list.head = first;
         list.count += entries;
         next = run + entries;
@@ -130,7 +137,7 @@ class FrontRun {
 // first entry; every list a build makes is one such run. visit must not add
 // entries to any list.
 template <class Visit> void forEachListRun(const PrimitiveRefList& list, Visit&& visit) {
-    const ListEntry* const entries = listStore.entries;
+    const ListEntry* const entries = list.context().lists.data();
     uint32_t index = list.frontIndex();
     while (index != noListEntry) {
         const uint32_t start = index;
@@ -148,7 +155,7 @@ template <class Visit> void forEachListRun(const PrimitiveRefList& list, Visit&&
 // leads to the adjacent entry, as it does within a run, the walk steps there
 // without waiting for the link. visit must not add entries to any list.
 template <class Visit> void forEachListEntry(const PrimitiveRefList& list, Visit&& visit) {
-    const ListEntry* const entries = listStore.entries;
+    const ListEntry* const entries = list.context().lists.data();
     uint32_t index = list.frontIndex();
     while (index != noListEntry) {
         const ListEntry* entry = entries + index;

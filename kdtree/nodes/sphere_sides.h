@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "vantrel/kdtree/memory/list_store.h"
-#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/nodes/box_tests.h"
 #include "vantrel/kdtree/nodes/sphere_gap.h"
 #include "vantrel/scene/records.h"
 

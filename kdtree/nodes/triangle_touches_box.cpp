@@ -9,8 +9,9 @@
 // holds for a box holds for any box around it; the cost search's bisection
 // relies on that.
 #include <cmath>
+#include <initializer_list>
 
-#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/nodes/box_tests.h"
 #include "vantrel/kdtree/nodes/triangle_box_test.h"
 #include "vantrel/scene/vector_ops.h"
 

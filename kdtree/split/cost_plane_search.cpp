@@ -24,6 +24,7 @@
 #include <immintrin.h>
 #endif
 
+#include "vantrel/kdtree/nodes/box_tests.h"
 #include "vantrel/kdtree/nodes/triangle_box_test.h"
 #include "vantrel/kdtree/split/choose.h"
 #include "vantrel/kdtree/split/cost_terms.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "vantrel/kdtree/memory/scratch_buffer.h"
-#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/nodes/child_step.h"
 
 namespace vantrel {
 

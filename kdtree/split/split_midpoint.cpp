@@ -1,5 +1,6 @@
 #include "vantrel/kdtree/split/split_midpoint.h"
 
+#include "vantrel/kdtree/nodes/child_step.h"
 #include "vantrel/kdtree/split/split_rules.h"
 
 namespace vantrel {

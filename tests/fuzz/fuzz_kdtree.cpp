@@ -16,9 +16,8 @@
 #include "tests/compiled_tree_diff.h"
 #include "tests/support/reference_build.h"
 #include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
-#include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/kdtree/nodes/build_driver.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
@@ -400,10 +399,10 @@ void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
     }
 }
 
-// The heap and the list store the latest build took, beyond what was live
-// before it: an upper bound of its peak.
-std::size_t takenBytes(std::size_t liveBefore) {
-    return allocation_budget::peakBytes - liveBefore + listStorePeakBytes();
+// The heap and the list store a build took, beyond what was live before it:
+// an upper bound of its peak.
+std::size_t takenBytes(std::size_t liveBefore, const BuildContext& context) {
+    return allocation_budget::peakBytes - liveBefore + context.lists.takenBytes();
 }
 
 // The reference's plane search costs every candidate with a pass over the
@@ -424,20 +423,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KdTree* tree = nullptr;
     const std::size_t liveBefore = allocation_budget::liveBytes;
     allocation_budget::peakBytes = liveBefore;
-    setBuildMemoryBudget(buildBudgetBytes);
-    try {
-        const allocation_budget::Scope limit(allocationLimitBytes);
-        buildKdTree(&tree, &list, scene.method);
-    } catch (const std::bad_alloc&) {
-        // Stopped by the budget, with everything released.
-        FUZZ_CHECK(buildExceededBudget());
+    BuildOptions options;
+    options.memoryBudget = buildBudgetBytes;
+    bool stopped = false;
+    {
+        BuildContext context(options);
+        try {
+            const allocation_budget::Scope limit(allocationLimitBytes);
+            tree = buildInContext(list, scene.method, context);
+        } catch (const std::bad_alloc&) {
+            // Stopped by the budget, not by the allocator's limit.
+            FUZZ_CHECK(context.budget.exceeded());
+            stopped = true;
+        }
+        // Whatever it made, the compiled tree included, fitted in the budget.
+        FUZZ_CHECK(takenBytes(liveBefore, context) <= buildBudgetBytes);
+    }
+    if (stopped) {
+        // With everything released.
         FUZZ_CHECK(allocation_budget::liveBytes == liveBefore);
-        FUZZ_CHECK(listStore.entries == nullptr);
-        FUZZ_CHECK(takenBytes(liveBefore) <= buildBudgetBytes);
         return 0;
     }
-    // Whatever it made, the compiled tree included, fitted in the budget.
-    FUZZ_CHECK(takenBytes(liveBefore) <= buildBudgetBytes);
     FUZZ_CHECK(tree != nullptr);
     FUZZ_CHECK(tree->rayCount == 0 && tree->emptyLeafCount == 0 && tree->nodeVisitCount == 0);
     // The input list is left as it was.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/kdtree/nodes/box_tests.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel::reference {

@@ -3,14 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "vantrel/kdtree/memory/page_advice.h"
-
 namespace vantrel {
 
-void applyBenchEnvironment() {
+BuildOptions benchBuildOptions() {
+    BuildOptions options;
     const char* hugePages = std::getenv("VANTREL_BENCH_HUGE_PAGES");
-    if (hugePages != nullptr && std::strcmp(hugePages, "0") == 0)
-        setHugePageAdvice(false);
+    options.hugePages = hugePages == nullptr || std::strcmp(hugePages, "0") != 0;
+    return options;
 }
 
 } // namespace vantrel

@@ -3,8 +3,10 @@
 // pages, so that both page sizes can be measured on one machine.
 #pragma once
 
+#include "vantrel/kdtree/build.h"
+
 namespace vantrel {
 
-void applyBenchEnvironment();
+BuildOptions benchBuildOptions();
 
 } // namespace vantrel

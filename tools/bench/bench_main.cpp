@@ -16,6 +16,7 @@
 #include "tools/bench/peak_memory.h"
 #include "tools/bench/progress_line.h"
 #include "tools/bench/scene_warnings.h"
+#include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 
 using namespace vantrel;
@@ -54,7 +55,6 @@ std::string displayPath(const std::string& path) {
 } // namespace
 
 int runBench(int argc, char** argv) {
-    applyBenchEnvironment();
     BenchOptions options;
     std::string error;
     switch (parseBenchOptions(argc, argv, options, error)) {
@@ -79,6 +79,7 @@ int runBench(int argc, char** argv) {
     setUpBenchTarget(scene);
     scene.progress = &progress;
     scene.keepMeshCoordinates = options.meshAsIs;
+    scene.buildOptions = benchBuildOptions();
     if (options.meshPath.empty()) {
         showProgress(progress, "generating " + std::to_string(options.sphereCount) + " spheres");
         buildSphereScene(scene, options.sphereCount, options.method);
@@ -89,6 +90,12 @@ int runBench(int argc, char** argv) {
             return failWith(error, 1);
         }
         warnAboutMesh(*scene.mesh);
+    }
+    if (scene.buildResult != BuildResult::Built) {
+        const bool overBudget = scene.buildResult == BuildResult::OverBudget;
+        releaseBenchScene(scene);
+        return failWith(overBudget ? budgetExceededMessage(buildMemoryBudget()) : "out of memory",
+                        1);
     }
 
     BenchResult result{};
@@ -142,9 +149,7 @@ int main(int argc, char** argv) {
         status = runBench(argc, argv);
     } catch (const std::bad_alloc&) {
         // A scene too large for the machine: one clear line, not an abort.
-        status = failWith(buildExceededBudget() ? budgetExceededMessage(buildMemoryBudget())
-                                                : "out of memory",
-                          1);
+        status = failWith("out of memory", 1);
     }
     std::string error;
     if (!closeStandardOutput(error))

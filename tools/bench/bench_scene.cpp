@@ -22,9 +22,11 @@ void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
         showProgress(*scene.progress, "building the kd-tree of " + std::to_string(list.count) +
                                           " primitives, method " + std::to_string(method));
     const auto start = std::chrono::steady_clock::now();
-    buildKdTree(&scene.tree, &list, method);
+    scene.buildResult = buildKdTree(&scene.tree, &list, method, scene.buildOptions);
     const auto end = std::chrono::steady_clock::now();
     scene.buildMs = std::chrono::duration<double, std::milli>(end - start).count();
+    if (scene.buildResult != BuildResult::Built)
+        scene.tree = nullptr;
     scene.topLevelEntry = {scene.tree, PrimitiveType::NestedTree};
     scene.topLevelList = {&scene.topLevelEntry, 1};
 }

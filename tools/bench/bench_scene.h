@@ -8,6 +8,7 @@
 #include "tools/bench/orbit.h"
 #include "tools/bench/progress_line.h"
 #include "vantrel/app/render_target.h"
+#include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 
@@ -24,7 +25,9 @@ struct BenchScene {
     bool framesMesh;            // the orbit is moved onto meshBox
     BoundingBox meshBox;
     double buildMs;
-    ProgressLine* progress; // null: the build is not announced
+    BuildOptions buildOptions;
+    BuildResult buildResult; // tree is null unless Built
+    ProgressLine* progress;  // null: the build is not announced
 };
 
 // The 512x384 target with the demo's ray table; call first.
@@ -35,7 +38,8 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method);
 
 // The triangles of the file at path, compiled with method. False, with a
 // message in error, when the file cannot be read (and why) or holds no
-// triangle the build can use.
+// triangle the build can use; true when it was read, whether or not its tree
+// could be built (buildResult).
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error);
 
 // The camera of the scene at a clock value.

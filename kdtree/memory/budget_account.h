@@ -1,0 +1,50 @@
+// The memory one build takes, counted before it is taken: the build charges
+// what it is about to take and, before it would pass its budget, ends the way
+// an allocation failure does (std::bad_alloc), with everything it made
+// released.
+//
+// Two budgets hold every charge: the build's own, where its options set one,
+// and the shared budget that every build running at the same time draws on
+// (the process's, unless its options name another).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "vantrel/kdtree/build_budget.h"
+
+namespace vantrel {
+
+class BudgetAccount {
+  public:
+    // ownBudget: bytes this build may take; 0 for none of its own.
+    BudgetAccount(std::size_t ownBudget, SharedBuildBudget& shared);
+    BudgetAccount(const BudgetAccount&) = delete;
+    BudgetAccount& operator=(const BudgetAccount&) = delete;
+    // Gives back to the shared budget all it drew.
+    ~BudgetAccount();
+
+    // Counts bytes about to be taken; throws std::bad_alloc where that would
+    // pass either budget, and counts nothing then.
+    void charge(uint64_t bytes);
+
+    // True once a charge was refused.
+    bool exceeded() const { return refused; }
+
+    // The most this build could take.
+    std::size_t limit() const;
+
+  private:
+    [[noreturn]] void refuse();
+
+    SharedBuildBudget& shared;
+    std::size_t ownLimit; // SIZE_MAX without a budget of its own
+    std::size_t charged = 0;
+    std::size_t drawn; // from the shared budget
+    bool refused = false;
+};
+
+// What the address-space limit leaves this process, or SIZE_MAX without one.
+std::size_t addressSpaceLeft();
+
+} // namespace vantrel
