@@ -2,13 +2,11 @@
 // in four lanes and in one.
 #pragma once
 
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
+#include "vantrel/kdtree/nodes/four_lanes.h"
 
 namespace vantrel {
 
-#if defined(__SSE2__)
+#if VANTREL_KDTREE_SSE
 
 // (c - lo)² where lo > c, else (c - hi)² where c > hi, else 0; a NaN
 // coordinate gives 0. As masks, not branches: which side of a slab a centre

@@ -8,10 +8,6 @@
 #include "vantrel/kdtree/nodes/sphere_gap.h"
 #include "vantrel/scene/records.h"
 
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
-
 namespace vantrel {
 
 // The two boxes a split on one axis cuts a node's box into; they differ on
@@ -25,7 +21,7 @@ struct ChildBoxes {
 
 constexpr uint32_t sphereSideLanes = 4;
 
-#if defined(__SSE2__)
+#if VANTREL_KDTREE_SSE
 
 // The boxes' bounds in every lane, for a split on Axis.
 template <int Axis> struct SphereSideBoxes {

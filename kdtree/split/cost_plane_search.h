@@ -8,6 +8,7 @@
 
 #include "vantrel/kdtree/memory/scratch_buffer.h"
 #include "vantrel/kdtree/nodes/child_step.h"
+#include "vantrel/kdtree/split/cost_terms.h"
 
 namespace vantrel {
 
@@ -46,6 +47,23 @@ struct CostSearchScratch {
     CandidateOrder order;
     ChildStepScratch sides; // for the midpoint plane
 };
+
+// Slots a sphere's switch is settled among at once; the sorted slots are
+// padded with this many copies of the last, so that a window may reach past
+// it.
+constexpr uint32_t sphereWindow = 8;
+
+inline bool isSphere(const PrimitiveRef& ref) {
+    return ref.type == PrimitiveType::Sphere;
+}
+
+// Gathers node's spheres and triangles, in list order, with what the search
+// reads of each sphere, into s.
+void collectEntries(const CKdNode& node, int32_t method, CostSearchScratch& s);
+
+// Entry e's candidates on axis before they are pulled into any box.
+EntryCandidates unclampedCandidates(const CostSearchScratch& s, uint32_t e, int32_t axis,
+                                    int32_t method);
 
 // Over a node whose axis and split hold its midpoint plane: leaves the
 // cheapest plane in axis and split and returns its cost. Ties keep the
