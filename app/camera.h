@@ -17,7 +17,4 @@ void buildRayTable(RenderTarget& target, const Vector3& viewExtent);
 // The camera matrix at a clock value, in ticks of clockTicks(). Pure.
 Matrix4 cameraMatrixAt(int32_t ticks);
 
-// Renders topLevelList into renderTarget with the camera of the current clock.
-void animateCamera();
-
 } // namespace vantrel

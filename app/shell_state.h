@@ -16,4 +16,7 @@ extern KdTree* compiledTree;
 // tree and the ray table are kept until the process ends.
 void releaseScene();
 
+// Renders topLevelList into renderTarget with the camera of the current clock.
+void animateCamera();
+
 } // namespace vantrel

@@ -18,20 +18,29 @@ endforeach()
 
 install(TARGETS ${VANTREL_KERNEL_TARGETS} EXPORT vantrelTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT vantrelTargets NAMESPACE vantrel:: DESTINATION ${VANTREL_INSTALL_CMAKEDIR})
 
-# Headers keep the source tree's folders below include/vantrel, so that they
+# The headers a program includes: vantrel.h and what it reaches, and the few
+# the README names beside it. The rest are the kernel's own and stay here.
+# They keep the source tree's folders below include/vantrel, so that they
 # include each other there as they do here.
-install(FILES ${PROJECT_SOURCE_DIR}/vantrel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel)
-foreach(layer scene kdtree tracer)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel/${layer} FILES_MATCHING PATTERN "*.h")
+set(VANTREL_PUBLIC_HEADERS
+  vantrel.h
+  scene/records.h scene/vector_ops.h scene/triangle_loader.h scene/mesh_load_failure.h
+  scene/mesh_import.h scene/mesh_reader.h scene/regular_file.h
+  kdtree/kd_tree.h kdtree/build.h kdtree/build_budget.h
+  tracer/intersect.h tracer/render.h tracer/kernel.h
+  app/camera.h app/render_target.h)
+foreach(header IN LISTS VANTREL_PUBLIC_HEADERS)
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header}
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel/${folder})
 endforeach()
-# The shell's core only; the window's headers need SDL.
-install(FILES app/camera.h app/clock.h app/demo_scene.h app/frame_caption.h app/random.h
-              app/render_target.h app/shell_state.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel/app)
+install(FILES ${VANTREL_GENERATED_INCLUDE_ROOT}/vantrel/version.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel)
 
 # The mesh importer's library, where the kernel was built with it: static
 # libraries leave their dependencies to the program that links them.
@@ -61,7 +70,12 @@ install(FILES ${PROJECT_BINARY_DIR}/vantrel.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 install(FILES ${PROJECT_SOURCE_DIR}/tools/meshes/icosphere.tri
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vantrel/meshes)
 
-# The companion tools, and the program with the bitmap it needs beside it.
+# The companion tools, and the program with the bitmap it needs beside it;
+# with shared layers, they find them in the prefix's library folder.
+if(BUILD_SHARED_LIBS)
+  file(RELATIVE_PATH libraries_from_programs "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+  set(CMAKE_INSTALL_RPATH "$ORIGIN/${libraries_from_programs}")
+endif()
 foreach(program vantrel-bench vantrel-make-checkerboard make_icosphere vantrel-convert vantrel-rtrt)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,9 +1,13 @@
-# The kernel as its users get it: installed into a fresh prefix, the example
-# configured and built outside the tree against the package (find_package),
-# and again with nothing but the flags pkg-config gives; each build renders
-# the shipped mesh into a picture that must not be black.
+# The kernel as its users get it: installed into a fresh prefix, with only
+# the public headers, each of which compiles alone; the example configured
+# and built outside the tree against the package (find_package) by clang at
+# its own default standard, and again with nothing but the flags pkg-config
+# gives, each build rendering the shipped mesh into a picture that must not
+# be black; a shared object of a user's own linking vantrel::core; and the
+# package's components, a missing one named.
 # Arguments: -DBUILD=<this build tree> -DSOURCE=<source tree> -DWORK=<scratch>
 #            -DNOT_BLACK=<png_not_black> -DCXX=<C++ compiler>
+#            -DPUBLIC_HEADERS=<the headers to install, ;-separated>
 include("${CMAKE_CURRENT_LIST_DIR}/cli_check_common.cmake")
 set(prefix "${WORK}/prefix")
 
@@ -15,11 +19,26 @@ macro(run what)
   endif()
 endmacro()
 
+file(REMOVE_RECURSE "${prefix}")
 run("install" ${CMAKE_COMMAND} --install "${BUILD}" --prefix "${prefix}")
 set(mesh "${prefix}/share/vantrel/meshes/icosphere.tri")
 
+# The public headers and the version header, nothing else; each alone.
+file(GLOB_RECURSE installed RELATIVE "${prefix}/include/vantrel" "${prefix}/include/vantrel/*.h")
+set(expected ${PUBLIC_HEADERS} version.h)
+list(SORT installed)
+list(SORT expected)
+if(NOT installed STREQUAL expected)
+  fail("installed headers [${installed}], expected [${expected}]")
+endif()
+foreach(header IN LISTS installed)
+  file(WRITE "${WORK}/alone.cpp" "#include <vantrel/${header}>\n")
+  run("${header} alone" "${CXX}" -std=c++17 -fsyntax-only -Wall -Wextra -I "${prefix}/include"
+      "${WORK}/alone.cpp")
+endforeach()
+
 run("configure the example" ${CMAKE_COMMAND} -S "${SOURCE}/examples" -B "${WORK}/example"
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++)
 run("build the example" ${CMAKE_COMMAND} --build "${WORK}/example")
 run("run the example" "${WORK}/example/render_mesh" "${mesh}" "${WORK}/package.png")
 run("the example's picture" "${NOT_BLACK}" "${WORK}/package.png")
@@ -31,4 +50,16 @@ run("build with pkg-config's flags" "${CXX}" -std=c++17 "${SOURCE}/examples/rend
     -o "${WORK}/render_mesh_pc" ${flags})
 run("run the pkg-config build" "${WORK}/render_mesh_pc" "${mesh}" "${WORK}/pc.png")
 run("the pkg-config build's picture" "${NOT_BLACK}" "${WORK}/pc.png")
+
+run("configure the plug-in" ${CMAKE_COMMAND} -S "${SOURCE}/tests/package" -B "${WORK}/plugin"
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${CXX})
+run("build the plug-in" ${CMAKE_COMMAND} --build "${WORK}/plugin")
+run("run the plug-in" "${WORK}/plugin/use_plugin")
+
+execute_process(COMMAND ${CMAKE_COMMAND} -S "${SOURCE}/tests/package/bogus" -B "${WORK}/bogus"
+                        -DCMAKE_PREFIX_PATH=${prefix}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(status EQUAL 0 OR NOT err MATCHES "no component 'bogus'")
+  fail("a missing component: status ${status}, stderr [${err}]")
+endif()
 finish()
