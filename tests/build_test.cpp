@@ -4,25 +4,16 @@
 #include <limits>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/kdtree/split/split_midpoint.h"
 
 using namespace vantrel;
+using namespace vantrel::testing_support;
 
 namespace {
-
-// Owns the trees a test builds.
-struct Built {
-    KdTree* tree = nullptr;
-    Built(const std::vector<PrimitiveRef>& refs, int32_t method = 0) {
-        const PrimitiveList list{const_cast<PrimitiveRef*>(refs.data()),
-                                 static_cast<uint32_t>(refs.size())};
-        buildKdTree(&tree, &list, method);
-    }
-    ~Built() { releaseKdTree(tree); }
-};
 
 std::vector<PrimitiveRef> refsOf(std::vector<Sphere>& spheres) {
     std::vector<PrimitiveRef> refs;
@@ -43,13 +34,13 @@ int depthOf(const KdTree& tree, uint32_t index) {
 } // namespace
 
 TEST(BuildKdTree, EmptyInputIsOneEmptyLeaf) {
-    Built b({});
-    ASSERT_NE(b.tree, nullptr);
-    EXPECT_EQ(b.tree->nodes[0].code, 5u);
-    EXPECT_EQ(b.tree->leaves[0].count, 0u);
-    EXPECT_NE(b.tree->leaves[0].items, nullptr);
-    EXPECT_EQ(b.tree->boundsMin[0], 3.40282347e38f);
-    EXPECT_EQ(b.tree->boundsMax[2], -3.40282347e38f);
+    const Tree b = buildTree({});
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->nodes[0].code, 5u);
+    EXPECT_EQ(b->leaves[0].count, 0u);
+    EXPECT_NE(b->leaves[0].items, nullptr);
+    EXPECT_EQ(b->boundsMin[0], 3.40282347e38f);
+    EXPECT_EQ(b->boundsMax[2], -3.40282347e38f);
 }
 
 TEST(BuildKdTree, UpToThreeEntriesStayInOneLeafInReverseOrder) {
@@ -57,33 +48,34 @@ TEST(BuildKdTree, UpToThreeEntriesStayInOneLeafInReverseOrder) {
     Triangle tri{{0, 5, 0}, {1, 5, 0}, {0, 6, 1}, {}};
     std::vector<PrimitiveRef> refs = refsOf(spheres);
     refs.push_back({&tri, PrimitiveType::Triangle});
-    Built b(refs);
-    EXPECT_EQ(b.tree->nodes[0].code, 4u);
-    ASSERT_EQ(b.tree->leaves[0].count, 3u);
-    EXPECT_EQ(b.tree->leaves[0].items[0].object, &tri);
-    EXPECT_EQ(b.tree->leaves[0].items[1].object, &spheres[1]);
-    EXPECT_EQ(b.tree->leaves[0].items[2].object, &spheres[0]);
-    EXPECT_EQ(b.tree->boundsMin[0], -1.0f);
-    EXPECT_EQ(b.tree->boundsMax[0], 10.0f);
-    EXPECT_EQ(b.tree->boundsMax[1], 6.0f);
+    const Tree b = buildTree(refs);
+    EXPECT_EQ(b->nodes[0].code, 4u);
+    ASSERT_EQ(b->leaves[0].count, 3u);
+    EXPECT_EQ(b->leaves[0].items[0].object, &tri);
+    EXPECT_EQ(b->leaves[0].items[1].object, &spheres[1]);
+    EXPECT_EQ(b->leaves[0].items[2].object, &spheres[0]);
+    EXPECT_EQ(b->boundsMin[0], -1.0f);
+    EXPECT_EQ(b->boundsMax[0], 10.0f);
+    EXPECT_EQ(b->boundsMax[1], 6.0f);
     // The input is untouched and the tree keeps its own copies.
     EXPECT_EQ(refs[0].object, &spheres[0]);
     refs.assign(3, PrimitiveRef{nullptr, PrimitiveType::Sphere});
-    EXPECT_EQ(b.tree->leaves[0].items[2].object, &spheres[0]);
+    EXPECT_EQ(b->leaves[0].items[2].object, &spheres[0]);
 }
 
 TEST(BuildKdTree, FourSpheresSplitAtTheMiddleOfTheChosenAxis) {
     // Root extents (10, 1, 5): z is chosen although x is the longest.
     std::vector<Sphere> spheres = {
         {{0, 0, 0}, 0.5f, {}}, {{9, 0, 4}, 0.5f, {}}, {{0, 0, 4}, 0.5f, {}}, {{9, 0, 0}, 0.5f, {}}};
-    Built b(refsOf(spheres));
-    const KdTreeNode& root = b.tree->nodes[0];
+    const Tree b = buildTree(refsOf(spheres));
+    const KdTreeNode& root = b->nodes[0];
     EXPECT_EQ(root.code, 8u + 2u);
     EXPECT_EQ(root.split, 2.0f);
     // Each half holds two spheres, in reverse input order of the root's reversed list.
-    const KdTreeNode& lower = b.tree->nodes[1];
-    ASSERT_EQ(lower.code & 7u, 4u);
-    const PrimitiveList& lowerLeaf = b.tree->leaves[lower.code >> 3];
+    const KdTreeNode& lower = b->nodes[1];
+    ASSERT_TRUE(isLeafNode(lower));
+    ASSERT_FALSE(isEmptyLeaf(lower));
+    const PrimitiveList& lowerLeaf = b->leaves[leafIndex(lower)];
     ASSERT_EQ(lowerLeaf.count, 2u);
     EXPECT_EQ(lowerLeaf.items[0].object, &spheres[0]);
     EXPECT_EQ(lowerLeaf.items[1].object, &spheres[3]);
@@ -91,25 +83,25 @@ TEST(BuildKdTree, FourSpheresSplitAtTheMiddleOfTheChosenAxis) {
     // Extents (3, 2, 1): the first split is on x.
     std::vector<Sphere> wide = {
         {{0, 0, 0}, 0.5f, {}}, {{2, 1, 0}, 0.5f, {}}, {{0, 1, 0}, 0.5f, {}}, {{2, 0, 0}, 0.5f, {}}};
-    Built w(refsOf(wide));
-    EXPECT_EQ(w.tree->nodes[0].code, 8u);
-    EXPECT_EQ(w.tree->nodes[0].split, 1.0f);
+    const Tree w = buildTree(refsOf(wide));
+    EXPECT_EQ(w->nodes[0].code, 8u);
+    EXPECT_EQ(w->nodes[0].split, 1.0f);
 }
 
 TEST(BuildKdTree, CoincidentSpheresStopSplitting) {
     // Same spot: the halving box gets thin long before the depth budget.
     std::vector<Sphere> same(8, Sphere{{1, 2, 3}, 0.5f, {}});
-    Built b(refsOf(same));
-    const int depth = depthOf(*b.tree, 0);
+    const Tree b = buildTree(refsOf(same));
+    const int depth = depthOf(*b, 0);
     EXPECT_GT(depth, 0);
     EXPECT_LE(depth, maxDepth);
 
     // A box that is a single point cannot be split: one leaf with everything.
     for (float radius : {0.0f, 1e-9f}) {
         std::vector<Sphere> point(50, Sphere{{1, 2, 3}, radius, {}});
-        Built p(refsOf(point));
-        EXPECT_EQ(p.tree->nodes[0].code, 4u) << "radius " << radius;
-        EXPECT_EQ(p.tree->leaves[0].count, 50u);
+        const Tree p = buildTree(refsOf(point));
+        EXPECT_EQ(p->nodes[0].code, 4u) << "radius " << radius;
+        EXPECT_EQ(p->leaves[0].count, 50u);
     }
 }
 
@@ -147,14 +139,14 @@ TEST(BuildKdTree, DropsEntriesThatCannotBeHitFromALeaf) {
     refs.push_back({&badTri, PrimitiveType::Triangle});
     for (Sphere& s : bad)
         refs.push_back({&s, PrimitiveType::Sphere});
-    Built b(refs);
+    const Tree b = buildTree(refs);
     // Kept, the extra entries would have forced a split of the root.
-    EXPECT_EQ(b.tree->nodes[0].code, 4u);
-    ASSERT_EQ(b.tree->leaves[0].count, 2u);
-    EXPECT_EQ(b.tree->leaves[0].items[0].object, &spheres[1]);
-    EXPECT_EQ(b.tree->leaves[0].items[1].object, &spheres[0]);
-    EXPECT_EQ(b.tree->boundsMin[0], -1.0f);
-    EXPECT_EQ(b.tree->boundsMax[0], 6.0f);
+    EXPECT_EQ(b->nodes[0].code, 4u);
+    ASSERT_EQ(b->leaves[0].count, 2u);
+    EXPECT_EQ(b->leaves[0].items[0].object, &spheres[1]);
+    EXPECT_EQ(b->leaves[0].items[1].object, &spheres[0]);
+    EXPECT_EQ(b->boundsMin[0], -1.0f);
+    EXPECT_EQ(b->boundsMax[0], 6.0f);
 }
 
 TEST(BuildKdTree, UnknownMethodStoresNull) {
@@ -167,8 +159,8 @@ TEST(BuildKdTree, UnknownMethodStoresNull) {
     }
     // The cost-driven methods are dispatched and give a usable tree.
     for (int32_t method : {1, 2}) {
-        Built b(refsOf(spheres), method);
-        ASSERT_NE(b.tree, nullptr);
-        EXPECT_NE(b.tree->nodes, nullptr);
+        const Tree b = buildTree(refsOf(spheres), method);
+        ASSERT_NE(b, nullptr);
+        EXPECT_NE(b->nodes, nullptr);
     }
 }

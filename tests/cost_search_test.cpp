@@ -14,6 +14,7 @@
 
 #include "tests/compiled_tree_diff.h"
 #include "tests/support/reference_build.h"
+#include "tests/test_support.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/kdtree/nodes/box_tests.h"
@@ -30,11 +31,7 @@ namespace {
 const float notANumber = std::numeric_limits<float>::quiet_NaN();
 const float infinity = std::numeric_limits<float>::infinity();
 
-uint32_t bits(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
+using testing_support::floatBits;
 
 // Owns the primitives of one random scene and its list of references.
 struct Scene {
@@ -159,13 +156,13 @@ class SceneMaker {
 
 // Roots of every reference in the scene, the ones the driver leaves out
 // included, so that the searches meet NaN and other entries too.
-void loadRoot(CKdNode& root, const std::vector<PrimitiveRef>& refs) {
+void loadEveryEntry(CKdNode& root, const std::vector<PrimitiveRef>& refs) {
     for (const PrimitiveRef& r : refs)
         root.primitives.push_front(r);
     computeBounds(root);
 }
 
-void loadRoot(reference::Node& root, const std::vector<PrimitiveRef>& refs) {
+void loadEveryEntry(reference::Node& root, const std::vector<PrimitiveRef>& refs) {
     for (const PrimitiveRef& r : refs)
         root.primitives.push_front(r);
     reference::computeBounds(root);
@@ -181,8 +178,8 @@ std::string firstDifference(const CKdNode& a, const reference::Node& b, const st
                             TreeStats& stats) {
     std::ostringstream out;
     for (int k = 0; k < 3; ++k) {
-        if (bits(a.boundsMin[k]) != bits(b.boundsMin[k]) ||
-            bits(a.boundsMax[k]) != bits(b.boundsMax[k])) {
+        if (floatBits(a.boundsMin[k]) != floatBits(b.boundsMin[k]) ||
+            floatBits(a.boundsMax[k]) != floatBits(b.boundsMax[k])) {
             out << path << ": boxes differ on axis " << k;
             return out.str();
         }
@@ -204,7 +201,7 @@ std::string firstDifference(const CKdNode& a, const reference::Node& b, const st
         return "";
     }
     ++stats.inner;
-    if (a.axis != b.axis || bits(a.split) != bits(b.split)) {
+    if (a.axis != b.axis || floatBits(a.split) != floatBits(b.split)) {
         out << path << ": plane " << a.axis << "/" << a.split << " against " << b.axis << "/"
             << b.split;
         return out.str();
@@ -222,8 +219,8 @@ TreeStats expectSameTrees(const Scene& scene, int32_t method, const std::string&
     BuildContext build;
     CKdNode fast(build);
     reference::Node plain;
-    loadRoot(fast, scene.refs);
-    loadRoot(plain, scene.refs);
+    loadEveryEntry(fast, scene.refs);
+    loadEveryEntry(plain, scene.refs);
     growNodeTree(fast, method);
     reference::growNodeTree(plain, method);
     TreeStats stats;
@@ -406,17 +403,17 @@ TEST(CostSearchTrees, LargeNodesAgreeOnTheirPlane) {
         for (const int32_t method : {1, 2}) {
             CKdNode fast(build);
             reference::Node plain;
-            loadRoot(fast, scene.refs);
-            loadRoot(plain, scene.refs);
+            loadEveryEntry(fast, scene.refs);
+            loadEveryEntry(plain, scene.refs);
             fast.axis = plain.axis = 0;
             fast.split = plain.split = 0.5f;
             CostSearchScratch scratch;
             orderCandidates(fast, method, scratch.order, scratch);
             const float fastCost = searchCostPlaneOrdered(fast, method, scratch.order, scratch);
             const float plainCost = reference::searchCostPlane(plain, method);
-            EXPECT_EQ(bits(fastCost), bits(plainCost)) << "round " << round;
+            EXPECT_EQ(floatBits(fastCost), floatBits(plainCost)) << "round " << round;
             EXPECT_EQ(fast.axis, plain.axis) << "round " << round;
-            EXPECT_EQ(bits(fast.split), bits(plain.split)) << "round " << round;
+            EXPECT_EQ(floatBits(fast.split), floatBits(plain.split)) << "round " << round;
         }
     }
 }

@@ -118,11 +118,6 @@ TEST(SphereTouchesBox, GapFollowsItsDefinitionInEveryLane) {
         const float e = lo > c ? c - lo : (c > hi ? c - hi : 0.0f);
         return e * e;
     };
-    const auto bitsOf = [](float f) {
-        uint32_t b;
-        std::memcpy(&b, &f, sizeof b);
-        return b;
-    };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     const float odd[] = {nan, inf, -inf, 0.0f, -0.0f, -1.5f, 2.0f, 3e38f};
@@ -145,10 +140,10 @@ TEST(SphereTouchesBox, GapFollowsItsDefinitionInEveryLane) {
         _mm_storeu_ps(lanes, gapSquared4(_mm_loadu_ps(c), _mm_loadu_ps(lo), _mm_loadu_ps(hi)));
 #endif
         for (int lane = 0; lane < 4; ++lane) {
-            const uint32_t want = bitsOf(definition(c[lane], lo[lane], hi[lane]));
-            ASSERT_EQ(bitsOf(sphereGapSquared(c[lane], lo[lane], hi[lane])), want) << round;
+            const uint32_t want = floatBits(definition(c[lane], lo[lane], hi[lane]));
+            ASSERT_EQ(floatBits(sphereGapSquared(c[lane], lo[lane], hi[lane])), want) << round;
 #if defined(__SSE2__)
-            ASSERT_EQ(bitsOf(lanes[lane]), want) << round << " lane " << lane;
+            ASSERT_EQ(floatBits(lanes[lane]), want) << round << " lane " << lane;
 #endif
         }
     }

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
 #include "vantrel/scene/records.h"
@@ -54,9 +55,24 @@ inline float randomFloat(std::mt19937& random, float lo, float hi) {
     return std::uniform_real_distribution<float>(lo, hi)(random);
 }
 
+inline uint32_t floatBits(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
 // The same record to the bit: every kernel must leave exactly this.
 inline bool sameBits(const HitRecord& a, const HitRecord& b) {
     return std::memcmp(&a, &b, sizeof(HitRecord)) == 0;
+}
+
+// The tree buildKdTree makes of refs.
+inline Tree buildTree(const std::vector<PrimitiveRef>& refs, int32_t method = 0) {
+    KdTree* tree = nullptr;
+    const PrimitiveList list{const_cast<PrimitiveRef*>(refs.data()),
+                             static_cast<uint32_t>(refs.size())};
+    buildKdTree(&tree, &list, method);
+    return Tree(tree);
 }
 
 inline uint32_t leafCountOf(const KdTree& tree) {
