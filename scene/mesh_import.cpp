@@ -7,10 +7,18 @@
 #include <utility>
 #include <vector>
 
+#include <set>
+
+#include <assimp/BaseImporter.h>
+#include <assimp/IOStream.hpp>
+#include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include "vantrel/scene/import/model_checks.h"
+#include "vantrel/scene/import/model_file.h"
+#include "vantrel/scene/memory_left.h"
 #include "vantrel/scene/mesh_arrays.h"
 
 namespace vantrel {
@@ -27,6 +35,94 @@ std::string extensionOf(const char* path) {
     return extension;
 }
 
+// The formats whose readers the import runs; the library's others are not
+// safe against hostile files (crashes, heap corruption, hangs).
+const char* const acceptedExtensions[] = {".obj", ".ply", ".stl", ".off", ".gltf", ".glb"};
+
+bool accepted(const std::string& extension) {
+    for (const char* e : acceptedExtensions) {
+        if (extension == e)
+            return true;
+    }
+    return false;
+}
+
+// Leaves the importer only the readers of the accepted formats: one that
+// finds no reader for a name falls back on every reader's guess from the
+// content.
+void keepAcceptedReaders(Assimp::Importer& importer) {
+    for (size_t i = importer.GetImporterCount(); i-- > 0;) {
+        Assimp::BaseImporter* reader = importer.GetImporter(i);
+        std::set<std::string> extensions;
+        reader->GetExtensionList(extensions);
+        bool keep = false;
+        for (const std::string& e : extensions)
+            keep = keep || accepted("." + e);
+        // Unregistered readers are no longer the importer's to delete.
+        if (!keep && importer.UnregisterLoader(reader) == AI_SUCCESS)
+            delete reader;
+    }
+}
+
+class ModelFileStream : public Assimp::IOStream {
+  public:
+    ModelFileStream(std::FILE* file, uint64_t size) : file_(file), size_(size) {}
+    ~ModelFileStream() override { std::fclose(file_); }
+    size_t Read(void* buffer, size_t size, size_t count) override {
+        return std::fread(buffer, size, count, file_);
+    }
+    size_t Write(const void*, size_t, size_t) override { return 0; }
+    aiReturn Seek(size_t offset, aiOrigin origin) override {
+        const int whence = origin == aiOrigin_SET   ? SEEK_SET
+                           : origin == aiOrigin_CUR ? SEEK_CUR
+                                                    : SEEK_END;
+        return fseeko(file_, static_cast<off_t>(offset), whence) == 0 ? aiReturn_SUCCESS
+                                                                      : aiReturn_FAILURE;
+    }
+    size_t Tell() const override { return static_cast<size_t>(ftello(file_)); }
+    size_t FileSize() const override { return static_cast<size_t>(size_); }
+    void Flush() override {}
+
+  private:
+    std::FILE* file_;
+    uint64_t size_;
+};
+
+// Every file the library opens goes through the model's file access; the
+// first refusal is kept, to say why the import failed.
+class ModelFileSystem : public Assimp::IOSystem {
+  public:
+    explicit ModelFileSystem(const ModelFolder& folder) : folder_(folder) {}
+    bool Exists(const char* path) const override {
+        uint64_t size;
+        std::FILE* file = open(path, size);
+        if (file)
+            std::fclose(file);
+        return file != nullptr;
+    }
+    char getOsSeparator() const override { return '/'; }
+    Assimp::IOStream* Open(const char* path, const char* mode) override {
+        if (std::strpbrk(mode, "wa+"))
+            return nullptr;
+        uint64_t size;
+        std::FILE* file = open(path, size);
+        return file ? new ModelFileStream(file, size) : nullptr;
+    }
+    void Close(Assimp::IOStream* stream) override { delete stream; }
+    const std::string& failure() const { return failure_; }
+
+  private:
+    std::FILE* open(const char* path, uint64_t& size) const {
+        std::string why;
+        std::FILE* file = openModelFile(folder_, path, size, why);
+        if (!file && failure_.empty())
+            failure_ = path == folder_.model ? why : "'" + std::string(path) + "': " + why;
+        return file;
+    }
+    ModelFolder folder_;
+    mutable std::string failure_;
+};
+
 // One mesh where one node of the file puts it.
 struct Placement {
     const aiMesh* mesh;
@@ -37,7 +133,7 @@ struct Placement {
 // The meshes of every node, in the file's order, each with the transforms
 // of its node and the node's ancestors. Walked with a stack of our own: the
 // file decides how deep its nodes nest.
-std::vector<Placement> placeMeshes(const aiScene& scene) {
+std::vector<Placement> placeMeshes(const aiScene& scene, size_t most) {
     std::vector<Placement> placements;
     std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending;
     if (scene.mRootNode)
@@ -45,7 +141,7 @@ std::vector<Placement> placeMeshes(const aiScene& scene) {
     while (!pending.empty()) {
         const auto [node, toScene] = pending.back();
         pending.pop_back();
-        for (unsigned i = 0; i < node->mNumMeshes; ++i) {
+        for (unsigned i = 0; i < node->mNumMeshes && placements.size() <= most; ++i) {
             if (node->mMeshes[i] < scene.mNumMeshes)
                 placements.push_back(
                     {scene.mMeshes[node->mMeshes[i]], toScene, !(toScene == aiMatrix4x4())});
@@ -70,30 +166,6 @@ uint64_t countTriangles(const std::vector<Placement>& placements) {
             count += isTriangle(*p.mesh, p.mesh->mFaces[f]);
     }
     return count;
-}
-
-// The library's PLY reader never ends on a header without its end_header
-// line (a file cut short, say), whether the name says PLY or not.
-bool plyHeaderUnended(const char* path) {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
-    if (!file)
-        return false; // the library says why
-    int c;
-    while ((c = std::fgetc(file.get())) == '\n' || c == '\r') {
-    }
-    char magic[3] = {static_cast<char>(c)};
-    if (std::fread(magic + 1, 1, 2, file.get()) != 2 ||
-        (std::strncmp(magic, "ply", 3) != 0 && std::strncmp(magic, "PLY", 3) != 0))
-        return false;
-    static const char endLine[] = "\nend_header";
-    const size_t length = sizeof endLine - 1;
-    size_t matched = 0;
-    while ((c = std::fgetc(file.get())) != EOF) {
-        if (matched == length && std::isspace(c))
-            return false;
-        matched = matched < length && c == endLine[matched] ? matched + 1 : (c == '\n');
-    }
-    return matched != length;
 }
 
 // The library's triangulation aborts the process on a mesh that says it has
@@ -133,24 +205,102 @@ std::string reasonOf(const Assimp::Importer& importer) {
     }
     while (!reason.empty() && reason.back() == ' ')
         reason.pop_back();
-    return reason.empty() ? "the import library gave no reason" : reason;
+    if (reason.empty())
+        return "the import library gave no reason";
+    // What the library's words mean for the file.
+    if (reason == "std::bad_alloc")
+        return "out of memory while the import library read it";
+    if (reason.find("mNumMeshes is 0") != std::string::npos)
+        return "it holds no mesh the reader could take (" + reason + ")";
+    if (reason.compare(0, 24, "No suitable reader found") == 0)
+        return "its content is not of the format its name says";
+    return reason;
+}
+
+std::string mebibytes(uint64_t bytes) {
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
+
+// What the process may take now, under the caller's bound if it gave one.
+uint64_t memoryAllowed(uint64_t maxBytes, std::string& bound) {
+    const MemoryLeft left = processMemoryLeft();
+    bound = describeMemoryBound(left.bound);
+    if (maxBytes != 0 && maxBytes < left.bytes) {
+        bound = "the import's bound";
+        return maxBytes;
+    }
+    return left.bytes;
+}
+
+bool fits(uint64_t needed, uint64_t maxBytes, std::string& error) {
+    std::string bound;
+    const uint64_t allowed = memoryAllowed(maxBytes, bound);
+    if (needed <= allowed)
+        return true;
+    error = "reading it would take about " + mebibytes(needed) + ", more than the " +
+            mebibytes(allowed) + " this process may still take (" + bound + ")";
+    return false;
+}
+
+// The file's own check, before the library reads a byte of it.
+bool checkModel(const ModelFolder& folder, const std::string& extension, uint64_t maxBytes,
+                std::string& error) {
+    uint64_t size = 0;
+    std::FILE* file = openModelFile(folder, folder.model, size, error);
+    if (!file)
+        return false;
+    ModelCheck check{"", size * libraryBytesPerFileByte};
+    // Looked at only once the file could be read at all.
+    if (fits(check.libraryBytes, maxBytes, error)) {
+        if (extension == ".off")
+            check = checkOffModel(file, size);
+        else if (extension == ".ply")
+            check = checkPlyModel(file, size);
+        else if (extension == ".stl")
+            check = checkStlModel(file, size);
+        else if (extension == ".gltf" || extension == ".glb")
+            check = checkGltfModel(file, size, extension == ".glb", folder);
+        error = check.error;
+    }
+    std::fclose(file);
+    return error.empty() && fits(check.libraryBytes, maxBytes, error);
 }
 
 } // namespace
 
 bool importsMeshFile(const char* path) {
+    return accepted(extensionOf(path));
+}
+
+bool refusesMeshFile(const char* path) {
     const std::string extension = extensionOf(path);
-    if (extension.empty() || extension == ".tri")
-        return false;
-    return Assimp::Importer().IsExtensionSupported(extension.c_str());
+    return !accepted(extension) && !extension.empty() && extension != ".tri" &&
+           Assimp::Importer().IsExtensionSupported(extension.c_str());
+}
+
+bool meshImportAvailable() {
+    return true;
 }
 
 PrimitiveList* importMesh(const char* path, const Matrix4& transform, std::string& error) {
-    if (plyHeaderUnended(path)) {
-        error = "PLY header without an end_header line";
+    return importMeshBounded(path, transform, 0, error);
+}
+
+PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uint64_t maxBytes,
+                                 std::string& error) {
+    error.clear();
+    const std::string extension = extensionOf(path);
+    if (!accepted(extension)) {
+        error = "not a format the importer reads (.obj, .ply, .stl, .off, .gltf, .glb)";
         return nullptr;
     }
+    ModelFolder folder;
+    if (!findModelFolder(path, folder, error) || !checkModel(folder, extension, maxBytes, error))
+        return nullptr;
     Assimp::Importer importer;
+    keepAcceptedReaders(importer);
+    ModelFileSystem* files = new ModelFileSystem(folder);
+    importer.SetIOHandler(files); // the importer's to delete
     const aiScene* scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
     bool split = false;
     if (scene && !checkFaces(*scene, split, error))
@@ -158,15 +308,23 @@ PrimitiveList* importMesh(const char* path, const Matrix4& transform, std::strin
     if (scene && split)
         scene = importer.ApplyPostProcessing(aiProcess_Triangulate);
     if (!scene) {
-        error = reasonOf(importer);
+        error = files->failure().empty() ? reasonOf(importer) : files->failure();
         return nullptr;
     }
-    const std::vector<Placement> placements = placeMeshes(*scene);
+    const size_t mostPlacements = size_t{1} << 22;
+    const std::vector<Placement> placements = placeMeshes(*scene, mostPlacements);
+    if (placements.size() > mostPlacements) {
+        error = "the file places more than " + std::to_string(mostPlacements) + " meshes";
+        return nullptr;
+    }
     const uint64_t count = countTriangles(placements);
     if (count > meshTriangleCeiling) {
         error = "more triangles than a list can hold";
         return nullptr;
     }
+    // The list itself, weighed while the library still holds the scene.
+    if (!fits(count * (sizeof(Triangle) + sizeof(PrimitiveRef)), maxBytes, error))
+        return nullptr;
 
     MeshArrays mesh = allocateMeshArrays(count);
     uint32_t i = 0;

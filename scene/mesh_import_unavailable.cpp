@@ -7,9 +7,21 @@ bool importsMeshFile(const char*) {
     return false;
 }
 
-PrimitiveList* importMesh(const char*, const Matrix4&, std::string& error) {
+bool refusesMeshFile(const char*) {
+    return false;
+}
+
+bool meshImportAvailable() {
+    return false;
+}
+
+PrimitiveList* importMeshBounded(const char*, const Matrix4&, uint64_t, std::string& error) {
     error = "this build reads only the nine-number text format (built without assimp)";
     return nullptr;
+}
+
+PrimitiveList* importMesh(const char* path, const Matrix4& transform, std::string& error) {
+    return importMeshBounded(path, transform, 0, error);
 }
 
 } // namespace vantrel

@@ -10,11 +10,21 @@ PrimitiveList* readMesh(const char* path, const Matrix4& transform, std::string&
     error.clear();
     if (importsMeshFile(path))
         return importMesh(path, transform, error);
+    if (refusesMeshFile(path)) {
+        error = std::string("not a format read here; meshes are read from ") + meshFormatList();
+        return nullptr;
+    }
     MeshLoadFailure why;
     PrimitiveList* mesh = loadTriangleFile(path, transform, &why);
     if (!mesh)
         error = describeMeshLoadFailure(why);
     return mesh;
+}
+
+const char* meshFormatList() {
+    return meshImportAvailable() ? ".obj, .ply, .stl, .off, .gltf, .glb and the nine-number text "
+                                   "format (.tri, or any other name)"
+                                 : "the nine-number text format (this build has no importer)";
 }
 
 } // namespace vantrel

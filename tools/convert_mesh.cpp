@@ -4,12 +4,12 @@
 //
 // usage: vantrel-convert IN OUT.tri
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "tools/output_file.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
 
@@ -38,20 +38,16 @@ bool writeTriangle(std::FILE* out, const Triangle& t) {
                         t.V0.z, t.V1.x, t.V1.y, t.V1.z, t.V2.x, t.V2.y, t.V2.z) > 0;
 }
 
-// False, with errno set, when anything could not be written.
-bool writeMesh(const char* path, const PrimitiveList& mesh) {
-    std::FILE* out = std::fopen(path, "w");
-    if (!out)
+// False, with the reason in error, when anything could not be written; the
+// file at path is then as it was.
+bool writeMesh(const char* path, const PrimitiveList& mesh, std::string& error) {
+    OutputFile out;
+    if (!openOutput(path, out, error))
         return false;
     bool written = true;
     for (uint32_t i = 0; i < mesh.count && written; ++i)
-        written = writeTriangle(out, *static_cast<const Triangle*>(mesh.items[i].object));
-    // A full disk shows only when the buffer is flushed.
-    const int savedErrno = errno;
-    if (std::fclose(out) != 0)
-        return false;
-    errno = savedErrno;
-    return written;
+        written = writeTriangle(out.stream, *static_cast<const Triangle*>(mesh.items[i].object));
+    return finishOutput(out, written, error);
 }
 
 struct MeshReleaser {
@@ -62,9 +58,8 @@ struct MeshReleaser {
 
 int main(int argc, char** argv) {
     if (argc != 3 || !endsInTri(argv[2]))
-        return failWith("usage: vantrel-convert IN OUT.tri (IN: .obj, .ply, .stl, .off, .gltf, "
-                        ".glb, .tri or another format the importer reads)",
-                        2);
+        return failWith(
+            std::string("usage: vantrel-convert IN OUT.tri (IN: ") + meshFormatList() + ")", 2);
     const char* in = argv[1];
     const char* out = argv[2];
 
@@ -76,11 +71,14 @@ int main(int argc, char** argv) {
     if (!mesh)
         return failWith(std::string("cannot read a mesh from '") + in + "'", 1);
 
-    errno = 0;
-    if (!writeMesh(out, *mesh))
-        return failWith(std::string("cannot write '") + out +
-                            "': " + (errno ? std::strerror(errno) : "write failed"),
+    // An empty file would read back as a mesh without a word.
+    if (mesh->count == 0)
+        return failWith(std::string("'") + in +
+                            "' holds no triangle (points and lines are not read); nothing written",
                         1);
+    std::string error;
+    if (!writeMesh(out, *mesh, error))
+        return failWith(std::string("cannot write '") + out + "': " + error, 1);
     std::printf("%u triangles from %s written to %s\n", mesh->count, in, out);
     return 0;
 }

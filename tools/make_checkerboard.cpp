@@ -3,7 +3,10 @@
 // struct padding do not matter.
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
+
+#include "tools/output_file.h"
 
 namespace {
 
@@ -66,15 +69,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::vector<uint8_t> bytes = checkerboard();
-    std::FILE* file = std::fopen(argv[1], "wb");
-    if (!file) {
-        std::perror(argv[1]);
+    vantrel::OutputFile out;
+    std::string error;
+    if (!vantrel::openOutput(argv[1], out, error)) {
+        std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
         return 1;
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) {
-        std::fprintf(stderr, "%s: write failed\n", argv[1]);
-        std::remove(argv[1]);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.stream) == bytes.size();
+    if (!vantrel::finishOutput(out, written, error)) {
+        std::fprintf(stderr, "%s: write failed: %s\n", argv[1], error.c_str());
         return 1;
     }
     return 0;

@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "tools/output_file.h"
 
 namespace {
 
@@ -114,19 +117,24 @@ int main(int argc, char** argv) {
     for (int step = 0; step < subdivisions; ++step)
         subdivide(mesh);
 
-    std::FILE* out = argc > 2 ? std::fopen(argv[2], "w") : stdout;
-    if (!out) {
-        std::perror(argv[2]);
+    if (argc <= 2) {
+        writeMesh(mesh, stdout);
+        // A full disk shows up only when the buffered text is flushed.
+        if (std::ferror(stdout) || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "could not write the mesh\n");
+            return 1;
+        }
+        return 0;
+    }
+    vantrel::OutputFile out;
+    std::string error;
+    if (!vantrel::openOutput(argv[2], out, error)) {
+        std::fprintf(stderr, "%s: %s\n", argv[2], error.c_str());
         return 1;
     }
-    writeMesh(mesh, out);
-    // A full disk shows up only when the buffered text is flushed.
-    const bool written =
-        !std::ferror(out) && (out == stdout ? std::fflush(out) : std::fclose(out)) == 0;
-    if (!written) {
-        std::fprintf(stderr, "could not write the mesh\n");
-        if (out != stdout)
-            std::remove(argv[2]); // no half-written mesh left behind
+    writeMesh(mesh, out.stream);
+    if (!vantrel::finishOutput(out, !std::ferror(out.stream), error)) {
+        std::fprintf(stderr, "could not write the mesh to %s: %s\n", argv[2], error.c_str());
         return 1;
     }
     return 0;

@@ -116,13 +116,14 @@ int runBench(int argc, char** argv) {
     int status = 0;
     std::string written;
     if (!options.outPath.empty()) {
+        std::string reason;
         if (writeImage(options.outPath.c_str(), options.outFormat, scene.target.pixels,
-                       scene.target.width, scene.target.height)) {
+                       scene.target.width, scene.target.height, &reason)) {
             written = displayPath(options.outPath);
             if (frameIsBlack(scene.target))
                 warn("the frame written to '" + options.outPath + "' is entirely black");
         } else {
-            status = failWith("cannot write '" + options.outPath + "'", 1);
+            status = failWith("cannot write '" + options.outPath + "': " + reason, 1);
         }
     }
 

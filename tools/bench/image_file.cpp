@@ -6,6 +6,8 @@
 
 #include <png.h>
 
+#include "tools/output_file.h"
+
 namespace vantrel {
 
 namespace {
@@ -56,17 +58,19 @@ bool imageFormatForPath(const char* path, ImageFormat& format) {
 }
 
 bool writeImage(const char* path, ImageFormat format, const uint8_t* rgb, uint32_t width,
-                uint32_t height) {
+                uint32_t height, std::string* reason) {
     // Opened here rather than by the PNG library, which deletes the file when
     // a write fails: the path may name something that is not ours to remove.
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file)
-        return false;
-    bool written = format == ImageFormat::Png ? writePngStream(file, rgb, width, height)
-                                              : writePpmStream(file, rgb, width, height);
-    // A full disk may only show when the buffer is flushed.
-    if (std::fclose(file) != 0)
-        written = false;
+    OutputFile out;
+    std::string error;
+    const bool written =
+        openOutput(path, out, error) &&
+        finishOutput(out,
+                     format == ImageFormat::Png ? writePngStream(out.stream, rgb, width, height)
+                                                : writePpmStream(out.stream, rgb, width, height),
+                     error);
+    if (!written && reason)
+        *reason = error;
     return written;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vantrel {
 
@@ -11,9 +12,10 @@ enum class ImageFormat { Png, Ppm };
 // False when the extension is neither.
 bool imageFormatForPath(const char* path, ImageFormat& format);
 
-// rgb: width * height * 3 bytes, row 0 at the top. False when the file could
-// not be written completely.
+// rgb: width * height * 3 bytes, row 0 at the top. False, with the system's
+// reason in reason where given, when the file could not be written
+// completely; a file that was at path is then as it was.
 bool writeImage(const char* path, ImageFormat format, const uint8_t* rgb, uint32_t width,
-                uint32_t height);
+                uint32_t height, std::string* reason = nullptr);
 
 } // namespace vantrel

@@ -1,0 +1,290 @@
+// PLY, as the library's reader takes it. It allocates every element's
+// declared count before it reads an instance, and every list's declared
+// length before it reads an item: a header or a list count of a few bytes
+// can ask for gigabytes. Its header parser is quadratic in the number of
+// elements, and it never ends on a header without end_header.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vantrel/scene/import/model_checks.h"
+
+namespace vantrel {
+
+namespace {
+
+// A mesh file has a handful of elements; thousands only slow the reader.
+constexpr size_t mostElements = 1000;
+constexpr size_t mostHeaderBytes = 1 << 20;
+
+struct Property {
+    int countBytes; // of a list's length; 0 for a single value
+    bool countIsSigned;
+    int valueBytes;
+};
+
+struct Element {
+    std::string name;
+    uint32_t count;
+    bool stored; // the reader keeps its instances, or makes vertices or faces of them
+    bool open;   // properties may still follow
+    std::vector<Property> properties;
+};
+
+enum class Format { Ascii, LittleEndian, BigEndian };
+
+// The size of a type name, or 0 for none; the reader's names.
+int typeBytes(const std::string& type, bool& isSigned) {
+    static const struct {
+        const char* name;
+        int bytes;
+        bool isSigned;
+    } types[] = {{"char", 1, true},      {"int8", 1, true},     {"uchar", 1, false},
+                 {"uint8", 1, false},    {"short", 2, true},    {"int16", 2, true},
+                 {"ushort", 2, false},   {"uint16", 2, false},  {"int", 4, true},
+                 {"int32", 4, true},     {"uint", 4, false},    {"uint32", 4, false},
+                 {"float", -4, true},    {"float32", -4, true}, {"double", -8, true},
+                 {"double64", -8, true}, {"float64", -8, true}};
+    for (const auto& t : types) {
+        if (type == t.name) {
+            isSigned = t.isSigned;
+            return t.bytes;
+        }
+    }
+    return 0;
+}
+
+std::vector<std::string> tokensOf(const std::string& line) {
+    std::vector<std::string> tokens;
+    size_t at = 0;
+    while (true) {
+        at = line.find_first_not_of(" \t", at);
+        if (at == std::string::npos)
+            return tokens;
+        const size_t end = std::min(line.find_first_of(" \t", at), line.size());
+        tokens.push_back(line.substr(at, end - at));
+        at = end;
+    }
+}
+
+// Digits at the start of text, as the reader reads them: into 32 bits.
+uint32_t leadingUnsigned(const std::string& text) {
+    uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return value;
+}
+
+// A list length as the reader converts it to unsigned: a negative signed
+// length becomes a huge one.
+uint32_t listLength(const std::string& token, bool isSigned) {
+    if (isSigned && (token[0] == '-' || token[0] == '+')) {
+        const uint32_t magnitude = leadingUnsigned(token.substr(1));
+        return token[0] == '-' ? 0u - magnitude : magnitude;
+    }
+    return leadingUnsigned(token);
+}
+
+// A line without its end ("\n", "\r\n"); false at the end of the file.
+bool readLine(std::FILE* file, std::string& line, uint64_t& read) {
+    line.clear();
+    int c;
+    while ((c = getc_unlocked(file)) != EOF) {
+        ++read;
+        if (c == '\n')
+            break;
+        line += static_cast<char>(c);
+        if (line.size() > mostHeaderBytes)
+            break;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return c != EOF || !line.empty();
+}
+
+// Reads binary data in blocks, skipping what it need not look at.
+struct BinaryReader {
+    std::FILE* file;
+    uint64_t left; // bytes to the end of the file
+    bool bigEndian;
+
+    bool skip(uint64_t bytes) {
+        if (bytes > left)
+            return false;
+        left -= bytes;
+        if (bytes > sizeof scratch)
+            return fseeko(file, static_cast<off_t>(bytes), SEEK_CUR) == 0;
+        return std::fread(scratch, 1, bytes, file) == bytes;
+    }
+    unsigned char scratch[4096];
+    bool readUnsigned(int bytes, bool isSigned, uint32_t& value) {
+        unsigned char raw[4];
+        if (static_cast<uint64_t>(bytes) > left || std::fread(raw, 1, bytes, file) != size_t(bytes))
+            return false;
+        left -= bytes;
+        uint32_t v = 0;
+        for (int k = 0; k < bytes; ++k)
+            v |= uint32_t{raw[bigEndian ? bytes - 1 - k : k]} << (8 * k);
+        if (isSigned && bytes < 4 && (v >> (8 * bytes - 1)))
+            v |= ~uint32_t{0} << (8 * bytes); // sign-extended, then taken as unsigned
+        value = v;
+        return true;
+    }
+};
+
+bool hasList(const Element& e) {
+    for (const Property& p : e.properties) {
+        if (p.countBytes)
+            return true;
+    }
+    return false;
+}
+
+std::string instanceOf(const Element& e, uint32_t i) {
+    return "instance " + std::to_string(i + 1) + " of " + std::to_string(e.count) +
+           " of element '" + e.name + "'";
+}
+
+} // namespace
+
+ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
+    ModelCheck check{"", 1 << 20};
+    std::string line;
+    uint64_t read = 0;
+    if (!readLine(file, line, read) || line.size() < 3 ||
+        (std::strncmp(line.c_str(), "ply", 3) != 0 && std::strncmp(line.c_str(), "PLY", 3) != 0))
+        return check; // the reader refuses it at once
+    Format format = Format::Ascii;
+    std::vector<Element> elements;
+    bool ended = false;
+    bool first = true;
+    while (!ended && readLine(file, line, read)) {
+        if (read > mostHeaderBytes) {
+            check.error = "a PLY header longer than 1 MiB";
+            return check;
+        }
+        const std::vector<std::string> t = tokensOf(line);
+        const std::string keyword = t.empty() ? "" : t[0];
+        if (first) {
+            first = false;
+            if (keyword == "format" && t.size() > 1 && t[1].compare(0, 7, "binary_") == 0)
+                format =
+                    t[1][7] == 'b' || t[1][7] == 'B' ? Format::BigEndian : Format::LittleEndian;
+            else if (keyword != "format" || t.size() < 2 || t[1] != "ascii")
+                return check; // the reader refuses it at once
+            continue;
+        }
+        Element* current = elements.empty() ? nullptr : &elements.back();
+        if (keyword == "property" && current && current->open) {
+            Property p{0, false, 0};
+            bool ignored;
+            const bool list = t.size() > 1 && t[1] == "list";
+            if (list && t.size() > 3) {
+                p.countBytes = typeBytes(t[2], p.countIsSigned);
+                p.valueBytes = typeBytes(t[3], ignored);
+            } else if (!list && t.size() > 1) {
+                p.valueBytes = typeBytes(t[1], ignored);
+            }
+            if ((list && p.countBytes < 0) || (list && p.countBytes == 0)) {
+                check.error = "a PLY list whose length is not of an integer type";
+                return check;
+            }
+            // A property the reader cannot parse ends the element's list.
+            current->open = p.valueBytes != 0;
+            if (current->open)
+                current->properties.push_back(p);
+            continue;
+        }
+        if (current)
+            current->open = false;
+        if (keyword == "end_header") {
+            ended = true;
+        } else if (keyword == "element") {
+            if (elements.size() == mostElements) {
+                check.error =
+                    "a PLY header of more than " + std::to_string(mostElements) + " elements";
+                return check;
+            }
+            static const char* known[] = {"vertex", "face", "tristrips", "edge", "material"};
+            Element e{t.size() > 1 ? t[1] : "", 0, false, true, {}};
+            for (const char* name : known)
+                e.stored = e.stored || e.name == name;
+            // The reader counts only elements of a name it knows; another
+            // name's count is read from the name itself.
+            e.count = leadingUnsigned(e.stored ? (t.size() > 2 ? t[2] : "") : e.name);
+            elements.push_back(e);
+        }
+    }
+    if (!ended) {
+        check.error = "PLY header without an end_header line";
+        return check;
+    }
+
+    // Every instance of every element, walked as the reader walks them.
+    const uint64_t dataBytes = size > read ? size - read : 0;
+    BinaryReader binary{file, dataBytes, format == Format::BigEndian, {}};
+    for (const Element& e : elements) {
+        const bool parsed = e.stored && !e.properties.empty();
+        check.libraryBytes += uint64_t{e.count} * (64 + 32 * e.properties.size());
+        if (format != Format::Ascii && !hasList(e)) {
+            // Fixed-size instances, skipped at once.
+            uint64_t rowBytes = 0;
+            for (const Property& p : e.properties)
+                rowBytes += p.valueBytes < 0 ? -p.valueBytes : p.valueBytes;
+            if (rowBytes == 0 ? e.count > binary.left : !binary.skip(e.count * rowBytes)) {
+                check.error = "the file ends before the " + std::to_string(e.count) +
+                              " instances of element '" + e.name + "' it declares";
+                return check;
+            }
+            continue;
+        }
+        for (uint32_t i = 0; i < e.count; ++i) {
+            if (format != Format::Ascii) {
+                for (const Property& p : e.properties) {
+                    uint32_t length = 1;
+                    const uint64_t valueBytes = p.valueBytes < 0 ? -p.valueBytes : p.valueBytes;
+                    if ((p.countBytes &&
+                         !binary.readUnsigned(p.countBytes, p.countIsSigned, length)) ||
+                        !binary.skip(uint64_t{length} * valueBytes)) {
+                        check.error =
+                            "the file ends inside " + instanceOf(e, i) +
+                            (length > 1 ? " (a list of " + std::to_string(length) + " items)" : "");
+                        return check;
+                    }
+                    check.libraryBytes += uint64_t{length} * 64;
+                }
+                continue;
+            }
+            if (!readLine(file, line, read)) {
+                check.error = "the file ends before " + instanceOf(e, i);
+                return check;
+            }
+            if (!parsed)
+                continue;
+            const std::vector<std::string> t = tokensOf(line);
+            if (t.empty()) {
+                check.error = "an empty line where " + instanceOf(e, i) + " should be";
+                return check;
+            }
+            size_t next = 0;
+            for (const Property& p : e.properties) {
+                if (next >= t.size())
+                    break;
+                const uint32_t length = p.countBytes ? listLength(t[next++], p.countIsSigned) : 1;
+                if (length > t.size() - next) {
+                    check.error = instanceOf(e, i) + " has a list of " + std::to_string(length) +
+                                  " items on a line of " + std::to_string(t.size()) + " numbers";
+                    return check;
+                }
+                next += length;
+                check.libraryBytes += uint64_t{length} * 64;
+            }
+        }
+    }
+    return check;
+}
+
+} // namespace vantrel
