@@ -1,9 +1,13 @@
 #include "vantrel/app/shell.h"
 
 #include <SDL.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
+#include "vantrel/app/bitmap_check.h"
 #include "vantrel/app/camera.h"
 #include "vantrel/app/clock.h"
 #include "vantrel/app/demo_scene.h"
@@ -25,13 +29,24 @@ void shutDownSdl() {
 }
 
 // Opening a FIFO waits for a writer, and the window would wait with it, deaf
-// to every event: only a regular file is handed to SDL. What cannot be looked
-// at (missing, say) is left to SDL to report.
+// to every event: only a regular file is handed to SDL, and only one that
+// can hold the pixels its header declares, for which SDL would allocate.
+// A missing file is left to SDL to report; other reasons it would not tell
+// apart.
 SDL_Surface* loadBitmap(const char* path) {
     int systemError = 0;
     const FileKind kind = fileKindAt(path, systemError);
+    std::string why;
+    if (kind == FileKind::Unknown && systemError != ENOENT) {
+        SDL_SetError("Couldn't open %s: %s", path, std::strerror(systemError));
+        return nullptr;
+    }
     if (kind != FileKind::Regular && kind != FileKind::Unknown) {
         SDL_SetError("%s is %s, not a regular file", path, describeFileKind(kind));
+        return nullptr;
+    }
+    if (kind == FileKind::Regular && !bitmapFitsItsFile(path, why)) {
+        SDL_SetError("%s: %s", path, why.c_str());
         return nullptr;
     }
     return SDL_LoadBMP_RW(SDL_RWFromFile(path, "rb"), 1);

@@ -3,6 +3,7 @@
 # usage: failure_paths_e2e.sh SCENARIO PROGRAM BITMAP
 #   SCENARIO: bitmap-empty | bitmap-random | bitmap-truncated-header |
 #             bitmap-truncated-pixels | bitmap-directory | bitmap-fifo |
+#             bitmap-declares-more | bitmap-symlink-loop |
 #             other-keys | escape-release-only
 #   BITMAP: a valid cb.bmp, the source of the truncated copies
 scenario=$1
@@ -76,6 +77,17 @@ bitmap-fifo)
     # No writer ever comes: refused at once instead of waiting in the open.
     mkfifo "$work/bad/cb.bmp"
     expectBitmapRefused "cb.bmp is a FIFO,"
+    ;;
+bitmap-declares-more)
+    # 54 bytes whose header declares 64 x -2^31 pixels: refused before SDL
+    # allocates for them.
+    printf 'BM6\0\0\0\0\0\0\0\066\0\0\0\050\0\0\0\100\0\0\0\0\0\0\200\001\0\030\0\0\0\0\0\0\0\0\0\023\013\0\0\023\013\0\0\0\0\0\0\0\0\0\0' \
+        >"$work/bad/cb.bmp"
+    expectBitmapRefused "cb.bmp: its header declares 64 x -2147483648 pixels"
+    ;;
+bitmap-symlink-loop)
+    ln -s cb.bmp "$work/bad/cb.bmp"
+    expectBitmapRefused "Couldn't open cb.bmp: Too many levels of symbolic"
     ;;
 other-keys)
     runsOnAfter key a space Return q F1 Left
