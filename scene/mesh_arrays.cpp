@@ -2,15 +2,11 @@
 
 namespace vantrel {
 
-namespace {
-
 Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
     const float* m = t.m;
     return {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
             m[2] * x + m[6] * y + m[10] * z + m[14]};
 }
-
-} // namespace
 
 MeshArrays allocateMeshArrays(uint64_t count) {
     MeshArrays mesh{std::unique_ptr<PrimitiveRef[]>(new PrimitiveRef[count + 1]),

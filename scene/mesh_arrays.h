@@ -25,6 +25,9 @@ struct MeshArrays {
 // Both arrays for count triangles, count at most meshTriangleCeiling.
 MeshArrays allocateMeshArrays(uint64_t count);
 
+// A corner transformed as a point, in the readers' own arithmetic.
+Vector3 transformPoint(const Matrix4& transform, float x, float y, float z);
+
 // Fills entry i and triangle i: white, its corners (x, y, z three times)
 // transformed as points.
 void placeMeshTriangle(MeshArrays& mesh, uint32_t i, const Matrix4& transform,

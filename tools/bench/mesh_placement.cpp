@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "vantrel/scene/mesh_arrays.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
 
@@ -32,8 +33,17 @@ PrimitiveList* loadBenchMesh(const char* path, bool asIs, std::string& why) {
     BoundingBox box;
     if (asIs || mesh == nullptr || !triangleBounds(*mesh, box))
         return mesh;
-    releaseMesh(mesh);
-    return readMesh(path, placementFor(box), why);
+    // Placed in memory, in the readers' own arithmetic, rather than read a
+    // second time: the identity changes no finite number but -0 (read as
+    // +0), and a zero's sign changes no hit.
+    const Matrix4 placement = placementFor(box);
+    Triangle* triangles = mesh->count ? static_cast<Triangle*>(mesh->items[0].object) : nullptr;
+    for (uint32_t i = 0; i < mesh->count; ++i) {
+        Vector3* corners[3] = {&triangles[i].V0, &triangles[i].V1, &triangles[i].V2};
+        for (Vector3* v : corners)
+            *v = transformPoint(placement, v->x, v->y, v->z);
+    }
+    return mesh;
 }
 
 } // namespace vantrel

@@ -16,10 +16,9 @@ namespace vantrel {
 // extent is only moved; one whose figures are not finite is left in place.
 Matrix4 placementFor(const BoundingBox& box);
 
-// The mesh at path, placed by loadMesh's matrix (read twice: once for its
-// box, then placed), or with the file's coordinates as they are when
-// asIs; read by readMesh, so in any format it knows. Null, with the reason
-// in why, when it cannot be read.
+// The mesh at path, read once by readMesh (so in any format it knows), then
+// placed by placementFor its box, or with the file's coordinates as they
+// are when asIs. Null, with the reason in why, when it cannot be read.
 PrimitiveList* loadBenchMesh(const char* path, bool asIs, std::string& why);
 
 } // namespace vantrel
