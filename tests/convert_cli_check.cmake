@@ -1,5 +1,7 @@
-# Runs vantrel-convert as a user would. Arguments: -DCONVERT=<program>
-# -DWORK=<scratch dir> -DIMPORT=<ON when the mesh importer is built>
+# Runs vantrel-convert, and the writes of every tool, as a user would.
+# Arguments: -DCONVERT=<program> -DICOSPHERE=<make_icosphere>
+# -DCHECKERBOARD=<vantrel-make-checkerboard> -DWORK=<scratch dir>
+# -DIMPORT=<ON when the mesh importer is built>
 include("${CMAKE_CURRENT_LIST_DIR}/cli_check_common.cmake")
 macro(convert)
   execute_process(COMMAND "${CONVERT}" ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out
@@ -40,7 +42,51 @@ if(EXISTS /dev/full)
   expect_refused(1 "${WORK}/in.tri" "${WORK}/full.tri")
 endif()
 
+# A write that fails half-way leaves the output as it was, even when it is
+# the input: a file-size limit (the shell ignoring the signal it sends)
+# stops the longer rewrite of a file of short numbers half-way.
+string(REPEAT "0.5 1 2 3 4 5 6 7 8.25\n" 2000 short)
+file(WRITE "${WORK}/same.tri" "${short}")
+execute_process(COMMAND bash -c "trap '' XFSZ; ulimit -f 40; exec \"$0\" \"$1\" \"$1\""
+                        "${CONVERT}" "${WORK}/same.tri"
+                RESULT_VARIABLE status ERROR_VARIABLE err)
+file(READ "${WORK}/same.tri" after)
+file(GLOB leftovers "${WORK}/.same.tri.*")
+if(NOT status EQUAL 1 OR NOT err MATCHES "cannot write '[^']*same.tri': File too large"
+   OR NOT after STREQUAL short OR leftovers)
+  fail("convert onto its own input, cut short: status ${status}, [${err}], leftovers [${leftovers}]")
+endif()
+# Nothing but the file a tool made is removed: a link to a device that
+# cannot be written stays a link, and a device node stays (root only).
+file(CREATE_LINK /dev/full "${WORK}/full-link.tri" SYMBOLIC)
+execute_process(COMMAND mknod "${WORK}/full-node.tri" c 1 7 RESULT_VARIABLE no_node
+                ERROR_QUIET)
+foreach(target full-link.tri full-node.tri)
+  if(target STREQUAL "full-node.tri" AND no_node)
+    continue()
+  endif()
+  foreach(tool "${ICOSPHERE};2" "${CHECKERBOARD}" "${CONVERT};${WORK}/in.tri")
+    execute_process(COMMAND ${tool} "${WORK}/${target}" RESULT_VARIABLE status
+                    OUTPUT_QUIET ERROR_VARIABLE err)
+    if(NOT status EQUAL 1 OR NOT EXISTS "${WORK}/${target}"
+       OR NOT err MATCHES "No space left on device")
+      fail("${tool} onto ${target}: status ${status}, [${err}], still there: ${EXISTS}")
+    endif()
+  endforeach()
+endforeach()
+
 if(IMPORT)
+  # Nothing to write is a failure, not an empty file.
+  file(WRITE "${WORK}/lines.obj" "v 0 0 0\nv 1 0 0\nl 1 2\np 1\n")
+  expect_refused(1 "${WORK}/lines.obj" "${WORK}/lines.tri")
+  if(NOT err MATCHES "holds no triangle" OR EXISTS "${WORK}/lines.tri")
+    fail("lines only: [${err}]")
+  endif()
+  file(WRITE "${WORK}/model.fbx" "Kaydara FBX Binary  ")
+  expect_refused(1 "${WORK}/model.fbx" "${WORK}/model.tri")
+  if(NOT err MATCHES "not a format read here; meshes are read from .obj, .ply")
+    fail("another format of the library: [${err}]")
+  endif()
   write_cube_obj("${WORK}/cube.obj")
   convert("${WORK}/cube.obj" "${WORK}/cube.tri")
   file(STRINGS "${WORK}/cube.tri" lines)

@@ -81,7 +81,9 @@ ModelCheck checkOffModel(std::FILE* file, uint64_t size) {
         for (int k = 0; k < 3; ++k)
             at.next();
     }
-    if (at.c == 0xFE || at.c == 0xFF || at.c == 0) {
+    if (at.c == 0)
+        return check; // an empty file, which the reader refuses
+    if (at.c == 0xFE || at.c == 0xFF) {
         check.error = "not OFF text in UTF-8 or ASCII";
         return check;
     }
