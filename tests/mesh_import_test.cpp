@@ -498,6 +498,14 @@ TEST_F(HostileImport, OnlyRegularFilesInsideTheModelsFolderAreOpenedAndTheReason
         importMesh(put("sub/inside.gltf", gltfWith("[{\"mesh\":0}]", "../tri.bin")).c_str(),
                    placement, error));
     EXPECT_EQ(inside, nullptr) << "a buffer above the model's own folder was read";
+    // A name written with JSON escapes is the file the library opens.
+    const Mesh escaped(importMesh(
+        put("sub/escaped.gltf", gltfWith("[{\"mesh\":0}]", "..\\/sub\\/\\u0074ri.bin")).c_str(),
+        placement, error));
+    EXPECT_EQ(escaped, nullptr);
+    put("sub/tri.bin", triangleBytes());
+    const Mesh found(importMesh((dir + "sub/escaped.gltf").c_str(), placement, error));
+    EXPECT_NE(found, nullptr) << error;
 
     ASSERT_EQ(::mkfifo((dir + "model.obj").c_str(), 0600), 0);
     EXPECT_NE(importError(dir + "model.obj").find("it is a FIFO, not a regular file"),

@@ -4,6 +4,7 @@
 // nodes that list the next one twice ask for 2^30 copies; and it reads each
 // buffer whole, at the length the JSON declares, before it asks how much
 // the file behind it holds.
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -103,6 +104,44 @@ long indexOf(const JsonValue& reference, const std::vector<std::string>& ids, si
             return static_cast<long>(i);
     }
     return -1;
+}
+
+// A JSON string's text as the library's parser gives it: escapes undone.
+std::string unescaped(const std::string& raw) {
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\' || i + 1 == raw.size()) {
+            out += raw[i];
+            continue;
+        }
+        const char c = raw[++i];
+        static const char from[] = "bfnrt";
+        static const char to[] = "\b\f\n\r\t";
+        if (const char* at = std::strchr(from, c); at && c) {
+            out += to[at - from];
+        } else if (c == 'u' && i + 4 < raw.size()) {
+            unsigned code = 0;
+            for (int k = 0; k < 4; ++k) {
+                const char h = raw[++i];
+                code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
+                                                             ? h - '0'
+                                                             : (std::tolower(h) - 'a' + 10) & 15);
+            }
+            if (code < 0x80) {
+                out += static_cast<char>(code);
+            } else if (code < 0x800) {
+                out += static_cast<char>(0xC0 | code >> 6);
+                out += static_cast<char>(0x80 | (code & 0x3F));
+            } else {
+                out += static_cast<char>(0xE0 | code >> 12);
+                out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (code & 0x3F));
+            }
+        } else {
+            out += c; // \" \\ \/
+        }
+    }
+    return out;
 }
 
 struct NodeGraph {
@@ -256,11 +295,13 @@ ModelCheck checkGltfModel(std::FILE* file, uint64_t size, bool glb, const ModelF
         uint64_t held = binLength;
         std::string name = "the GLB's binary chunk";
         if (uri && uri->type == JsonValue::Type::String) {
-            if (uri->text.compare(0, 5, "data:") == 0)
-                continue; // inside the JSON, already counted
-            name = "buffer '" + uri->text + "'";
+            // Inside the JSON, already counted; or never opened.
+            if (uri->text.compare(0, 5, "data:") == 0 || declared == 0)
+                continue;
+            const std::string path = unescaped(uri->text);
+            name = "buffer '" + path + "'";
             std::string why;
-            std::FILE* data = openModelFile(folder, folder.root + uri->text, held, why);
+            std::FILE* data = openModelFile(folder, folder.root + path, held, why);
             if (!data) {
                 check.error = name + ": " + why;
                 return check;
