@@ -1,11 +1,24 @@
 // STL, as the library's reader takes it: binary when the triangle count in
 // the header gives the file's length, reckoned in 32 bits, so that a count
 // that wraps passes and is allocated in full.
+#include <cstring>
 #include <string>
 
 #include "vantrel/scene/import/model_checks.h"
 
 namespace vantrel {
+
+namespace {
+
+// What the reader takes for the start of an ASCII STL.
+bool startsAsText(const unsigned char* header) {
+    size_t at = 0;
+    while (header[at] == ' ' || header[at] == '\t')
+        ++at;
+    return at + 5 < 84 && std::memcmp(header + at, "solid", 5) == 0;
+}
+
+} // namespace
 
 ModelCheck checkStlModel(std::FILE* file, uint64_t size) {
     ModelCheck check{"", size * libraryBytesPerFileByte};
@@ -21,6 +34,11 @@ ModelCheck checkStlModel(std::FILE* file, uint64_t size) {
                       std::to_string(size);
     else if (needed == size)
         check.libraryBytes = size + uint64_t{count} * 256;
+    else if (!startsAsText(header))
+        check.error = "neither ASCII STL (it does not start with 'solid') nor binary STL (its "
+                      "header's " +
+                      std::to_string(count) + " triangles need " + std::to_string(needed) +
+                      " bytes; the file has " + std::to_string(size) + ")";
     return check;
 }
 
