@@ -54,14 +54,17 @@ int typeBytes(const std::string& type, bool& isSigned) {
     return 0;
 }
 
+// Words as the reader's token matches see them: a NUL, a carriage return
+// or a form feed ends one as a blank does.
 std::vector<std::string> tokensOf(const std::string& line) {
+    static const std::string blanks(" \t\r\f\0", 5);
     std::vector<std::string> tokens;
     size_t at = 0;
     while (true) {
-        at = line.find_first_not_of(" \t", at);
+        at = line.find_first_not_of(blanks, at);
         if (at == std::string::npos)
             return tokens;
-        const size_t end = std::min(line.find_first_of(" \t", at), line.size());
+        const size_t end = std::min(line.find_first_of(blanks, at), line.size());
         tokens.push_back(line.substr(at, end - at));
         at = end;
     }
@@ -158,6 +161,7 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
         (std::strncmp(line.c_str(), "ply", 3) != 0 && std::strncmp(line.c_str(), "PLY", 3) != 0))
         return check; // the reader refuses it at once
     Format format = Format::Ascii;
+    bool knownFormat = false;
     std::vector<Element> elements;
     bool ended = false;
     bool first = true;
@@ -170,11 +174,14 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
         const std::string keyword = t.empty() ? "" : t[0];
         if (first) {
             first = false;
-            if (keyword == "format" && t.size() > 1 && t[1].compare(0, 7, "binary_") == 0)
-                format =
-                    t[1][7] == 'b' || t[1][7] == 'B' ? Format::BigEndian : Format::LittleEndian;
-            else if (keyword != "format" || t.size() < 2 || t[1] != "ascii")
-                return check; // the reader refuses it at once
+            if (keyword == "format" && t.size() > 1 && t[1].compare(0, 7, "binary_") == 0) {
+                format = t[1].size() > 7 && (t[1][7] == 'b' || t[1][7] == 'B')
+                             ? Format::BigEndian
+                             : Format::LittleEndian;
+                knownFormat = true;
+            } else {
+                knownFormat = keyword == "format" && t.size() > 1 && t[1] == "ascii";
+            }
             continue;
         }
         Element* current = elements.empty() ? nullptr : &elements.back();
@@ -218,10 +225,14 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
             elements.push_back(e);
         }
     }
+    // The reader never ends on a header without its last line, whatever
+    // its format line says.
     if (!ended) {
         check.error = "PLY header without an end_header line";
         return check;
     }
+    if (!knownFormat)
+        return check; // the reader refuses it at once
 
     // Every instance of every element, walked as the reader walks them.
     const uint64_t dataBytes = size > read ? size - read : 0;
