@@ -68,6 +68,7 @@ void growNodeTree(CKdNode& root, int32_t method) {
 }
 
 KdTree* buildInContext(const PrimitiveList& list, int32_t method, BuildContext& context) {
+    context.requireRoomFor(list);
     context.chargeBuildInput(list.count);
     KdTree* tree = nullptr;
     uint32_t leafCount = 0;
@@ -115,12 +116,19 @@ BuildResult buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method,
                         const BuildOptions& options) {
     if (!knownMethod(method))
         return BuildResult::UnknownMethod;
-    BuildContext context(options);
     try {
-        *out = buildInContext(*list, method, context);
-        return BuildResult::Built;
+        BuildContext context(options);
+        try {
+            *out = buildInContext(*list, method, context);
+            return BuildResult::Built;
+        } catch (const std::bad_alloc&) {
+            if (context.budget.tooLarge())
+                return BuildResult::InputTooLarge;
+            return context.budget.exceeded() ? BuildResult::OverBudget : BuildResult::OutOfMemory;
+        }
     } catch (const std::bad_alloc&) {
-        return context.budget.exceeded() ? BuildResult::OverBudget : BuildResult::OutOfMemory;
+        // The context could not even read what the machine gives.
+        return BuildResult::OutOfMemory;
     }
 }
 

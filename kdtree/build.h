@@ -53,6 +53,7 @@ struct BuildOptions {
 enum class BuildResult {
     Built,         // out holds the new tree
     OverBudget,    // it would have passed its budget or the machine's
+    InputTooLarge, // refused at once: even the least any method takes passes the budget
     OutOfMemory,   // the system refused memory
     UnknownMethod, // method is not 0, 1 or 2
 };

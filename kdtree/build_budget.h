@@ -12,9 +12,10 @@
 
 namespace vantrel {
 
-// Bytes the machine gives the builds of this process: half the physical
-// memory less what the process holds already, and no more than its
-// address-space limit leaves.
+// Bytes the machine gives the builds of this process: the least of half the
+// physical memory less what the process holds, what its memory cgroup's
+// limit leaves, and what its address-space limit leaves
+// (processMemoryLeft in vantrel/scene/memory_left.h).
 std::size_t buildMemoryBudget();
 
 // Memory that builds running at the same time draw on together: what they

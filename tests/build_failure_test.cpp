@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "vantrel/kdtree/build.h"
+#include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/kdtree/nodes/build_driver.h"
 
@@ -165,6 +166,10 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
     EXPECT_EQ(buildKdTree(&untouched, &list, 0, withBudget(budget)), BuildResult::OverBudget);
     EXPECT_EQ(liveBlocks, before);
     EXPECT_EQ(untouched, reinterpret_cast<KdTree*>(&spheres[0]));
+    // A budget that not even the least of any build fits is refused at once.
+    EXPECT_EQ(buildKdTree(&untouched, &list, 1, withBudget(std::size_t{4} << 20)),
+              BuildResult::InputTooLarge);
+    EXPECT_EQ(liveBlocks, before);
 
     // The cost-driven methods keep them in one leaf, well within the budget.
     for (int32_t method = 1; method <= 2; ++method) {
@@ -175,18 +180,26 @@ TEST(BuildKdTree, StopsAtTheMemoryBudgetBeforeTakingTheMemory) {
 
     // One byte short of the least budget a build completes in, it stops at
     // its last charge, the leaves' packed groups after the compile step, and
-    // still leaves nothing behind.
+    // still leaves nothing behind. (Spread out, so that the tree takes more
+    // than the least any build of them takes, which is refused at once.)
+    std::vector<Sphere> spread;
+    for (int i = 0; i < 60; ++i)
+        spread.push_back({{float(i % 7), float(i % 5), float(i % 3)}, 0.4f, {}});
+    std::vector<PrimitiveRef> spreadRefs = referencesTo(spread);
+    const PrimitiveList spreadList{spreadRefs.data(), 60};
     std::size_t lacking = 0;
     std::size_t enough = std::size_t{64} << 20;
     while (enough - lacking > 1) {
         const std::size_t middle = lacking + (enough - lacking) / 2;
         KdTree* tree = nullptr;
-        const bool built = buildKdTree(&tree, &list, 1, withBudget(middle)) == BuildResult::Built;
+        const bool built =
+            buildKdTree(&tree, &spreadList, 1, withBudget(middle)) == BuildResult::Built;
         (built ? enough : lacking) = middle;
         releaseKdTree(built ? tree : nullptr);
     }
     const long blocksBefore = liveBlocks;
-    EXPECT_EQ(buildKdTree(&untouched, &list, 1, withBudget(lacking)), BuildResult::OverBudget);
+    EXPECT_EQ(buildKdTree(&untouched, &spreadList, 1, withBudget(lacking)),
+              BuildResult::OverBudget);
     EXPECT_EQ(liveBlocks, blocksBefore);
 }
 
@@ -244,14 +257,23 @@ TEST(BuildKdTree, ListStoreFailureReleasesEverythingMadeSoFar) {
     }
 }
 
-// Under an address-space limit the lists' reservation must leave the heap its
-// share and grow past itself, so that a build still stops at its budget and
-// not at a failed mapping. In a child process: the limit stays there.
+// Under an address-space limit the lists must leave the heap its address
+// space and grow as they need, so that a build of any method still stops at
+// its budget and not at a failed mapping, and an input too large for any
+// method is refused at once. In a child process: the limit stays there.
 TEST(BuildKdTree, KeepsToItsBudgetUnderAnAddressSpaceLimit) {
 #ifdef ADDRESS_SANITIZED
     GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
 #endif
     const auto limitedBuilds = [] {
+        std::vector<Triangle> many;
+        std::vector<PrimitiveRef> manyRefs;
+        for (int i = 0; i < 1200000; ++i) {
+            const Vector3 a{float(i % 97), float(i / 97 % 101), float(i / 9797)};
+            many.push_back({a, {a.x + 0.9f, a.y, a.z}, {a.x, a.y + 0.9f, a.z + 0.5f}, {}});
+        }
+        for (Triangle& t : many)
+            manyRefs.push_back({&t, PrimitiveType::Triangle});
         unsigned long long mappedPages = 0;
         if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
             if (std::fscanf(statm, "%llu", &mappedPages) != 1)
@@ -262,19 +284,32 @@ TEST(BuildKdTree, KeepsToItsBudgetUnderAnAddressSpaceLimit) {
         const rlimit bound{limit, limit};
         if (mappedPages == 0 || setrlimit(RLIMIT_AS, &bound) != 0)
             std::_Exit(3);
+        // The cost methods' working storage near the budget, which address
+        // space the lists reserved ahead would have cut short.
+        KdTree* tree = nullptr;
+        const PrimitiveList most{manyRefs.data(), 850000};
+        for (const int32_t method : {1, 2}) {
+            const BuildResult result = buildKdTree(&tree, &most, method, BuildOptions{});
+            if (result == BuildResult::Built)
+                releaseKdTree(tree);
+            else if (result != BuildResult::OverBudget && result != BuildResult::InputTooLarge)
+                std::_Exit(6);
+        }
         std::vector<Sphere> spheres;
         for (int i = 0; i < 2000; ++i)
             spheres.push_back({{float(i % 13), float(i % 11), float(i % 7)}, 0.3f, {}});
         spheres.resize(2200, Sphere{{1, 2, 3}, 0.5f, {}}); // and 200 on one spot
         std::vector<PrimitiveRef> refs = referencesTo(spheres);
-        KdTree* tree = nullptr;
         const PrimitiveList spread{refs.data(), 2000};
         if (buildThrows(&tree, spread, 0))
             std::_Exit(4);
         releaseKdTree(tree);
         const PrimitiveList overlapping{refs.data() + 2000, 200};
-        std::_Exit(
-            buildKdTree(&tree, &overlapping, 0, BuildOptions{}) == BuildResult::OverBudget ? 0 : 5);
+        if (buildKdTree(&tree, &overlapping, 0, BuildOptions{}) != BuildResult::OverBudget)
+            std::_Exit(5);
+        const PrimitiveList all{manyRefs.data(), 1200000};
+        std::_Exit(buildKdTree(&tree, &all, 1, BuildOptions{}) == BuildResult::InputTooLarge ? 0
+                                                                                             : 7);
     };
     EXPECT_EXIT(limitedBuilds(), ::testing::ExitedWithCode(0), "");
 }

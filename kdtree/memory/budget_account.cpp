@@ -63,6 +63,13 @@ void BudgetAccount::charge(uint64_t bytes) {
     charged = total;
 }
 
+void BudgetAccount::require(uint64_t bytes) {
+    if (bytes > ownLimit || bytes + uncountedPerBuild > shared.limit()) {
+        refusedAtOnce = true;
+        refuse();
+    }
+}
+
 std::size_t BudgetAccount::limit() const {
     return std::min(ownLimit, shared.limit());
 }

@@ -28,8 +28,13 @@ class BudgetAccount {
     // pass either budget, and counts nothing then.
     void charge(uint64_t bytes);
 
-    // True once a charge was refused.
+    // Throws std::bad_alloc, and counts nothing, where bytes alone would pass
+    // the budgets whatever the builds beside it hold.
+    void require(uint64_t bytes);
+
+    // True once a charge was refused; tooLarge() when require() refused.
     bool exceeded() const { return refused; }
+    bool tooLarge() const { return refusedAtOnce; }
 
     // The most this build could take.
     std::size_t limit() const;
@@ -42,9 +47,10 @@ class BudgetAccount {
     std::size_t charged = 0;
     std::size_t drawn; // from the shared budget
     bool refused = false;
+    bool refusedAtOnce = false;
 };
 
-// What the address-space limit leaves this process, or SIZE_MAX without one.
-std::size_t addressSpaceLeft();
+// Whether the process runs under an address-space limit.
+bool addressSpaceLimited();
 
 } // namespace vantrel

@@ -13,14 +13,12 @@ namespace {
 // candidates, keys, ranks and counts, with room for their vectors' growth.
 constexpr std::size_t workingBytesPerEntry = 256;
 
-// Address space reserved for the lists is lost to the heap, which must hold
-// the nodes, the working storage and the compiled tree; the store can grow
-// past its reservation.
+// The lists reserve what the build may take, which costs no memory until it
+// is written. Under an address-space limit, though, address space reserved
+// and not yet used is lost to the heap and counted by no charge: there the
+// lists reserve only what they use, growing (and moving) as they must.
 ListStoreLimits listLimits(const BuildOptions& options, const BudgetAccount& budget) {
-    std::size_t reservation = budget.limit();
-    const std::size_t left = addressSpaceLeft();
-    if (left != SIZE_MAX)
-        reservation = std::min(reservation, left / 2);
+    const std::size_t reservation = addressSpaceLimited() ? 0 : budget.limit();
     return {reservation, options.listMemoryLimit, options.hugePages};
 }
 
@@ -33,6 +31,12 @@ uint64_t compiledBytes(const CKdNode& node) {
            node.primitives.size() * sizeof(PrimitiveRef);
 }
 
+// The root's list and the working storage of the child step and the plane
+// search, which never grows past what the largest list, the root's, needs.
+uint64_t inputBytes(uint32_t entries) {
+    return uint64_t{entries} * (sizeof(ListEntry) + workingBytesPerEntry);
+}
+
 } // namespace
 
 BuildContext::BuildContext(const BuildOptions& buildOptions)
@@ -41,8 +45,26 @@ BuildContext::BuildContext(const BuildOptions& buildOptions)
                                                                    : processBuildBudget()),
       lists(listLimits(buildOptions, budget)), nodes(sizeof(CKdNode), alignof(CKdNode)) {}
 
+void BuildContext::requireRoomFor(const PrimitiveList& list) {
+    uint32_t spheres = 0;
+    uint32_t triangles = 0;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (!isBuildable(list.items[i]))
+            continue;
+        spheres += list.items[i].type == PrimitiveType::Sphere;
+        triangles += list.items[i].type == PrimitiveType::Triangle;
+    }
+    // One leaf at least, as compiledBytes counts it.
+    const uint64_t leastTree = sizeof(KdTree) + sizeof(KdTreeNode) + sizeof(PrimitiveList) +
+                               sizeof(LeafShapes) + 2 * sizeof(void*);
+    budget.require(inputBytes(list.count) + leastTree +
+                   (uint64_t{spheres} + triangles) * sizeof(PrimitiveRef) +
+                   uint64_t{groupsFor(spheres)} * sizeof(SphereGroup) +
+                   uint64_t{groupsFor(triangles)} * sizeof(TriangleGroup));
+}
+
 void BuildContext::chargeBuildInput(uint32_t entries) {
-    budget.charge(uint64_t{entries} * (sizeof(ListEntry) + workingBytesPerEntry));
+    budget.charge(inputBytes(entries));
 }
 
 void BuildContext::chargeChildNodes() {

@@ -26,6 +26,10 @@ class BuildContext {
     // Charges for what the build is about to take, each before it is taken;
     // they throw std::bad_alloc past the budget (BudgetAccount::charge).
     //
+    // Refuses at once an input whose least charges, whatever the method,
+    // pass the budget: its lists' working storage, and every shape once in a
+    // leaf's list and in a packed group.
+    void requireRoomFor(const PrimitiveList& list);
     // The root's list and the working storage of the child step and the plane
     // search, which never grows past what the largest list, the root's, needs.
     void chargeBuildInput(uint32_t entries);

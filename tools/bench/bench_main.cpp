@@ -92,10 +92,13 @@ int runBench(int argc, char** argv) {
         warnAboutMesh(*scene.mesh);
     }
     if (scene.buildResult != BuildResult::Built) {
-        const bool overBudget = scene.buildResult == BuildResult::OverBudget;
+        const BuildResult result = scene.buildResult;
         releaseBenchScene(scene);
-        return failWith(overBudget ? budgetExceededMessage(buildMemoryBudget()) : "out of memory",
-                        1);
+        if (result == BuildResult::OverBudget)
+            return failWith(budgetExceededMessage(processMemoryLeft()), 1);
+        if (result == BuildResult::InputTooLarge)
+            return failWith(inputTooLargeMessage(processMemoryLeft()), 1);
+        return failWith("out of memory", 1);
     }
 
     BenchResult result{};

@@ -29,11 +29,18 @@ bool sphereCountFits(uint32_t count, std::size_t budget, std::string& error) {
     return false;
 }
 
-std::string budgetExceededMessage(std::size_t budget) {
-    return "the kd-tree build would take more than the " + gibibytes(budget) +
-           " this machine gives it (half its memory, or what the address-space limit leaves), "
-           "and was stopped; try another --method (1 and 2 keep overlapping primitives "
-           "together) or fewer primitives";
+std::string budgetExceededMessage(const MemoryLeft& left) {
+    return "the kd-tree build would take more than the " + gibibytes(left.bytes) +
+           " this machine gives it (" + describeMemoryBound(left.bound) +
+           " leaves no more), and was stopped; try another --method (1 and 2 keep "
+           "overlapping primitives together) or fewer primitives";
+}
+
+std::string inputTooLargeMessage(const MemoryLeft& left) {
+    return "no --method can build a tree of this many primitives within the " +
+           gibibytes(left.bytes) + " this machine gives it (" + describeMemoryBound(left.bound) +
+           " leaves no more): even the least a build of them takes is more; try fewer "
+           "primitives";
 }
 
 } // namespace vantrel

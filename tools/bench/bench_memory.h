@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "vantrel/scene/memory_left.h"
+
 namespace vantrel {
 
 // Peak memory of a demo-sphere run, per sphere: measured 2.2 KiB with the
@@ -16,7 +18,9 @@ constexpr uint64_t benchBytesPerSphere = 2560;
 // False, with one line in error, when count spheres need more than budget.
 bool sphereCountFits(uint32_t count, std::size_t budget, std::string& error);
 
-// What happened and what to try, for a build that stopped at budget.
-std::string budgetExceededMessage(std::size_t budget);
+// What happened and what to try, for a build that stopped at the machine's
+// budget, and for one refused at once because no method could build it.
+std::string budgetExceededMessage(const MemoryLeft& left);
+std::string inputTooLargeMessage(const MemoryLeft& left);
 
 } // namespace vantrel
