@@ -17,12 +17,16 @@ template <class T> class ScratchBuffer {
     // Room for count elements; what it held is lost when it has to grow.
     T* resize(std::size_t count) {
         if (count > capacity) {
-            const std::size_t grown = count > 2 * capacity ? count : 2 * capacity;
+            const std::size_t grown = grownCapacity(count);
             storage.reset(new T[grown]);
             capacity = grown;
         }
         length = count;
         return storage.get();
+    }
+    // Bytes more that resize(count) would hold, for charging before it does.
+    std::size_t growthBytes(std::size_t count) const {
+        return count > capacity ? (grownCapacity(count) - capacity) * sizeof(T) : 0;
     }
     // Keeps the first count elements.
     void shrink(std::size_t count) { length = count; }
@@ -37,6 +41,10 @@ template <class T> class ScratchBuffer {
     const T* end() const { return storage.get() + length; }
 
   private:
+    std::size_t grownCapacity(std::size_t count) const {
+        return count > 2 * capacity ? count : 2 * capacity;
+    }
+
     std::unique_ptr<T[]> storage;
     std::size_t capacity = 0;
     std::size_t length = 0;

@@ -33,6 +33,8 @@ class BuildContext {
     // The root's list and the working storage of the child step and the plane
     // search, which never grows past what the largest list, the root's, needs.
     void chargeBuildInput(uint32_t entries);
+    // Working storage that grows past what the input was charged for.
+    void chargeWorkingStorage(uint64_t bytes) { budget.charge(bytes); }
     // Two nodes.
     void chargeChildNodes();
     void chargeListEntries(uint64_t entries);

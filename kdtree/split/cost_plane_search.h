@@ -19,6 +19,15 @@ namespace vantrel {
 // into a box keeps the order, so a child's order is its parent's, filtered.
 struct CandidateOrder {
     ScratchBuffer<uint32_t> ids[3];
+
+    // Bytes more it would hold as the order of a child of a node whose
+    // order is parent.
+    std::size_t growthBytes(const CandidateOrder& parent) const {
+        std::size_t bytes = 0;
+        for (int axis = 0; axis < 3; ++axis)
+            bytes += ids[axis].growthBytes(parent.ids[axis].size());
+        return bytes;
+    }
 };
 
 // Working storage kept from node to node, so that a build allocates it once.

@@ -33,13 +33,17 @@ void growByCost(CKdNode& node, const CKdNode& root, int32_t depth, int32_t metho
     createChildren(node, scratch.children);
     CandidateOrder& lower = scratch.orders[2 * level];
     CandidateOrder& upper = scratch.orders[2 * level + 1];
-    // Only a child that will be searched needs its order.
+    // Only a child that will be searched needs its order. A level's orders
+    // grow where a node there is larger than any before it, past what the
+    // root's working storage was charged for: charged before they grow.
     const auto searched = [&](const CKdNode& child) {
         return !passesLeafTest(child, root, depth - 1);
     };
-    inheritCandidateOrder(order, node, scratch.children, scratch.search,
-                          searched(*node.left) ? &lower : nullptr,
-                          searched(*node.right) ? &upper : nullptr);
+    CandidateOrder* const lowerOrder = searched(*node.left) ? &lower : nullptr;
+    CandidateOrder* const upperOrder = searched(*node.right) ? &upper : nullptr;
+    node.context().chargeWorkingStorage((lowerOrder ? lower.growthBytes(order) : 0) +
+                                        (upperOrder ? upper.growthBytes(order) : 0));
+    inheritCandidateOrder(order, node, scratch.children, scratch.search, lowerOrder, upperOrder);
     growByCost(*node.left, root, depth - 1, method, scratch, lower, level + 1);
     growByCost(*node.right, root, depth - 1, method, scratch, upper, level + 1);
 }
