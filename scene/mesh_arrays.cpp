@@ -8,10 +8,13 @@ Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
             m[2] * x + m[6] * y + m[10] * z + m[14]};
 }
 
-MeshArrays allocateMeshArrays(uint64_t count) {
-    MeshArrays mesh{std::unique_ptr<PrimitiveRef[]>(new PrimitiveRef[count + 1]),
-                    std::unique_ptr<Triangle[]>(new Triangle[count]), static_cast<uint32_t>(count)};
+MeshArrays allocateMeshArrays(uint64_t count, bool withFaces) {
+    MeshArrays mesh{std::unique_ptr<PrimitiveRef[]>(new PrimitiveRef[count + 2]),
+                    std::unique_ptr<Triangle[]>(new Triangle[count]),
+                    std::unique_ptr<MeshFace[]>(withFaces ? new MeshFace[count] : nullptr),
+                    static_cast<uint32_t>(count)};
     mesh.items[count] = {mesh.triangles.get(), static_cast<PrimitiveType>(0)};
+    mesh.items[count + 1] = {mesh.faces.get(), static_cast<PrimitiveType>(0)};
     return mesh;
 }
 
@@ -29,6 +32,7 @@ PrimitiveList* finishMesh(MeshArrays& mesh) {
     PrimitiveList* list = new PrimitiveList{mesh.items.get(), mesh.count};
     mesh.items.release();
     mesh.triangles.release();
+    mesh.faces.release();
     return list;
 }
 

@@ -7,23 +7,28 @@
 #include <cstdint>
 #include <memory>
 
+#include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
 
 // Any count above this could not be stored in a list or sized as an array.
 constexpr uint64_t meshTriangleCeiling = std::min<uint64_t>(
-    {UINT32_MAX, SIZE_MAX / sizeof(Triangle) - 1, SIZE_MAX / sizeof(PrimitiveRef) - 1});
+    {UINT32_MAX - 1, SIZE_MAX / sizeof(Triangle) - 1, SIZE_MAX / sizeof(PrimitiveRef) - 2});
 
 // Owned here until finishMesh hands them to a list.
 struct MeshArrays {
-    std::unique_ptr<PrimitiveRef[]> items; // count + 1: the last points at triangles
+    // count + 2: past the triangles' entries, one that points at the
+    // triangles and one at the faces (null without them).
+    std::unique_ptr<PrimitiveRef[]> items;
     std::unique_ptr<Triangle[]> triangles;
+    std::unique_ptr<MeshFace[]> faces; // where the file's faces are not its triangles
     uint32_t count;
 };
 
-// Both arrays for count triangles, count at most meshTriangleCeiling.
-MeshArrays allocateMeshArrays(uint64_t count);
+// The arrays for count triangles, count at most meshTriangleCeiling; with
+// one face per triangle where withFaces.
+MeshArrays allocateMeshArrays(uint64_t count, bool withFaces = false);
 
 // A corner transformed as a point, in the readers' own arithmetic.
 Vector3 transformPoint(const Matrix4& transform, float x, float y, float z);

@@ -126,6 +126,7 @@ class ModelFileSystem : public Assimp::IOSystem {
 // One mesh where one node of the file puts it.
 struct Placement {
     const aiMesh* mesh;
+    unsigned meshIndex; // in the scene's meshes
     aiMatrix4x4 toScene;
     bool moved; // toScene is not exactly the identity
 };
@@ -143,8 +144,8 @@ std::vector<Placement> placeMeshes(const aiScene& scene, size_t most) {
         pending.pop_back();
         for (unsigned i = 0; i < node->mNumMeshes && placements.size() <= most; ++i) {
             if (node->mMeshes[i] < scene.mNumMeshes)
-                placements.push_back(
-                    {scene.mMeshes[node->mMeshes[i]], toScene, !(toScene == aiMatrix4x4())});
+                placements.push_back({scene.mMeshes[node->mMeshes[i]], node->mMeshes[i], toScene,
+                                      !(toScene == aiMatrix4x4())});
         }
         for (unsigned c = node->mNumChildren; c-- > 0;) {
             const aiNode* child = node->mChildren[c];
@@ -194,6 +195,23 @@ bool checkFaces(const aiScene& scene, bool& split, std::string& error) {
         return false;
     }
     return true;
+}
+
+// Per mesh, the file's face of each face the library's triangulation makes:
+// it replaces a face of c > 3 corners by c - 2 triangles in its place and
+// leaves the others be. Empty for a mesh whose count does not add up.
+using FileFaces = std::vector<std::vector<uint32_t>>;
+
+FileFaces fileFacesBeforeSplit(const aiScene& scene) {
+    FileFaces faces(scene.mNumMeshes);
+    for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+        const aiMesh& mesh = *scene.mMeshes[m];
+        for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+            const unsigned corners = mesh.mFaces[f].mNumIndices;
+            faces[m].insert(faces[m].end(), corners > 3 ? corners - 2 : 1, f);
+        }
+    }
+    return faces;
 }
 
 // The library's reason on one line.
@@ -305,8 +323,11 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
     bool split = false;
     if (scene && !checkFaces(*scene, split, error))
         return nullptr;
-    if (scene && split)
+    FileFaces fileFaces;
+    if (scene && split) {
+        fileFaces = fileFacesBeforeSplit(*scene);
         scene = importer.ApplyPostProcessing(aiProcess_Triangulate);
+    }
     if (!scene) {
         error = files->failure().empty() ? reasonOf(importer) : files->failure();
         return nullptr;
@@ -326,13 +347,18 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
     if (!fits(count * (sizeof(Triangle) + sizeof(PrimitiveRef)), maxBytes, error))
         return nullptr;
 
-    MeshArrays mesh = allocateMeshArrays(count);
+    MeshArrays mesh = allocateMeshArrays(count, true);
     uint32_t i = 0;
     for (const Placement& p : placements) {
+        const std::vector<uint32_t>* faces =
+            p.meshIndex < fileFaces.size() && fileFaces[p.meshIndex].size() == p.mesh->mNumFaces
+                ? &fileFaces[p.meshIndex]
+                : nullptr;
         for (unsigned f = 0; f < p.mesh->mNumFaces; ++f) {
             const aiFace& face = p.mesh->mFaces[f];
             if (!isTriangle(*p.mesh, face))
                 continue;
+            mesh.faces[i] = {p.meshIndex, faces != nullptr ? (*faces)[f] : f};
             float corners[9];
             for (int k = 0; k < 3; ++k) {
                 aiVector3D v = p.mesh->mVertices[face.mIndices[k]];

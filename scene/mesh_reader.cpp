@@ -27,4 +27,11 @@ const char* meshFormatList() {
                                  : "the nine-number text format (this build has no importer)";
 }
 
+MeshFace meshFaceOf(const PrimitiveList& mesh, uint32_t triangle) {
+    // The readers' lists keep the faces past the triangles' entries, where
+    // the file's faces are not its triangles.
+    const MeshFace* faces = static_cast<const MeshFace*>(mesh.items[mesh.count + 1].object);
+    return faces != nullptr ? faces[triangle] : MeshFace{0, triangle};
+}
+
 } // namespace vantrel

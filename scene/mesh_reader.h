@@ -18,4 +18,19 @@ PrimitiveList* readMesh(const char* path, const Matrix4& transform, std::string&
 // The formats readMesh takes, for messages.
 const char* meshFormatList();
 
+// Where a triangle of a mesh comes from in its file: the file's mesh, in the
+// order the import library lists them (a glTF mesh's primitives are meshes
+// of their own), and the face within it, in the file's order; a polygon
+// split into triangles gives each of them its face. A mesh placed by several
+// nodes gives each copy the same faces.
+struct MeshFace {
+    uint32_t mesh;
+    uint32_t face;
+};
+
+// Triangle i's face, for a list one of the mesh readers returned (readMesh,
+// importMesh, loadTriangleFile, loadMesh): for the text format, mesh 0 and
+// face i.
+MeshFace meshFaceOf(const PrimitiveList& mesh, uint32_t triangle);
+
 } // namespace vantrel

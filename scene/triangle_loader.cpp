@@ -176,6 +176,7 @@ void releaseMesh(PrimitiveList* mesh) {
     if (!mesh)
         return;
     delete[] static_cast<Triangle*>(mesh->items[mesh->count].object);
+    delete[] static_cast<MeshFace*>(mesh->items[mesh->count + 1].object);
     delete[] mesh->items;
     delete mesh;
 }

@@ -208,12 +208,13 @@ TEST_F(MeshImport, EveryFormatGivesTheCubeAsTheTextLoaderPlacesIt) {
     struct Case {
         std::string path;
         float shiftX;
+        bool quadFaces; // the file's faces are the quads; else its triangles
     };
     std::vector<Case> cases = {
-        {write("cube.obj", obj()), 0},       {write("cube.ply", ply(false)), 0},
-        {write("binary.PLY", ply(true)), 0}, {write("cube.off", off()), 0},
-        {write("cube.stl", stl(false)), 0},  {write("binary.stl", stl(true)), 0},
-        {write("cube.gltf", gltfJson), 0},   {write("moved.gltf", gltfMoved), 4},
+        {write("cube.obj", obj()), 0, true},       {write("cube.ply", ply(false)), 0, true},
+        {write("binary.PLY", ply(true)), 0, true}, {write("cube.off", off()), 0, true},
+        {write("cube.stl", stl(false)), 0, false}, {write("binary.stl", stl(true)), 0, false},
+        {write("cube.gltf", gltfJson), 0, false},  {write("moved.gltf", gltfMoved), 4, false},
     };
     write("cube.bin", buffer);
     write("moved.bin", buffer);
@@ -244,11 +245,39 @@ TEST_F(MeshImport, EveryFormatGivesTheCubeAsTheTextLoaderPlacesIt) {
             ASSERT_GE(q, 0) << "triangle " << i << ": corners " << k[0] << " " << k[1] << " "
                             << k[2];
             quadCorners[q].insert(k, k + 3);
+            // Each triangle names the file's face it comes from: the quad it
+            // was split from, or the file's own triangle.
+            const MeshFace face = meshFaceOf(*mesh, i);
+            EXPECT_EQ(face.mesh, 0u);
+            EXPECT_EQ(c.quadFaces ? face.face : face.face / 2, static_cast<uint32_t>(q));
         }
         // Two triangles on each face, covering it.
         for (const std::set<int>& covered : quadCorners)
             EXPECT_EQ(covered.size(), 4u);
     }
+}
+
+// A polygon's triangles all name it, in every mesh of the file, and the
+// text format's triangles are its faces.
+TEST_F(MeshImport, TrianglesNameTheFilesMeshAndFace) {
+    const std::string path = write("two.obj", "v 0 0 0\nv 1 0 0\nv 2 1 0\nv 1 2 0\nv 0 1 0\n"
+                                              "o first\nf 1 2 3 4 5\nf 1 2 3\n"
+                                              "o second\nf 1 2 3 4\n");
+    std::string error;
+    const Mesh mesh(importMesh(path.c_str(), placement, error));
+    ASSERT_NE(mesh, nullptr) << error;
+    ASSERT_EQ(mesh->count, 6u);
+    std::multiset<std::pair<uint32_t, uint32_t>> faces;
+    for (uint32_t i = 0; i < mesh->count; ++i)
+        faces.insert({meshFaceOf(*mesh, i).mesh, meshFaceOf(*mesh, i).face});
+    EXPECT_EQ(faces, (std::multiset<std::pair<uint32_t, uint32_t>>{
+                         {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 0}, {1, 0}}));
+
+    const Mesh text(loadTriangleFile(
+        write("two.tri", "0 0 0 1 0 0 0 1 0\n1 1 1 2 1 1 1 2 1\n").c_str(), placement));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(meshFaceOf(*text, 1).mesh, 0u);
+    EXPECT_EQ(meshFaceOf(*text, 1).face, 1u);
 }
 
 TEST_F(MeshImport, RefusesWhatItCannotReadWithTheLibrarysReason) {
