@@ -4,6 +4,7 @@
 // can ask for gigabytes. Its header parser is quadratic in the number of
 // elements, and it never ends on a header without end_header.
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <vector>
 
@@ -157,8 +158,8 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
     ModelCheck check{"", 1 << 20};
     std::string line;
     uint64_t read = 0;
-    if (!readLine(file, line, read) || line.size() < 3 ||
-        (std::strncmp(line.c_str(), "ply", 3) != 0 && std::strncmp(line.c_str(), "PLY", 3) != 0))
+    // The reader takes the magic letters in either case, each on its own.
+    if (!readLine(file, line, read) || line.size() < 3 || strncasecmp(line.c_str(), "ply", 3) != 0)
         return check; // the reader refuses it at once
     Format format = Format::Ascii;
     bool knownFormat = false;

@@ -11,11 +11,11 @@ namespace vantrel {
 namespace {
 
 // What the reader takes for the start of an ASCII STL.
-bool startsAsText(const unsigned char* header) {
+bool startsAsText(const unsigned char (&header)[84]) {
     size_t at = 0;
-    while (header[at] == ' ' || header[at] == '\t')
+    while (at + 5 < sizeof header && (header[at] == ' ' || header[at] == '\t'))
         ++at;
-    return at + 5 < 84 && std::memcmp(header + at, "solid", 5) == 0;
+    return at + 5 < sizeof header && std::memcmp(header + at, "solid", 5) == 0;
 }
 
 } // namespace
