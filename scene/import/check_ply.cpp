@@ -147,6 +147,39 @@ bool hasList(const Element& e) {
     return false;
 }
 
+bool allDigits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The header's grammar, held to strictly: the library's parser reads past
+// its buffer and frees twice on lines that break it, so such a line is
+// refused here with what it is.
+std::string headerFault(const std::vector<std::string>& t, bool first) {
+    const std::string keyword = t.empty() ? "" : t[0];
+    bool isSigned;
+    if (first)
+        return keyword == "format" && t.size() == 3 &&
+                       (t[1] == "ascii" || t[1] == "binary_little_endian" ||
+                        t[1] == "binary_big_endian")
+                   ? ""
+                   : "the second line is not 'format' with ascii, binary_little_endian or "
+                     "binary_big_endian and a version";
+    if (keyword == "element")
+        return t.size() == 3 && allDigits(t[2]) ? "" : "an element line is not 'element NAME COUNT'";
+    if (keyword == "property") {
+        if (t.size() == 3 && typeBytes(t[1], isSigned) != 0)
+            return "";
+        if (t.size() == 5 && t[1] == "list" && typeBytes(t[2], isSigned) > 0 &&
+            typeBytes(t[3], isSigned) != 0)
+            return "";
+        return "a property line is not 'property TYPE NAME' or 'property list INTEGER TYPE NAME' "
+               "with types the format names";
+    }
+    if (keyword == "end_header")
+        return t.size() == 1 ? "" : "the end_header line has more on it";
+    return ""; // the reader skips a line it has no word for, as files of some exporters need
+}
+
 std::string instanceOf(const Element& e, uint32_t i) {
     return "instance " + std::to_string(i + 1) + " of " + std::to_string(e.count) +
            " of element '" + e.name + "'";
@@ -173,6 +206,11 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
         }
         const std::vector<std::string> t = tokensOf(line);
         const std::string keyword = t.empty() ? "" : t[0];
+        const std::string fault = headerFault(t, first);
+        if (!fault.empty()) {
+            check.error = "PLY header: " + fault;
+            return check;
+        }
         if (first) {
             first = false;
             if (keyword == "format" && t.size() > 1 && t[1].compare(0, 7, "binary_") == 0) {
@@ -186,6 +224,10 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
             continue;
         }
         Element* current = elements.empty() ? nullptr : &elements.back();
+        if (keyword == "property" && !current) {
+            check.error = "PLY header: a property line before any element line";
+            return check;
+        }
         if (keyword == "property" && current && current->open) {
             Property p{0, false, 0};
             bool ignored;
