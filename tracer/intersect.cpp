@@ -4,11 +4,8 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/vector_ops.h"
-#include "vantrel/tracer/leaf_hit.h"
-#include "vantrel/tracer/sphere_lanes.h"
 #include "vantrel/tracer/sphere_test.h"
 #include "vantrel/tracer/traverse.h"
-#include "vantrel/tracer/triangle_lanes.h"
 
 namespace vantrel {
 
@@ -121,33 +118,6 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
         }
     }
     return hit;
-}
-
-int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
-    const PrimitiveList& list = tree.leaves[leaf];
-    if (tree.leafShapes == nullptr || !isPacked(tree.leafShapes[leaf]))
-        return intersectList(list, ray);
-    const LeafShapes& shapes = tree.leafShapes[leaf];
-    hitRecord.distance = noHitDistance;
-    float sphereDistance = noHitDistance;
-    float triangleDistance = noHitDistance;
-    const SphereGroup* spheres = sphereGroupsOf(tree, shapes);
-    const TriangleGroup* triangles = triangleGroupsOf(tree, shapes);
-    const uint32_t sphere = spheres != nullptr
-                                ? nearestSphere(spheres, shapes.sphereCount, ray, sphereDistance)
-                                : noEntry;
-    const uint32_t triangle =
-        triangles != nullptr
-            ? nearestTriangle(triangles, shapes.triangleCount, ray, triangleDistance)
-            : noEntry;
-    if (triangleWins(list, sphere, sphereDistance, triangle, triangleDistance)) {
-        recordTriangleHit(triangles, triangle, triangleDistance, hitRecord);
-        return 1;
-    }
-    if (sphere == noEntry)
-        return 0;
-    recordSphereHit(spheres, sphere, ray, sphereDistance, hitRecord);
-    return 1;
 }
 
 } // namespace vantrel

@@ -5,8 +5,6 @@
 
 namespace vantrel {
 
-struct KdTree;
-
 // The one nearest-hit record; every list query writes it.
 extern HitRecord hitRecord;
 
@@ -17,11 +15,6 @@ constexpr float noHitDistance = 3.4028235e38f;
 // list's entries (spheres, triangles, nested trees; other codes are skipped).
 // Non-zero when a hit was recorded.
 int intersectList(const PrimitiveList& list, const Ray& ray);
-
-// intersectList on leaf `leaf` of tree, with the same result and the same
-// record, but through the tree's packed spheres and triangles where the
-// leaf has them.
-int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray);
 
 // Two-sided ray/triangle test. normal (e1 x e2, not normalised) is always
 // written; t and the weights as far as the test gets. True on a hit at t >= 0.001.

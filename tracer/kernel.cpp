@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "vantrel/tracer/cpu_features.h"
-#include "vantrel/tracer/kernel_entries.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/lanes_scalar.h"
 

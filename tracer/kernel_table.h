@@ -1,5 +1,7 @@
-// The entry points of the kernels of one instruction set, and the ones in
-// use. Only the tracer includes this.
+// The entry points of the kernels of one instruction set, gathered into a
+// table, and the table in use. kernelTableFor is written once over the lane
+// types; the file built for each instruction set instantiates it with that
+// set's lane type. Only the tracer includes this.
 #pragma once
 
 #include <cstddef>
@@ -7,11 +9,12 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/leaf_kernel.h"
+#include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/packet_walk.h"
+#include "vantrel/tracer/primary_rays.h"
 
 namespace vantrel {
-
-struct RayPacket;
-struct PacketHits;
 
 struct KernelTable {
     uint32_t (*nearestSphere)(const SphereGroup* groups, uint32_t count, const Ray& ray,
@@ -38,9 +41,20 @@ namespace avx512 {
 struct Floats;
 }
 
-// The kernels on the lanes of F (tracer/kernel_entries.h); instantiated in
-// the file built for each instruction set.
-template <class F> KernelTable kernelTableFor();
+// Lanes of a packet that a one-lane kernel walks one by one.
+constexpr uint32_t lonePacketLanes = 8;
+
+// Every kernel on the lanes of F.
+template <class F> KernelTable kernelTableFor() {
+    static_assert(F::width == 1 || F::width == sphereGroupLanes || F::width == 2 * sphereGroupLanes,
+                  "a step tests part of a sphere group, one group or two");
+    static_assert(F::width <= maxPacketLanes, "a packet holds every lane");
+    if constexpr (F::width == 1)
+        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, nullptr, nullptr, lonePacketLanes};
+    else
+        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, tracePacketLanes<F>,
+                packetDirectionsLanes<F>, F::width};
+}
 extern template KernelTable kernelTableFor<avx2::Floats>();
 extern template KernelTable kernelTableFor<avx512::Floats>();
 

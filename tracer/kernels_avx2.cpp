@@ -1,5 +1,5 @@
 // Built for AVX2: one ray against eight spheres, packets of eight rays.
-#include "vantrel/tracer/kernel_entries.h"
+#include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/lanes_avx2.h"
 
 namespace vantrel {

@@ -7,13 +7,11 @@
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/intersect.h"
-#include "vantrel/tracer/leaf_hit.h"
-#include "vantrel/tracer/nearest_entry.h"
+#include "vantrel/tracer/leaf_kernel.h"
+#include "vantrel/tracer/packed_leaf.h"
 #include "vantrel/tracer/packet_trace.h"
-#include "vantrel/tracer/sphere_lanes.h"
 #include "vantrel/tracer/sphere_test.h"
 #include "vantrel/tracer/traverse.h"
-#include "vantrel/tracer/triangle_lanes.h"
 #include "vantrel/tracer/triangle_test.h"
 #include "vantrel/tracer/walk_rules.h"
 
@@ -110,8 +108,7 @@ void nearestTrianglesOfLanes(const TriangleGroup* groups, uint32_t count, const 
             const TriangleHits<F> hits =
                 triangleHits<F, float>(v0, v1, v2, n, walk.origin, walk.direction);
             // Without a branch: whether a lane takes the triangle is a guess.
-            keepNearer(hits.t, hits.accepted, typename F::Ints(first + i), nearest,
-                       nearestEntry);
+            keepNearer(hits.t, hits.accepted, typename F::Ints(first + i), nearest, nearestEntry);
         }
     }
     best = nearest;

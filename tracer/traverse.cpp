@@ -4,6 +4,7 @@
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/lanes_scalar.h"
+#include "vantrel/tracer/packed_leaf.h"
 
 namespace vantrel {
 

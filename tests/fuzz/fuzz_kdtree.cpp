@@ -22,6 +22,7 @@
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
+#include "vantrel/tracer/packed_leaf.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/traverse.h"
 

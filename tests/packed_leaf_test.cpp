@@ -17,8 +17,8 @@
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
+#include "vantrel/tracer/packed_leaf.h"
 #include "vantrel/tracer/render.h"
-#include "vantrel/tracer/sphere_lanes.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;
@@ -139,7 +139,7 @@ Ray randomRay(const Field& field, std::mt19937& random) {
 
 } // namespace
 
-TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
+TEST(PackedLeaf, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
     KernelGuard guard;
     std::mt19937 random(2024);
     Field field;
@@ -183,7 +183,7 @@ TEST(SphereLanes, EveryKernelLeavesTheListTestsRecordOnEveryLeaf) {
     }
 }
 
-TEST(SphereLanes, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
+TEST(PackedLeaf, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
     KernelGuard guard;
     // 40 spheres the ray meets at one distance, spread over three groups,
     // with nearer twins in one lane (21, 37) and in another (26).
@@ -242,7 +242,7 @@ TEST(SphereLanes, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
 // The side of a hit is worked out from the winner's distance alone: rays from
 // the very centre, grazing rays whose roots nearly meet, and rays leaving
 // through the far side must still get the list test's normal.
-TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
+TEST(PackedLeaf, InsideAndGrazingHitsKeepTheListTestsNormal) {
     KernelGuard guard;
     std::vector<Sphere> spheres;
     for (int i = 0; i < 20; ++i)
@@ -284,7 +284,7 @@ TEST(SphereLanes, InsideAndGrazingHitsKeepTheListTestsNormal) {
 
 // The demo as the program sets it up, its frame at 5000 ms through every
 // kernel, packets included.
-TEST(SphereLanes, EveryKernelRendersTheSameDemoFrame) {
+TEST(PackedLeaf, EveryKernelRendersTheSameDemoFrame) {
     KernelGuard guard;
     buildDemoScene();
     std::vector<uint8_t> first;
