@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the project four ways and runs every suite through one ctest run:
+# Builds the project five ways and runs every suite through one ctest run:
 #   build       the normal build: unit tests, program tests, memory check,
 #               corpus replays
 #   build-asan  AddressSanitizer and UBSan: unit tests and corpus replays
 #   build-fuzz  clang with libFuzzer: a bounded run of each fuzz target
+#   build-tsan  ThreadSanitizer: the tests that trace from several threads
 #   build-lean  no tests, no importer, no window: the kernel and tools alone
 # The last line printed is that ctest run's summary; the exit status is its.
 set -euo pipefail
@@ -11,7 +12,7 @@ cd "$(dirname "$0")"
 root=$PWD
 
 tools/ensure-packages.sh cmake make g++ pkg-config libsdl1.2-dev libgtest-dev libpng-dev \
-    libassimp-dev xvfb xauth xdotool x11-utils clang libclang-rt-14-dev valgrind python3
+    libassimp-dev xvfb xauth xdotool x11-utils clang libclang-rt-14-dev libtsan2 valgrind python3
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -28,6 +29,9 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWith
     -DVANTREL_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j "$jobs"
 
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_SANITIZE_THREAD=ON >/dev/null
+cmake --build build-tsan -j "$jobs"
+
 # The build without the importer stays whole, and one without the tests
 # builds no test program. Unoptimised: only that it builds counts here.
 cmake -S . -B build-lean -DCMAKE_BUILD_TYPE=Debug -DVANTREL_BUILD_TESTS=OFF \
@@ -42,7 +46,7 @@ fi
 imports=$root/build/imported-tests
 rm -rf "$imports"
 mkdir -p "$imports"
-for tree in asan fuzz; do
+for tree in asan fuzz tsan; do
     ctest --test-dir "build-$tree" --show-only=json-v1 >"build-$tree/tests.json"
     cmake -DLIST="$root/build-$tree/tests.json" -DPREFIX="$tree." -DOUT="$imports/$tree.cmake" \
         -P tools/import-tests.cmake

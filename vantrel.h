@@ -1,8 +1,9 @@
 // The kernel of vantrel rtrt in one header: scene records and the mesh
 // readers (the text loader, the importer, the reader that picks one), the
 // kd-tree compiler with its options and memory budget, the camera's ray table
-// and matrix, the tile renderer, the list test with its hit record, and the
-// choice of instruction set. Link vantrel::core (CMake) or
+// and matrix, the tile renderer, the list test with its hit record, the
+// choice of instruction set, and the trace contexts and worker pool that let
+// any number of threads trace. Link vantrel::core (CMake) or
 // `pkg-config --libs vantrel`.
 #pragma once
 
@@ -19,4 +20,6 @@
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/render.h"
+#include "vantrel/tracer/trace_context.h"
+#include "vantrel/tracer/worker_pool.h"
 #include "vantrel/version.h"

@@ -32,7 +32,8 @@ set(VANTREL_PUBLIC_HEADERS
   scene/records.h scene/vector_ops.h scene/triangle_loader.h scene/mesh_load_failure.h
   scene/mesh_import.h scene/mesh_reader.h scene/regular_file.h
   kdtree/kd_tree.h kdtree/build.h kdtree/build_budget.h
-  tracer/intersect.h tracer/render.h tracer/kernel.h
+  tracer/intersect.h tracer/render.h tracer/kernel.h tracer/trace_context.h
+  tracer/worker_pool.h tracer/scratch_pool.h
   app/camera.h app/render_target.h)
 foreach(header IN LISTS VANTREL_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
@@ -42,12 +43,13 @@ endforeach()
 install(FILES ${VANTREL_GENERATED_INCLUDE_ROOT}/vantrel/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel)
 
-# The mesh importer's library, where the kernel was built with it: static
-# libraries leave their dependencies to the program that links them.
-set(VANTREL_CONFIG_DEPENDENCIES "")
+# The thread library the tracer's pool runs on, and the mesh importer's
+# library where the kernel was built with it: static libraries leave their
+# dependencies to the program that links them.
+set(VANTREL_CONFIG_DEPENDENCIES "find_dependency(Threads)")
 set(VANTREL_PC_REQUIRES "")
 if(VANTREL_HAVE_MESH_IMPORT)
-  set(VANTREL_CONFIG_DEPENDENCIES "find_dependency(assimp CONFIG)")
+  string(APPEND VANTREL_CONFIG_DEPENDENCIES "\nfind_dependency(assimp CONFIG)")
   set(VANTREL_PC_REQUIRES "assimp")
 endif()
 

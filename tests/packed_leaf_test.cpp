@@ -19,6 +19,7 @@
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/packed_leaf.h"
 #include "vantrel/tracer/render.h"
+#include "vantrel/tracer/trace_context.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;
@@ -47,7 +48,7 @@ Outcome listOutcome(const PrimitiveList& list, const Ray& ray) {
 
 Outcome leafOutcome(const KdTree& tree, uint32_t leaf, const Ray& ray) {
     hitRecord = stale();
-    const int hit = intersectLeaf(tree, leaf, ray);
+    const int hit = intersectLeaf(programTraceContext, tree, leaf, ray);
     return {hit != 0, hitRecord};
 }
 

@@ -13,6 +13,7 @@
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/render.h"
+#include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/traverse.h"
 
 using namespace vantrel;
@@ -29,12 +30,14 @@ Vector3 unitOffZero(Vector3 d) {
     return {keepOffZero(d.x / len), keepOffZero(d.y / len), keepOffZero(d.z / len)};
 }
 
-// Compares every lane with its lone walk, with the kernel in use; returns
-// the lanes that hit.
+// Compares every lane, walked in a context of its own, with its lone walk,
+// with the kernel in use; returns the lanes that hit.
 int expectLanesMatchInUse(KdTree& tree, const RayPacket& packet) {
     const uint32_t before = tree.rayCount;
+    static TraceContext context;
     PacketHits hits;
-    intersectKdTreePacket(tree, packet, hits);
+    intersectKdTreePacket(context, tree, packet, hits);
+    addRayCounts(context);
     EXPECT_EQ(tree.rayCount, before + packetLaneCount());
     int hitLanes = 0;
     for (uint32_t lane = 0; lane < packetLaneCount(); ++lane) {

@@ -5,19 +5,18 @@
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/sphere_test.h"
+#include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/traverse.h"
 
 namespace vantrel {
 
-HitRecord hitRecord;
-
 namespace {
 
-void record(float distance, const Vector3& normal, const Material& material) {
+void record(HitRecord& hit, float distance, const Vector3& normal, const Material& material) {
     const float scale = 1.0f / std::sqrt(dot(normal, normal));
-    hitRecord.normal = normal * scale;
-    hitRecord.distance = distance;
-    hitRecord.material = material;
+    hit.normal = normal * scale;
+    hit.distance = distance;
+    hit.material = material;
 }
 
 } // namespace
@@ -52,8 +51,9 @@ bool intersectTriangle(const Ray& ray, const Vector3& V0, const Vector3& V1, con
     return t >= minHitDistance;
 }
 
-int intersectList(const PrimitiveList& list, const Ray& ray) {
-    hitRecord.distance = noHitDistance;
+int intersectList(TraceContext& context, const PrimitiveList& list, const Ray& ray) {
+    HitRecord& nearest = context.hit;
+    nearest.distance = noHitDistance;
     int hit = 0;
     const Vector3& o = ray.origin;
     const Vector3& d = ray.direction;
@@ -67,12 +67,12 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
             float candidate;
             bool inside;
             if (!sphereCandidate(o, d, sphere.centre, sphere.radius, candidate, inside) ||
-                !(candidate < hitRecord.distance)) {
+                !(candidate < nearest.distance)) {
                 break;
             }
-            hitRecord.normal = sphereNormal(o, d, sphere.centre, candidate, inside);
-            hitRecord.distance = candidate;
-            hitRecord.material = sphere.material;
+            nearest.normal = sphereNormal(o, d, sphere.centre, candidate, inside);
+            nearest.distance = candidate;
+            nearest.material = sphere.material;
             hit = 1;
             break;
         }
@@ -83,32 +83,32 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
             float weight2;
             Vector3 n;
             if (intersectTriangle(ray, tri.V0, tri.V1, tri.V2, t, weight1, weight2, n) &&
-                t < hitRecord.distance) {
-                record(t, n, tri.material);
+                t < nearest.distance) {
+                record(nearest, t, n, tri.material);
                 hit = 1;
             }
             break;
         }
         case PrimitiveType::NestedTree: {
-            KdTree& tree = *static_cast<KdTree*>(ref.object);
+            const KdTree& tree = *static_cast<const KdTree*>(ref.object);
             if (hit == 0) {
                 // Nothing to keep aside, as for a list of the scene's tree
                 // alone: copying the record here would stall on the write
                 // of its distance just above.
-                if (intersectKdTree(tree, ray) != 0)
+                if (intersectKdTree(context, tree, ray) != 0)
                     return 1;
                 // A walk that accepted nothing may still leave a leaf's
                 // rejected distance behind; later entries must not be
                 // measured against it.
-                hitRecord.distance = noHitDistance;
+                nearest.distance = noHitDistance;
                 break;
             }
             // The walk resets the record for every leaf it tests, so an
             // earlier hit of this list is kept aside and wins when nearer.
-            const HitRecord before = hitRecord;
-            const int treeHit = intersectKdTree(tree, ray);
-            if (treeHit == 0 || before.distance <= hitRecord.distance)
-                hitRecord = before;
+            const HitRecord before = nearest;
+            const int treeHit = intersectKdTree(context, tree, ray);
+            if (treeHit == 0 || before.distance <= nearest.distance)
+                nearest = before;
             if (treeHit != 0)
                 return 1;
             break;
@@ -117,6 +117,12 @@ int intersectList(const PrimitiveList& list, const Ray& ray) {
             break;
         }
     }
+    return hit;
+}
+
+int intersectList(const PrimitiveList& list, const Ray& ray) {
+    const int hit = intersectList(programTraceContext, list, ray);
+    addRayCounts(programTraceContext);
     return hit;
 }
 

@@ -5,8 +5,11 @@
 
 namespace vantrel {
 
-// The one nearest-hit record; every list query writes it.
-extern HitRecord hitRecord;
+struct TraceContext;
+
+// The one nearest-hit record of the functions without a context: the hit of
+// programTraceContext (tracer/trace_context.h).
+extern HitRecord& hitRecord;
 
 // The distance of an empty record: the largest finite float.
 constexpr float noHitDistance = 3.4028235e38f;
@@ -15,6 +18,10 @@ constexpr float noHitDistance = 3.4028235e38f;
 // list's entries (spheres, triangles, nested trees; other codes are skipped).
 // Non-zero when a hit was recorded.
 int intersectList(const PrimitiveList& list, const Ray& ray);
+
+// The same in context.hit. The rays of nested trees are counted in context
+// (addRayCounts).
+int intersectList(TraceContext& context, const PrimitiveList& list, const Ray& ray);
 
 // Two-sided ray/triangle test. normal (e1 x e2, not normalised) is always
 // written; t and the weights as far as the test gets. True on a hit at t >= 0.001.

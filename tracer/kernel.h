@@ -18,7 +18,8 @@ bool kernelAvailable(Kernel kernel);
 Kernel bestKernel();
 
 // Makes the tracer use kernel from now on; refused (false, nothing changed)
-// when it is not available.
+// when it is not available. A program-wide choice: make it while no other
+// thread traces (a pool's threads read it when a batch starts).
 bool selectKernel(Kernel kernel);
 
 Kernel selectedKernel();

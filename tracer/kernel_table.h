@@ -22,7 +22,8 @@ struct KernelTable {
     uint32_t (*nearestTriangle)(const TriangleGroup* groups, uint32_t count, const Ray& ray,
                                 float& distance);
     // Both null where the lanes of a packet are walked one by one.
-    void (*tracePacket)(KdTree& tree, const RayPacket& packet, PacketHits& hits);
+    void (*tracePacket)(TraceContext& context, const KdTree& tree, const RayPacket& packet,
+                        PacketHits& hits);
     void (*packetDirections)(const Matrix4& camera, const Ray* table, const size_t* pixel,
                              RayPacket& packet);
     uint32_t packetLanes;

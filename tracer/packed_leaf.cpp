@@ -6,15 +6,16 @@
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/sphere_test.h"
+#include "vantrel/tracer/trace_context.h"
 
 namespace vantrel {
 
-int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
+int intersectLeaf(TraceContext& context, const KdTree& tree, uint32_t leaf, const Ray& ray) {
     const PrimitiveList& list = tree.leaves[leaf];
     if (tree.leafShapes == nullptr || !isPacked(tree.leafShapes[leaf]))
-        return intersectList(list, ray);
+        return intersectList(context, list, ray);
     const LeafShapes& shapes = tree.leafShapes[leaf];
-    hitRecord.distance = noHitDistance;
+    context.hit.distance = noHitDistance;
     float sphereDistance = noHitDistance;
     float triangleDistance = noHitDistance;
     const SphereGroup* spheres = sphereGroupsOf(tree, shapes);
@@ -30,12 +31,12 @@ int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray) {
             ? kernelInUse.nearestTriangle(triangles, shapes.triangleCount, ray, triangleDistance)
             : noEntry;
     if (triangleWins(list, sphere, sphereDistance, triangle, triangleDistance)) {
-        recordTriangleHit(triangles, triangle, triangleDistance, hitRecord);
+        recordTriangleHit(triangles, triangle, triangleDistance, context.hit);
         return 1;
     }
     if (sphere == noEntry)
         return 0;
-    recordSphereHit(spheres, sphere, ray, sphereDistance, hitRecord);
+    recordSphereHit(spheres, sphere, ray, sphereDistance, context.hit);
     return 1;
 }
 

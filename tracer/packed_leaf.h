@@ -11,13 +11,15 @@
 
 namespace vantrel {
 
+struct TraceContext;
+
 // No entry of a leaf: what the leaf kernels give where nothing was accepted.
 constexpr uint32_t noEntry = 0xffffffffu;
 
 // intersectList on leaf `leaf` of tree, with the same result and the same
-// record, but through the tree's packed spheres and triangles where the
-// leaf has them.
-int intersectLeaf(const KdTree& tree, uint32_t leaf, const Ray& ray);
+// record in context.hit, but through the tree's packed spheres and
+// triangles where the leaf has them.
+int intersectLeaf(TraceContext& context, const KdTree& tree, uint32_t leaf, const Ray& ray);
 
 // Writes the hit of sphere entry at distance (as the leaf kernel found it)
 // into record exactly as the list test would: unit normal facing the origin,

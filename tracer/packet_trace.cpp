@@ -14,15 +14,16 @@ bool packetsSupported() {
     return kernelInUse.tracePacket != nullptr;
 }
 
-void intersectKdTreePacket(KdTree& tree, const RayPacket& packet, PacketHits& hits) {
+void intersectKdTreePacket(TraceContext& context, const KdTree& tree, const RayPacket& packet,
+                           PacketHits& hits) {
     hits.hitMask = 0;
     if (kernelInUse.tracePacket != nullptr) {
-        kernelInUse.tracePacket(tree, packet, hits);
+        kernelInUse.tracePacket(context, tree, packet, hits);
         return;
     }
     for (uint32_t lane = 0; lane < kernelInUse.packetLanes; ++lane) {
-        if (intersectKdTree(tree, {packet.origin, laneDirection(packet, lane)}) != 0) {
-            hits.hit[lane] = hitRecord;
+        if (intersectKdTree(context, tree, {packet.origin, laneDirection(packet, lane)}) != 0) {
+            hits.hit[lane] = context.hit;
             hits.hitMask |= 1u << lane;
         }
     }

@@ -7,6 +7,7 @@
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/trace_context.h"
 
 namespace vantrel {
 
@@ -43,18 +44,19 @@ uint32_t packetLaneCount();
 // intersectKdTreePacket walks the lanes one by one.
 bool packetsSupported();
 
-// For every lane, what intersectKdTree gives for that ray alone: the same
-// hit, the same record, and one more in tree.rayCount.
-void intersectKdTreePacket(KdTree& tree, const RayPacket& packet, PacketHits& hits);
+// For every lane, what intersectKdTree gives for that ray alone in
+// context: the same hit, the same record, and one more ray counted.
+void intersectKdTreePacket(TraceContext& context, const KdTree& tree, const RayPacket& packet,
+                           PacketHits& hits);
 
-// Leaves in hitRecord what a list query of the lane's ray would: its hit, or
-// an empty record (distance only) where it hit nothing. The packet path's
-// one write into hitRecord, for shading.
-inline void loadLaneHit(const PacketHits& hits, uint32_t lane) {
+// Leaves in context.hit what a list query of the lane's ray would: its hit,
+// or an empty record (distance only) where it hit nothing. The packet path's
+// one write into the context's hit, for shading.
+inline void loadLaneHit(TraceContext& context, const PacketHits& hits, uint32_t lane) {
     if (hits.hitMask & (1u << lane))
-        hitRecord = hits.hit[lane];
+        context.hit = hits.hit[lane];
     else
-        hitRecord.distance = noHitDistance;
+        context.hit.distance = noHitDistance;
 }
 
 } // namespace vantrel

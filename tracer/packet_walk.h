@@ -11,6 +11,7 @@
 #include "vantrel/tracer/packed_leaf.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/sphere_test.h"
+#include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/traverse.h"
 #include "vantrel/tracer/triangle_test.h"
 #include "vantrel/tracer/walk_rules.h"
@@ -31,11 +32,16 @@ template <class F> struct PacketEntry {
     uint32_t waiting;
 };
 
-// One per lane count, as the lone walk has one stack; walks never nest.
-template <class F> PacketEntry<F> packetStack[traversalStackSize];
+// The context's packet stack, which the kernel in use lays out as its own.
+template <class F> PacketEntry<F>* packetStackOf(TraceContext& context) {
+    static_assert(sizeof(PacketEntry<F>) <= packetEntryBytes && alignof(PacketEntry<F>) <= 64,
+                  "an entry fits its room in the context");
+    return reinterpret_cast<PacketEntry<F>*>(context.packetStack);
+}
 
 // The packet's lanes as the walk keeps them apart from the stack.
 template <class F> struct PacketWalk {
+    TraceContext* context; // the stack, and the hit of a lane walked alone
     const RayPacket* packet;
     F direction[3]; // by axis
     F inverse[3];
@@ -51,8 +57,8 @@ template <class F> Ray laneRay(const PacketWalk<F>& walk, uint32_t lane) {
     return {walk.packet->origin, laneDirection(*walk.packet, lane)};
 }
 
-template <class F> void keepLoneHit(PacketHits& hits, uint32_t lane) {
-    hits.hit[lane] = hitRecord;
+template <class F> void keepLoneHit(const TraceContext& context, PacketHits& hits, uint32_t lane) {
+    hits.hit[lane] = context.hit;
     hits.hitMask |= 1u << lane;
 }
 
@@ -185,10 +191,10 @@ void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F
             distance[lane] = noHitDistance;
         for (uint32_t rest = lanes; rest != 0; rest &= rest - 1) {
             const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
-            if (intersectLeaf(tree, leaf, laneRay(walk, lane)) != 0) {
+            if (intersectLeaf(*walk.context, tree, leaf, laneRay(walk, lane)) != 0) {
                 found |= 1u << lane;
-                distance[lane] = hitRecord.distance;
-                hits.hit[lane] = hitRecord;
+                distance[lane] = walk.context->hit.distance;
+                hits.hit[lane] = walk.context->hit;
             }
         }
         nearest = F::load(distance);
@@ -212,7 +218,7 @@ void testLeafLanes(const KdTree& tree, uint32_t leaf, uint32_t lanes, F entry, F
 // lane stays out of the cells its own walk would not enter. False when the
 // stack ran out, which leaves the unfinished lanes to walk alone.
 template <class F> bool walkPacket(const KdTree& tree, PacketWalk<F>& walk, PacketHits& hits) {
-    PacketEntry<F>* const stack = packetStack<F>;
+    PacketEntry<F>* const stack = packetStackOf<F>(*walk.context);
     const KdTreeNode* const nodes = tree.nodes;
     const KdTreeNode* node = nodes;
     uint32_t lanes = walk.live;
@@ -270,9 +276,12 @@ template <class F> bool walkPacket(const KdTree& tree, PacketWalk<F>& walk, Pack
 } // namespace packet_walk_detail
 
 // intersectKdTreePacket on F::width lanes.
-template <class F> void tracePacketLanes(KdTree& tree, const RayPacket& packet, PacketHits& hits) {
+template <class F>
+void tracePacketLanes(TraceContext& context, const KdTree& tree, const RayPacket& packet,
+                      PacketHits& hits) {
     using namespace packet_walk_detail;
     PacketWalk<F> walk;
+    walk.context = &context;
     walk.packet = &packet;
     walk.done = 0;
     for (uint32_t axis = 0; axis < 3; ++axis) {
@@ -285,7 +294,7 @@ template <class F> void tracePacketLanes(KdTree& tree, const RayPacket& packet, 
     walk.origin[2] = o.z;
     walk.live =
         bits(clipToBox(tree, walk.origin, walk.direction, walk.inverse, walk.entry, walk.exit));
-    tree.rayCount += F::width;
+    countRays(context, tree, F::width);
     if (walk.live == 0)
         return;
     // Lanes that disagree on a near child would see cells in different
@@ -304,8 +313,9 @@ template <class F> void tracePacketLanes(KdTree& tree, const RayPacket& packet, 
     walk.exit.store(exit);
     for (uint32_t rest = walk.live & ~walk.done; rest != 0; rest &= rest - 1) {
         const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(rest));
-        if (traverseKdTree(tree, laneRay(walk, lane), tree.nodes, entry[lane], exit[lane]) != 0)
-            keepLoneHit<F>(hits, lane);
+        if (traverseKdTree(context, tree, laneRay(walk, lane), tree.nodes, entry[lane],
+                           exit[lane]) != 0)
+            keepLoneHit<F>(context, hits, lane);
     }
 }
 

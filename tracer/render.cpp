@@ -10,10 +10,10 @@
 #include "vantrel/tracer/primary_rays.h"
 #include "vantrel/tracer/scratch_pool.h"
 #include "vantrel/tracer/shade.h"
+#include "vantrel/tracer/trace_context.h"
+#include "vantrel/tracer/worker_pool.h"
 
 namespace vantrel {
-
-float accumulatedColour[3];
 
 namespace {
 
@@ -21,6 +21,9 @@ namespace {
 // their own size, each traced with half of it.
 constexpr uint32_t traceTileSize = 16;
 constexpr uint32_t frameTileSize = 32;
+
+// The tiles that the threads of a pool take one at a time.
+constexpr uint32_t poolTileSize = 32;
 
 using F = scalar::Floats;
 
@@ -30,24 +33,24 @@ Vector3 pixelDirection(const float* m, const Vector3& l) {
     return {direction[0].v, direction[1].v, direction[2].v};
 }
 
-void clearColour() {
-    accumulatedColour[0] = 0.0f;
-    accumulatedColour[1] = 0.0f;
-    accumulatedColour[2] = 0.0f;
+void clearColour(TraceContext& context) {
+    context.colour[0] = 0.0f;
+    context.colour[1] = 0.0f;
+    context.colour[2] = 0.0f;
 }
 
-void writePixel(uint8_t* pixel) {
-    pixel[0] = channelToByte(accumulatedColour[0]);
-    pixel[1] = channelToByte(accumulatedColour[1]);
-    pixel[2] = channelToByte(accumulatedColour[2]);
+void writePixel(const TraceContext& context, uint8_t* pixel) {
+    pixel[0] = channelToByte(context.colour[0]);
+    pixel[1] = channelToByte(context.colour[1]);
+    pixel[2] = channelToByte(context.colour[2]);
 }
 
 // The scene's one tree, when the scene is nothing but a tree and packets run
 // here; blocks of pixels are then walked together.
-KdTree* packetTree(const PrimitiveList& scene) {
+const KdTree* packetTree(const PrimitiveList& scene) {
     if (!packetsSupported() || scene.count != 1 || scene.items[0].type != PrimitiveType::NestedTree)
         return nullptr;
-    return static_cast<KdTree*>(scene.items[0].object);
+    return static_cast<const KdTree*>(scene.items[0].object);
 }
 
 // A packet covers a block four pixels wide and as high as its lanes make it
@@ -55,20 +58,21 @@ KdTree* packetTree(const PrimitiveList& scene) {
 // cells.
 constexpr uint32_t packetWidth = 4;
 
-void tracePixel(const PrimitiveList& scene, RenderTarget& target, const float* m, size_t i) {
+void tracePixel(TraceContext& context, const PrimitiveList& scene, RenderTarget& target,
+                const float* m, size_t i) {
     // Stored whole: the walk reads the components in pairs, and a pair load
     // cannot be served from two separate recent stores.
     const Ray ray{{m[12], m[13], m[14]}, pixelDirection(m, target.rays[i].direction)};
-    clearColour();
-    shade(scene, scene, 0, ray, 1.0f);
-    writePixel(target.pixels + 3 * i);
+    clearColour(context);
+    shade(context, scene, scene, 0, ray, 1.0f);
+    writePixel(context, target.pixels + 3 * i);
 }
 
 // What shade does for the rays of the block at (x, y), given the hits that
 // the scene's tree gave them as a packet.
 template <uint32_t lanes>
-void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& target,
-                       const Matrix4& camera, uint32_t x, uint32_t y) {
+void tracePacketPixels(TraceContext& context, const PrimitiveList& scene, const KdTree& tree,
+                       RenderTarget& target, const Matrix4& camera, uint32_t x, uint32_t y) {
     const float* m = camera.m;
     size_t pixel[lanes];
     RayPacket packet;
@@ -79,14 +83,14 @@ void tracePacketPixels(const PrimitiveList& scene, KdTree& tree, RenderTarget& t
     }
     kernelInUse.packetDirections(camera, target.rays, pixel, packet);
     PacketHits hits;
-    intersectKdTreePacket(tree, packet, hits);
+    intersectKdTreePacket(context, tree, packet, hits);
     for (uint32_t lane = 0; lane < lanes; ++lane) {
-        clearColour();
+        clearColour(context);
         uint8_t* bytes = target.pixels + 3 * pixel[lane];
-        loadLaneHit(hits, lane);
+        loadLaneHit(context, hits, lane);
         if (hits.hitMask & (1u << lane)) {
-            shadeHit(scene, 0, {packet.origin, laneDirection(packet, lane)}, 1.0f);
-            writePixel(bytes);
+            shadeHit(context, scene, 0, {packet.origin, laneDirection(packet, lane)}, 1.0f);
+            writePixel(context, bytes);
         } else {
             // Nothing was added to the cleared colour: black.
             bytes[0] = bytes[1] = bytes[2] = 0;
@@ -109,10 +113,10 @@ void prefetchRays(const RenderTarget& target, uint32_t x0, uint32_t x1, uint32_t
     }
 }
 
-void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
-                 uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+void traceRegion(TraceContext& context, const PrimitiveList& scene, RenderTarget& target,
+                 const Matrix4& camera, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
     const float* m = camera.m;
-    KdTree* tree = packetTree(scene);
+    const KdTree* tree = packetTree(scene);
     uint32_t y = y0;
     if (tree != nullptr) {
         const uint32_t lanes = packetLaneCount();
@@ -124,19 +128,21 @@ void traceRegion(const PrimitiveList& scene, RenderTarget& target, const Matrix4
             for (; x < x1 && x1 - x >= packetWidth; x += packetWidth) {
                 // The lane count as a constant, so the per-lane loops unroll.
                 if (lanes == maxPacketLanes)
-                    tracePacketPixels<maxPacketLanes>(scene, *tree, target, camera, x, y);
+                    tracePacketPixels<maxPacketLanes>(context, scene, *tree, target, camera, x, y);
                 else
-                    tracePacketPixels<maxPacketLanes / 2>(scene, *tree, target, camera, x, y);
+                    tracePacketPixels<maxPacketLanes / 2>(context, scene, *tree, target, camera, x,
+                                                          y);
             }
             for (uint32_t row = y; row < y + packetHeight; ++row) {
                 for (uint32_t column = x; column < x1; ++column)
-                    tracePixel(scene, target, m, static_cast<size_t>(row) * target.width + column);
+                    tracePixel(context, scene, target, m,
+                               static_cast<size_t>(row) * target.width + column);
             }
         }
     }
     for (; y < y1; ++y) {
         for (uint32_t x = x0; x < x1; ++x)
-            tracePixel(scene, target, m, static_cast<size_t>(y) * target.width + x);
+            tracePixel(context, scene, target, m, static_cast<size_t>(y) * target.width + x);
     }
 }
 
@@ -147,11 +153,38 @@ float keepOffZero(float c) {
 }
 
 void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera) {
-    renderTile(scene, target, camera, 0, 0, target.width, target.height, frameTileSize);
+    renderFrame(programTraceContext, scene, target, camera);
+}
+
+void renderFrame(TraceContext& context, const PrimitiveList& scene, RenderTarget& target,
+                 const Matrix4& camera) {
+    renderTile(context, scene, target, camera, 0, 0, target.width, target.height, frameTileSize);
+    addRayCounts(context);
+}
+
+void renderFrame(WorkerPool& pool, const PrimitiveList& scene, RenderTarget& target,
+                 const Matrix4& camera) {
+    const uint32_t columns = (target.width + poolTileSize - 1) / poolTileSize;
+    const uint32_t rows = (target.height + poolTileSize - 1) / poolTileSize;
+    // Each tile is cut and traced as the one-thread frame cuts and traces
+    // it; the pool adds the threads' ray counts once the last tile is done.
+    pool.run(columns * rows, [&](uint32_t tile, TraceContext& context) {
+        const uint32_t x = tile % columns * poolTileSize;
+        const uint32_t y = tile / columns * poolTileSize;
+        renderTile(context, scene, target, camera, x, y, x + poolTileSize, y + poolTileSize,
+                   poolTileSize);
+    });
 }
 
 void renderTile(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
                 uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, uint32_t size) {
+    renderTile(programTraceContext, scene, target, camera, x0, y0, x1, y1, size);
+    addRayCounts(programTraceContext);
+}
+
+void renderTile(TraceContext& context, const PrimitiveList& scene, RenderTarget& target,
+                const Matrix4& camera, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1,
+                uint32_t size) {
     if (x1 > target.width) {
         x1 = target.width;
     }
@@ -159,17 +192,17 @@ void renderTile(const PrimitiveList& scene, RenderTarget& target, const Matrix4&
         y1 = target.height;
     }
     if (size <= traceTileSize) {
-        traceRegion(scene, target, camera, x0, y0, x1, y1);
+        traceRegion(context, scene, target, camera, x0, y0, x1, y1);
         return;
     }
     // Sub-tiles are clipped only to the image, so a ragged region is covered
-    // up to the next tile boundary. Whatever a sub-tile takes from the pool is
-    // its own.
+    // up to the next tile boundary. Whatever a sub-tile takes from the
+    // context's scratch arena is its own.
     for (uint32_t y = y0; y < y1; y += size) {
         for (uint32_t x = x0; x < x1; x += size) {
-            const uint32_t saved = scratchUsed;
-            renderTile(scene, target, camera, x, y, x + size, y + size, size >> 1);
-            scratchUsed = saved;
+            const uint32_t saved = context.scratch.used;
+            renderTile(context, scene, target, camera, x, y, x + size, y + size, size >> 1);
+            context.scratch.used = saved;
         }
     }
 }

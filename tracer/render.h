@@ -8,16 +8,35 @@
 
 namespace vantrel {
 
-// Colour of the primary ray being traced: red, green, blue.
-extern float accumulatedColour[3];
+struct TraceContext;
+class WorkerPool;
+
+// Colour of the primary ray being traced: red, green, blue. The colour of
+// programTraceContext (tracer/trace_context.h).
+extern float (&accumulatedColour)[3];
 
 // Writes every pixel of target once.
 void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera);
+
+// The same on the thread that calls it, through context; the frame's rays
+// are added to their tree's rayCount at its end.
+void renderFrame(TraceContext& context, const PrimitiveList& scene, RenderTarget& target,
+                 const Matrix4& camera);
+
+// The same on every thread of pool, tiles handed out as threads come free:
+// every pixel and the ray count are those of the one-thread frame.
+void renderFrame(WorkerPool& pool, const PrimitiveList& scene, RenderTarget& target,
+                 const Matrix4& camera);
 
 // Renders the half-open region [x0, x1) x [y0, y1), subdividing into tiles of
 // `size` while size is above 16.
 void renderTile(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,
                 uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, uint32_t size);
+
+// The same through context, whose rays stay counted there (addRayCounts).
+void renderTile(TraceContext& context, const PrimitiveList& scene, RenderTarget& target,
+                const Matrix4& camera, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1,
+                uint32_t size);
 
 // A direction component at least 0.001 away from zero, keeping its sign; zero
 // of either sign goes to +0.001. The kd-tree walk divides by every component.

@@ -2,29 +2,37 @@
 
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
-#include "vantrel/tracer/render.h"
+#include "vantrel/tracer/trace_context.h"
 
 namespace vantrel {
 
-void shade(const PrimitiveList& reflectList, const PrimitiveList& list, int32_t depth,
-           const Ray& ray, float weight) {
-    if (intersectList(list, ray) == 0) {
+void shade(TraceContext& context, const PrimitiveList& reflectList, const PrimitiveList& list,
+           int32_t depth, const Ray& ray, float weight) {
+    if (intersectList(context, list, ray) == 0) {
         return;
     }
-    shadeHit(reflectList, depth, ray, weight);
+    shadeHit(context, reflectList, depth, ray, weight);
 }
 
-void shadeHit(const PrimitiveList& reflectList, int32_t depth, const Ray& ray, float weight) {
-    const Vector3 n = hitRecord.normal;
+void shade(const PrimitiveList& reflectList, const PrimitiveList& list, int32_t depth,
+           const Ray& ray, float weight) {
+    shade(programTraceContext, reflectList, list, depth, ray, weight);
+    addRayCounts(programTraceContext);
+}
+
+void shadeHit(TraceContext& context, const PrimitiveList& reflectList, int32_t depth,
+              const Ray& ray, float weight) {
+    const HitRecord& hit = context.hit;
+    const Vector3 n = hit.normal;
 
     // Light towards (0.707, -0.707, 0) plus ambient 0.7, evaluated in double
     // and kept as float so every build gives the same pixels. Not clamped:
     // faces turned away darken below the ambient level.
     const float light = static_cast<float>(0.707 * n.x + 0.7 - 0.707 * n.y);
     const float c = light * weight;
-    accumulatedColour[0] += c * hitRecord.material.red;
-    accumulatedColour[1] += c * hitRecord.material.green;
-    accumulatedColour[2] += c * hitRecord.material.blue;
+    context.colour[0] += c * hit.material.red;
+    context.colour[1] += c * hit.material.green;
+    context.colour[2] += c * hit.material.blue;
 
     // A negative depth would otherwise never reach 0.
     if (depth <= 0) {
@@ -39,8 +47,8 @@ void shadeHit(const PrimitiveList& reflectList, int32_t depth, const Ray& ray, f
     reflected.direction = d - n * k;
     // Not nudged off the surface: the intersection tests' minimum distance
     // keeps the reflected ray from hitting its own start.
-    reflected.origin = ray.origin + d * hitRecord.distance;
-    shade(reflectList, reflectList, depth - 1, reflected, weight * 0.5f);
+    reflected.origin = ray.origin + d * hit.distance;
+    shade(context, reflectList, reflectList, depth - 1, reflected, weight * 0.5f);
 }
 
 } // namespace vantrel

@@ -5,6 +5,7 @@
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/lanes_scalar.h"
 #include "vantrel/tracer/packed_leaf.h"
+#include "vantrel/tracer/trace_context.h"
 
 namespace vantrel {
 
@@ -14,20 +15,10 @@ namespace {
 
 using F = scalar::Floats;
 
-struct TraversalEntry {
-    const KdTreeNode* node; // the deferred far child
-    float entry;
-    float exit;
-};
-
-float inverseDirection[3];
-TraversalEntry traversalStack[traversalStackSize];
-int traversalTop = -1;
-
-void fillInverseDirection(const Ray& ray) {
-    inverseDirection[0] = 1.0f / ray.direction.x;
-    inverseDirection[1] = 1.0f / ray.direction.y;
-    inverseDirection[2] = 1.0f / ray.direction.z;
+void fillInverseDirection(TraceContext& context, const Ray& ray) {
+    context.inverseDirection[0] = 1.0f / ray.direction.x;
+    context.inverseDirection[1] = 1.0f / ray.direction.y;
+    context.inverseDirection[2] = 1.0f / ray.direction.z;
 }
 
 // Offset of the near child within a pair, per axis.
@@ -37,8 +28,12 @@ void nearOffsets(const Ray& ray, uint32_t offset[3]) {
         offset[k] = nearIsLower(direction[k]).v ? 0u : 1u;
 }
 
-// The walk itself, for inverseDirection already filled.
-int walk(const KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry, float exit) {
+// The walk itself, for the context's inverseDirection already filled.
+int walk(TraceContext& context, const KdTree& tree, const Ray& ray, const KdTreeNode* node,
+         float entry, float exit) {
+    const float* const inverseDirection = context.inverseDirection;
+    TraversalEntry* const traversalStack = context.traversalStack;
+    int& traversalTop = context.traversalTop;
     const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     uint32_t nearOffset[3];
     nearOffsets(ray, nearOffset);
@@ -66,9 +61,9 @@ int walk(const KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry
             at = *node;
         }
         if (!isEmptyLeaf(at)) {
-            const int result = intersectLeaf(tree, leafIndex(at), ray);
+            const int result = intersectLeaf(context, tree, leafIndex(at), ray);
             if (result != 0 &&
-                acceptsLeafHit<F>(hitRecord.distance, entry, exit, {traversalTop < 0}).v)
+                acceptsLeafHit<F>(context.hit.distance, entry, exit, {traversalTop < 0}).v)
                 return result;
         }
         if (traversalTop < 0)
@@ -100,32 +95,45 @@ bool clipToTreeBox(const KdTree& tree, const Ray& ray, const float inverse[3], f
     return live;
 }
 
-int intersectKdTree(KdTree& tree, const Ray& ray) {
-    ++tree.rayCount;
+int intersectKdTree(TraceContext& context, const KdTree& tree, const Ray& ray) {
+    countRays(context, tree, 1);
     // The box test shares the walk's reciprocals: they are the same quotients.
-    fillInverseDirection(ray);
+    fillInverseDirection(context, ray);
     float entry;
     float exit;
-    if (!clipToTreeBox(tree, ray, inverseDirection, entry, exit))
+    if (!clipToTreeBox(tree, ray, context.inverseDirection, entry, exit))
         return 0;
-    return walk(tree, ray, tree.nodes, entry, exit);
+    return walk(context, tree, ray, tree.nodes, entry, exit);
+}
+
+int intersectKdTree(KdTree& tree, const Ray& ray) {
+    const int result = intersectKdTree(programTraceContext, tree, ray);
+    addRayCounts(programTraceContext);
+    return result;
+}
+
+int traverseKdTree(TraceContext& context, const KdTree& tree, const Ray& ray,
+                   const KdTreeNode* node, float entry, float exit) {
+    fillInverseDirection(context, ray);
+    return walk(context, tree, ray, node, entry, exit);
 }
 
 int traverseKdTree(const KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
                    float exit) {
-    fillInverseDirection(ray);
-    return walk(tree, ray, node, entry, exit);
+    const int result = traverseKdTree(programTraceContext, tree, ray, node, entry, exit);
+    addRayCounts(programTraceContext);
+    return result;
 }
 
-int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
-                            float exit) {
-    ++tree.nodeVisitCount;
+int traverseKdTreeRecursive(TraceContext& context, const KdTree& tree, const Ray& ray,
+                            const KdTreeNode* node, float entry, float exit) {
+    ++context.nodeVisitCount;
     if (isLeafNode(*node)) {
         if (isEmptyLeaf(*node)) {
-            ++tree.emptyLeafCount;
+            ++context.emptyLeafCount;
             return 0;
         }
-        return intersectLeaf(tree, leafIndex(*node), ray);
+        return intersectLeaf(context, tree, leafIndex(*node), ray);
     }
     const uint32_t axis = splitAxis(*node);
     const float d = component(ray.direction, static_cast<int>(axis));
@@ -136,13 +144,25 @@ int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node
     const KdTreeNode* farChild = up ? lower + 1 : lower;
     const PlaneSides<F> sides = planeSides<F>(entry, exit, t);
     if (sides.farOnly.v)
-        return traverseKdTreeRecursive(tree, ray, farChild, entry, exit);
+        return traverseKdTreeRecursive(context, tree, ray, farChild, entry, exit);
     if (sides.nearOnly.v)
-        return traverseKdTreeRecursive(tree, ray, nearChild, entry, exit);
-    const int result = traverseKdTreeRecursive(tree, ray, nearChild, entry, t);
-    if (result != 0 && t >= hitRecord.distance)
+        return traverseKdTreeRecursive(context, tree, ray, nearChild, entry, exit);
+    const int result = traverseKdTreeRecursive(context, tree, ray, nearChild, entry, t);
+    if (result != 0 && t >= context.hit.distance)
         return result;
-    return traverseKdTreeRecursive(tree, ray, farChild, t, exit);
+    return traverseKdTreeRecursive(context, tree, ray, farChild, t, exit);
+}
+
+int traverseKdTreeRecursive(KdTree& tree, const Ray& ray, const KdTreeNode* node, float entry,
+                            float exit) {
+    TraceContext& context = programTraceContext;
+    const int result = traverseKdTreeRecursive(context, tree, ray, node, entry, exit);
+    tree.nodeVisitCount += context.nodeVisitCount;
+    tree.emptyLeafCount += context.emptyLeafCount;
+    context.nodeVisitCount = 0;
+    context.emptyLeafCount = 0;
+    addRayCounts(context);
+    return result;
 }
 
 } // namespace vantrel

@@ -6,12 +6,20 @@
 #include <cstdint>
 
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/tracer/trace_context.h"
 
 namespace vantrel {
 
-// Deferred far children of a walk. A walk pushes at most one entry per level,
-// so any tree the compiler makes fits.
-constexpr int traversalStackSize = 100;
+// Makes tree the one whose rays context counts, adding what it counted for
+// the tree before.
+void changeCountedTree(TraceContext& context, const KdTree& tree);
+
+// Counts rays tested against tree in context, for addRayCounts.
+inline void countRays(TraceContext& context, const KdTree& tree, uint32_t rays) {
+    if (&tree != context.countedTree)
+        changeCountedTree(context, tree);
+    context.countedRays += rays;
+}
 
 // An origin inside the box, or closer to it than this, starts the walk here.
 constexpr float minEntryDistance = 0.001f;

@@ -24,6 +24,7 @@
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/packed_leaf.h"
 #include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/traverse.h"
 
 namespace {
@@ -305,7 +306,8 @@ void checkPacket(KdTree& tree, const Ray& ray, RayGenerator& random) {
             continue;
         PacketHits hits;
         const uint32_t raysBefore = tree.rayCount;
-        intersectKdTreePacket(tree, packet, hits);
+        intersectKdTreePacket(programTraceContext, tree, packet, hits);
+        addRayCounts(programTraceContext);
         FUZZ_CHECK(tree.rayCount == raysBefore + packetLaneCount());
         for (uint32_t lane = 0; lane < packetLaneCount(); ++lane) {
             const int alone = intersectKdTree(tree, {packet.origin, laneDirection(packet, lane)});
@@ -332,7 +334,8 @@ void checkLeaves(const KdTree& tree, uint32_t leafCount, const Ray& ray, uint32_
             if (!selectKernel(kernel))
                 continue;
             hitRecord = listRecord;
-            FUZZ_CHECK((intersectLeaf(tree, leaf, ray) != 0) == (listHit != 0));
+            FUZZ_CHECK((intersectLeaf(programTraceContext, tree, leaf, ray) != 0) ==
+                       (listHit != 0));
             FUZZ_CHECK(std::memcmp(&hitRecord, &listRecord, sizeof hitRecord) == 0);
         }
     }

@@ -1,0 +1,326 @@
+// Threads that trace through contexts of their own must find exactly what one
+// thread finds: every pixel of a frame for every thread count and kernel,
+// every hit of rays traced at once through one tree, and the same ray count.
+// ThreadSanitizer runs this program too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "vantrel/app/camera.h"
+#include "vantrel/app/demo_scene.h"
+#include "vantrel/kdtree/build.h"
+#include "vantrel/tracer/intersect.h"
+#include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/render.h"
+#include "vantrel/tracer/trace_context.h"
+#include "vantrel/tracer/traverse.h"
+#include "vantrel/tracer/worker_pool.h"
+
+using namespace vantrel;
+using namespace vantrel::testing_support;
+
+namespace {
+
+// A scene of spheres, triangles or both, compiled into a tree and listed as
+// the window lists its tree.
+struct Scene {
+    std::vector<Sphere> spheres;
+    std::vector<Triangle> triangles;
+    std::vector<PrimitiveRef> refs;
+    Tree tree;
+    PrimitiveRef top{};
+
+    Scene(uint32_t sphereCount, uint32_t gridSide, int method) {
+        spheres.resize(sphereCount);
+        std::vector<PrimitiveRef> sphereRefs(sphereCount);
+        fillDemoSpheres(spheres.data(), sphereRefs.data(), sphereCount);
+        // A rippled sheet through the middle of the sphere field, two
+        // triangles a cell, so that leaves hold both kinds.
+        const auto height = [](float x, float z) {
+            return 0.8f * x + 6.0f * std::sin(x * 0.7f + z * 0.4f);
+        };
+        const float cell = 22.0f / static_cast<float>(std::max(gridSide, 1u));
+        for (uint32_t i = 0; i < gridSide; ++i) {
+            for (uint32_t j = 0; j < gridSide; ++j) {
+                const float x0 = -11.0f + cell * i, z0 = -11.0f + cell * j;
+                const float x1 = x0 + cell, z1 = z0 + cell;
+                const Vector3 a{x0, height(x0, z0), z0}, b{x1, height(x1, z0), z0};
+                const Vector3 c{x0, height(x0, z1), z1}, d{x1, height(x1, z1), z1};
+                const Material grey{0.5f + 0.5f * ((i + j) % 2), 0.6f, 0.7f, 0.0f};
+                triangles.push_back({a, b, c, grey});
+                triangles.push_back({b, d, c, grey});
+            }
+        }
+        referenceAll(spheres, triangles, refs);
+        const PrimitiveList list = listOf(refs);
+        KdTree* built = nullptr;
+        buildKdTree(&built, &list, method);
+        tree.reset(built);
+        top = {built, PrimitiveType::NestedTree};
+    }
+    PrimitiveList list() { return {&top, 1}; }
+};
+
+// A target whose size is no whole number of tiles, so that the tiles at the
+// right and bottom edges are cut.
+struct Frame {
+    RenderTarget target{};
+    std::vector<uint8_t> pixels;
+
+    Frame(uint32_t width, uint32_t height) : pixels(size_t{width} * height * 3) {
+        target = {width, height, nullptr, pixels.data()};
+        buildRayTable(target, {1.0f, 1.3333334f, 1.0f});
+    }
+    ~Frame() { delete[] target.rays; }
+    Frame(const Frame&) = delete;
+    void clear() { std::fill(pixels.begin(), pixels.end(), uint8_t{0x5a}); }
+};
+
+struct Rendered {
+    std::vector<uint8_t> pixels;
+    uint32_t rays;
+};
+
+template <class Render> Rendered render(Scene& scene, Frame& frame, Render&& draw) {
+    frame.clear();
+    scene.tree->rayCount = 0;
+    draw(scene.list(), frame.target);
+    return {frame.pixels, scene.tree->rayCount};
+}
+
+uint32_t litPixels(const Rendered& frame) {
+    uint32_t lit = 0;
+    for (size_t i = 0; i < frame.pixels.size(); i += 3)
+        lit += (frame.pixels[i] | frame.pixels[i + 1] | frame.pixels[i + 2]) != 0;
+    return lit;
+}
+
+void expectSameFrame(const Rendered& expected, const Rendered& actual, const char* how) {
+    EXPECT_EQ(expected.rays, actual.rays) << how;
+    EXPECT_TRUE(expected.pixels == actual.pixels) << how;
+}
+
+} // namespace
+
+// Pools of 2, 3 and 4 threads (more than this machine's cores, too), every
+// kernel, spheres and triangles: the one-thread frame, pixel for pixel and
+// ray for ray, frame after frame of one pool.
+TEST(ThreadedFrame, EveryThreadCountAndKernelDrawsTheOneThreadFrame) {
+    KernelGuard guard;
+    Frame frame(200, 150);
+    std::vector<std::unique_ptr<WorkerPool>> pools;
+    for (uint32_t threads : {2u, 3u, 4u})
+        pools.push_back(std::make_unique<WorkerPool>(threads));
+    TraceContext own;
+    struct Case {
+        uint32_t spheres;
+        uint32_t gridSide;
+        int method;
+    };
+    for (const Case& c : {Case{6000, 0, 0}, Case{0, 40, 1}, Case{3000, 30, 2}}) {
+        Scene scene(c.spheres, c.gridSide, c.method);
+        for (Kernel kernel : availableKernels()) {
+            selectKernel(kernel);
+            for (int32_t clockMs : {0, 5000}) {
+                SCOPED_TRACE(::testing::Message() << kernelName(kernel) << ", method " << c.method
+                                                  << ", " << clockMs << " ms");
+                const Matrix4 camera = cameraMatrixAt(clockMs);
+                const Rendered alone = render(scene, frame, [&](auto list, RenderTarget& target) {
+                    renderFrame(list, target, camera);
+                });
+                EXPECT_EQ(alone.rays, frame.target.width * frame.target.height);
+                EXPECT_GT(litPixels(alone), frame.target.width * frame.target.height / 20);
+                expectSameFrame(alone,
+                                render(scene, frame,
+                                       [&](auto list, RenderTarget& target) {
+                                           renderFrame(own, list, target, camera);
+                                       }),
+                                "a context of its own");
+                for (auto& pool : pools) {
+                    expectSameFrame(alone,
+                                    render(scene, frame,
+                                           [&](auto list, RenderTarget& target) {
+                                               renderFrame(*pool, list, target, camera);
+                                           }),
+                                    pool->threadCount() == 2   ? "2 threads"
+                                    : pool->threadCount() == 3 ? "3 threads"
+                                                               : "4 threads");
+                }
+                if (::testing::Test::HasFailure())
+                    return;
+            }
+        }
+    }
+}
+
+namespace {
+
+// Random rays through the scene, from inside the tree's box and outside it,
+// each direction kept off zero as the renderer keeps primary rays.
+std::vector<Ray> randomRays(uint32_t count, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<Ray> rays;
+    while (rays.size() < count) {
+        const float spread = rays.size() % 2 ? 8.0f : 30.0f;
+        const Vector3 o{randomFloat(random, -spread, spread), randomFloat(random, -spread, spread),
+                        randomFloat(random, -spread, spread)};
+        const Vector3 aim{randomFloat(random, -9, 9), randomFloat(random, -9, 9),
+                          randomFloat(random, -9, 9)};
+        const Vector3 d{aim.x - o.x, aim.y - o.y, aim.z - o.z};
+        const float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        if (length < 0.5f)
+            continue;
+        rays.push_back(
+            {o, {keepOffZero(d.x / length), keepOffZero(d.y / length), keepOffZero(d.z / length)}});
+    }
+    return rays;
+}
+
+struct Answer {
+    int hit = 0;
+    HitRecord record{};
+};
+
+bool same(const Answer& a, const Answer& b) {
+    return (a.hit != 0) == (b.hit != 0) && (a.hit == 0 || sameBits(a.record, b.record));
+}
+
+// Ray i through the list test, the tree's walk or, for a ray whose index
+// starts a block of packet lanes, the lanes of that block as a packet.
+enum class Query { List, Tree, Packet };
+
+void answer(TraceContext& context, Scene& scene, const std::vector<Ray>& rays, uint32_t i,
+            Query query, std::vector<Answer>& answers) {
+    if (query == Query::Packet) {
+        const uint32_t lanes = packetLaneCount();
+        if (i % lanes != 0)
+            return;
+        // The lanes share the first ray's origin; their directions are the
+        // block's own.
+        RayPacket packet{};
+        packet.origin = rays[i].origin;
+        for (uint32_t lane = 0; lane < lanes; ++lane)
+            setLaneDirection(packet, lane,
+                             rays[std::min<size_t>(i + lane, rays.size() - 1)].direction);
+        PacketHits hits;
+        intersectKdTreePacket(context, *scene.tree, packet, hits);
+        for (uint32_t lane = 0; lane < lanes && i + lane < rays.size(); ++lane) {
+            const bool hit = (hits.hitMask >> lane) & 1u;
+            answers[i + lane] = {hit, hit ? hits.hit[lane] : HitRecord{}};
+        }
+        return;
+    }
+    const int hit = query == Query::List ? intersectList(context, scene.list(), rays[i])
+                                         : intersectKdTree(context, *scene.tree, rays[i]);
+    answers[i] = {hit, hit ? context.hit : HitRecord{}};
+}
+
+// The answers of one thread through the program's own context, and the rays
+// the tree counted for them.
+std::vector<Answer> oneThread(Scene& scene, const std::vector<Ray>& rays, Query query,
+                              uint32_t& counted) {
+    std::vector<Answer> answers(rays.size());
+    scene.tree->rayCount = 0;
+    for (uint32_t i = 0; i < rays.size(); ++i)
+        answer(programTraceContext, scene, rays, i, query, answers);
+    addRayCounts(programTraceContext);
+    counted = scene.tree->rayCount;
+    return answers;
+}
+
+} // namespace
+
+// Four threads of the caller's own, each with a context, and a pool's batch:
+// each ray gets the one-thread answer to the bit, and the tree counts every
+// ray once.
+TEST(ConcurrentQueries, ThreadsTracingOneTreeGetTheOneThreadAnswers) {
+    KernelGuard guard;
+    Scene scene(4000, 24, 0);
+    const std::vector<Ray> rays = randomRays(6000, 11);
+    WorkerPool pool(3);
+    for (Kernel kernel : availableKernels()) {
+        selectKernel(kernel);
+        for (Query query : {Query::List, Query::Tree, Query::Packet}) {
+            SCOPED_TRACE(::testing::Message()
+                         << kernelName(kernel) << ", query " << static_cast<int>(query));
+            uint32_t counted = 0;
+            const std::vector<Answer> expected = oneThread(scene, rays, query, counted);
+            const size_t hits = std::count_if(expected.begin(), expected.end(),
+                                              [](const Answer& a) { return a.hit != 0; });
+            EXPECT_GT(hits, rays.size() / 8);
+            EXPECT_GE(counted, rays.size());
+
+            constexpr uint32_t threadCount = 4;
+            std::vector<Answer> answers(rays.size());
+            std::vector<std::unique_ptr<TraceContext>> contexts;
+            for (uint32_t t = 0; t < threadCount; ++t)
+                contexts.push_back(std::make_unique<TraceContext>());
+            std::vector<std::thread> threads;
+            scene.tree->rayCount = 0;
+            const uint32_t lanes = packetLaneCount();
+            for (uint32_t t = 0; t < threadCount; ++t) {
+                // Interleaved blocks of a packet's lanes, so that neighbouring
+                // answers come from different threads.
+                threads.emplace_back([&, t] {
+                    for (uint32_t i = t * lanes; i < rays.size(); i += threadCount * lanes) {
+                        for (uint32_t k = i; k < i + lanes && k < rays.size(); ++k)
+                            answer(*contexts[t], scene, rays, k, query, answers);
+                    }
+                });
+            }
+            for (std::thread& thread : threads)
+                thread.join();
+            for (auto& context : contexts)
+                addRayCounts(*context);
+            EXPECT_EQ(scene.tree->rayCount, counted) << "threads of the caller's own";
+            for (uint32_t i = 0; i < rays.size(); ++i)
+                ASSERT_TRUE(same(expected[i], answers[i])) << "ray " << i << ", own threads";
+
+            std::fill(answers.begin(), answers.end(), Answer{});
+            scene.tree->rayCount = 0;
+            pool.run(static_cast<uint32_t>(rays.size()), [&](uint32_t i, TraceContext& context) {
+                answer(context, scene, rays, i, query, answers);
+            });
+            EXPECT_EQ(scene.tree->rayCount, counted) << "a pool's batch";
+            for (uint32_t i = 0; i < rays.size(); ++i)
+                ASSERT_TRUE(same(expected[i], answers[i])) << "ray " << i << ", pool";
+        }
+    }
+}
+
+// A pool runs every item of every batch once, on its own threads' contexts,
+// batch after batch, and batches given from two threads at once.
+TEST(WorkerPool, RunsEveryItemOnceOnItsThreadsContexts) {
+    WorkerPool pool(3);
+    ASSERT_EQ(pool.threadCount(), 3u);
+    EXPECT_EQ(WorkerPool(0).threadCount(), std::max(1u, std::thread::hardware_concurrency()));
+    for (uint32_t count : {0u, 1u, 2u, 5u, 3000u}) {
+        std::vector<std::atomic<int>> runs(count);
+        std::atomic<bool> foreignContext{false};
+        pool.run(count, [&](uint32_t item, TraceContext& context) {
+            runs[item].fetch_add(1);
+            if (&context != &pool.context(0) && &context != &pool.context(1) &&
+                &context != &pool.context(2))
+                foreignContext = true;
+        });
+        for (uint32_t i = 0; i < count; ++i)
+            ASSERT_EQ(runs[i].load(), 1) << "item " << i << " of " << count;
+        EXPECT_FALSE(foreignContext.load());
+    }
+    std::vector<std::atomic<int>> runs(2 * 500);
+    std::thread other([&] {
+        pool.run(500, [&](uint32_t item, TraceContext&) { runs[500 + item].fetch_add(1); });
+    });
+    pool.run(500, [&](uint32_t item, TraceContext&) { runs[item].fetch_add(1); });
+    other.join();
+    for (size_t i = 0; i < runs.size(); ++i)
+        ASSERT_EQ(runs[i].load(), 1) << "item " << i << " of two batches at once";
+}
