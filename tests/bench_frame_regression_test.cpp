@@ -13,6 +13,7 @@
 #include "tools/bench/frame_hash.h"
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/tracer/render.h"
+#include "vantrel/tracer/worker_pool.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;
@@ -68,6 +69,21 @@ TEST(FrameRegression, DemoFrameAt5000MsIsUnchanged) {
     else
         EXPECT_EQ(hash, recordedDemoFrameHash)
             << "the frame changed; if that is intended, record " << hex(hash);
+
+    // On the threads of a pool, with every kernel: the same frame and rays.
+    KernelGuard guard;
+    for (uint32_t threads : {2u, 3u}) {
+        WorkerPool pool(threads);
+        scene.pool = &pool;
+        for (Kernel kernel : availableKernels()) {
+            selectKernel(kernel);
+            const FrameRun pooled = renderBenchFrame(scene, recordedClockMs);
+            EXPECT_EQ(hashFrame(scene.target), hash)
+                << threads << " threads, " << kernelName(kernel);
+            EXPECT_EQ(pooled.rays, run.rays) << threads << " threads, " << kernelName(kernel);
+        }
+        scene.pool = nullptr;
+    }
 
     releaseBenchScene(scene);
 }

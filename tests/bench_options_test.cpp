@@ -43,6 +43,7 @@ TEST(BenchOptions, NoOptionsRunTheWholeDemoOrbit) {
     EXPECT_FALSE(parsed.options.json);
     EXPECT_TRUE(parsed.options.outPath.empty());
     EXPECT_TRUE(parsed.options.meshPath.empty());
+    EXPECT_EQ(parsed.options.threads, 1u) << "the window's own renderer";
     ASSERT_EQ(benchFrameCount(parsed.options), 25u);
     EXPECT_EQ(benchFrameClock(parsed.options, 0), 0);
     EXPECT_EQ(benchFrameClock(parsed.options, 1), 2500);
@@ -77,6 +78,8 @@ TEST(BenchOptions, BoundaryValuesAreAccepted) {
     EXPECT_EQ(parse({"--mesh", "bunny.tri", "--method", "1"}).options.meshPath, "bunny.tri");
     EXPECT_FALSE(parse({"--mesh", "bunny.tri"}).options.meshAsIs);
     EXPECT_TRUE(parse({"--mesh-as-is=bunny.tri"}).options.meshAsIs);
+    EXPECT_EQ(parse({"--threads", "0"}).options.threads, 0u);
+    EXPECT_EQ(parse({"--threads=1024"}).options.threads, 1024u);
 }
 
 TEST(BenchOptions, HelpWinsOverLaterOptions) {
@@ -106,4 +109,7 @@ TEST(BenchOptions, BadCommandLinesAreRejectedWithOneLine) {
     expectRejected({"--json=yes"});
     expectRejected({"--frames", "2", "--frame-at", "5000"});
     expectRejected({"--spheres", "10", "--mesh", "m.tri"});
+    expectRejected({"--threads", "1025"});
+    expectRejected({"--threads", "-1"});
+    expectRejected({"--threads", "all"});
 }

@@ -13,6 +13,7 @@ namespace {
 BenchResult sampleResult() {
     BenchResult result{};
     result.kernel = "avx2";
+    result.threads = 2;
     result.buildMs = 1234.5;
     result.tree = {120001, 60001, 2345, 987654, 57, 20};
     result.frames = 25;
@@ -48,7 +49,8 @@ TEST(BenchReport, JsonIsOneObjectOfTheAgreedFigures) {
                  {"references", 987654}, {"max_leaf", 57},
                  {"depth", 20},          {"frames", 25},
                  {"render_s", 2.5},      {"mrays_per_s", 1.96608},
-                 {"fps", 10.0},          {"peak_rss_mb", 321.25}};
+                 {"fps", 10.0},          {"peak_rss_mb", 321.25},
+                 {"threads", 2}};
     for (const auto& c : cases) {
         double value = -1;
         ASSERT_TRUE(jsonNumber(json, c.key, value)) << c.key << " in " << json;

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "tools/bench/scene_warnings.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
+#include "vantrel/tracer/worker_pool.h"
 
 using namespace vantrel;
 
@@ -101,8 +103,16 @@ int runBench(int argc, char** argv) {
         return failWith("out of memory", 1);
     }
 
+    // Made once, before the first frame: a frame costs no thread's start.
+    std::unique_ptr<WorkerPool> pool;
+    if (options.threads != 1) {
+        pool = std::make_unique<WorkerPool>(options.threads);
+        scene.pool = pool.get();
+    }
+
     BenchResult result{};
     result.kernel = kernelName(options.kernel);
+    result.threads = pool ? pool->threadCount() : 1;
     result.buildMs = scene.buildMs;
     result.tree = measureKdTree(*scene.tree);
     result.frames = benchFrameCount(options);

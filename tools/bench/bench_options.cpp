@@ -27,7 +27,7 @@ bool parseCount(const char* text, uint64_t max, uint64_t& value) {
 bool takesValue(const std::string& name) {
     return name == "--spheres" || name == "--method" || name == "--frames" ||
            name == "--frame-at" || name == "--out" || name == "--mesh" || name == "--mesh-as-is" ||
-           name == "--kernel";
+           name == "--kernel" || name == "--threads";
 }
 
 ParseOutcome fail(std::string& error, const std::string& message) {
@@ -44,6 +44,10 @@ BenchOptions defaultBenchOptions() {
     options.frameCount = orbitFrameCount;
     options.outFormat = ImageFormat::Png;
     options.kernel = bestKernel();
+    // One thread, as the window renders: figures that compare with its
+    // caption and with earlier runs, and that other work on a shared
+    // machine moves least.
+    options.threads = 1;
     return options;
 }
 
@@ -105,6 +109,11 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                 return fail(error,
                             "--out needs a file name ending in .png or .ppm, not '" + value + "'");
             options.outPath = value;
+        } else if (name == "--threads") {
+            if (!parseCount(value.c_str(), benchMaxThreads, number))
+                return fail(error, "--threads takes a count from 0 (one per core) to " +
+                                       std::to_string(benchMaxThreads) + ", not '" + value + "'");
+            options.threads = static_cast<uint32_t>(number);
         } else if (name == "--kernel") {
             if (!kernelNamed(value.c_str(), options.kernel))
                 return fail(error, "--kernel takes scalar, avx2 or avx512, not '" + value + "'");
@@ -165,6 +174,10 @@ const char* benchUsage() {
            "  --kernel K      the instruction set of the leaf tests and packet walks:\n"
            "                  scalar, avx2 or avx512 (default: the best this processor\n"
            "                  runs). Every kernel renders the same pixels.\n"
+           "  --threads N     render each frame on N threads, tiles handed out as\n"
+           "                  threads come free; 0 for one per core (default 1: the\n"
+           "                  window's renderer, on one thread as the program runs).\n"
+           "                  Every thread count renders the same pixels.\n"
            "  --json          print the figures as one JSON object\n"
            "  --help          print this help\n"
            "\n"

@@ -11,6 +11,7 @@
 namespace vantrel {
 
 constexpr uint32_t benchMaxSpheres = 10000000;
+constexpr uint32_t benchMaxThreads = 1024;
 
 struct BenchOptions {
     uint32_t sphereCount;
@@ -23,6 +24,7 @@ struct BenchOptions {
     std::string meshPath; // empty: trace the demo spheres
     bool meshAsIs;        // keep the mesh's coordinates instead of placing it
     Kernel kernel;        // the processor's best unless given
+    uint32_t threads;     // 0: one per core; 1: the window's own renderer
     bool json;
 };
 

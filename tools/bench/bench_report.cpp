@@ -42,6 +42,7 @@ std::string formatJson(const BenchResult& result) {
     const TreeStats& tree = result.tree;
     std::string out;
     append(out, "{\"kernel\":\"%s\",", result.kernel != nullptr ? result.kernel : "");
+    append(out, "\"threads\":%" PRIu32 ",", result.threads);
     append(out, "\"build_ms\":%.3f,", finite(result.buildMs));
     append(out, "\"nodes\":%" PRIu64 ",\"leaves\":%" PRIu64 ",\"empty_leaves\":%" PRIu64 ",",
            tree.nodes, tree.leaves, tree.emptyLeaves);
@@ -68,9 +69,10 @@ std::string formatText(const BenchResult& result) {
            tree.references, averageLeafReferences(tree), tree.maxLeaf);
     append(out, "render:         %" PRIu32 " %s in %.3f s, %" PRIu64 " rays\n", result.frames,
            result.frames == 1 ? "frame" : "frames", result.renderSeconds, result.rays);
-    append(out, "speed:          %.2f Mrays/s, %.2f frames/s (%s kernel)\n",
+    append(out, "speed:          %.2f Mrays/s, %.2f frames/s (%s kernel, %" PRIu32 " %s)\n",
            megaRaysPerSecond(result), framesPerSecond(result),
-           result.kernel != nullptr ? result.kernel : "?");
+           result.kernel != nullptr ? result.kernel : "?", result.threads,
+           result.threads == 1 ? "thread" : "threads");
     append(out, "peak memory:    %.1f MiB\n", result.peakRssMib);
     return out;
 }

@@ -10,6 +10,7 @@ namespace vantrel {
 
 struct BenchResult {
     const char* kernel; // the name of the tracer's kernel
+    uint32_t threads;   // that rendered each frame
     double buildMs;     // the kd-tree build alone
     TreeStats tree;
     uint32_t frames;
@@ -22,7 +23,7 @@ struct BenchResult {
 double megaRaysPerSecond(const BenchResult& result);
 double framesPerSecond(const BenchResult& result);
 
-// One line: {"kernel":...,"build_ms":...,"nodes":...,...,"peak_rss_mb":...}
+// One line: {"kernel":...,"threads":...,"build_ms":...,"nodes":...,...,"peak_rss_mb":...}
 std::string formatJson(const BenchResult& result);
 
 // A few labelled lines for people.

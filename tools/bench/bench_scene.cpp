@@ -10,6 +10,7 @@
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
 #include "vantrel/tracer/render.h"
+#include "vantrel/tracer/worker_pool.h"
 
 namespace vantrel {
 
@@ -84,7 +85,10 @@ FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs) {
     // Per frame, so that long runs cannot wrap the 32-bit counter.
     scene.tree->rayCount = 0;
     const auto start = std::chrono::steady_clock::now();
-    renderFrame(scene.topLevelList, scene.target, camera);
+    if (scene.pool != nullptr)
+        renderFrame(*scene.pool, scene.topLevelList, scene.target, camera);
+    else
+        renderFrame(scene.topLevelList, scene.target, camera);
     const auto end = std::chrono::steady_clock::now();
     return {scene.tree->rayCount, std::chrono::duration<double>(end - start).count()};
 }

@@ -14,6 +14,8 @@
 
 namespace vantrel {
 
+class WorkerPool;
+
 struct BenchScene {
     RenderTarget target;
     Sphere* spheres;     // demo spheres, or null
@@ -28,6 +30,7 @@ struct BenchScene {
     BuildOptions buildOptions;
     BuildResult buildResult; // tree is null unless Built
     ProgressLine* progress;  // null: the build is not announced
+    WorkerPool* pool;        // null: frames are rendered as the window renders them
 };
 
 // The 512x384 target with the demo's ray table; call first.
@@ -50,7 +53,8 @@ struct FrameRun {
     double seconds; // inside renderFrame
 };
 
-// Renders one frame into scene.target through the window's renderer.
+// Renders one frame into scene.target through the window's renderer, or on
+// the threads of scene.pool.
 FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs);
 
 void releaseBenchScene(BenchScene& scene);
