@@ -42,6 +42,12 @@ run("configure the example" ${CMAKE_COMMAND} -S "${SOURCE}/examples" -B "${WORK}
 run("build the example" ${CMAKE_COMMAND} --build "${WORK}/example")
 run("run the example" "${WORK}/example/render_mesh" "${mesh}" "${WORK}/package.png")
 run("the example's picture" "${NOT_BLACK}" "${WORK}/package.png")
+run("run the example on every core" "${WORK}/example/render_mesh_every_core" "${mesh}"
+    "${WORK}/every_core.png")
+if(NOT out MATCHES "^25 frames of 320 triangles on [1-9][0-9]* threads: [0-9.]+ Mrays/s\n$")
+  fail("the example on every core printed [${out}]")
+endif()
+run("the picture on every core" "${NOT_BLACK}" "${WORK}/every_core.png")
 
 set(ENV{PKG_CONFIG_PATH} "${prefix}/lib/pkgconfig")
 run("pkg-config" pkg-config --cflags --libs vantrel libpng)
@@ -50,6 +56,9 @@ run("build with pkg-config's flags" "${CXX}" -std=c++17 "${SOURCE}/examples/rend
     -o "${WORK}/render_mesh_pc" ${flags})
 run("run the pkg-config build" "${WORK}/render_mesh_pc" "${mesh}" "${WORK}/pc.png")
 run("the pkg-config build's picture" "${NOT_BLACK}" "${WORK}/pc.png")
+run("build the example on every core with pkg-config's flags" "${CXX}" -std=c++17
+    "${SOURCE}/examples/render_mesh_every_core.cpp" -o "${WORK}/every_core_pc" ${flags})
+run("run its pkg-config build" "${WORK}/every_core_pc" "${mesh}" "${WORK}/every_core_pc.png")
 
 run("configure the plug-in" ${CMAKE_COMMAND} -S "${SOURCE}/tests/package" -B "${WORK}/plugin"
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${CXX})
