@@ -168,9 +168,12 @@ void renderFrame(WorkerPool& pool, const PrimitiveList& scene, RenderTarget& tar
     const uint32_t rows = (target.height + poolTileSize - 1) / poolTileSize;
     // Each tile is cut and traced as the one-thread frame cuts and traces
     // it; the pool adds the threads' ray counts once the last tile is done.
+    // Down the columns: the tiles threads take at the same time lie one
+    // above the other, so they write no line of the pixels in common (side
+    // by side, a row's three-byte pixels share a line at every edge).
     pool.run(columns * rows, [&](uint32_t tile, TraceContext& context) {
-        const uint32_t x = tile % columns * poolTileSize;
-        const uint32_t y = tile / columns * poolTileSize;
+        const uint32_t x = tile / rows * poolTileSize;
+        const uint32_t y = tile % rows * poolTileSize;
         renderTile(context, scene, target, camera, x, y, x + poolTileSize, y + poolTileSize,
                    poolTileSize);
     });
