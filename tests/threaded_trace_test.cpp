@@ -1,7 +1,7 @@
 // Threads that trace through contexts of their own must find exactly what one
 // thread finds: every pixel of a frame for every thread count and kernel,
-// every hit of rays traced at once through one tree, and the same ray count.
-// ThreadSanitizer runs this program too.
+// every hit of rays traced at once through one tree, and the same ray count,
+// while other threads build trees. ThreadSanitizer runs this program too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/compiled_tree_diff.h"
 #include "tests/test_support.h"
 #include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
@@ -37,8 +38,9 @@ struct Scene {
     std::vector<PrimitiveRef> refs;
     Tree tree;
     PrimitiveRef top{};
+    int method;
 
-    Scene(uint32_t sphereCount, uint32_t gridSide, int method) {
+    Scene(uint32_t sphereCount, uint32_t gridSide, int buildMethod) : method(buildMethod) {
         spheres.resize(sphereCount);
         std::vector<PrimitiveRef> sphereRefs(sphereCount);
         fillDemoSpheres(spheres.data(), sphereRefs.data(), sphereCount);
@@ -323,4 +325,47 @@ TEST(WorkerPool, RunsEveryItemOnceOnItsThreadsContexts) {
     other.join();
     for (size_t i = 0; i < runs.size(); ++i)
         ASSERT_EQ(runs[i].load(), 1) << "item " << i << " of two batches at once";
+}
+
+// Trees built on three threads at once while a pool traces another tree come
+// out bit for bit as built one after the other, and every frame traced
+// meanwhile is the one-thread frame.
+TEST(TracingWhileBuilding, TreesBuiltMeanwhileAndFramesTracedMeanwhileAreAsAlone) {
+    Scene traced(4000, 24, 0);
+    Frame frame(160, 120);
+    const Matrix4 camera = cameraMatrixAt(5000);
+    const Rendered alone = render(
+        traced, frame, [&](auto list, RenderTarget& target) { renderFrame(list, target, camera); });
+    // Built one after the other here; built again below, all at once.
+    Scene built[] = {Scene(3000, 0, 1), Scene(0, 30, 2), Scene(2000, 20, 0)};
+    KdTree* rebuilt[3] = {};
+    std::atomic<int> building{3};
+    std::vector<std::thread> builders;
+    for (int i = 0; i < 3; ++i) {
+        builders.emplace_back([&, i] {
+            const PrimitiveList list = listOf(built[i].refs);
+            buildKdTree(&rebuilt[i], &list, built[i].method);
+            building.fetch_sub(1);
+        });
+    }
+    WorkerPool pool(2);
+    int frames = 0;
+    do {
+        expectSameFrame(alone,
+                        render(traced, frame,
+                               [&](auto list, RenderTarget& target) {
+                                   renderFrame(pool, list, target, camera);
+                               }),
+                        "a frame traced while trees are built");
+        ++frames;
+    } while (building.load() > 0);
+    for (std::thread& builder : builders)
+        builder.join();
+    for (int i = 0; i < 3; ++i) {
+        const Tree tree(rebuilt[i]);
+        ASSERT_NE(rebuilt[i], nullptr);
+        EXPECT_EQ(compiledTreeDifference(*built[i].tree, *tree), "")
+            << "method " << built[i].method;
+    }
+    EXPECT_GE(frames, 1);
 }
