@@ -15,6 +15,8 @@ ProgressLine progressLineFor(bool json) {
 }
 
 void showProgress(ProgressLine& line, const std::string& whole) {
+    if (line.observer)
+        line.observer(whole);
     if (!line.stream)
         return;
     const std::string text = whole.substr(0, line.width);

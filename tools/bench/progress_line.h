@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace vantrel {
@@ -12,6 +13,9 @@ struct ProgressLine {
     std::FILE* stream;  // null: nothing is shown
     size_t shownLength; // of the text on the line now
     size_t width;       // longer texts are cut, so that none wraps
+    // Also told every text, whether or not a terminal shows it (a window's
+    // caption, say); may be empty.
+    std::function<void(const std::string&)> observer = {};
 };
 
 // On standard error when it is a terminal and the output is not JSON, which
