@@ -1,0 +1,32 @@
+// The viewer's frames: a render target that follows the window's size, and
+// the one call through which every frame is rendered.
+#pragma once
+
+#include <cstdint>
+
+#include "vantrel/app/render_target.h"
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/records.h"
+
+namespace vantrel {
+
+struct ViewRenderer {
+    uint32_t threadsAsked; // after 0 became every core
+    uint32_t threads;      // that render
+};
+
+// threads: how many to render on; 0 asks for every core the machine has.
+ViewRenderer startViewRenderer(uint32_t threads);
+void stopViewRenderer(ViewRenderer& renderer);
+
+// Renders scene, whose only tree is tree, into target; returns the rays
+// tested against the tree. Every pixel is written.
+uint32_t renderViewFrame(ViewRenderer& renderer, const PrimitiveList& scene, KdTree& tree,
+                         RenderTarget& target, const Matrix4& camera);
+
+// Gives target a ray table and pixels of width x height (both at least 1),
+// releasing what it had; the ray table has the viewer's field of view.
+void sizeViewTarget(RenderTarget& target, uint32_t width, uint32_t height);
+void releaseViewTarget(RenderTarget& target);
+
+} // namespace vantrel

@@ -1,0 +1,67 @@
+#include "tools/view/view_load.h"
+
+#include <new>
+
+#include "tools/bench/bench_memory.h"
+#include "vantrel/kdtree/build_budget.h"
+
+namespace vantrel {
+
+namespace {
+
+void setStep(ViewLoad& load, const std::string& step) {
+    const std::lock_guard<std::mutex> lock(load.mutex);
+    load.step = step;
+}
+
+void loadOnWorker(ViewLoad& load, const std::string& path, int32_t method) {
+    bool loaded = false;
+    std::string error;
+    try {
+        showProgress(load.progress, "loading " + path);
+        loaded = buildMeshScene(load.scene, path.c_str(), method, error);
+    } catch (const std::bad_alloc&) {
+        error = buildExceededBudget() ? budgetExceededMessage(buildMemoryBudget())
+                                      : "out of memory while loading '" + path + "'";
+    }
+    clearProgress(load.progress);
+    const std::lock_guard<std::mutex> lock(load.mutex);
+    load.loaded = loaded;
+    load.error = error;
+    load.done = true;
+}
+
+} // namespace
+
+void startViewLoad(ViewLoad& load, const std::string& path, int32_t method) {
+    load.scene = BenchScene{};
+    load.scene.keepMeshCoordinates = viewAtModelCoordinates;
+    load.progress = progressLineFor(false);
+    load.progress.observer = [&load](const std::string& step) { setStep(load, step); };
+    load.scene.progress = &load.progress;
+    load.done = false;
+    load.loaded = false;
+    load.worker = std::thread(loadOnWorker, std::ref(load), path, method);
+}
+
+bool viewLoadStep(ViewLoad& load, std::string& step) {
+    const std::lock_guard<std::mutex> lock(load.mutex);
+    step = load.step;
+    return load.done;
+}
+
+bool finishViewLoad(ViewLoad& load, std::string& error) {
+    if (load.worker.joinable())
+        load.worker.join();
+    load.scene.progress = nullptr;
+    error = load.error;
+    return load.loaded;
+}
+
+void releaseViewLoad(ViewLoad& load) {
+    if (load.worker.joinable())
+        load.worker.join();
+    releaseBenchScene(load.scene);
+}
+
+} // namespace vantrel

@@ -1,0 +1,46 @@
+// Reading the model and building its kd-tree, on a thread of their own so
+// that the window stays responsive meanwhile and shows the step under way.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tools/bench/bench_scene.h"
+#include "tools/bench/progress_line.h"
+
+namespace vantrel {
+
+// Where the model is traced. The triangle test refuses triangles with
+// |(e1 x e2) . d| below 0.001, a bound on their size, so a model is placed
+// as the benchmark's --mesh places it (centred, largest half-extent 11);
+// with a scale-free triangle test this becomes true and the model is traced
+// where its file puts it.
+constexpr bool viewAtModelCoordinates = false;
+
+struct ViewLoad {
+    BenchScene scene; // the worker's until finishViewLoad returns
+    ProgressLine progress;
+    std::thread worker;
+    std::mutex mutex; // guards step and done
+    std::string step;
+    bool done;
+    bool loaded;
+    std::string error;
+};
+
+// Starts reading path and building its tree with method. The steps are
+// shown on terminal, when standard error is one, as the benchmark shows them.
+void startViewLoad(ViewLoad& load, const std::string& path, int32_t method);
+
+// The step under way; true once the work is over.
+bool viewLoadStep(ViewLoad& load, std::string& step);
+
+// Waits for the work. True when the model is ready in load.scene; otherwise
+// false, with the reason (the reader's, or the build's memory) in error.
+bool finishViewLoad(ViewLoad& load, std::string& error);
+
+void releaseViewLoad(ViewLoad& load);
+
+} // namespace vantrel
