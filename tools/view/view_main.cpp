@@ -1,0 +1,262 @@
+// vantrel-view: a mesh of one's own in a window, moved by the mouse and the
+// keys, rendered frame after frame by the kernel.
+#include <SDL.h> // where SDLmain is used, it wraps this main
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unistd.h>
+
+#include "tools/bench/bench_output.h"
+#include "tools/bench/scene_warnings.h"
+#include "tools/view/view_camera.h"
+#include "tools/view/view_caption.h"
+#include "tools/view/view_frame.h"
+#include "tools/view/view_input.h"
+#include "tools/view/view_load.h"
+#include "tools/view/view_options.h"
+#include "tools/view/view_screenshot.h"
+#include "vantrel/app/surface_copy.h"
+#include "vantrel/scene/regular_file.h"
+
+using namespace vantrel;
+
+namespace {
+
+constexpr uint32_t startWidth = 512;
+constexpr uint32_t startHeight = 384;
+constexpr Uint32 videoFlags = SDL_SWSURFACE | SDL_RESIZABLE;
+// Held keys move by the time a frame took, but not by a stall's worth.
+constexpr double longestMoveStep = 0.25;
+
+void report(const std::string& message) {
+    std::fprintf(stderr, "vantrel-view: %s\n", message.c_str());
+}
+
+int failWith(const std::string& message, int status) {
+    report(message);
+    return status;
+}
+
+void warn(const std::string& message) {
+    std::fprintf(stderr, "vantrel-view: warning: %s\n", message.c_str());
+}
+
+void setCaption(const std::string& text) {
+    SDL_WM_SetCaption(text.c_str(), "");
+}
+
+void shutDownSdl() {
+    SDL_Quit();
+}
+
+double secondsNow() {
+    using Clock = std::chrono::steady_clock;
+    static const Clock::time_point start = Clock::now();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Missing files, folders and FIFOs are refused before a window opens.
+bool canOpenMesh(const std::string& path, std::string& error) {
+    int systemError = 0;
+    const FileKind kind = fileKindAt(path.c_str(), systemError);
+    if (kind == FileKind::Regular)
+        return true;
+    error = "cannot open '" + path + "': " +
+            (kind == FileKind::Unknown
+                 ? std::string(std::strerror(systemError))
+                 : std::string("it is ") + describeFileKind(kind) + ", not a regular file");
+    return false;
+}
+
+void warnAboutMesh(const PrimitiveList& mesh) {
+    const MeshSurvey survey = surveyMesh(mesh);
+    const std::string of = " of " + std::to_string(mesh.count) + " triangles ";
+    if (survey.leftOut > 0)
+        warn(std::to_string(survey.leftOut) + of +
+             "have a coordinate beyond float range or NaN and are left out");
+    if (survey.unhittable > 0)
+        warn(std::to_string(survey.unhittable) + of +
+             "are too small for any ray to hit (|e1 x e2| below 0.001)");
+}
+
+// Keeps the window answering while the model loads. False when it was asked
+// to close; the size it was given meanwhile is kept in width and height.
+bool waitForLoad(ViewLoad& load, int32_t& width, int32_t& height) {
+    const double start = secondsNow();
+    std::string shown;
+    for (;;) {
+        std::string step;
+        const bool done = viewLoadStep(load, step);
+        const std::string caption = progressCaption(step, secondsNow() - start);
+        if (caption != shown) {
+            setCaption(caption);
+            shown = caption;
+        }
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+            if (event.type == SDL_QUIT ||
+                (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+                return false;
+            if (event.type == SDL_VIDEORESIZE) {
+                width = event.resize.w;
+                height = event.resize.h;
+            }
+        }
+        if (done)
+            return true;
+        SDL_Delay(20);
+    }
+}
+
+SDL_Surface* openWindow(int32_t width, int32_t height, RenderTarget& target) {
+    const int32_t w = width > 0 ? width : 1;
+    const int32_t h = height > 0 ? height : 1;
+    SDL_Surface* screen = SDL_SetVideoMode(w, h, 32, videoFlags);
+    if (screen)
+        sizeViewTarget(target, static_cast<uint32_t>(screen->w), static_cast<uint32_t>(screen->h));
+    return screen;
+}
+
+void takeScreenshot(const std::string& modelPath, const RenderTarget& target) {
+    Screenshot shot;
+    std::string error;
+    if (!writeViewScreenshot(modelPath, ".", target, shot, error)) {
+        report("no screenshot: " + error);
+        return;
+    }
+    if (shot.fellBack)
+        warn("the model's folder takes no new files; the image went to the working directory");
+    if (frameIsBlack(target))
+        warn("the image written to '" + shot.path + "' is entirely black");
+    std::printf("%s\n", shot.path.c_str());
+    std::fflush(stdout);
+}
+
+int runView(int argc, char** argv) {
+    ViewOptions options;
+    std::string error;
+    switch (parseViewOptions(argc, argv, options, error)) {
+    case ViewParse::Help:
+        std::fputs(viewUsage(), stdout);
+        return 0;
+    case ViewParse::Error:
+        return failWith(error, 2);
+    case ViewParse::Run:
+        break;
+    }
+    if (!canOpenMesh(options.meshPath, error))
+        return failWith(error, 1);
+
+    // A window or nothing, as the demo does: without this SDL falls back to
+    // drawing in the terminal when no X display is there.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+    if (SDL_Init(SDL_INIT_VIDEO) < 0)
+        return failWith(std::string("cannot open a window: ") + SDL_GetError() +
+                            (std::getenv("DISPLAY") ? "" : " (DISPLAY is not set)"),
+                        1);
+    std::atexit(shutDownSdl);
+    const std::string name = modelName(options.meshPath);
+    setCaption(progressCaption("loading " + name, 0.0));
+    RenderTarget target{};
+    SDL_Surface* screen = openWindow(startWidth, startHeight, target);
+    if (!screen)
+        return failWith(std::string("cannot open a window: ") + SDL_GetError(), 1);
+    SDL_FillRect(screen, nullptr, 0);
+    SDL_Flip(screen);
+
+    ViewRenderer renderer = startViewRenderer(options.threads);
+    if (options.threads > renderer.threads)
+        warn("rendering on " + std::to_string(renderer.threads) + " thread, not " +
+             std::to_string(renderer.threadsAsked) + ": the tracer traces one ray at a time");
+
+    ViewLoad load;
+    startViewLoad(load, options.meshPath, options.method);
+    int32_t width = screen->w, height = screen->h;
+    if (!waitForLoad(load, width, height)) {
+        // The build cannot be stopped part way; nothing is lost by not
+        // waiting for it.
+        SDL_Quit();
+        if (load.progress.stream)
+            std::fputc('\n', stderr);
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    if (!finishViewLoad(load, error)) {
+        releaseViewLoad(load);
+        releaseViewTarget(target);
+        return failWith(error, 1);
+    }
+    warnAboutMesh(*load.scene.mesh);
+    int status = 0;
+    if (width != screen->w || height != screen->h) {
+        screen = openWindow(width, height, target);
+        if (!screen)
+            status = failWith(std::string("cannot resize the window: ") + SDL_GetError(), 1);
+    }
+
+    const ViewFraming framing = modelFraming(*load.scene.mesh, load.scene.meshBox);
+    ViewControls controls = startViewControls(framedView(framing, target.width, target.height));
+    setCaption(plainCaption(name));
+    FrameMeter meter;
+    startFrameMeter(meter, secondsNow());
+    double lastFrame = secondsNow();
+    while (status == 0) {
+        const double now = secondsNow();
+        applyHeldMoves(controls, static_cast<float>(std::min(now - lastFrame, longestMoveStep)));
+        lastFrame = now;
+        const uint32_t rays = renderViewFrame(renderer, load.scene.topLevelList, *load.scene.tree,
+                                              target, viewCameraMatrix(controls.camera));
+        copyToSurface(target, screen);
+        SDL_Flip(screen);
+        FrameFigures figures;
+        if (meterFrame(meter, rays, secondsNow(), figures) && controls.showFigures)
+            setCaption(figuresCaption(name, figures, renderer.threads, load.scene.mesh->count));
+
+        const ViewRequests requests = drainViewEvents(controls, target.height);
+        if (requests.screenshot)
+            takeScreenshot(options.meshPath, target);
+        if (requests.captionChanged) {
+            if (controls.showFigures)
+                startFrameMeter(meter, secondsNow());
+            else
+                setCaption(plainCaption(name));
+        }
+        if (requests.quit)
+            break;
+        if (requests.resize) {
+            screen = openWindow(requests.resizeWidth, requests.resizeHeight, target);
+            if (!screen) {
+                status = failWith(std::string("cannot resize the window: ") + SDL_GetError(), 1);
+                break;
+            }
+            // The model stays framed until the view is moved.
+            controls.home = framedView(framing, target.width, target.height);
+            if (!controls.moved)
+                controls.camera = controls.home;
+        }
+    }
+    stopViewRenderer(renderer);
+    releaseViewLoad(load);
+    releaseViewTarget(target);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int status;
+    try {
+        status = runView(argc, argv);
+    } catch (const std::bad_alloc&) {
+        status = failWith("out of memory", 1);
+    }
+    std::string error;
+    if (!closeStandardOutput(error))
+        status = failWith("cannot write to standard output: " + error, 1);
+    return status;
+}
