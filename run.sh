@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds vantrel rtrt in Release and starts it beside its cb.bmp. Without a
-# display it renders one frame headless instead and says where it is.
+# Builds vantrel rtrt and its viewer in Release and starts the program beside
+# its cb.bmp. Without a display it renders one frame headless instead and
+# says where it is.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -12,7 +13,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build-run -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF >/dev/null
 
 if [ -z "${DISPLAY:-}" ]; then
-    cmake --build build-run -j "$jobs" --target vantrel-bench
+    cmake --build build-run -j "$jobs" --target vantrel-bench vantrel-view
     mkdir -p out
     build-run/tools/bench/vantrel-bench --frame-at 5000 --out "$PWD/out/frame-5000.png"
     echo "No display available (DISPLAY is not set): the window needs an X display." >&2
@@ -20,6 +21,6 @@ if [ -z "${DISPLAY:-}" ]; then
     exit 1
 fi
 
-cmake --build build-run -j "$jobs" --target vantrel-rtrt
+cmake --build build-run -j "$jobs" --target vantrel-rtrt vantrel-view
 cd build-run
 exec ./vantrel-rtrt

@@ -72,13 +72,15 @@ install(FILES ${PROJECT_BINARY_DIR}/vantrel.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 install(FILES ${PROJECT_SOURCE_DIR}/tools/meshes/icosphere.tri
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vantrel/meshes)
 
-# The companion tools, and the program with the bitmap it needs beside it;
-# with shared layers, they find them in the prefix's library folder.
+# The companion tools, the viewer, and the program with the bitmap it needs
+# beside it; with shared layers, they find them in the prefix's library
+# folder.
 if(BUILD_SHARED_LIBS)
   file(RELATIVE_PATH libraries_from_programs "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
   set(CMAKE_INSTALL_RPATH "$ORIGIN/${libraries_from_programs}")
 endif()
-foreach(program vantrel-bench vantrel-make-checkerboard make_icosphere vantrel-convert vantrel-rtrt)
+foreach(program vantrel-bench vantrel-make-checkerboard make_icosphere vantrel-convert vantrel-rtrt
+                vantrel-view)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
