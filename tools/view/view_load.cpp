@@ -3,6 +3,7 @@
 #include <new>
 
 #include "tools/bench/bench_memory.h"
+#include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 
 namespace vantrel {
@@ -21,8 +22,13 @@ void loadOnWorker(ViewLoad& load, const std::string& path, int32_t method) {
         showProgress(load.progress, "loading " + path);
         loaded = buildMeshScene(load.scene, path.c_str(), method, error);
     } catch (const std::bad_alloc&) {
-        error = buildExceededBudget() ? budgetExceededMessage(buildMemoryBudget())
-                                      : "out of memory while loading '" + path + "'";
+        error = "out of memory while reading '" + path + "'";
+    }
+    if (loaded && load.scene.buildResult != BuildResult::Built) {
+        loaded = false;
+        error = load.scene.buildResult == BuildResult::OverBudget
+                    ? budgetExceededMessage(buildMemoryBudget())
+                    : "out of memory while building the kd-tree of '" + path + "'";
     }
     clearProgress(load.progress);
     const std::lock_guard<std::mutex> lock(load.mutex);
