@@ -64,12 +64,11 @@ bool writeViewScreenshot(const std::string& modelPath, const std::string& fallba
         error = "cannot create '" + path + "': " + std::strerror(failure);
         return false;
     }
-    errno = 0;
-    if (!writeImage(path.c_str(), ImageFormat::Png, target.pixels, target.width, target.height)) {
-        const int writeError = errno;
+    std::string reason;
+    if (!writeImage(path.c_str(), ImageFormat::Png, target.pixels, target.width, target.height,
+                    &reason)) {
         ::unlink(path.c_str());
-        error = "cannot write '" + path + "'" +
-                (writeError != 0 ? std::string(": ") + std::strerror(writeError) : "");
+        error = "cannot write '" + path + "'" + (reason.empty() ? "" : ": " + reason);
         return false;
     }
     shot.path = absolute(path);
