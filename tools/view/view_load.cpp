@@ -4,7 +4,7 @@
 
 #include "tools/bench/bench_memory.h"
 #include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/build_budget.h"
+#include "vantrel/scene/memory_left.h"
 
 namespace vantrel {
 
@@ -26,9 +26,13 @@ void loadOnWorker(ViewLoad& load, const std::string& path, int32_t method) {
     }
     if (loaded && load.scene.buildResult != BuildResult::Built) {
         loaded = false;
-        error = load.scene.buildResult == BuildResult::OverBudget
-                    ? budgetExceededMessage(buildMemoryBudget())
-                    : "out of memory while building the kd-tree of '" + path + "'";
+        const BuildResult result = load.scene.buildResult;
+        if (result == BuildResult::OverBudget)
+            error = budgetExceededMessage(processMemoryLeft());
+        else if (result == BuildResult::InputTooLarge)
+            error = inputTooLargeMessage(processMemoryLeft());
+        else
+            error = "out of memory while building the kd-tree of '" + path + "'";
     }
     clearProgress(load.progress);
     const std::lock_guard<std::mutex> lock(load.mutex);
