@@ -71,7 +71,8 @@ TEST(ViewScreenshot, GoesBesideTheModelNumberedAndReplacesNoFile) {
 
 // Through the renderer, which the projection of the camera's tests only
 // models: the framed model lies wholly inside the image in any window shape
-// and from any side, and every pixel's ray is counted.
+// and from any side, every pixel's ray is counted, and three threads render
+// the one thread's frame.
 TEST(ViewFrame, TheFramedModelIsWhollyInViewAndEveryRayCounted) {
     std::string why;
     Mesh mesh(loadBenchMesh(VANTREL_SHIPPED_ICOSPHERE, false, why));
@@ -82,16 +83,22 @@ TEST(ViewFrame, TheFramedModelIsWhollyInViewAndEveryRayCounted) {
     PrimitiveRef entry = {tree.get(), PrimitiveType::NestedTree};
     BoundingBox box;
     ASSERT_TRUE(triangleBounds(*mesh, box));
-    ViewRenderer renderer = startViewRenderer(0);
+    ViewRenderer renderer = startViewRenderer(3);
+    ViewRenderer alone = startViewRenderer(1);
+    ASSERT_EQ(renderer.threads, 3u);
     RenderTarget target{};
     for (const auto& size : {std::pair{512u, 384u}, std::pair{200u, 360u}, std::pair{640u, 97u}}) {
         sizeViewTarget(target, size.first, size.second);
         const uint32_t w = target.width, h = target.height;
         ViewCamera camera = framedView(modelFraming(*mesh, box), w, h);
         for (int turn = 0; turn < 4; ++turn, orbitView(camera, 150.0f, 70.0f)) {
+            ASSERT_EQ(renderViewFrame(alone, {&entry, 1}, *tree, target, viewCameraMatrix(camera)),
+                      w * h);
+            const std::vector<uint8_t> oneThread(target.pixels, target.pixels + 3 * w * h);
             ASSERT_EQ(
                 renderViewFrame(renderer, {&entry, 1}, *tree, target, viewCameraMatrix(camera)),
                 w * h);
+            ASSERT_TRUE(std::equal(oneThread.begin(), oneThread.end(), target.pixels));
             uint32_t lit = 0, litOnBorder = 0;
             for (uint32_t y = 0; y < h; ++y) {
                 for (uint32_t x = 0; x < w; ++x) {
@@ -108,4 +115,5 @@ TEST(ViewFrame, TheFramedModelIsWhollyInViewAndEveryRayCounted) {
     }
     releaseViewTarget(target);
     stopViewRenderer(renderer);
+    stopViewRenderer(alone);
 }

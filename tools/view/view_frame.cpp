@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <thread>
 
 #include "tools/view/view_camera.h"
 #include "vantrel/app/camera.h"
@@ -12,11 +11,8 @@ namespace vantrel {
 
 ViewRenderer startViewRenderer(uint32_t threads) {
     ViewRenderer renderer{};
-    renderer.threadsAsked =
-        threads > 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
-    // The tracer traces from one thread at a time: one hit record, one
-    // traversal stack for the whole program.
-    renderer.threads = 1;
+    renderer.pool = std::make_unique<WorkerPool>(threads);
+    renderer.threads = renderer.pool->threadCount();
     return renderer;
 }
 
@@ -24,11 +20,12 @@ void stopViewRenderer(ViewRenderer& renderer) {
     renderer = ViewRenderer{};
 }
 
-uint32_t renderViewFrame(ViewRenderer&, const PrimitiveList& scene, KdTree& tree,
+uint32_t renderViewFrame(ViewRenderer& renderer, const PrimitiveList& scene, KdTree& tree,
                          RenderTarget& target, const Matrix4& camera) {
-    // Per frame, so that the 32-bit counter cannot wrap.
+    // Per frame, so that the 32-bit counter cannot wrap; the pool adds the
+    // frame's rays at its end.
     tree.rayCount = 0;
-    renderFrame(scene, target, camera);
+    renderFrame(*renderer.pool, scene, target, camera);
     return tree.rayCount;
 }
 

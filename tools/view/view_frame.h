@@ -3,24 +3,28 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "vantrel/app/render_target.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/worker_pool.h"
 
 namespace vantrel {
 
 struct ViewRenderer {
-    uint32_t threadsAsked; // after 0 became every core
-    uint32_t threads;      // that render
+    std::unique_ptr<WorkerPool> pool; // made once: a frame starts no thread
+    uint32_t threads;                 // that render, as many as the system gave
 };
 
-// threads: how many to render on; 0 asks for every core the machine has.
+// threads: how many to render on, the calling one included; 0 asks for one
+// per core the machine has.
 ViewRenderer startViewRenderer(uint32_t threads);
 void stopViewRenderer(ViewRenderer& renderer);
 
-// Renders scene, whose only tree is tree, into target; returns the rays
-// tested against the tree. Every pixel is written.
+// Renders scene, whose only tree is tree, into target on every thread of the
+// renderer; returns the rays tested against the tree. Every pixel is written,
+// as the one-thread frame writes it.
 uint32_t renderViewFrame(ViewRenderer& renderer, const PrimitiveList& scene, KdTree& tree,
                          RenderTarget& target, const Matrix4& camera);
 

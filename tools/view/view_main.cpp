@@ -171,8 +171,8 @@ int runView(int argc, char** argv) {
 
     ViewRenderer renderer = startViewRenderer(options.threads);
     if (options.threads > renderer.threads)
-        warn("rendering on " + std::to_string(renderer.threads) + " thread, not " +
-             std::to_string(renderer.threadsAsked) + ": the tracer traces one ray at a time");
+        warn("rendering on " + std::to_string(renderer.threads) + " of the " +
+             std::to_string(options.threads) + " threads asked for: the system gave no more");
 
     ViewLoad load;
     startViewLoad(load, options.meshPath, options.method);
