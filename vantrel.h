@@ -19,6 +19,7 @@
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
+#include "vantrel/tracer/query.h"
 #include "vantrel/tracer/render.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/worker_pool.h"

@@ -33,7 +33,7 @@ set(VANTREL_PUBLIC_HEADERS
   scene/mesh_import.h scene/mesh_reader.h scene/regular_file.h
   kdtree/kd_tree.h kdtree/build.h kdtree/build_budget.h
   tracer/intersect.h tracer/render.h tracer/kernel.h tracer/trace_context.h
-  tracer/worker_pool.h tracer/scratch_pool.h
+  tracer/worker_pool.h tracer/scratch_pool.h tracer/query.h
   app/camera.h app/render_target.h)
 foreach(header IN LISTS VANTREL_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)

@@ -1,0 +1,210 @@
+// The query interface: the tree's answers against a scan of the whole list,
+// a closed mesh that no ray leaves at any scale, segments and direction
+// lengths, and batches on pools against single queries.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "test_support.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/query.h"
+#include "vantrel/tracer/trace_context.h"
+#include "vantrel/tracer/worker_pool.h"
+
+using namespace vantrel;
+using namespace vantrel::testing_support;
+
+namespace {
+
+constexpr float infinity = std::numeric_limits<float>::infinity();
+
+struct Scene {
+    QueryScene query;
+    explicit Scene(const PrimitiveList& list, int32_t method) {
+        EXPECT_EQ(buildQueryScene(query, list, method), BuildResult::Built);
+    }
+    ~Scene() { releaseQueryScene(query); }
+};
+
+bool sameHit(const QueryHit& a, const QueryHit& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Towards target at a random length, each component zero one time in four.
+Vector3 randomDirection(std::mt19937& random, const Vector3& towards) {
+    const float length = std::exp2(randomFloat(random, -6.0f, 6.0f));
+    Vector3 d = towards * length;
+    for (float* c : {&d.x, &d.y, &d.z})
+        *c = random() % 4 == 0 ? 0.0f : *c;
+    return d;
+}
+
+// A cube of side 2n centred on the origin, each face a grid of n x n squares
+// cut into two triangles, corners on whole numbers times scale.
+std::vector<Triangle> closedCube(int n, float scale) {
+    std::vector<Triangle> triangles;
+    const auto corner = [&](int axis, int side, int i, int j) {
+        float p[3];
+        p[axis] = static_cast<float>(side * n) * scale;
+        p[(axis + 1) % 3] = static_cast<float>(i - n) * scale;
+        p[(axis + 2) % 3] = static_cast<float>(j - n) * scale;
+        return Vector3{p[0], p[1], p[2]};
+    };
+    for (int axis = 0; axis < 3; ++axis)
+        for (int side : {-1, 1})
+            for (int i = 0; i < 2 * n; ++i)
+                for (int j = 0; j < 2 * n; ++j) {
+                    const Vector3 a = corner(axis, side, i, j), b = corner(axis, side, i + 1, j),
+                                  c = corner(axis, side, i + 1, j + 1),
+                                  d = corner(axis, side, i, j + 1);
+                    triangles.push_back({a, b, c, {1, 1, 1, 0}});
+                    triangles.push_back({a, c, d, {1, 1, 1, 0}});
+                }
+    return triangles;
+}
+
+} // namespace
+
+// The same floats from the tree of every method as from testing every
+// entry, for rays of any length, zero components and segments; the
+// occlusion query agrees; batches on pools answer as single queries do.
+TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
+    std::mt19937 random(11);
+    std::vector<Sphere> spheres(60);
+    std::vector<Triangle> triangles(240);
+    for (Sphere& s : spheres)
+        s = {{randomFloat(random, -8, 8), randomFloat(random, -8, 8), randomFloat(random, -8, 8)},
+             randomFloat(random, 0.05f, 1.5f),
+             {0.5f, 0.5f, 0.5f, 0}};
+    for (size_t i = 0; i < triangles.size(); ++i) {
+        Vector3 c{randomFloat(random, -8, 8), randomFloat(random, -8, 8),
+                  randomFloat(random, -8, 8)};
+        Triangle& t = triangles[i];
+        t = {c, c, c, {0.25f, 0.5f, 1, 0}};
+        for (Vector3* v : {&t.V1, &t.V2})
+            *v = {c.x + randomFloat(random, -2, 2), c.y + randomFloat(random, -2, 2),
+                  c.z + randomFloat(random, -2, 2)};
+        if (i % 3 == 0) // flat in a plane of the tree's axes, on whole numbers
+            t.V0.z = t.V1.z = t.V2.z = std::round(c.z);
+    }
+    std::vector<PrimitiveRef> inner;
+    for (size_t i = 0; i < 10; ++i)
+        inner.push_back(ref(spheres[i]));
+    const Tree nested = buildTree(inner, 1);
+    std::vector<PrimitiveRef> refs;
+    referenceAll(spheres, triangles, refs);
+    refs.push_back({nested.get(), PrimitiveType::NestedTree});
+
+    std::vector<QueryRay> rays(3000);
+    for (QueryRay& ray : rays) {
+        const Vector3 origin{randomFloat(random, -12, 12), randomFloat(random, -12, 12),
+                             randomFloat(random, -12, 12)};
+        const Vector3 target{randomFloat(random, -6, 6), randomFloat(random, -6, 6),
+                             randomFloat(random, -6, 6)};
+        ray = {origin, randomDirection(random, target - origin), 0.0f, infinity};
+        if (random() % 3 == 0)
+            ray.tnear = randomFloat(random, 0.0f, 10.0f);
+        if (random() % 3 == 0)
+            ray.tfar = ray.tnear + randomFloat(random, 0.0f, 10.0f);
+    }
+    const Scene whole(listOf(refs), scanWholeList);
+    TraceContext context;
+    std::vector<QueryHit> expected(rays.size());
+    size_t hits = 0;
+    for (size_t i = 0; i < rays.size(); ++i)
+        hits += intersectNearest(context, whole.query, rays[i], expected[i]);
+    EXPECT_GT(hits, rays.size() / 4);
+
+    for (int32_t method : {0, 1, 2}) {
+        const Scene scene(listOf(refs), method);
+        size_t nestedHits = 0;
+        for (size_t i = 0; i < rays.size(); ++i) {
+            QueryHit hit;
+            const bool found = intersectNearest(context, scene.query, rays[i], hit);
+            ASSERT_TRUE(sameHit(hit, expected[i])) << "method " << method << ", ray " << i;
+            ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
+            nestedHits += found && hit.primitive == refs.size() - 1;
+        }
+        EXPECT_GT(nestedHits, 0u);
+        for (uint32_t threads : {1u, 3u}) {
+            WorkerPool pool(threads);
+            std::vector<QueryHit> batch(rays.size());
+            std::vector<char> occluded(rays.size());
+            intersectNearest(pool, scene.query, rays.data(), batch.data(), rays.size());
+            intersectAny(pool, scene.query, rays.data(), reinterpret_cast<bool*>(occluded.data()),
+                         rays.size());
+            for (size_t i = 0; i < rays.size(); ++i) {
+                ASSERT_TRUE(sameHit(batch[i], expected[i])) << threads << " threads, ray " << i;
+                ASSERT_EQ(occluded[i] != 0, expected[i].primitive != noPrimitive) << i;
+            }
+        }
+    }
+}
+
+// Rays from inside a closed mesh, straight at its corners, edges and faces
+// (directions with zero components among them), all hit at t = 1, the
+// direction being the way to the target, at a thousandth, one and a
+// thousand times the size.
+TEST(Queries, NoRayLeavesAClosedMeshThroughItsEdgesAtAnyScale) {
+    const int n = 4;
+    for (float scale : {0.001f, 1.0f, 1000.0f}) {
+        std::vector<Triangle> triangles = closedCube(n, scale);
+        std::vector<Sphere> none;
+        std::vector<PrimitiveRef> refs;
+        referenceAll(none, triangles, refs);
+        const Scene scene(listOf(refs), 1);
+        TraceContext context;
+        int rays = 0;
+        for (const Vector3& from : {Vector3{0, 0, 0}, Vector3{0.5f, -0.25f, 1.125f}}) {
+            const Vector3 origin{from.x * scale, from.y * scale, from.z * scale};
+            for (const Triangle& t : triangles)
+                for (const Vector3& target : {t.V0, (t.V0 + t.V1) * 0.5f, (t.V0 + t.V2) * 0.5f}) {
+                    const QueryRay ray{origin, target - origin, 0.0f, infinity};
+                    QueryHit hit;
+                    ASSERT_TRUE(intersectNearest(context, scene.query, ray, hit))
+                        << "scale " << scale << " towards " << target.x << " " << target.y << " "
+                        << target.z;
+                    ASSERT_NEAR(hit.t, 1.0f, 1e-5f);
+                    ++rays;
+                }
+        }
+        EXPECT_EQ(rays, 2 * 3 * static_cast<int>(triangles.size()));
+    }
+}
+
+// Distances count in lengths of the direction, for spheres and triangles;
+// the segment's ends hold; a zero direction meets nothing.
+TEST(Queries, SegmentsAndDirectionsOfAnyLength) {
+    std::vector<Sphere> spheres{{{0, 0, 10}, 1, {1, 0, 0, 0}}};
+    std::vector<Triangle> triangles{{{-1, -1, 20}, {3, -1, 20}, {-1, 3, 20}, {0, 1, 0, 0}}};
+    std::vector<PrimitiveRef> refs;
+    referenceAll(spheres, triangles, refs);
+    const Scene scene(listOf(refs), 0);
+    TraceContext context;
+    const auto nearest = [&](Vector3 o, Vector3 d, float tnear, float tfar) {
+        QueryHit hit;
+        intersectNearest(context, scene.query, {o, d, tnear, tfar}, hit);
+        return hit;
+    };
+    EXPECT_EQ(nearest({0, 0, 0}, {0, 0, 2}, 0, infinity).t, 4.5f);
+    EXPECT_EQ(nearest({0, 0, 0}, {0, 0, 0.5f}, 0, infinity).t, 18.0f);
+    EXPECT_EQ(nearest({0, 0, 0}, {0, 0, 2}, 0, 4.0f).primitive, noPrimitive);
+    const QueryHit inside = nearest({0, 0, 0}, {0, 0, 2}, 5.0f, infinity);
+    EXPECT_EQ(inside.t, 5.5f); // the far side, seen from inside
+    EXPECT_EQ(inside.normal.z, 1.0f);
+    const QueryHit past = nearest({0, 0, 0}, {0, 0, 4}, 3.0f, infinity);
+    EXPECT_EQ(past.primitive, 1u);
+    EXPECT_EQ(past.t, 5.0f);
+    const QueryHit corner = nearest({1, -0.5f, 0}, {0, 0, 1}, 0, infinity);
+    EXPECT_EQ(corner.primitive, 1u);
+    EXPECT_FLOAT_EQ(corner.u, 0.5f);
+    EXPECT_FLOAT_EQ(corner.v, 0.125f);
+    EXPECT_EQ(corner.normal.z, 1.0f);
+    EXPECT_EQ(corner.object, &triangles[0]);
+    EXPECT_EQ(nearest({0, 0, 0}, {0, 0, 0}, 0, infinity).primitive, noPrimitive);
+    EXPECT_FALSE(intersectAny(context, scene.query, {{0, 0, 0}, {0, 0, 0}, 0, infinity}));
+}

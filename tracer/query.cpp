@@ -1,0 +1,324 @@
+#include "vantrel/tracer/query.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/trace_context.h"
+#include "vantrel/tracer/walk_rules.h"
+#include "vantrel/tracer/watertight_triangle.h"
+#include "vantrel/tracer/worker_pool.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr float infinity = std::numeric_limits<float>::infinity();
+
+// Trees inside trees deeper than this are not entered: a tree made by hand
+// may hold itself.
+constexpr int mostNesting = 16;
+
+// The nearer root of |origin + t d - centre| = radius in [tnear, tfar], for a
+// direction of any length. The discriminant is taken from the point of the
+// line nearest the centre, which keeps it exact enough far from the sphere.
+bool hitsSphere(const Vector3& origin, const Vector3& d, const Sphere& sphere, float tnear,
+                float tfar, float& t) {
+    const Vector3 f = origin - sphere.centre;
+    const float a = dot(d, d);
+    const float b = -dot(f, d);
+    const Vector3 nearest = f + d * (b / a);
+    const float r2 = sphere.radius * sphere.radius;
+    const float discriminant = a * (r2 - dot(nearest, nearest));
+    if (!(discriminant >= 0.0f))
+        return false;
+    const float q = b + std::copysign(std::sqrt(discriminant), b);
+    float t0 = q / a;
+    float t1 = q != 0.0f ? (dot(f, f) - r2) / q : t0;
+    if (t0 > t1)
+        std::swap(t0, t1);
+    t = t0 >= tnear ? t0 : t1;
+    return t >= tnear && t <= tfar;
+}
+
+// What a walk looks for, and what it has found so far.
+struct Search {
+    const QueryRay& ray;
+    ShearedRay sheared;
+    bool anyHit; // stop at the first hit
+    float tfar;  // shrinks to the nearest hit found
+    float u = 0.0f;
+    float v = 0.0f;
+    const void* object = nullptr;
+    PrimitiveType type = PrimitiveType::Sphere;
+    // The entry of the scene's list that holds the hit: the primitive
+    // itself, or the nested tree it lies in.
+    const void* sceneEntry = nullptr;
+};
+
+bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting);
+
+// Tests one entry; true where it was hit within the search's segment.
+bool testEntry(Search& search, const PrimitiveRef& ref, int nesting) {
+    const QueryRay& ray = search.ray;
+    float t;
+    switch (ref.type) {
+    case PrimitiveType::Sphere:
+        if (!hitsSphere(ray.origin, ray.direction, *static_cast<const Sphere*>(ref.object),
+                        ray.tnear, search.tfar, t))
+            return false;
+        search.u = 0.0f;
+        search.v = 0.0f;
+        break;
+    case PrimitiveType::Triangle: {
+        const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
+        float u;
+        float v;
+        if (!hitsTriangle(search.sheared, triangle.V0, triangle.V1, triangle.V2, ray.tnear,
+                          search.tfar, t, u, v))
+            return false;
+        search.u = u;
+        search.v = v;
+        break;
+    }
+    default:
+        return false;
+    }
+    search.tfar = t;
+    search.object = ref.object;
+    search.type = ref.type;
+    if (nesting == 0)
+        search.sceneEntry = ref.object;
+    return true;
+}
+
+bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nesting);
+
+bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting) {
+    bool hit = false;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const PrimitiveRef& ref = list.items[i];
+        bool entryHit;
+        if (ref.type == PrimitiveType::NestedTree) {
+            entryHit =
+                nesting < mostNesting &&
+                walkTree(context, search, *static_cast<const KdTree*>(ref.object), nesting + 1);
+            if (entryHit && nesting == 0)
+                search.sceneEntry = ref.object;
+        } else {
+            entryHit = testEntry(search, ref, nesting);
+        }
+        hit = hit || entryHit;
+        if (hit && search.anyHit)
+            return true;
+    }
+    return hit;
+}
+
+// The segment [entry, exit] of the ray inside the tree's box, widened by a
+// few rounding steps so that a ray grazing a face still walks the cells
+// behind it. False where it misses the box.
+bool clipToBounds(const KdTree& tree, const QueryRay& ray, const float inverse[3], float& entry,
+                  float& exit) {
+    const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    const float direction[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    for (int k = 0; k < 3; ++k) {
+        if (direction[k] == 0.0f) {
+            // Parallel to the slab: inside it all along, or never.
+            if (origin[k] < tree.boundsMin[k] || origin[k] > tree.boundsMax[k])
+                return false;
+            continue;
+        }
+        float near = (tree.boundsMin[k] - origin[k]) * inverse[k];
+        float far = (tree.boundsMax[k] - origin[k]) * inverse[k];
+        if (near > far)
+            std::swap(near, far);
+        entry = std::max(entry, near);
+        exit = std::min(exit, far);
+    }
+    const float slack = 4.0f * FLT_EPSILON * std::max(std::fabs(entry), std::fabs(exit));
+    entry -= slack;
+    exit += slack;
+    return entry <= exit;
+}
+
+// Front to back through the cells the segment crosses. Nearest hit: a leaf's
+// hit ends the walk once no cell still ahead can hold a nearer one.
+bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nesting) {
+    const QueryRay& ray = search.ray;
+    if (nesting == 0)
+        countRays(context, tree, 1);
+    const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    const float direction[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const float inverse[3] = {1.0f / direction[0], 1.0f / direction[1], 1.0f / direction[2]};
+    float entry = ray.tnear;
+    float exit = search.tfar;
+    if (!clipToBounds(tree, ray, inverse, entry, exit))
+        return false;
+
+    struct Pending {
+        const KdTreeNode* node;
+        float entry;
+        float exit;
+    };
+    Pending pending[traversalStackSize];
+    int top = -1;
+    const KdTreeNode* node = tree.nodes;
+    bool hit = false;
+    for (;;) {
+        while (!isLeafNode(*node)) {
+            const uint32_t axis = splitAxis(*node);
+            const float split = node->split;
+            const KdTreeNode* lower = tree.nodes + lowerChild(*node);
+            // The child the origin lies in comes first; on the plane, the
+            // one the ray heads into.
+            const bool lowerFirst =
+                origin[axis] < split || (origin[axis] == split && direction[axis] <= 0.0f);
+            const KdTreeNode* nearChild = lowerFirst ? lower : lower + 1;
+            const KdTreeNode* farChild = lowerFirst ? lower + 1 : lower;
+            const float t = (split - origin[axis]) * inverse[axis];
+            if (direction[axis] == 0.0f && origin[axis] != split) {
+                node = nearChild; // never crosses the plane
+            } else if (direction[axis] != 0.0f && (t > exit || t <= 0.0f)) {
+                node = nearChild;
+            } else if (direction[axis] != 0.0f && t < entry) {
+                node = farChild;
+            } else {
+                // Both: in the plane itself the whole segment is in each.
+                const float cut = direction[axis] == 0.0f ? exit : t;
+                if (top + 1 == traversalStackSize)
+                    return hit; // deeper than any build makes
+                pending[++top] = {farChild, direction[axis] == 0.0f ? entry : t, exit};
+                node = nearChild;
+                exit = cut;
+            }
+        }
+        if (!isEmptyLeaf(*node) &&
+            testList(context, search, tree.leaves[leafIndex(*node)], nesting)) {
+            hit = true;
+            if (search.anyHit || search.tfar <= exit)
+                return true;
+        }
+        do {
+            if (top < 0)
+                return hit;
+            node = pending[top].node;
+            entry = pending[top].entry;
+            exit = pending[top].exit;
+            --top;
+        } while (entry > search.tfar);
+        exit = std::min(exit, search.tfar);
+    }
+}
+
+bool search(TraceContext& context, const QueryScene& scene, Search& search) {
+    const Vector3& d = search.ray.direction;
+    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !(search.ray.tnear <= search.tfar))
+        return false;
+    search.sheared = shearRay(search.ray.origin, d);
+    if (!scene.tree)
+        return testList(context, search, scene.list, 0);
+    bool hit = walkTree(context, search, *scene.tree, 0);
+    for (uint32_t index : scene.outsideTree) {
+        if (hit && search.anyHit)
+            return true;
+        hit = testList(context, search, {scene.list.items + index, 1}, 0) || hit;
+    }
+    return hit;
+}
+
+uint32_t indexOf(const QueryScene& scene, const void* object) {
+    const auto at = std::lower_bound(scene.indexOf.begin(), scene.indexOf.end(), object,
+                                     [](const std::pair<const void*, uint32_t>& entry,
+                                        const void* o) { return entry.first < o; });
+    return at != scene.indexOf.end() && at->first == object ? at->second : noPrimitive;
+}
+
+} // namespace
+
+BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_t method,
+                            const BuildOptions& options) {
+    releaseQueryScene(scene);
+    if (method != scanWholeList) {
+        const BuildResult result = buildKdTree(&scene.tree, &list, method, options);
+        if (result != BuildResult::Built)
+            return result;
+    }
+    scene.list = list;
+    scene.indexOf.reserve(list.count);
+    for (uint32_t i = 0; i < list.count; ++i) {
+        scene.indexOf.push_back({list.items[i].object, i});
+        if (scene.tree && !isBuildable(list.items[i]))
+            scene.outsideTree.push_back(i);
+    }
+    // Stable: of an object listed twice, the first entry names it.
+    std::stable_sort(scene.indexOf.begin(), scene.indexOf.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return BuildResult::Built;
+}
+
+void releaseQueryScene(QueryScene& scene) {
+    releaseKdTree(scene.tree);
+    scene = QueryScene{};
+}
+
+bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
+                      QueryHit& hit) {
+    Search found{ray, {}, false, ray.tfar};
+    hit = QueryHit{infinity, 0.0f, 0.0f, {0.0f, 0.0f, 0.0f}, {}, noPrimitive, PrimitiveType::Sphere,
+                   nullptr};
+    if (!search(context, scene, found))
+        return false;
+    hit.t = found.tfar;
+    hit.u = found.u;
+    hit.v = found.v;
+    hit.type = found.type;
+    hit.object = found.object;
+    hit.primitive = indexOf(scene, found.sceneEntry);
+    Vector3 normal;
+    if (found.type == PrimitiveType::Triangle) {
+        const Triangle& triangle = *static_cast<const Triangle*>(found.object);
+        normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
+        hit.material = triangle.material;
+    } else {
+        const Sphere& sphere = *static_cast<const Sphere*>(found.object);
+        normal = ray.origin + ray.direction * hit.t - sphere.centre;
+        hit.material = sphere.material;
+    }
+    const float length = std::sqrt(dot(normal, normal));
+    hit.normal = length > 0.0f ? normal * (1.0f / length) : Vector3{0.0f, 0.0f, 0.0f};
+    return true;
+}
+
+bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {
+    Search found{ray, {}, true, ray.tfar};
+    return search(context, scene, found);
+}
+
+void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays,
+                      QueryHit* hits, size_t count) {
+    // Runs of rays, so that a thread takes the shared counter once per run.
+    constexpr size_t run = 256;
+    pool.run(static_cast<uint32_t>((count + run - 1) / run),
+             [&](uint32_t item, TraceContext& context) {
+                 const size_t end = std::min(count, (item + 1) * run);
+                 for (size_t i = item * run; i < end; ++i)
+                     intersectNearest(context, scene, rays[i], hits[i]);
+             });
+}
+
+void intersectAny(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays, bool* occluded,
+                  size_t count) {
+    constexpr size_t run = 256;
+    pool.run(static_cast<uint32_t>((count + run - 1) / run),
+             [&](uint32_t item, TraceContext& context) {
+                 const size_t end = std::min(count, (item + 1) * run);
+                 for (size_t i = item * run; i < end; ++i)
+                     occluded[i] = intersectAny(context, scene, rays[i]);
+             });
+}
+
+} // namespace vantrel
