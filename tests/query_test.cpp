@@ -91,9 +91,12 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         if (i % 3 == 0) // flat in a plane of the tree's axes, on whole numbers
             t.V0.z = t.V1.z = t.V2.z = std::round(c.z);
     }
+    std::vector<Sphere> innerSpheres(spheres.begin(), spheres.begin() + 10);
+    for (Sphere& s : innerSpheres)
+        s.centre.y += 1.0f;
     std::vector<PrimitiveRef> inner;
-    for (size_t i = 0; i < 10; ++i)
-        inner.push_back(ref(spheres[i]));
+    for (Sphere& s : innerSpheres)
+        inner.push_back(ref(s));
     const Tree nested = buildTree(inner, 1);
     std::vector<PrimitiveRef> refs;
     referenceAll(spheres, triangles, refs);

@@ -13,6 +13,7 @@
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/packet_walk.h"
 #include "vantrel/tracer/primary_rays.h"
+#include "vantrel/tracer/query_leaf_kernel.h"
 
 namespace vantrel {
 
@@ -21,6 +22,12 @@ struct KernelTable {
                               float& distance);
     uint32_t (*nearestTriangle)(const TriangleGroup* groups, uint32_t count, const Ray& ray,
                                 float& distance);
+    // The queries' tests, in a segment [tnear, tfar].
+    uint32_t (*nearestSphereQuery)(const SphereGroup* groups, uint32_t count, const Ray& ray,
+                                   float tnear, float tfar, float& distance);
+    uint32_t (*nearestTriangleQuery)(const TriangleGroup* groups, uint32_t count,
+                                     const ShearedRay& ray, float tnear, float tfar,
+                                     float& distance);
     // Both null where the lanes of a packet are walked one by one.
     void (*tracePacket)(TraceContext& context, const KdTree& tree, const RayPacket& packet,
                         PacketHits& hits);
@@ -51,10 +58,21 @@ template <class F> KernelTable kernelTableFor() {
                   "a step tests part of a sphere group, one group or two");
     static_assert(F::width <= maxPacketLanes, "a packet holds every lane");
     if constexpr (F::width == 1)
-        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, nullptr, nullptr, lonePacketLanes};
+        return {nearestSphereLanes<F>,
+                nearestTriangleLanes<F>,
+                nearestSphereQueryLanes<F>,
+                nearestTriangleQueryLanes<F>,
+                nullptr,
+                nullptr,
+                lonePacketLanes};
     else
-        return {nearestSphereLanes<F>, nearestTriangleLanes<F>, tracePacketLanes<F>,
-                packetDirectionsLanes<F>, F::width};
+        return {nearestSphereLanes<F>,
+                nearestTriangleLanes<F>,
+                nearestSphereQueryLanes<F>,
+                nearestTriangleQueryLanes<F>,
+                tracePacketLanes<F>,
+                packetDirectionsLanes<F>,
+                F::width};
 }
 extern template KernelTable kernelTableFor<avx2::Floats>();
 extern template KernelTable kernelTableFor<avx512::Floats>();

@@ -7,8 +7,9 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/query_leaf_kernel.h"
 #include "vantrel/tracer/trace_context.h"
-#include "vantrel/tracer/walk_rules.h"
 #include "vantrel/tracer/watertight_triangle.h"
 #include "vantrel/tracer/worker_pool.h"
 
@@ -22,26 +23,16 @@ constexpr float infinity = std::numeric_limits<float>::infinity();
 // may hold itself.
 constexpr int mostNesting = 16;
 
-// The nearer root of |origin + t d - centre| = radius in [tnear, tfar], for a
-// direction of any length. The discriminant is taken from the point of the
-// line nearest the centre, which keeps it exact enough far from the sphere.
 bool hitsSphere(const Vector3& origin, const Vector3& d, const Sphere& sphere, float tnear,
                 float tfar, float& t) {
-    const Vector3 f = origin - sphere.centre;
-    const float a = dot(d, d);
-    const float b = -dot(f, d);
-    const Vector3 nearest = f + d * (b / a);
-    const float r2 = sphere.radius * sphere.radius;
-    const float discriminant = a * (r2 - dot(nearest, nearest));
-    if (!(discriminant >= 0.0f))
-        return false;
-    const float q = b + std::copysign(std::sqrt(discriminant), b);
-    float t0 = q / a;
-    float t1 = q != 0.0f ? (dot(f, f) - r2) / q : t0;
-    if (t0 > t1)
-        std::swap(t0, t1);
-    t = t0 >= tnear ? t0 : t1;
-    return t >= tnear && t <= tfar;
+    using F = scalar::Floats;
+    const float direction[3] = {d.x, d.y, d.z};
+    typename F::Mask accepted;
+    t = querySphereRoot<F>(origin.x - sphere.centre.x, origin.y - sphere.centre.y,
+                           origin.z - sphere.centre.z, direction, dot(d, d), sphere.radius, tnear,
+                           tfar, accepted)
+            .v;
+    return accepted.v;
 }
 
 // What a walk looks for, and what it has found so far.
@@ -61,6 +52,20 @@ struct Search {
 
 bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting);
 
+// Takes a hit at t as the search's nearest: the first hit in the segment,
+// or a later one strictly nearer, so that of hits at one distance the first
+// found stays.
+bool take(Search& search, float t, const PrimitiveRef& ref, int nesting) {
+    if (search.object && !(t < search.tfar))
+        return false;
+    search.tfar = t;
+    search.object = ref.object;
+    search.type = ref.type;
+    if (nesting == 0)
+        search.sceneEntry = ref.object;
+    return true;
+}
+
 // Tests one entry; true where it was hit within the search's segment.
 bool testEntry(Search& search, const PrimitiveRef& ref, int nesting) {
     const QueryRay& ray = search.ray;
@@ -70,32 +75,76 @@ bool testEntry(Search& search, const PrimitiveRef& ref, int nesting) {
         if (!hitsSphere(ray.origin, ray.direction, *static_cast<const Sphere*>(ref.object),
                         ray.tnear, search.tfar, t))
             return false;
+        if (!take(search, t, ref, nesting))
+            return false;
         search.u = 0.0f;
         search.v = 0.0f;
-        break;
+        return true;
     case PrimitiveType::Triangle: {
         const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
-        float u;
-        float v;
+        float u = 0.0f;
+        float v = 0.0f;
         if (!hitsTriangle(search.sheared, triangle.V0, triangle.V1, triangle.V2, ray.tnear,
                           search.tfar, t, u, v))
             return false;
+        if (!take(search, t, ref, nesting))
+            return false;
         search.u = u;
         search.v = v;
-        break;
+        return true;
     }
     default:
         return false;
     }
-    search.tfar = t;
-    search.object = ref.object;
-    search.type = ref.type;
-    if (nesting == 0)
-        search.sceneEntry = ref.object;
-    return true;
 }
 
 bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nesting);
+
+// A leaf through its packed groups where it has them, several entries at a
+// time, with the answer of testing its list in order.
+bool testLeaf(TraceContext& context, Search& search, const KdTree& tree, uint32_t leaf,
+              int nesting) {
+    const PrimitiveList& list = tree.leaves[leaf];
+    if (!tree.leafShapes || !isPacked(tree.leafShapes[leaf]))
+        return testList(context, search, list, nesting);
+    const LeafShapes& shapes = tree.leafShapes[leaf];
+    const QueryRay& ray = search.ray;
+    const float tnear = ray.tnear;
+    float sphereT = noHitDistance;
+    float triangleT = noHitDistance;
+    const SphereGroup* spheres = sphereGroupsOf(tree, shapes);
+    const TriangleGroup* triangles = triangleGroupsOf(tree, shapes);
+    const uint32_t sphere = spheres ? kernelInUse.nearestSphereQuery(spheres, shapes.sphereCount,
+                                                                     {ray.origin, ray.direction},
+                                                                     tnear, search.tfar, sphereT)
+                                    : noEntry;
+    const uint32_t triangle =
+        triangles ? kernelInUse.nearestTriangleQuery(triangles, shapes.triangleCount,
+                                                     search.sheared, tnear, search.tfar, triangleT)
+                  : noEntry;
+    if (triangleWins(list, sphere, sphereT, triangle, triangleT)) {
+        const TriangleGroup& group = triangles[triangle / triangleGroupLanes];
+        const Triangle& hit = *group.triangle[triangle % triangleGroupLanes];
+        float t;
+        float u = 0.0f;
+        float v = 0.0f;
+        hitsTriangle(search.sheared, hit.V0, hit.V1, hit.V2, tnear, search.tfar, t, u, v);
+        if (!take(search, triangleT, {const_cast<Triangle*>(&hit), PrimitiveType::Triangle},
+                  nesting))
+            return false;
+        search.u = u;
+        search.v = v;
+        return true;
+    }
+    if (sphere == noEntry)
+        return false;
+    const Sphere* hit = spheres[sphere / sphereGroupLanes].sphere[sphere % sphereGroupLanes];
+    if (!take(search, sphereT, {const_cast<Sphere*>(hit), PrimitiveType::Sphere}, nesting))
+        return false;
+    search.u = 0.0f;
+    search.v = 0.0f;
+    return true;
+}
 
 bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting) {
     bool hit = false;
@@ -149,8 +198,6 @@ bool clipToBounds(const KdTree& tree, const QueryRay& ray, const float inverse[3
 // hit ends the walk once no cell still ahead can hold a nearer one.
 bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nesting) {
     const QueryRay& ray = search.ray;
-    if (nesting == 0)
-        countRays(context, tree, 1);
     const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     const float direction[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
     const float inverse[3] = {1.0f / direction[0], 1.0f / direction[1], 1.0f / direction[2]};
@@ -196,8 +243,7 @@ bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nes
                 exit = cut;
             }
         }
-        if (!isEmptyLeaf(*node) &&
-            testList(context, search, tree.leaves[leafIndex(*node)], nesting)) {
+        if (!isEmptyLeaf(*node) && testLeaf(context, search, tree, leafIndex(*node), nesting)) {
             hit = true;
             if (search.anyHit || search.tfar <= exit)
                 return true;

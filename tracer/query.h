@@ -71,6 +71,7 @@ void releaseQueryScene(QueryScene& scene);
 
 // The nearest hit on the segment; false, and hit.t infinity, where there is
 // none. Any number of threads may query one scene, each with its own context.
+// Queries leave the tree's rayCount, the renderer's figure, as it is.
 bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
                       QueryHit& hit);
 

@@ -4,22 +4,28 @@
 // a triangle of any scale is hit. Watertight: a ray through an edge or a
 // corner that triangles share hits at least one of them, since each edge
 // function is computed from the same two corners whichever triangle asks.
+// Written once over the lane types: a lone test is one lane.
 #pragma once
 
+#include <array>
 #include <cmath>
 
 #include "vantrel/scene/records.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/lanes_scalar.h"
 
 namespace vantrel {
 
 // What the test needs of a ray, worked out once per ray. Not for a zero
 // direction (kz would pick a zero component).
 struct ShearedRay {
-    Vector3 origin;
     int kx;
     int ky;
     int kz; // the axis along which the direction is longest
+    // The origin's coordinates on kx, ky and kz.
+    float ox;
+    float oy;
+    float oz;
     float shearX;
     float shearY;
     float shearZ;
@@ -38,48 +44,98 @@ inline ShearedRay shearRay(const Vector3& origin, const Vector3& direction) {
         kx = ky;
         ky = swap;
     }
-    return {origin, kx, ky, kz, d[kx] / d[kz], d[ky] / d[kz], 1.0f / d[kz]};
+    return {kx,
+            ky,
+            kz,
+            component(origin, kx),
+            component(origin, ky),
+            component(origin, kz),
+            d[kx] / d[kz],
+            d[ky] / d[kz],
+            1.0f / d[kz]};
 }
 
-// A hit of the triangle at t in [tnear, tfar]: t and the weights of V1 and
-// V2. Two-sided.
+template <class F> struct WatertightHits {
+    F t;
+    F u; // the weight of V1
+    F v; // the weight of V2
+    typename F::Mask accepted;
+    // An edge function came out zero: its sign is to be taken again exactly
+    // (hitsTriangleExactly) before the lane's answer holds.
+    typename F::Mask onEdge;
+};
+
+// The corners on the ray's axes kx, ky, kz (v0[0] on kx, ...), lane by
+// lane; hits at t in [tnear, tfar], two-sided.
+template <class F>
+WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedRay& ray,
+                                 float tnear, float tfar) {
+    using Mask = typename F::Mask;
+    const F az = v0[2] - F(ray.oz);
+    const F bz = v1[2] - F(ray.oz);
+    const F cz = v2[2] - F(ray.oz);
+    const F ax = (v0[0] - F(ray.ox)) - F(ray.shearX) * az;
+    const F ay = (v0[1] - F(ray.oy)) - F(ray.shearY) * az;
+    const F bx = (v1[0] - F(ray.ox)) - F(ray.shearX) * bz;
+    const F by = (v1[1] - F(ray.oy)) - F(ray.shearY) * bz;
+    const F cx = (v2[0] - F(ray.ox)) - F(ray.shearX) * cz;
+    const F cy = (v2[1] - F(ray.oy)) - F(ray.shearY) * cz;
+    const F U = cx * by - cy * bx;
+    const F V = ax * cy - ay * cx;
+    const F W = bx * ay - by * ax;
+    const F zero(0.0f);
+    const Mask onEdge = (U == zero) | (V == zero) | (W == zero);
+    const Mask outside =
+        ((U < zero) | (V < zero) | (W < zero)) & ((U > zero) | (V > zero) | (W > zero));
+    const F det = U + V + W;
+    const F inverse = F(1.0f) / det;
+    const F t = (F(ray.shearZ) * (U * az + V * bz + W * cz)) * inverse;
+    const Mask inSegment = (t >= F(tnear)) & (t <= F(tfar));
+    return {t, V * inverse, W * inverse, andNot(outside | (det == zero), inSegment), onEdge};
+}
+
+// The lone test, with an edge function that came out zero in float taken
+// again in double, where the products of floats are exact and the sign of
+// their difference is right: triangles on both sides of an edge then agree
+// on which side a ray passes.
 inline bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1,
                          const Vector3& V2, float tnear, float tfar, float& t, float& u, float& v) {
-    const Vector3 a = V0 - ray.origin;
-    const Vector3 b = V1 - ray.origin;
-    const Vector3 c = V2 - ray.origin;
-    const float az = component(a, ray.kz);
-    const float bz = component(b, ray.kz);
-    const float cz = component(c, ray.kz);
-    const float ax = component(a, ray.kx) - ray.shearX * az;
-    const float ay = component(a, ray.ky) - ray.shearY * az;
-    const float bx = component(b, ray.kx) - ray.shearX * bz;
-    const float by = component(b, ray.ky) - ray.shearY * bz;
-    const float cx = component(c, ray.kx) - ray.shearX * cz;
-    const float cy = component(c, ray.ky) - ray.shearY * cz;
-    float U = cx * by - cy * bx;
-    float V = ax * cy - ay * cx;
-    float W = bx * ay - by * ax;
-    // On an edge in float: its sign is taken again exactly enough to agree
-    // with the triangle on the edge's other side.
-    if (U == 0.0f || V == 0.0f || W == 0.0f) {
-        U = static_cast<float>(double(cx) * double(by) - double(cy) * double(bx));
-        V = static_cast<float>(double(ax) * double(cy) - double(ay) * double(cx));
-        W = static_cast<float>(double(bx) * double(ay) - double(by) * double(ax));
+    using F = scalar::Floats;
+    const auto onAxes = [&](const Vector3& c) {
+        return std::array<F, 3>{component(c, ray.kx), component(c, ray.ky), component(c, ray.kz)};
+    };
+    const std::array<F, 3> v0 = onAxes(V0);
+    const std::array<F, 3> v1 = onAxes(V1);
+    const std::array<F, 3> v2 = onAxes(V2);
+    WatertightHits<F> hits = watertightHits<F>(v0.data(), v1.data(), v2.data(), ray, tnear, tfar);
+    if (hits.onEdge.v) {
+        const auto sheared = [&](const std::array<F, 3>& c, double& x, double& y, double& z) {
+            z = double(c[2].v - ray.oz);
+            x = double((c[0].v - ray.ox) - ray.shearX * float(z));
+            y = double((c[1].v - ray.oy) - ray.shearY * float(z));
+        };
+        double ax, ay, az, bx, by, bz, cx, cy, cz;
+        sheared(v0, ax, ay, az);
+        sheared(v1, bx, by, bz);
+        sheared(v2, cx, cy, cz);
+        const float U = static_cast<float>(cx * by - cy * bx);
+        const float V = static_cast<float>(ax * cy - ay * cx);
+        const float W = static_cast<float>(bx * ay - by * ax);
+        if ((U < 0.0f || V < 0.0f || W < 0.0f) && (U > 0.0f || V > 0.0f || W > 0.0f))
+            return false;
+        const float det = U + V + W;
+        if (det == 0.0f)
+            return false; // edge-on
+        const float inverse = 1.0f / det;
+        hits.t = (ray.shearZ * (U * float(az) + V * float(bz) + W * float(cz))) * inverse;
+        hits.u = V * inverse;
+        hits.v = W * inverse;
+        hits.accepted = {hits.t.v >= tnear && hits.t.v <= tfar};
     }
-    if ((U < 0.0f || V < 0.0f || W < 0.0f) && (U > 0.0f || V > 0.0f || W > 0.0f))
-        return false;
-    const float det = U + V + W;
-    if (det == 0.0f)
-        return false; // edge-on
-    const float T = ray.shearZ * (U * az + V * bz + W * cz);
-    const float inverse = 1.0f / det;
-    t = T * inverse;
-    if (!(t >= tnear && t <= tfar))
-        return false;
-    u = V * inverse;
-    v = W * inverse;
-    return true;
+    t = hits.t.v;
+    u = hits.u.v;
+    v = hits.v.v;
+    return hits.accepted.v;
 }
 
 } // namespace vantrel

@@ -1,0 +1,95 @@
+// The queries' tests of a leaf's packed groups for one ray, written once
+// over the lane types as the renderer's leaf kernels are (leaf_kernel.h):
+// the first entry at the smallest distance in the segment, as testing the
+// entries one by one in order finds it.
+#pragma once
+
+#include <cstdint>
+
+#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/tracer/leaf_kernel.h"
+#include "vantrel/tracer/watertight_triangle.h"
+
+namespace vantrel {
+
+// A ray with a direction of any length against spheres, lane by lane: f is
+// origin - centre, a the direction's squared length. The discriminant is
+// taken from the point of the line nearest the centre, which keeps it exact
+// enough far from the sphere; the nearer root in [tnear, tfar] is the hit.
+template <class F>
+F querySphereRoot(F fx, F fy, F fz, const float d[3], float a, F radius, float tnear, float tfar,
+                  typename F::Mask& accepted) {
+    const F b = -(fx * F(d[0]) + fy * F(d[1]) + fz * F(d[2]));
+    const F along = b / F(a);
+    const F nx = fx + F(d[0]) * along;
+    const F ny = fy + F(d[1]) * along;
+    const F nz = fz + F(d[2]) * along;
+    const F r2 = radius * radius;
+    const F discriminant = F(a) * (r2 - (nx * nx + ny * ny + nz * nz));
+    const F s = sqrt(discriminant);
+    const F zero(0.0f);
+    const F q = select(b < zero, b - s, b + s);
+    const F t0 = q / F(a);
+    const F t1 = select(q == zero, t0, ((fx * fx + fy * fy + fz * fz) - r2) / q);
+    const F nearer = select(t1 < t0, t1, t0);
+    const F farther = select(t1 < t0, t0, t1);
+    const F t = select(nearer >= F(tnear), nearer, farther);
+    accepted = (discriminant >= zero) & (t >= F(tnear)) & (t <= F(tfar));
+    return t;
+}
+
+template <class F>
+uint32_t nearestSphereQueryLanes(const SphereGroup* groups, uint32_t count, const Ray& ray,
+                                 float tnear, float tfar, float& distance) {
+    using G = SphereGroup;
+    const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const float a = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    return nearestOfLanes<F>(count, distance, [&](uint32_t first, F& candidate, auto& accepted) {
+        const F fx = F(ray.origin.x) - loadRow<F>(groups, first, count, &G::x);
+        const F fy = F(ray.origin.y) - loadRow<F>(groups, first, count, &G::y);
+        const F fz = F(ray.origin.z) - loadRow<F>(groups, first, count, &G::z);
+        const F radius = loadRow<F>(groups, first, count, &G::radius);
+        candidate = querySphereRoot<F>(fx, fy, fz, d, a, radius, tnear, tfar, accepted);
+    });
+}
+
+template <class F>
+uint32_t nearestTriangleQueryLanes(const TriangleGroup* groups, uint32_t count,
+                                   const ShearedRay& ray, float tnear, float tfar,
+                                   float& distance) {
+    using G = TriangleGroup;
+    using Row = float(G::*)[triangleGroupLanes];
+    // Each corner's rows by axis, read in the ray's order of axes.
+    const Row rows0[3] = {&G::x0, &G::y0, &G::z0};
+    const Row rows1[3] = {&G::x1, &G::y1, &G::z1};
+    const Row rows2[3] = {&G::x2, &G::y2, &G::z2};
+    return nearestOfLanes<F>(count, distance, [&](uint32_t first, F& candidate, auto& accepted) {
+        const auto row = [&](float(G::*r)[triangleGroupLanes]) {
+            return loadRow<F>(groups, first, count, r);
+        };
+        const F v0[3] = {row(rows0[ray.kx]), row(rows0[ray.ky]), row(rows0[ray.kz])};
+        const F v1[3] = {row(rows1[ray.kx]), row(rows1[ray.ky]), row(rows1[ray.kz])};
+        const F v2[3] = {row(rows2[ray.kx]), row(rows2[ray.ky]), row(rows2[ray.kz])};
+        const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar);
+        candidate = hits.t;
+        accepted = hits.accepted;
+        // Rare: a lane on an edge is answered by the lone test.
+        for (uint32_t edges = bits(hits.onEdge); edges != 0; edges &= edges - 1) {
+            const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(edges));
+            const G& group = groups[(first + lane) / triangleGroupLanes];
+            const uint32_t k = (first + lane) % triangleGroupLanes;
+            float t = 0.0f;
+            float u;
+            float v;
+            const bool hit =
+                hitsTriangle(ray, {group.x0[k], group.y0[k], group.z0[k]},
+                             {group.x1[k], group.y1[k], group.z1[k]},
+                             {group.x2[k], group.y2[k], group.z2[k]}, tnear, tfar, t, u, v);
+            const typename F::Mask only = F::Mask::ofBits(1u << lane);
+            candidate = select(only, F(t), candidate);
+            accepted = andNot(only, accepted) | (hit ? only : andNot(only, only));
+        }
+    });
+}
+
+} // namespace vantrel
