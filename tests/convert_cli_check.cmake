@@ -32,6 +32,18 @@ if(NOT once STREQUAL twice OR NOT once MATCHES
   fail("no exact round trip: [${once}] then [${twice}]")
 endif()
 
+# Placed as the benchmark places a mesh: centred, the largest half-extent 11.
+file(WRITE "${WORK}/box.tri" "0 0 0 2 0 0 0 4 0\n1 1 1 1 2 1 2 2 2\n")
+convert(--normalise "${WORK}/box.tri" "${WORK}/placed.tri")
+file(READ "${WORK}/placed.tri" placed)
+if(NOT status EQUAL 0 OR NOT placed STREQUAL "-5.5 -11 -5.5 5.5 -11 -5.5 -5.5 11 -5.5\n0 -5.5 0 0 0 0 5.5 0 5.5\n")
+  fail("--normalise: status ${status}, wrote [${placed}], stderr [${err}]")
+endif()
+convert(--help)
+if(NOT status EQUAL 0 OR NOT out MATCHES "^usage: vantrel-convert \\[--normalise\\] IN OUT.tri\n.*--normalise")
+  fail("--help: status ${status}, stdout [${out}], stderr [${err}]")
+endif()
+
 expect_refused(2)
 expect_refused(2 "${WORK}/in.tri" "${WORK}/out.obj")
 expect_refused(1 "${WORK}/missing.tri" "${WORK}/out.tri")

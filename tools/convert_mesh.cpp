@@ -2,13 +2,15 @@
 // importer's formats, or .tri) in the nine-number text format, so that
 // loadMesh and programs that read only that format can take them.
 //
-// usage: vantrel-convert IN OUT.tri
+// usage: vantrel-convert [--normalise] IN OUT.tri
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "tools/bench/mesh_placement.h"
 #include "tools/output_file.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
@@ -54,18 +56,41 @@ struct MeshReleaser {
     void operator()(PrimitiveList* mesh) const { releaseMesh(mesh); }
 };
 
+void printHelp() {
+    std::printf("usage: vantrel-convert [--normalise] IN OUT.tri\n"
+                "Writes the triangles of the mesh IN in the nine-number text format.\n"
+                "IN: %s.\n"
+                "  --normalise  centre the mesh on the origin and scale it so that its largest\n"
+                "               half-extent is 11, as the benchmark places a mesh\n"
+                "  --help       this text\n",
+                meshFormatList());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || !endsInTri(argv[2]))
-        return failWith(
-            std::string("usage: vantrel-convert IN OUT.tri (IN: ") + meshFormatList() + ")", 2);
-    const char* in = argv[1];
-    const char* out = argv[2];
+    bool normalise = false;
+    std::vector<const char*> paths;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            printHelp();
+            return 0;
+        }
+        if (arg == "--normalise" || arg == "--normalize")
+            normalise = true;
+        else
+            paths.push_back(argv[i]);
+    }
+    if (paths.size() != 2 || !endsInTri(paths[1]))
+        return failWith(std::string("usage: vantrel-convert [--normalise] IN OUT.tri (IN: ") +
+                            meshFormatList() + "; --help tells more)",
+                        2);
+    const char* in = paths[0];
+    const char* out = paths[1];
 
-    const Matrix4 identity = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
     std::string reason;
-    const std::unique_ptr<PrimitiveList, MeshReleaser> mesh(readMesh(in, identity, reason));
+    const std::unique_ptr<PrimitiveList, MeshReleaser> mesh(loadBenchMesh(in, !normalise, reason));
     if (!mesh && !reason.empty())
         return failWith(std::string("cannot import '") + in + "': " + reason, 1);
     if (!mesh)
