@@ -37,6 +37,11 @@ if(NOT status EQUAL 0 OR NOT out MATCHES "^Usage: vantrel-bench" OR NOT err STRE
   fail("--help: status ${status}, stdout [${out}], stderr [${err}]")
 endif()
 
+bench(--version)
+if(NOT status EQUAL 0 OR NOT out MATCHES "^vantrel-bench [0-9]+\\.[0-9]+\\.[0-9]+\n$")
+  fail("--version: status ${status}, stdout [${out}], stderr [${err}]")
+endif()
+
 expect_rejected(2 --method 7)
 # Every refused mesh says why.
 expect_rejected(1 --mesh "${WORK}/missing.tri")

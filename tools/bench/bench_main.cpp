@@ -20,6 +20,7 @@
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/tracer/worker_pool.h"
+#include "vantrel/version.h"
 
 using namespace vantrel;
 
@@ -62,6 +63,9 @@ int runBench(int argc, char** argv) {
     switch (parseBenchOptions(argc, argv, options, error)) {
     case ParseOutcome::Help:
         std::fputs(benchUsage(), stdout);
+        return 0;
+    case ParseOutcome::Version:
+        std::printf("vantrel-bench %s\n", VANTREL_VERSION);
         return 0;
     case ParseOutcome::Error:
         return failWith(error, 2);

@@ -62,11 +62,13 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
             return fail(error, "unexpected argument '" + argument + "' (see --help)");
         const size_t equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
-        if (name == "--help" || name == "--json") {
+        if (name == "--help" || name == "--json" || name == "--version") {
             if (equals != std::string::npos)
                 return fail(error, name + " takes no value");
             if (name == "--help")
                 return ParseOutcome::Help;
+            if (name == "--version")
+                return ParseOutcome::Version;
             options.json = true;
             continue;
         }
@@ -180,6 +182,7 @@ const char* benchUsage() {
            "                  Every thread count renders the same pixels.\n"
            "  --json          print the figures as one JSON object\n"
            "  --help          print this help\n"
+           "  --version       print the version\n"
            "\n"
            "Options take their value as the next argument or after '='. While it works,\n"
            "a terminal on standard error shows the current step (not with --json).\n"

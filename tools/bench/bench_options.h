@@ -30,7 +30,7 @@ struct BenchOptions {
 
 BenchOptions defaultBenchOptions();
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // On Error, error holds one line for the user, without the program name.
 ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,
