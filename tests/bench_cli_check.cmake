@@ -116,6 +116,19 @@ endif()
 if(NOT out MATCHES "\"threads\":1,")
   fail("json run: one thread unless asked for more: [${out}]")
 endif()
+# A camera and a size of one's own, the settings echoed, one pixel's ray.
+bench(--spheres 2000 --frames 1 --json --size 64x48 --camera 0,0,-60,0,0,0,50 --pixel 32,24
+      --out "${WORK}/small.ppm")
+file(READ "${WORK}/small.ppm" header LIMIT 9)
+if(NOT status EQUAL 0 OR NOT header STREQUAL "P6\n64 48\n"
+   OR NOT out MATCHES "\"width\":64,\"height\":48,.*\"camera\":\\[0,0,-60,0,0,0,50\\]"
+   OR NOT out MATCHES "\"pixel\":{\"x\":32,\"y\":24,\"origin\":\\[0,0,-60\\],\"direction\":\\[0.00100000005,0.00100000005,1\\],\"hit\":true")
+  fail("own camera: status ${status}, header [${header}], stdout [${out}], stderr [${err}]")
+endif()
+foreach(bad "--size;0x5" "--size;9000x10" "--size;10" "--camera;1,2,3" "--camera;0,0,0,0,0,0,50"
+        "--camera;0,0,1,0,0,0,180" "--pixel;600,0" "--pixel;a,b")
+  expect_rejected(2 ${bad})
+endforeach()
 # On three threads: the same picture.
 bench(--spheres 2000 --frames 2 --json --threads 3 --out "${WORK}/f3.ppm")
 if(NOT status EQUAL 0 OR NOT out MATCHES "\"threads\":3,")

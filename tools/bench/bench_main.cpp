@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <string>
@@ -19,6 +20,7 @@
 #include "tools/bench/scene_warnings.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
+#include "vantrel/scene/records.h"
 #include "vantrel/tracer/worker_pool.h"
 #include "vantrel/version.h"
 
@@ -47,6 +49,87 @@ void warnAboutMesh(const PrimitiveList& mesh) {
     if (survey.unhittable > 0)
         warn(std::to_string(survey.unhittable) + of +
              "are too small for any ray to hit (|e1 x e2| below 0.001)");
+}
+
+std::string jsonEscaped(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string numbers(std::initializer_list<float> values) {
+    std::string out;
+    char number[32];
+    for (float v : values) {
+        std::snprintf(number, sizeof number, "%s%.9g", out.empty() ? "" : ",", v);
+        out += number;
+    }
+    return out;
+}
+
+// What the run was asked to do, for the JSON form: enough to run it again.
+std::string settingsJson(const BenchOptions& options, uint32_t primitives) {
+    std::string json = "\"version\":\"" + std::string(VANTREL_VERSION) + "\"";
+    json += ",\"method\":" + std::to_string(options.method);
+    json += options.meshPath.empty()
+                ? std::string(",\"scene\":\"spheres\"")
+                : ",\"mesh\":\"" + jsonEscaped(options.meshPath) + "\"" +
+                      ",\"mesh_as_is\":" + (options.meshAsIs ? "true" : "false");
+    json += ",\"primitives\":" + std::to_string(primitives);
+    json += ",\"width\":" + std::to_string(options.width) +
+            ",\"height\":" + std::to_string(options.height);
+    json += ",\"thread_option\":" + std::to_string(options.threads);
+    json += ",\"clocks_ms\":[";
+    for (uint32_t frame = 0; frame < benchFrameCount(options); ++frame)
+        json += (frame ? "," : "") + std::to_string(benchFrameClock(options, frame));
+    json += "]";
+    const float* c = options.camera;
+    json += options.fixedCamera
+                ? ",\"camera\":[" + numbers({c[0], c[1], c[2], c[3], c[4], c[5], c[6]}) + "]"
+                : std::string(",\"camera\":\"orbit\"");
+    return json;
+}
+
+std::string pixelJson(const BenchOptions& options, const PixelProbe& probe) {
+    const Ray& r = probe.ray;
+    std::string json = "{\"x\":" + std::to_string(options.pixelX) +
+                       ",\"y\":" + std::to_string(options.pixelY) + ",\"origin\":[" +
+                       numbers({r.origin.x, r.origin.y, r.origin.z}) + "],\"direction\":[" +
+                       numbers({r.direction.x, r.direction.y, r.direction.z}) + "]";
+    if (!probe.hit)
+        return json + ",\"hit\":false}";
+    const HitRecord& h = probe.record;
+    return json + ",\"hit\":true,\"distance\":" + numbers({h.distance}) + ",\"normal\":[" +
+           numbers({h.normal.x, h.normal.y, h.normal.z}) + "],\"colour\":[" +
+           numbers({h.material.red, h.material.green, h.material.blue}) + "]}";
+}
+
+std::string describePixel(const BenchOptions& options, const PixelProbe& probe) {
+    const Ray& r = probe.ray;
+    char line[512];
+    std::snprintf(line, sizeof line, "pixel %u,%u:      ray from (%g, %g, %g) along (%g, %g, %g)",
+                  options.pixelX, options.pixelY, r.origin.x, r.origin.y, r.origin.z, r.direction.x,
+                  r.direction.y, r.direction.z);
+    std::string out = line;
+    if (!probe.hit)
+        return out + ", hits nothing";
+    const HitRecord& h = probe.record;
+    std::snprintf(line, sizeof line,
+                  ", hits at distance %g, normal (%g, %g, %g), colour (%g, %g, %g)", h.distance,
+                  h.normal.x, h.normal.y, h.normal.z, h.material.red, h.material.green,
+                  h.material.blue);
+    return out + line;
 }
 
 // The absolute name tells the user where to look whatever their directory.
@@ -82,7 +165,13 @@ int runBench(int argc, char** argv) {
     selectKernel(options.kernel);
     progress = progressLineFor(options.json);
     BenchScene scene;
-    setUpBenchTarget(scene);
+    setUpBenchTarget(scene, options.width, options.height,
+                     options.fixedCamera ? options.camera[6] : 0.0f);
+    if (options.fixedCamera) {
+        const float* c = options.camera;
+        scene.fixedCamera = true;
+        scene.camera = lookAtCamera({c[0], c[1], c[2]}, {c[3], c[4], c[5]});
+    }
     scene.progress = &progress;
     scene.keepMeshCoordinates = options.meshAsIs;
     scene.buildOptions = benchBuildOptions();
@@ -129,6 +218,15 @@ int runBench(int argc, char** argv) {
     }
     clearProgress(progress);
     result.peakRssMib = peakResidentMib();
+    const uint32_t primitives = scene.mesh ? scene.mesh->count : options.sphereCount;
+    result.settingsJson = settingsJson(options, primitives);
+    std::string pixelLine;
+    if (options.pixelGiven) {
+        const PixelProbe probe = probePixel(scene, benchFrameClock(options, result.frames - 1),
+                                            options.pixelX, options.pixelY);
+        pixelLine = describePixel(options, probe);
+        result.settingsJson += ",\"pixel\":" + pixelJson(options, probe);
+    }
 
     int status = 0;
     std::string written;
@@ -154,6 +252,8 @@ int runBench(int argc, char** argv) {
             std::printf("scene:          %u triangles from %s, method %d\n", scene.mesh->count,
                         options.meshPath.c_str(), options.method);
         std::fputs(formatText(result).c_str(), stdout);
+        if (!pixelLine.empty())
+            std::printf("%s\n", pixelLine.c_str());
         if (!written.empty())
             std::printf("last frame:     %s\n", written.c_str());
     }

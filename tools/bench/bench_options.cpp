@@ -1,8 +1,11 @@
 #include "tools/bench/bench_options.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "vantrel/app/demo_scene.h"
+#include "vantrel/app/render_target.h"
 
 namespace vantrel {
 
@@ -24,10 +27,43 @@ bool parseCount(const char* text, uint64_t max, uint64_t& value) {
     return true;
 }
 
+// count numbers separated by 'separator', each finite; nothing else.
+bool parseNumbers(const std::string& text, char separator, size_t count, float* values) {
+    size_t at = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t end = i + 1 < count ? text.find(separator, at) : text.size();
+        if (end == std::string::npos || end == at)
+            return false;
+        const std::string part = text.substr(at, end - at);
+        char* rest = nullptr;
+        values[i] = std::strtof(part.c_str(), &rest);
+        if (*rest != '\0' || !std::isfinite(values[i]) || std::isspace(part[0]))
+            return false;
+        at = end + 1;
+    }
+    return true;
+}
+
+// Two whole numbers from 1 to benchMaxSide, or from 0 when fromZero.
+bool parsePair(const std::string& text, char separator, bool fromZero, uint32_t& a, uint32_t& b) {
+    const size_t split = text.find(separator);
+    uint64_t first = 0;
+    uint64_t second = 0;
+    if (split == std::string::npos ||
+        !parseCount(text.substr(0, split).c_str(), benchMaxSide, first) ||
+        !parseCount(text.substr(split + 1).c_str(), benchMaxSide, second) ||
+        (!fromZero && (first == 0 || second == 0)))
+        return false;
+    a = static_cast<uint32_t>(first);
+    b = static_cast<uint32_t>(second);
+    return true;
+}
+
 bool takesValue(const std::string& name) {
     return name == "--spheres" || name == "--method" || name == "--frames" ||
            name == "--frame-at" || name == "--out" || name == "--mesh" || name == "--mesh-as-is" ||
-           name == "--kernel" || name == "--threads";
+           name == "--kernel" || name == "--threads" || name == "--size" || name == "--camera" ||
+           name == "--pixel";
 }
 
 ParseOutcome fail(std::string& error, const std::string& message) {
@@ -48,6 +84,8 @@ BenchOptions defaultBenchOptions() {
     // caption and with earlier runs, and that other work on a shared
     // machine moves least.
     options.threads = 1;
+    options.width = demoWidth;
+    options.height = demoHeight;
     return options;
 }
 
@@ -116,6 +154,23 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                 return fail(error, "--threads takes a count from 0 (one per core) to " +
                                        std::to_string(benchMaxThreads) + ", not '" + value + "'");
             options.threads = static_cast<uint32_t>(number);
+        } else if (name == "--size") {
+            if (!parsePair(value, 'x', false, options.width, options.height))
+                return fail(error, "--size takes WIDTHxHEIGHT, each from 1 to " +
+                                       std::to_string(benchMaxSide) + ", not '" + value + "'");
+        } else if (name == "--camera") {
+            float* c = options.camera;
+            if (!parseNumbers(value, ',', 7, c) || !(c[6] > 0.0f && c[6] < 180.0f) ||
+                (c[0] == c[3] && c[1] == c[4] && c[2] == c[5]))
+                return fail(error, "--camera takes EX,EY,EZ,TX,TY,TZ,FOV: an eye, a target "
+                                   "apart from it and a vertical field of view between 0 and "
+                                   "180 degrees, not '" +
+                                       value + "'");
+            options.fixedCamera = true;
+        } else if (name == "--pixel") {
+            if (!parsePair(value, ',', true, options.pixelX, options.pixelY))
+                return fail(error, "--pixel takes X,Y, not '" + value + "'");
+            options.pixelGiven = true;
         } else if (name == "--kernel") {
             if (!kernelNamed(value.c_str(), options.kernel))
                 return fail(error, "--kernel takes scalar, avx2 or avx512, not '" + value + "'");
@@ -130,6 +185,11 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
             options.meshAsIs = name == "--mesh-as-is";
         }
     }
+    if (options.pixelGiven && (options.pixelX >= options.width || options.pixelY >= options.height))
+        return fail(error, "--pixel " + std::to_string(options.pixelX) + "," +
+                               std::to_string(options.pixelY) + " lies outside the " +
+                               std::to_string(options.width) + "x" +
+                               std::to_string(options.height) + " image");
     if (framesGiven && options.singleFrame)
         return fail(error, "--frames and --frame-at cannot be combined");
     if (spheresGiven && !options.meshPath.empty())
@@ -180,7 +240,14 @@ const char* benchUsage() {
            "                  threads come free; 0 for one per core (default 1: the\n"
            "                  window's renderer, on one thread as the program runs).\n"
            "                  Every thread count renders the same pixels.\n"
-           "  --json          print the figures as one JSON object\n"
+           "  --size WxH      the image's size in pixels (default 512x384)\n"
+           "  --camera EX,EY,EZ,TX,TY,TZ,FOV\n"
+           "                  every frame from an eye at EX,EY,EZ looking at TX,TY,TZ,\n"
+           "                  y up, with a vertical field of view of FOV degrees,\n"
+           "                  instead of the orbit\n"
+           "  --pixel X,Y     print the ray of pixel X,Y (0,0 top left) in the last frame\n"
+           "                  and what it hits\n"
+           "  --json          print the figures, and the run's settings, as one JSON object\n"
            "  --help          print this help\n"
            "  --version       print the version\n"
            "\n"

@@ -26,7 +26,16 @@ struct BenchOptions {
     Kernel kernel;        // the processor's best unless given
     uint32_t threads;     // 0: one per core; 1: the window's own renderer
     bool json;
+    uint32_t width; // of the image, in pixels
+    uint32_t height;
+    bool fixedCamera; // every frame from camera rather than the orbit
+    float camera[7];  // eye x, y, z, target x, y, z, vertical field of view (degrees)
+    bool pixelGiven;  // print the ray of pixel (pixelX, pixelY) and its hit
+    uint32_t pixelX;
+    uint32_t pixelY;
 };
+
+constexpr uint32_t benchMaxSide = 8192;
 
 BenchOptions defaultBenchOptions();
 

@@ -50,9 +50,11 @@ std::string formatJson(const BenchResult& result) {
            tree.references, tree.maxLeaf, tree.depth);
     append(out, "\"frames\":%" PRIu32 ",\"render_s\":%.6f,", result.frames,
            finite(result.renderSeconds));
-    append(out, "\"mrays_per_s\":%.4f,\"fps\":%.4f,\"peak_rss_mb\":%.1f}",
-           megaRaysPerSecond(result), framesPerSecond(result), finite(result.peakRssMib));
-    return out;
+    append(out, "\"mrays_per_s\":%.4f,\"fps\":%.4f,\"peak_rss_mb\":%.1f", megaRaysPerSecond(result),
+           framesPerSecond(result), finite(result.peakRssMib));
+    if (!result.settingsJson.empty())
+        out += "," + result.settingsJson;
+    return out + "}";
 }
 
 std::string formatText(const BenchResult& result) {

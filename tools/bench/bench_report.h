@@ -17,6 +17,9 @@ struct BenchResult {
     double renderSeconds; // time inside renderFrame only
     uint64_t rays;        // rays tested against the tree over all frames
     double peakRssMib;
+    // The run's settings as JSON members ("\"method\":0,..."), added to the
+    // JSON form after the figures; empty for none.
+    std::string settingsJson = {};
 };
 
 // Both 0 when nothing was timed, so the output never holds inf or nan.

@@ -2,6 +2,7 @@
 #include "tools/bench/mesh_placement.h"
 
 #include <chrono>
+#include <cmath>
 
 #include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
@@ -9,6 +10,8 @@
 #include "vantrel/scene/mesh_import.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/render.h"
 #include "vantrel/tracer/worker_pool.h"
 
@@ -35,11 +38,33 @@ void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
 } // namespace
 
 void setUpBenchTarget(BenchScene& scene) {
+    setUpBenchTarget(scene, demoWidth, demoHeight, 0.0f);
+}
+
+void setUpBenchTarget(BenchScene& scene, uint32_t width, uint32_t height, float fovDegrees) {
     scene = BenchScene{};
-    scene.target.width = demoWidth;
-    scene.target.height = demoHeight;
-    scene.target.pixels = new uint8_t[size_t{demoWidth} * demoHeight * 3]();
-    buildRayTable(scene.target, demoViewExtent);
+    scene.target.width = width;
+    scene.target.height = height;
+    scene.target.pixels = new uint8_t[size_t{width} * height * 3]();
+    Vector3 extent = demoViewExtent; // its own floats, for the demo's frames to the bit
+    if (width != demoWidth || height != demoHeight || fovDegrees > 0.0f) {
+        const float tall =
+            fovDegrees > 0.0f ? 2.0f * std::tan(fovDegrees * 3.14159265f / 360.0f) : 1.0f;
+        extent = {1.0f, tall * static_cast<float>(width) / static_cast<float>(height), tall};
+    }
+    buildRayTable(scene.target, extent);
+}
+
+Matrix4 lookAtCamera(const Vector3& eye, const Vector3& target) {
+    const auto unit = [](const Vector3& v) { return v * (1.0f / std::sqrt(dot(v, v))); };
+    const Vector3 forward = unit(target - eye);
+    const Vector3 worldUp =
+        std::fabs(forward.y) < 0.999f ? Vector3{0.0f, 1.0f, 0.0f} : Vector3{0.0f, 0.0f, 1.0f};
+    // The ray table's x is right, y up and z ahead.
+    const Vector3 right = unit(cross(worldUp, forward));
+    const Vector3 up = cross(forward, right);
+    return {{right.x, right.y, right.z, 0.0f, up.x, up.y, up.z, 0.0f, forward.x, forward.y,
+             forward.z, 0.0f, eye.x, eye.y, eye.z, 1.0f}};
 }
 
 void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
@@ -76,6 +101,8 @@ bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::st
 }
 
 Matrix4 benchCamera(const BenchScene& scene, int32_t clockMs) {
+    if (scene.fixedCamera)
+        return scene.camera;
     const Matrix4 orbit = cameraMatrixAt(clockMs);
     return scene.framesMesh ? frameBox(orbit, scene.meshBox) : orbit;
 }
@@ -91,6 +118,20 @@ FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs) {
         renderFrame(scene.topLevelList, scene.target, camera);
     const auto end = std::chrono::steady_clock::now();
     return {scene.tree->rayCount, std::chrono::duration<double>(end - start).count()};
+}
+
+PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y) {
+    const Matrix4 camera = benchCamera(scene, clockMs);
+    const float* m = camera.m;
+    const Vector3& d = scene.target.rays[size_t{y} * scene.target.width + x].direction;
+    PixelProbe probe{};
+    probe.ray.origin = {m[12], m[13], m[14]};
+    probe.ray.direction = {keepOffZero(m[0] * d.x + m[4] * d.y + m[8] * d.z),
+                           keepOffZero(m[1] * d.x + m[5] * d.y + m[9] * d.z),
+                           keepOffZero(m[2] * d.x + m[6] * d.y + m[10] * d.z)};
+    probe.hit = intersectList(scene.topLevelList, probe.ray) != 0;
+    probe.record = hitRecord;
+    return probe;
 }
 
 void releaseBenchScene(BenchScene& scene) {

@@ -31,10 +31,20 @@ struct BenchScene {
     BuildResult buildResult; // tree is null unless Built
     ProgressLine* progress;  // null: the build is not announced
     WorkerPool* pool;        // null: frames are rendered as the window renders them
+    bool fixedCamera;        // every frame from camera rather than the orbit
+    Matrix4 camera;
 };
 
 // The 512x384 target with the demo's ray table; call first.
 void setUpBenchTarget(BenchScene& scene);
+
+// A width x height target whose rays span the demo's vertical field of view,
+// or fovDegrees where it is above 0; call first.
+void setUpBenchTarget(BenchScene& scene, uint32_t width, uint32_t height, float fovDegrees);
+
+// The camera at eye looking at target, y up (z where it looks along y), for
+// the target's ray table.
+Matrix4 lookAtCamera(const Vector3& eye, const Vector3& target);
 
 // The first count spheres of the demo generator, compiled with method.
 void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method);
@@ -56,6 +66,15 @@ struct FrameRun {
 // Renders one frame into scene.target through the window's renderer, or on
 // the threads of scene.pool.
 FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs);
+
+// The ray of pixel (x, y) of the frame at clockMs, as the renderer traces
+// it, and what the renderer's list test finds along it.
+struct PixelProbe {
+    Ray ray;
+    bool hit;
+    HitRecord record;
+};
+PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y);
 
 void releaseBenchScene(BenchScene& scene);
 
