@@ -129,6 +129,20 @@ foreach(bad "--size;0x5" "--size;9000x10" "--size;10" "--camera;1,2,3" "--camera
         "--camera;0,0,1,0,0,0,180" "--pixel;600,0" "--pixel;a,b")
   expect_rejected(2 ${bad})
 endforeach()
+# A model a hundredth of a unit across: the renderer's test, bound to a
+# size, sees nothing of it; the queries see it at its own coordinates.
+file(WRITE "${WORK}/tiny.tri" "0 0 0 0.01 0 0 0 0.01 0\n0 0 0 0 0.01 0 0 0 0.01\n")
+bench(--mesh-as-is "${WORK}/tiny.tri" --frames 1 --json --out "${WORK}/tiny.png")
+if(NOT status EQUAL 0 OR NOT err MATCHES "too small for any ray to hit.*entirely black")
+  fail("tiny model, renderer: status ${status}, stderr [${err}]")
+endif()
+foreach(image depth normal id)
+  bench(--mesh-as-is "${WORK}/tiny.tri" --frames 1 --json --image ${image} --out "${WORK}/tiny.png")
+  if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT out MATCHES "\"image\":\"${image}\"")
+    fail("tiny model, ${image} through the queries: status ${status}, stderr [${err}]")
+  endif()
+endforeach()
+expect_rejected(2 --image shaded)
 # On three threads: the same picture.
 bench(--spheres 2000 --frames 2 --json --threads 3 --out "${WORK}/f3.ppm")
 if(NOT status EQUAL 0 OR NOT out MATCHES "\"threads\":3,")

@@ -40,13 +40,14 @@ void warn(const std::string& message) {
     std::fprintf(stderr, "vantrel-bench: warning: %s\n", message.c_str());
 }
 
-void warnAboutMesh(const PrimitiveList& mesh) {
+// The size bound is the renderer's triangle test's; the queries have none.
+void warnAboutMesh(const PrimitiveList& mesh, bool queries) {
     const MeshSurvey survey = surveyMesh(mesh);
     const std::string of = " of " + std::to_string(mesh.count) + " triangles ";
     if (survey.leftOut > 0)
         warn(std::to_string(survey.leftOut) + of +
              "have a coordinate beyond float range or NaN and are left out");
-    if (survey.unhittable > 0)
+    if (survey.unhittable > 0 && !queries)
         warn(std::to_string(survey.unhittable) + of +
              "are too small for any ray to hit (|e1 x e2| below 0.001)");
 }
@@ -90,6 +91,8 @@ std::string settingsJson(const BenchOptions& options, uint32_t primitives) {
     json += ",\"width\":" + std::to_string(options.width) +
             ",\"height\":" + std::to_string(options.height);
     json += ",\"thread_option\":" + std::to_string(options.threads);
+    const char* images[] = {"color", "depth", "normal", "id"};
+    json += ",\"image\":\"" + std::string(images[static_cast<int>(options.image)]) + "\"";
     json += ",\"clocks_ms\":[";
     for (uint32_t frame = 0; frame < benchFrameCount(options); ++frame)
         json += (frame ? "," : "") + std::to_string(benchFrameClock(options, frame));
@@ -173,6 +176,8 @@ int runBench(int argc, char** argv) {
         scene.camera = lookAtCamera({c[0], c[1], c[2]}, {c[3], c[4], c[5]});
     }
     scene.progress = &progress;
+    scene.queries = options.image != BenchImage::Colour;
+    scene.image = options.image;
     scene.keepMeshCoordinates = options.meshAsIs;
     scene.buildOptions = benchBuildOptions();
     if (options.meshPath.empty()) {
@@ -184,7 +189,7 @@ int runBench(int argc, char** argv) {
             releaseBenchScene(scene);
             return failWith(error, 1);
         }
-        warnAboutMesh(*scene.mesh);
+        warnAboutMesh(*scene.mesh, scene.queries);
     }
     if (scene.buildResult != BuildResult::Built) {
         const BuildResult result = scene.buildResult;

@@ -63,7 +63,7 @@ bool takesValue(const std::string& name) {
     return name == "--spheres" || name == "--method" || name == "--frames" ||
            name == "--frame-at" || name == "--out" || name == "--mesh" || name == "--mesh-as-is" ||
            name == "--kernel" || name == "--threads" || name == "--size" || name == "--camera" ||
-           name == "--pixel";
+           name == "--pixel" || name == "--image";
 }
 
 ParseOutcome fail(std::string& error, const std::string& message) {
@@ -171,6 +171,16 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
             if (!parsePair(value, ',', true, options.pixelX, options.pixelY))
                 return fail(error, "--pixel takes X,Y, not '" + value + "'");
             options.pixelGiven = true;
+        } else if (name == "--image") {
+            const BenchImage kinds[] = {BenchImage::Colour, BenchImage::Colour, BenchImage::Depth,
+                                        BenchImage::Normal, BenchImage::Id};
+            const char* names[] = {"color", "colour", "depth", "normal", "id"};
+            size_t k = 0;
+            while (k < 5 && value != names[k])
+                ++k;
+            if (k == 5)
+                return fail(error, "--image takes color, depth, normal or id, not '" + value + "'");
+            options.image = kinds[k];
         } else if (name == "--kernel") {
             if (!kernelNamed(value.c_str(), options.kernel))
                 return fail(error, "--kernel takes scalar, avx2 or avx512, not '" + value + "'");
@@ -245,6 +255,9 @@ const char* benchUsage() {
            "                  every frame from an eye at EX,EY,EZ looking at TX,TY,TZ,\n"
            "                  y up, with a vertical field of view of FOV degrees,\n"
            "                  instead of the orbit\n"
+           "  --image KIND    what the pixels show: color (the renderer's shading, the\n"
+           "                  default), or through the ray queries, whose triangle test\n"
+           "                  has no size bound, depth, normal or id (the primitive hit)\n"
            "  --pixel X,Y     print the ray of pixel X,Y (0,0 top left) in the last frame\n"
            "                  and what it hits\n"
            "  --json          print the figures, and the run's settings, as one JSON object\n"

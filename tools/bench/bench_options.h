@@ -13,6 +13,10 @@ namespace vantrel {
 constexpr uint32_t benchMaxSpheres = 10000000;
 constexpr uint32_t benchMaxThreads = 1024;
 
+// What a frame's pixels show: the renderer's shading, or through the ray
+// queries the distance, the surface's normal or which primitive was hit.
+enum class BenchImage { Colour, Depth, Normal, Id };
+
 struct BenchOptions {
     uint32_t sphereCount;
     int32_t method;
@@ -33,6 +37,7 @@ struct BenchOptions {
     bool pixelGiven;  // print the ray of pixel (pixelX, pixelY) and its hit
     uint32_t pixelX;
     uint32_t pixelY;
+    BenchImage image;
 };
 
 constexpr uint32_t benchMaxSide = 8192;

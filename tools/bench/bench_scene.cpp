@@ -1,8 +1,10 @@
 #include "tools/bench/bench_scene.h"
 #include "tools/bench/mesh_placement.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <vector>
 
 #include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
@@ -13,6 +15,7 @@
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/render.h"
+#include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/worker_pool.h"
 
 namespace vantrel {
@@ -26,7 +29,12 @@ void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
         showProgress(*scene.progress, "building the kd-tree of " + std::to_string(list.count) +
                                           " primitives, method " + std::to_string(method));
     const auto start = std::chrono::steady_clock::now();
-    scene.buildResult = buildKdTree(&scene.tree, &list, method, scene.buildOptions);
+    if (scene.queries) {
+        scene.buildResult = buildQueryScene(scene.query, list, method, scene.buildOptions);
+        scene.tree = scene.query.tree;
+    } else {
+        scene.buildResult = buildKdTree(&scene.tree, &list, method, scene.buildOptions);
+    }
     const auto end = std::chrono::steady_clock::now();
     scene.buildMs = std::chrono::duration<double, std::milli>(end - start).count();
     if (scene.buildResult != BuildResult::Built)
@@ -73,8 +81,12 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
     fillDemoSpheres(scene.spheres, refs, count);
     const PrimitiveList list = {refs, count};
     buildTree(scene, list, method);
-    // The tree holds its own copies of the references.
-    delete[] refs;
+    // The tree holds its own copies of the references; the queries name a
+    // hit by its place in the list.
+    if (scene.queries)
+        scene.sphereRefs = refs;
+    else
+        delete[] refs;
 }
 
 bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error) {
@@ -107,8 +119,69 @@ Matrix4 benchCamera(const BenchScene& scene, int32_t clockMs) {
     return scene.framesMesh ? frameBox(orbit, scene.meshBox) : orbit;
 }
 
+namespace {
+
+// One frame through the queries, on the pool's threads or this one's.
+FrameRun renderQueryFrame(BenchScene& scene, const Matrix4& camera) {
+    const RenderTarget& target = scene.target;
+    const size_t pixels = size_t{target.width} * target.height;
+    const float* m = camera.m;
+    std::vector<QueryRay> rays(pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+        const Vector3& d = target.rays[i].direction;
+        rays[i] = {{m[12], m[13], m[14]},
+                   {m[0] * d.x + m[4] * d.y + m[8] * d.z, m[1] * d.x + m[5] * d.y + m[9] * d.z,
+                    m[2] * d.x + m[6] * d.y + m[10] * d.z},
+                   0.0f,
+                   INFINITY};
+    }
+    std::vector<QueryHit> hits(pixels);
+    const auto start = std::chrono::steady_clock::now();
+    if (scene.pool != nullptr) {
+        intersectNearest(*scene.pool, scene.query, rays.data(), hits.data(), pixels);
+    } else {
+        static TraceContext context;
+        for (size_t i = 0; i < pixels; ++i)
+            intersectNearest(context, scene.query, rays[i], hits[i]);
+    }
+    const auto end = std::chrono::steady_clock::now();
+
+    float nearest = INFINITY;
+    float farthest = 0.0f;
+    for (const QueryHit& hit : hits) {
+        if (hit.primitive != noPrimitive) {
+            nearest = std::min(nearest, hit.t);
+            farthest = std::max(farthest, hit.t);
+        }
+    }
+    for (size_t i = 0; i < pixels; ++i) {
+        uint8_t* pixel = target.pixels + 3 * i;
+        const QueryHit& hit = hits[i];
+        pixel[0] = pixel[1] = pixel[2] = 0;
+        if (hit.primitive == noPrimitive)
+            continue;
+        if (scene.image == BenchImage::Depth) {
+            const float near = farthest > nearest ? (farthest - hit.t) / (farthest - nearest) : 1;
+            pixel[0] = pixel[1] = pixel[2] = static_cast<uint8_t>(40.0f + 215.0f * near);
+        } else if (scene.image == BenchImage::Normal) {
+            const float n[3] = {hit.normal.x, hit.normal.y, hit.normal.z};
+            for (int k = 0; k < 3; ++k)
+                pixel[k] = static_cast<uint8_t>(127.5f + 127.0f * n[k]);
+        } else {
+            const uint32_t key = (hit.primitive + 1) * 2654435761u;
+            for (int k = 0; k < 3; ++k)
+                pixel[k] = static_cast<uint8_t>(64 + (key >> (8 * k)) % 192);
+        }
+    }
+    return {static_cast<uint32_t>(pixels), std::chrono::duration<double>(end - start).count()};
+}
+
+} // namespace
+
 FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs) {
     const Matrix4 camera = benchCamera(scene, clockMs);
+    if (scene.queries)
+        return renderQueryFrame(scene, camera);
     // Per frame, so that long runs cannot wrap the 32-bit counter.
     scene.tree->rayCount = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -126,6 +199,17 @@ PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y
     const Vector3& d = scene.target.rays[size_t{y} * scene.target.width + x].direction;
     PixelProbe probe{};
     probe.ray.origin = {m[12], m[13], m[14]};
+    if (scene.queries) {
+        probe.ray.direction = {m[0] * d.x + m[4] * d.y + m[8] * d.z,
+                               m[1] * d.x + m[5] * d.y + m[9] * d.z,
+                               m[2] * d.x + m[6] * d.y + m[10] * d.z};
+        TraceContext context;
+        QueryHit hit;
+        probe.hit = intersectNearest(context, scene.query,
+                                     {probe.ray.origin, probe.ray.direction, 0.0f, INFINITY}, hit);
+        probe.record = {hit.material, hit.t, hit.normal};
+        return probe;
+    }
     probe.ray.direction = {keepOffZero(m[0] * d.x + m[4] * d.y + m[8] * d.z),
                            keepOffZero(m[1] * d.x + m[5] * d.y + m[9] * d.z),
                            keepOffZero(m[2] * d.x + m[6] * d.y + m[10] * d.z)};
@@ -135,7 +219,11 @@ PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y
 }
 
 void releaseBenchScene(BenchScene& scene) {
-    releaseKdTree(scene.tree);
+    if (scene.queries)
+        releaseQueryScene(scene.query); // and the tree with it
+    else
+        releaseKdTree(scene.tree);
+    delete[] scene.sphereRefs;
     if (scene.mesh)
         releaseMesh(scene.mesh);
     delete[] scene.spheres;

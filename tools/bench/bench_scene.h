@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/bench/bench_options.h"
 #include "tools/bench/orbit.h"
 #include "tools/bench/progress_line.h"
 #include "vantrel/app/render_target.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/query.h"
 
 namespace vantrel {
 
@@ -33,6 +35,12 @@ struct BenchScene {
     WorkerPool* pool;        // null: frames are rendered as the window renders them
     bool fixedCamera;        // every frame from camera rather than the orbit
     Matrix4 camera;
+    // Frames through the ray queries: the scene's tree is then query's, and
+    // what the pixels show.
+    bool queries;
+    BenchImage image;
+    QueryScene query;
+    PrimitiveRef* sphereRefs; // the spheres' list, kept for the queries
 };
 
 // The 512x384 target with the demo's ray table; call first.
@@ -67,8 +75,8 @@ struct FrameRun {
 // the threads of scene.pool.
 FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs);
 
-// The ray of pixel (x, y) of the frame at clockMs, as the renderer traces
-// it, and what the renderer's list test finds along it.
+// The ray of pixel (x, y) of the frame at clockMs, as the frame traces it,
+// and what the frame's test (the renderer's, or the queries') finds along it.
 struct PixelProbe {
     Ray ray;
     bool hit;
