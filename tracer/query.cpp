@@ -114,14 +114,17 @@ bool testLeaf(TraceContext& context, Search& search, const KdTree& tree, uint32_
     float triangleT = noHitDistance;
     const SphereGroup* spheres = sphereGroupsOf(tree, shapes);
     const TriangleGroup* triangles = triangleGroupsOf(tree, shapes);
-    const uint32_t sphere = spheres ? kernelInUse.nearestSphereQuery(spheres, shapes.sphereCount,
-                                                                     {ray.origin, ray.direction},
-                                                                     tnear, search.tfar, sphereT)
-                                    : noEntry;
     const uint32_t triangle =
         triangles ? kernelInUse.nearestTriangleQuery(triangles, shapes.triangleCount,
                                                      search.sheared, tnear, search.tfar, triangleT)
                   : noEntry;
+    // Any hit ends an occlusion query: which one, and where on it, is not asked.
+    if (search.anyHit && triangle != noEntry)
+        return true;
+    const uint32_t sphere = spheres ? kernelInUse.nearestSphereQuery(spheres, shapes.sphereCount,
+                                                                     {ray.origin, ray.direction},
+                                                                     tnear, search.tfar, sphereT)
+                                    : noEntry;
     if (triangleWins(list, sphere, sphereT, triangle, triangleT)) {
         const TriangleGroup& group = triangles[triangle / triangleGroupLanes];
         const Triangle& hit = *group.triangle[triangle % triangleGroupLanes];

@@ -7,7 +7,6 @@
 // Written once over the lane types: a lone test is one lane.
 #pragma once
 
-#include <array>
 #include <cmath>
 
 #include "vantrel/scene/records.h"
@@ -60,8 +59,8 @@ template <class F> struct WatertightHits {
     F u; // the weight of V1
     F v; // the weight of V2
     typename F::Mask accepted;
-    // An edge function came out zero: its sign is to be taken again exactly
-    // (hitsTriangleExactly) before the lane's answer holds.
+    // An edge function came out zero where the others leave the answer open:
+    // its sign is to be taken again exactly before the lane's answer holds.
     typename F::Mask onEdge;
 };
 
@@ -84,9 +83,12 @@ WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], co
     const F V = ax * cy - ay * cx;
     const F W = bx * ay - by * ax;
     const F zero(0.0f);
-    const Mask onEdge = (U == zero) | (V == zero) | (W == zero);
     const Mask outside =
         ((U < zero) | (V < zero) | (W < zero)) & ((U > zero) | (V > zero) | (W > zero));
+    // A zero decides only where the other two agree: two of opposite signs
+    // already put the ray outside (as in a triangle with two corners at one
+    // point, common in exported models).
+    const Mask onEdge = andNot(outside, (U == zero) | (V == zero) | (W == zero));
     const F det = U + V + W;
     const F inverse = F(1.0f) / det;
     const F t = (F(ray.shearZ) * (U * az + V * bz + W * cz)) * inverse;
@@ -97,45 +99,9 @@ WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], co
 // The lone test, with an edge function that came out zero in float taken
 // again in double, where the products of floats are exact and the sign of
 // their difference is right: triangles on both sides of an edge then agree
-// on which side a ray passes.
-inline bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1,
-                         const Vector3& V2, float tnear, float tfar, float& t, float& u, float& v) {
-    using F = scalar::Floats;
-    const auto onAxes = [&](const Vector3& c) {
-        return std::array<F, 3>{component(c, ray.kx), component(c, ray.ky), component(c, ray.kz)};
-    };
-    const std::array<F, 3> v0 = onAxes(V0);
-    const std::array<F, 3> v1 = onAxes(V1);
-    const std::array<F, 3> v2 = onAxes(V2);
-    WatertightHits<F> hits = watertightHits<F>(v0.data(), v1.data(), v2.data(), ray, tnear, tfar);
-    if (hits.onEdge.v) {
-        const auto sheared = [&](const std::array<F, 3>& c, double& x, double& y, double& z) {
-            z = double(c[2].v - ray.oz);
-            x = double((c[0].v - ray.ox) - ray.shearX * float(z));
-            y = double((c[1].v - ray.oy) - ray.shearY * float(z));
-        };
-        double ax, ay, az, bx, by, bz, cx, cy, cz;
-        sheared(v0, ax, ay, az);
-        sheared(v1, bx, by, bz);
-        sheared(v2, cx, cy, cz);
-        const float U = static_cast<float>(cx * by - cy * bx);
-        const float V = static_cast<float>(ax * cy - ay * cx);
-        const float W = static_cast<float>(bx * ay - by * ax);
-        if ((U < 0.0f || V < 0.0f || W < 0.0f) && (U > 0.0f || V > 0.0f || W > 0.0f))
-            return false;
-        const float det = U + V + W;
-        if (det == 0.0f)
-            return false; // edge-on
-        const float inverse = 1.0f / det;
-        hits.t = (ray.shearZ * (U * float(az) + V * float(bz) + W * float(cz))) * inverse;
-        hits.u = V * inverse;
-        hits.v = W * inverse;
-        hits.accepted = {hits.t.v >= tnear && hits.t.v <= tfar};
-    }
-    t = hits.t.v;
-    u = hits.u.v;
-    v = hits.v.v;
-    return hits.accepted.v;
-}
+// on which side a ray passes. Out of line, so that the files built for one
+// instruction set call it rather than keep a copy of their own.
+bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, const Vector3& V2,
+                  float tnear, float tfar, float& t, float& u, float& v);
 
 } // namespace vantrel
