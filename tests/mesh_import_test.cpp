@@ -507,6 +507,51 @@ TEST_F(HostileImport, WhatTheOffReaderWouldClampOrDropIsRefusedWithItsLine) {
     EXPECT_EQ(nonagon->count, 7u);
 }
 
+// The PLY reader sizes vertices and faces by the first element of each kind
+// and reads a face's texture coordinates through its vertex list: what would
+// take it past either is refused; six coordinates on a triangle are read.
+TEST_F(HostileImport, WhatThePlyReaderWouldWriteOrReadPastItsStorageIsRefused) {
+    const std::string vertices = "element vertex 3\nproperty float x\nproperty float y\n"
+                                 "property float z\n";
+    const auto ply = [&](const std::string& format, const std::string& rest) {
+        return "ply\nformat " + format + " 1.0\n" + vertices + rest;
+    };
+    const std::string corners = "0 0 0\n1 0 0\n0 1 0\n";
+    const std::string faceHeader = "element face 1\nproperty list uchar int vertex_indices\n"
+                                   "property list uchar float texcoord\nend_header\n";
+    std::string binary = ply("binary_little_endian",
+                             "element face 1\nproperty list uchar float texcoord\nend_header\n") +
+                         triangleBytes();
+    append(binary, uint8_t{6});
+    for (int i = 0; i < 6; ++i)
+        append(binary, float(i & 1));
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {put("vertices.ply", ply("ascii", "element vertex 4\nproperty float x\nend_header\n") +
+                                 corners + "0\n1\n2\n3\n"),
+         "PLY header: element 'vertex' after element 'vertex'"},
+        {put("strips.ply",
+             ply("ascii", "element face 1\nproperty list uchar int vertex_indices\n"
+                          "element tristrips 2\nproperty list int int vertex_indices\n"
+                          "end_header\n") +
+                 corners + "3 0 1 2\n4 0 1 2 0\n4 0 1 2 0\n"),
+         "element 'tristrips' after element 'face'"},
+        {put("eight.ply", ply("ascii", faceHeader) + corners + "3 0 1 2 8 0 0 1 0 0 1 1 1\n"),
+         "instance 1 of 1 of element 'face' has 8 texture coordinates but 3 corners"},
+        {put("unlisted.ply", binary), "has 6 texture coordinates but no vertex list"},
+    };
+    for (const auto& c : cases)
+        EXPECT_NE(importError(c.path).find(c.reason), std::string::npos) << c.path;
+    std::string error;
+    const Mesh six(importMesh(
+        put("six.ply", ply("ascii", faceHeader) + corners + "3 0 1 2 6 0 0 1 0 0 1\n").c_str(),
+        placement, error));
+    ASSERT_NE(six, nullptr) << error;
+    EXPECT_EQ(six->count, 1u);
+}
+
 TEST_F(HostileImport, OnlyRegularFilesInsideTheModelsFolderAreOpenedAndTheReasonIsTheSystems) {
     // A buffer or a material outside the folder, or a FIFO, is never opened:
     // a FIFO opened for reading would wait here for ever.

@@ -2,10 +2,13 @@
 // declared count before it reads an instance, and every list's declared
 // length before it reads an item: a header or a list count of a few bytes
 // can ask for gigabytes. Its header parser is quadratic in the number of
-// elements, and it never ends on a header without end_header.
+// elements, and it never ends on a header without end_header. It sizes the
+// mesh's vertices and faces by the first element of each kind and writes
+// every later one's instances into them, and it reads a face's texture
+// coordinates through its vertex list without asking how long that is.
 #include <cstring>
-#include <strings.h>
 #include <string>
+#include <strings.h>
 #include <vector>
 
 #include "vantrel/scene/import/model_checks.h"
@@ -18,10 +21,14 @@ namespace {
 constexpr size_t mostElements = 1000;
 constexpr size_t mostHeaderBytes = 1 << 20;
 
+// What the reader makes of a list on a face.
+enum class Role { Other, VertexIndices, TexCoords };
+
 struct Property {
     int countBytes; // of a list's length; 0 for a single value
     bool countIsSigned;
     int valueBytes;
+    Role role;
 };
 
 struct Element {
@@ -30,6 +37,7 @@ struct Element {
     bool stored; // the reader keeps its instances, or makes vertices or faces of them
     bool open;   // properties may still follow
     std::vector<Property> properties;
+    bool hasVertexIndices; // a list the reader takes for the face's corners
 };
 
 enum class Format { Ascii, LittleEndian, BigEndian };
@@ -90,6 +98,12 @@ uint32_t listLength(const std::string& token, bool isSigned) {
         return token[0] == '-' ? 0u - magnitude : magnitude;
     }
     return leadingUnsigned(token);
+}
+
+// The reader also ends a line at a NUL, a form feed or a lone carriage
+// return, and what it then makes of the rest varies; a text file has none.
+bool endsInside(const std::string& line) {
+    return line.find_first_of(std::string("\0\f\r", 3)) != std::string::npos;
 }
 
 // A line without its end ("\n", "\r\n"); false at the end of the file.
@@ -165,7 +179,8 @@ std::string headerFault(const std::vector<std::string>& t, bool first) {
                    : "the second line is not 'format' with ascii, binary_little_endian or "
                      "binary_big_endian and a version";
     if (keyword == "element")
-        return t.size() == 3 && allDigits(t[2]) ? "" : "an element line is not 'element NAME COUNT'";
+        return t.size() == 3 && allDigits(t[2]) ? ""
+                                                : "an element line is not 'element NAME COUNT'";
     if (keyword == "property") {
         if (t.size() == 3 && typeBytes(t[1], isSigned) != 0)
             return "";
@@ -185,6 +200,19 @@ std::string instanceOf(const Element& e, uint32_t i) {
            " of element '" + e.name + "'";
 }
 
+// The reader takes six to eight texture coordinates on a face as one pair
+// per corner, corner k of its vertex list for items 2k and 2k + 1.
+std::string texCoordFault(const Element& e, uint32_t i, uint32_t corners, uint32_t texCoords) {
+    if (texCoords < 6 || texCoords > 8)
+        return "";
+    const uint32_t needed = (texCoords - 1) / 2 + 1;
+    if (e.hasVertexIndices && corners >= needed)
+        return "";
+    return instanceOf(e, i) + " has " + std::to_string(texCoords) + " texture coordinates but " +
+           (e.hasVertexIndices ? std::to_string(corners) + " corners" : "no vertex list") +
+           " (the reader needs " + std::to_string(needed) + ")";
+}
+
 } // namespace
 
 ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
@@ -194,6 +222,10 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
     // The reader takes the magic letters in either case, each on its own.
     if (!readLine(file, line, read) || line.size() < 3 || strncasecmp(line.c_str(), "ply", 3) != 0)
         return check; // the reader refuses it at once
+    if (endsInside(line)) {
+        check.error = "PLY header: a NUL, form feed or carriage return inside a line";
+        return check;
+    }
     Format format = Format::Ascii;
     bool knownFormat = false;
     std::vector<Element> elements;
@@ -202,6 +234,10 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
     while (!ended && readLine(file, line, read)) {
         if (read > mostHeaderBytes) {
             check.error = "a PLY header longer than 1 MiB";
+            return check;
+        }
+        if (endsInside(line)) {
+            check.error = "PLY header: a NUL, form feed or carriage return inside a line";
             return check;
         }
         const std::vector<std::string> t = tokensOf(line);
@@ -229,12 +265,19 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
             return check;
         }
         if (keyword == "property" && current && current->open) {
-            Property p{0, false, 0};
+            Property p{0, false, 0, Role::Other};
             bool ignored;
             const bool list = t.size() > 1 && t[1] == "list";
             if (list && t.size() > 3) {
                 p.countBytes = typeBytes(t[2], p.countIsSigned);
                 p.valueBytes = typeBytes(t[3], ignored);
+                const std::string name = t.size() > 4 ? t[4] : "";
+                if (current->name == "face" && (name == "vertex_index" || name == "vertex_indices"))
+                    p.role = Role::VertexIndices;
+                else if (current->name == "face" && name == "texcoord")
+                    p.role = Role::TexCoords;
+                current->hasVertexIndices =
+                    current->hasVertexIndices || p.role == Role::VertexIndices;
             } else if (!list && t.size() > 1) {
                 p.valueBytes = typeBytes(t[1], ignored);
             }
@@ -259,9 +302,20 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
                 return check;
             }
             static const char* known[] = {"vertex", "face", "tristrips", "edge", "material"};
-            Element e{t.size() > 1 ? t[1] : "", 0, false, true, {}};
+            Element e{t.size() > 1 ? t[1] : "", 0, false, true, {}, false};
             for (const char* name : known)
                 e.stored = e.stored || e.name == name;
+            const bool faces = e.name == "face" || e.name == "tristrips";
+            for (const Element& earlier : elements) {
+                if ((e.name == "vertex" && earlier.name == "vertex") ||
+                    (faces && (earlier.name == "face" || earlier.name == "tristrips"))) {
+                    check.error = "PLY header: element '" + e.name + "' after element '" +
+                                  earlier.name + "' (the reader sizes its " +
+                                  (faces ? "faces" : "vertices") +
+                                  " by the first and cannot take a second)";
+                    return check;
+                }
+            }
             // The reader counts only elements of a name it knows; another
             // name's count is read from the name itself.
             e.count = leadingUnsigned(e.stored ? (t.size() > 2 ? t[2] : "") : e.name);
@@ -296,6 +350,9 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
             continue;
         }
         for (uint32_t i = 0; i < e.count; ++i) {
+            // A list missing from its line is read as one item.
+            uint32_t corners = 1;
+            uint32_t texCoords = 1;
             if (format != Format::Ascii) {
                 for (const Property& p : e.properties) {
                     uint32_t length = 1;
@@ -309,11 +366,22 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
                         return check;
                     }
                     check.libraryBytes += uint64_t{length} * 64;
+                    if (p.role == Role::VertexIndices)
+                        corners = length;
+                    else if (p.role == Role::TexCoords)
+                        texCoords = length;
                 }
+                check.error = texCoordFault(e, i, corners, texCoords);
+                if (!check.error.empty())
+                    return check;
                 continue;
             }
             if (!readLine(file, line, read)) {
                 check.error = "the file ends before " + instanceOf(e, i);
+                return check;
+            }
+            if (endsInside(line)) {
+                check.error = "a NUL, form feed or carriage return inside " + instanceOf(e, i);
                 return check;
             }
             if (!parsed)
@@ -335,7 +403,14 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
                 }
                 next += length;
                 check.libraryBytes += uint64_t{length} * 64;
+                if (p.role == Role::VertexIndices)
+                    corners = length;
+                else if (p.role == Role::TexCoords)
+                    texCoords = length;
             }
+            check.error = texCoordFault(e, i, corners, texCoords);
+            if (!check.error.empty())
+                return check;
         }
     }
     return check;
