@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project five ways and runs every suite through one ctest run:
 #   build       the normal build: unit tests, program tests, memory check,
-#               corpus replays
+#               corpus replays, the Python module's tests
 #   build-asan  AddressSanitizer and UBSan: unit tests and corpus replays
 #   build-fuzz  clang with libFuzzer: a bounded run of each fuzz target
 #   build-tsan  ThreadSanitizer: the tests that trace from several threads
@@ -12,7 +12,8 @@ cd "$(dirname "$0")"
 root=$PWD
 
 tools/ensure-packages.sh cmake make g++ pkg-config libsdl1.2-dev libgtest-dev libpng-dev \
-    libassimp-dev xvfb xauth xdotool x11-utils clang libclang-rt-14-dev libtsan2 valgrind python3
+    libassimp-dev xvfb xauth xdotool x11-utils clang libclang-rt-14-dev libtsan2 valgrind python3 \
+    python3-dev python3-numpy python3-pytest pybind11-dev
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -35,7 +36,7 @@ cmake --build build-tsan -j "$jobs"
 # The build without the importer stays whole, and one without the tests
 # builds no test program. Unoptimised: only that it builds counts here.
 cmake -S . -B build-lean -DCMAKE_BUILD_TYPE=Debug -DVANTREL_BUILD_TESTS=OFF \
-    -DVANTREL_MESH_IMPORT=OFF -DVANTREL_BUILD_APP=OFF >/dev/null
+    -DVANTREL_MESH_IMPORT=OFF -DVANTREL_BUILD_APP=OFF -DVANTREL_PYTHON=OFF >/dev/null
 cmake --build build-lean -j "$jobs"
 if [ -e build-lean/tests ] && [ -n "$(find build-lean/tests -type f -perm -u+x)" ]; then
     echo "tests are off in build-lean, yet it built test programs:" \

@@ -1,0 +1,150 @@
+"""The Python module against plain numpy tests of the same rays, across
+thread counts, on bad input, pickled, and against the C++ renderer."""
+import os
+import pickle
+import subprocess
+
+import numpy as np
+import pytest
+
+import vantrel
+
+MESH = os.environ["VANTREL_TEST_MESH"]
+BENCH = os.environ.get("VANTREL_BENCH")
+
+
+def reference_triangles(vertices, faces, origins, directions):
+    """Nearest hit of every ray over every triangle, in float64: t, face, u, v."""
+    v0, v1, v2 = (vertices[faces[:, k]].astype(np.float64) for k in range(3))
+    e1, e2 = v1 - v0, v2 - v0
+    o = origins[:, None, :].astype(np.float64)
+    d = directions[:, None, :].astype(np.float64)
+    p = np.cross(d, e2[None])
+    det = np.einsum("rmk,mk->rm", p, e1)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        inv = 1.0 / det
+        s = o - v0[None]
+        u = np.einsum("rmk,rmk->rm", s, p) * inv
+        q = np.cross(s, e1[None])
+        v = np.einsum("rmk,rmk->rm", d, q) * inv
+        t = np.einsum("mk,rmk->rm", e2, q) * inv
+        hit = (det != 0) & (u >= 0) & (v >= 0) & (u + v <= 1) & (t >= 0)
+    t = np.where(hit, t, np.inf)
+    face = np.argmin(t, axis=1)
+    rows = np.arange(len(origins))
+    return t[rows, face], np.where(np.isfinite(t[rows, face]), face, -1), u[rows, face], v[rows, face]
+
+
+def random_rays(count, seed):
+    rng = np.random.default_rng(seed)
+    origins = rng.uniform(-3, 3, (count, 3))
+    targets = rng.uniform(-0.8, 0.8, (count, 3))
+    directions = (targets - origins) * rng.uniform(0.1, 10, (count, 1))
+    directions[rng.random((count, 3)) < 0.1] = 0.0  # zero components too
+    directions[np.all(directions == 0, axis=1)] = (0.0, 0.0, 1.0)
+    return origins, directions
+
+
+def mesh_arrays():
+    rows = np.loadtxt(MESH).reshape(-1, 3)
+    return rows.astype(np.float32), np.arange(len(rows)).reshape(-1, 3)
+
+
+def test_hits_match_a_plain_test_of_every_triangle_and_sphere():
+    vertices, faces = mesh_arrays()
+    origins, directions = random_rays(2000, 1)
+    for method in (0, 1, 2):
+        hits = vantrel.Scene(vertices, faces, method).intersect(origins, directions)
+        t, face, u, v = reference_triangles(vertices, faces, origins, directions)
+        # Rays that graze an edge may go either way in float; the rest agree.
+        clear = ~np.isfinite(t) | ((u > 1e-4) & (v > 1e-4) & (u + v < 1 - 1e-4))
+        assert clear.sum() > 1900
+        assert np.array_equal(hits.prim[clear], face[clear])
+        both = clear & (face >= 0)
+        assert both.sum() > 300
+        assert np.allclose(hits.t[both], t[both], rtol=1e-5)
+        assert np.allclose(hits.u[both], u[both], atol=1e-5)
+        assert np.allclose(hits.v[both], v[both], atol=1e-5)
+        assert np.allclose(np.linalg.norm(hits.normal[both], axis=1), 1, atol=1e-6)
+    rng = np.random.default_rng(2)
+    centres, radii = rng.uniform(-1, 1, (40, 3)), rng.uniform(0.05, 0.3, 40)
+    hits = vantrel.Scene.spheres(centres, radii).intersect(origins, directions)
+    oc = origins[:, None] - centres[None]
+    a = np.einsum("rk,rk->r", directions, directions)[:, None]
+    b = np.einsum("rmk,rk->rm", oc, directions)
+    c = np.einsum("rmk,rmk->rm", oc, oc) - radii[None] ** 2
+    disc = b * b - a * c
+    with np.errstate(invalid="ignore"):
+        near, far = (-b - np.sqrt(disc)) / a, (-b + np.sqrt(disc)) / a
+    t = np.where(disc >= 0, np.where(near >= 0, near, np.where(far >= 0, far, np.inf)), np.inf)
+    expected = np.where(np.isfinite(t.min(axis=1)), t.argmin(axis=1), -1)
+    assert np.array_equal(hits.prim, expected)
+    assert np.allclose(hits.t[expected >= 0], t.min(axis=1)[expected >= 0], rtol=1e-4)
+    assert (hits.u == 0).all() and (hits.v == 0).all()
+
+
+def test_every_thread_count_gives_the_same_arrays_and_occlusion_agrees():
+    vertices, faces = mesh_arrays()
+    scene = vantrel.Scene(vertices, faces, 1)
+    origins, directions = random_rays(5000, 3)
+    one = scene.intersect(origins, directions, threads=1)
+    for threads in (2, 3, None):
+        other = scene.intersect(origins, directions, threads=threads)
+        for name in ("t", "prim", "u", "v", "normal"):
+            assert np.array_equal(getattr(one, name), getattr(other, name), equal_nan=True)
+    for tfar in (0.5, 2.0, np.inf):
+        occluded = scene.occluded(origins, directions, tfar=tfar, threads=2)
+        assert np.array_equal(occluded, np.isfinite(one.t) & (one.t <= tfar))
+    segment = scene.intersect(origins, directions, tnear=1.0, tfar=3.0)
+    assert ((segment.t >= 1) & (segment.t <= 3) | np.isinf(segment.t)).all()
+
+
+def test_bad_input_raises_with_the_reason():
+    vertices, faces = mesh_arrays()
+    cases = [
+        (lambda: vantrel.Scene(vertices[:, :2], faces), ValueError, "shape"),
+        (lambda: vantrel.Scene(vertices, faces[:, :2]), ValueError, "(M, 3)"),
+        (lambda: vantrel.Scene(vertices, faces + len(vertices)), ValueError, "960 indices"),
+        (lambda: vantrel.Scene(vertices, -faces - 1), ValueError, "negative"),
+        (lambda: vantrel.Scene(vertices * np.nan, faces), ValueError, "2880 coordinates"),
+        (lambda: vantrel.Scene(vertices, faces[:0]), ValueError, "empty"),
+        (lambda: vantrel.Scene(vertices, faces, 7), ValueError, "method"),
+        (lambda: vantrel.Scene("x", faces), TypeError, "numbers"),
+        (lambda: vantrel.Scene.load(MESH + ".missing"), ValueError, "No such file"),
+        (lambda: vantrel.Scene.spheres(np.zeros((2, 3)), np.ones(3)), ValueError, "as many"),
+    ]
+    for make, error, reason in cases:
+        with pytest.raises(error, match=reason.replace("(", r"\(").replace(")", r"\)")):
+            make()
+    # Not contiguous, read-only, another dtype: taken, as copies.
+    frozen = np.asfortranarray(vertices.astype(np.float64))
+    frozen.flags.writeable = False
+    scene = vantrel.Scene(frozen, faces.astype(np.int32))
+    origins, directions = random_rays(100, 4)
+    assert np.array_equal(scene.intersect(origins[::1], directions).prim,
+                          vantrel.Scene(vertices, faces).intersect(origins, directions).prim)
+    with pytest.raises(ValueError, match="as many rows"):
+        scene.intersect(origins, directions[:5])
+
+
+def test_a_pickled_scene_answers_as_the_original():
+    origins, directions = random_rays(500, 5)
+    for scene in (vantrel.Scene.load(MESH, 2), vantrel.Scene.spheres(np.eye(3), np.ones(3) / 4)):
+        copy = pickle.loads(pickle.dumps(scene))
+        assert copy.method == scene.method
+        a, b = scene.intersect(origins, directions), copy.intersect(origins, directions)
+        assert np.array_equal(a.t, b.t) and np.array_equal(a.prim, b.prim)
+
+
+@pytest.mark.skipif(not BENCH, reason="the benchmark is not built")
+def test_a_rendered_image_is_the_renderers(tmp_path):
+    eye, target, fov = (2.5, 1.5, -3.0), (0.0, 0.1, 0.0), 40.0
+    image = vantrel.Scene.load(MESH).render(96, 64, eye=eye, target=target, fov=fov, threads=2)
+    out = tmp_path / "frame.ppm"
+    camera = ",".join(str(x) for x in (*eye, *target, fov))
+    subprocess.run([BENCH, "--mesh-as-is", MESH, "--frames", "1", "--size", "96x64",
+                    "--camera", camera, "--out", str(out)], check=True, capture_output=True)
+    data = out.read_bytes()
+    assert data.startswith(b"P6\n96 64\n255\n")
+    assert image.shape == (64, 96, 3) and image.max() > 0
+    assert np.array_equal(image, np.frombuffer(data[len(b"P6\n96 64\n255\n"):], np.uint8).reshape(64, 96, 3))
