@@ -148,3 +148,18 @@ def test_a_rendered_image_is_the_renderers(tmp_path):
     assert data.startswith(b"P6\n96 64\n255\n")
     assert image.shape == (64, 96, 3) and image.max() > 0
     assert np.array_equal(image, np.frombuffer(data[len(b"P6\n96 64\n255\n"):], np.uint8).reshape(64, 96, 3))
+
+
+def test_a_local_cluster_of_two_workers_gets_the_arrays_of_one_process():
+    distributed = pytest.importorskip("distributed")
+    scene = vantrel.Scene.load(MESH)
+    origins, directions = random_rays(4000, 6)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        remote = client.scatter(scene, broadcast=True)
+        parts = [client.submit(lambda s, o, d: s.intersect(o, d, threads=1).t, remote,
+                               origins[i:i + 1000], directions[i:i + 1000])
+                 for i in range(0, 4000, 1000)]
+        t = np.concatenate(client.gather(parts))
+    assert np.array_equal(t, scene.intersect(origins, directions).t)
