@@ -13,7 +13,7 @@ root=$PWD
 
 tools/ensure-packages.sh cmake make g++ pkg-config libsdl1.2-dev libgtest-dev libpng-dev \
     libassimp-dev xvfb xauth xdotool x11-utils clang libclang-rt-14-dev libtsan2 valgrind python3 \
-    python3-dev python3-numpy python3-pytest pybind11-dev
+    python3-dev python3-numpy python3-pytest python3-distributed pybind11-dev
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
