@@ -5,6 +5,7 @@
 
 #include "vantrel/app/clock.h"
 #include "vantrel/app/shell_state.h"
+#include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/render.h"
 
 namespace vantrel {
@@ -42,6 +43,17 @@ void buildRayTable(RenderTarget& target, const Vector3& viewExtent) {
             ray->direction = {u * s, v * s, w * s};
         }
     }
+}
+
+Matrix4 cameraLookingAt(const Vector3& eye, const Vector3& target) {
+    const auto unit = [](const Vector3& v) { return v * (1.0f / std::sqrt(dot(v, v))); };
+    const Vector3 forward = unit(target - eye);
+    const Vector3 worldUp =
+        std::fabs(forward.y) < 0.999f ? Vector3{0.0f, 1.0f, 0.0f} : Vector3{0.0f, 0.0f, 1.0f};
+    const Vector3 right = unit(cross(worldUp, forward));
+    const Vector3 up = cross(forward, right);
+    return {{right.x, right.y, right.z, 0.0f, up.x, up.y, up.z, 0.0f, forward.x, forward.y,
+             forward.z, 0.0f, eye.x, eye.y, eye.z, 1.0f}};
 }
 
 Matrix4 cameraMatrixAt(int32_t ticks) {

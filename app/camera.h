@@ -14,6 +14,10 @@ namespace vantrel {
 // camera-space directions; origins are (0, 0, 0).
 void buildRayTable(RenderTarget& target, const Vector3& viewExtent);
 
+// A camera at eye looking at target, y up (z where it looks along y), for a
+// ray table built by buildRayTable: its x is right, y up and z ahead.
+Matrix4 cameraLookingAt(const Vector3& eye, const Vector3& target);
+
 // The camera matrix at a clock value, in ticks of clockTicks(). Pure.
 Matrix4 cameraMatrixAt(int32_t ticks);
 

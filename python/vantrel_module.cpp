@@ -75,6 +75,12 @@ FloatArray rowsOf(const py::handle& object, py::ssize_t columns, const char* nam
     return array;
 }
 
+void requireSameRows(const FloatArray& a, const FloatArray& b, const char* names) {
+    if (a.shape(0) != b.shape(0))
+        throw py::value_error(std::string(names) + " must have as many rows, not " +
+                              std::to_string(a.shape(0)) + " and " + std::to_string(b.shape(0)));
+}
+
 std::string buildRefusal(BuildResult result) {
     switch (result) {
     case BuildResult::OverBudget:
@@ -158,10 +164,7 @@ class Scene {
                                           int method) {
         const FloatArray c = rowsOf(centres, 3, "centres");
         const FloatArray r = rowsOf(radii, 0, "radii");
-        if (c.shape(0) != r.shape(0))
-            throw py::value_error("centres and radii must have as many rows, not " +
-                                  std::to_string(c.shape(0)) + " and " +
-                                  std::to_string(r.shape(0)));
+        requireSameRows(c, r, "centres and radii");
         if (c.shape(0) == 0)
             throw py::value_error("centres is empty: a scene needs at least one sphere");
         std::unique_ptr<Scene> scene(new Scene(method));
@@ -258,7 +261,7 @@ class Scene {
         frame.pixels = image.mutable_data();
         const float tall = 2.0f * std::tan(fovDegrees * 3.14159265f / 360.0f);
         buildRayTable(frame, {1.0f, tall * float(width) / float(height), tall});
-        const Matrix4 camera = lookAt(from, at);
+        const Matrix4 camera = cameraLookingAt(from, at);
         PrimitiveRef top{query_.tree, PrimitiveType::NestedTree};
         WorkerPool& pool = poolFor(threads);
         {
@@ -340,25 +343,11 @@ class Scene {
         return {float(p.data()[0]), float(p.data()[1]), float(p.data()[2])};
     }
 
-    static Matrix4 lookAt(const Vector3& eye, const Vector3& target) {
-        const auto unit = [](const Vector3& v) { return v * (1.0f / std::sqrt(dot(v, v))); };
-        const Vector3 forward = unit(target - eye);
-        const Vector3 worldUp =
-            std::fabs(forward.y) < 0.999f ? Vector3{0.0f, 1.0f, 0.0f} : Vector3{0.0f, 0.0f, 1.0f};
-        const Vector3 right = unit(cross(worldUp, forward));
-        const Vector3 up = cross(forward, right);
-        return {{right.x, right.y, right.z, 0.0f, up.x, up.y, up.z, 0.0f, forward.x, forward.y,
-                 forward.z, 0.0f, eye.x, eye.y, eye.z, 1.0f}};
-    }
-
     static std::vector<QueryRay> raysOf(const py::handle& origins, const py::handle& directions,
                                         float tnear, float tfar) {
         const FloatArray o = rowsOf(origins, 3, "origins");
         const FloatArray d = rowsOf(directions, 3, "directions");
-        if (o.shape(0) != d.shape(0))
-            throw py::value_error("origins and directions must have as many rows, not " +
-                                  std::to_string(o.shape(0)) + " and " +
-                                  std::to_string(d.shape(0)));
+        requireSameRows(o, d, "origins and directions");
         if (std::isnan(tnear) || std::isnan(tfar))
             throw py::value_error("tnear and tfar must be numbers");
         std::vector<QueryRay> rays(static_cast<size_t>(o.shape(0)));

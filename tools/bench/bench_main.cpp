@@ -18,6 +18,7 @@
 #include "tools/bench/peak_memory.h"
 #include "tools/bench/progress_line.h"
 #include "tools/bench/scene_warnings.h"
+#include "vantrel/app/camera.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/scene/records.h"
@@ -173,7 +174,7 @@ int runBench(int argc, char** argv) {
     if (options.fixedCamera) {
         const float* c = options.camera;
         scene.fixedCamera = true;
-        scene.camera = lookAtCamera({c[0], c[1], c[2]}, {c[3], c[4], c[5]});
+        scene.camera = cameraLookingAt({c[0], c[1], c[2]}, {c[3], c[4], c[5]});
     }
     scene.progress = &progress;
     scene.queries = options.image != BenchImage::Colour;

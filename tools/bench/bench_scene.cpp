@@ -63,18 +63,6 @@ void setUpBenchTarget(BenchScene& scene, uint32_t width, uint32_t height, float 
     buildRayTable(scene.target, extent);
 }
 
-Matrix4 lookAtCamera(const Vector3& eye, const Vector3& target) {
-    const auto unit = [](const Vector3& v) { return v * (1.0f / std::sqrt(dot(v, v))); };
-    const Vector3 forward = unit(target - eye);
-    const Vector3 worldUp =
-        std::fabs(forward.y) < 0.999f ? Vector3{0.0f, 1.0f, 0.0f} : Vector3{0.0f, 0.0f, 1.0f};
-    // The ray table's x is right, y up and z ahead.
-    const Vector3 right = unit(cross(worldUp, forward));
-    const Vector3 up = cross(forward, right);
-    return {{right.x, right.y, right.z, 0.0f, up.x, up.y, up.z, 0.0f, forward.x, forward.y,
-             forward.z, 0.0f, eye.x, eye.y, eye.z, 1.0f}};
-}
-
 void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
     scene.spheres = new Sphere[count];
     PrimitiveRef* refs = new PrimitiveRef[count];

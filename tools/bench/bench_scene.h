@@ -50,10 +50,6 @@ void setUpBenchTarget(BenchScene& scene);
 // or fovDegrees where it is above 0; call first.
 void setUpBenchTarget(BenchScene& scene, uint32_t width, uint32_t height, float fovDegrees);
 
-// The camera at eye looking at target, y up (z where it looks along y), for
-// the target's ray table.
-Matrix4 lookAtCamera(const Vector3& eye, const Vector3& target);
-
 // The first count spheres of the demo generator, compiled with method.
 void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method);
 
