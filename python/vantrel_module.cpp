@@ -20,7 +20,8 @@ using namespace vantrel;
 
 namespace {
 
-using FloatArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+template <class T> using Numbers = py::array_t<T, py::array::c_style | py::array::forcecast>;
+using FloatArray = Numbers<double>;
 using IndexArray = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
 
 constexpr float infinity = std::numeric_limits<float>::infinity();
@@ -45,13 +46,15 @@ WorkerPool& poolFor(const py::object& threads) {
     return *pool;
 }
 
-// An (n, columns) array of finite numbers, as doubles.
-FloatArray rowsOf(const py::handle& object, py::ssize_t columns, const char* name) {
-    FloatArray array;
+// An (n, columns) array of finite numbers, as T: float32 rays pass as they
+// are, without a copy.
+template <class T = double>
+Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* name) {
+    Numbers<T> array;
     try {
-        array = FloatArray::ensure(object);
+        array = Numbers<T>::ensure(object);
     } catch (const py::error_already_set&) {
-        array = FloatArray();
+        array = Numbers<T>();
     }
     if (!array)
         throw py::type_error(std::string(name) + " must be an array of numbers");
@@ -66,16 +69,16 @@ FloatArray rowsOf(const py::handle& object, py::ssize_t columns, const char* nam
                         std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()))))
                 .cast<std::string>());
     size_t bad = 0;
-    const double* data = array.data();
+    const T* data = array.data();
     for (py::ssize_t i = 0; i < array.size(); ++i)
-        bad += !std::isfinite(data[i]) || std::fabs(data[i]) > 3.0e38;
+        bad += !std::isfinite(data[i]) || std::fabs(data[i]) > T(3.0e38);
     if (bad != 0)
         throw py::value_error(std::string(name) + " holds " + std::to_string(bad) +
                               " coordinates that are NaN, infinite or beyond float range");
     return array;
 }
 
-void requireSameRows(const FloatArray& a, const FloatArray& b, const char* names) {
+template <class A, class B> void requireSameRows(const A& a, const B& b, const char* names) {
     if (a.shape(0) != b.shape(0))
         throw py::value_error(std::string(names) + " must have as many rows, not " +
                               std::to_string(a.shape(0)) + " and " + std::to_string(b.shape(0)));
@@ -191,14 +194,8 @@ class Scene {
 
     Result intersect(const py::handle& origins, const py::handle& directions, float tnear,
                      float tfar, const py::object& threads) const {
-        const std::vector<QueryRay> rays = raysOf(origins, directions, tnear, tfar);
-        const size_t count = rays.size();
-        std::vector<QueryHit> hits(count);
-        WorkerPool& pool = poolFor(threads);
-        {
-            py::gil_scoped_release release;
-            intersectNearest(pool, query_, rays.data(), hits.data(), count);
-        }
+        const Rays rays = raysOf(origins, directions, tnear, tfar);
+        const size_t count = rays.count;
         Result result{py::array_t<float>(count), py::array_t<int64_t>(count),
                       py::array_t<float>(count), py::array_t<float>(count),
                       py::array_t<float>({count, size_t{3}})};
@@ -207,31 +204,39 @@ class Scene {
         float* u = result.u.mutable_data();
         float* v = result.v.mutable_data();
         float* normal = result.normal.mutable_data();
-        for (size_t i = 0; i < count; ++i) {
-            const QueryHit& hit = hits[i];
-            t[i] = hit.t;
-            prim[i] = hit.primitive == noPrimitive ? -1
-                      : faceIds_.empty()           ? int64_t{hit.primitive}
-                                                   : faceIds_[hit.primitive];
-            u[i] = hit.u;
-            v[i] = hit.v;
-            normal[3 * i] = hit.normal.x;
-            normal[3 * i + 1] = hit.normal.y;
-            normal[3 * i + 2] = hit.normal.z;
-        }
+        WorkerPool& pool = poolFor(threads);
+        py::gil_scoped_release release;
+        std::vector<QueryHit> hits;
+        inRuns(rays, [&](const QueryRay* run, size_t first, size_t n) {
+            hits.resize(n);
+            intersectNearest(pool, query_, run, hits.data(), n);
+            for (size_t k = 0; k < n; ++k) {
+                const QueryHit& hit = hits[k];
+                const size_t i = first + k;
+                t[i] = hit.t;
+                prim[i] = hit.primitive == noPrimitive ? -1
+                          : faceIds_.empty()           ? int64_t{hit.primitive}
+                                                       : faceIds_[hit.primitive];
+                u[i] = hit.u;
+                v[i] = hit.v;
+                normal[3 * i] = hit.normal.x;
+                normal[3 * i + 1] = hit.normal.y;
+                normal[3 * i + 2] = hit.normal.z;
+            }
+        });
         return result;
     }
 
     py::array_t<bool> occluded(const py::handle& origins, const py::handle& directions, float tnear,
                                float tfar, const py::object& threads) const {
-        const std::vector<QueryRay> rays = raysOf(origins, directions, tnear, tfar);
-        py::array_t<bool> result(rays.size());
+        const Rays rays = raysOf(origins, directions, tnear, tfar);
+        py::array_t<bool> result(rays.count);
         bool* out = result.mutable_data();
         WorkerPool& pool = poolFor(threads);
-        {
-            py::gil_scoped_release release;
-            intersectAny(pool, query_, rays.data(), out, rays.size());
-        }
+        py::gil_scoped_release release;
+        inRuns(rays, [&](const QueryRay* run, size_t first, size_t n) {
+            intersectAny(pool, query_, run, out + first, n);
+        });
         return result;
     }
 
@@ -343,22 +348,42 @@ class Scene {
         return {float(p.data()[0]), float(p.data()[1]), float(p.data()[2])};
     }
 
-    static std::vector<QueryRay> raysOf(const py::handle& origins, const py::handle& directions,
-                                        float tnear, float tfar) {
-        const FloatArray o = rowsOf(origins, 3, "origins");
-        const FloatArray d = rowsOf(directions, 3, "directions");
-        requireSameRows(o, d, "origins and directions");
+    struct Rays {
+        Numbers<float> origins;
+        Numbers<float> directions;
+        float tnear;
+        float tfar;
+        size_t count;
+    };
+
+    static Rays raysOf(const py::handle& origins, const py::handle& directions, float tnear,
+                       float tfar) {
+        Rays rays{rowsOf<float>(origins, 3, "origins"), rowsOf<float>(directions, 3, "directions"),
+                  tnear, tfar, 0};
+        requireSameRows(rays.origins, rays.directions, "origins and directions");
         if (std::isnan(tnear) || std::isnan(tfar))
             throw py::value_error("tnear and tfar must be numbers");
-        std::vector<QueryRay> rays(static_cast<size_t>(o.shape(0)));
-        const double* op = o.data();
-        const double* dp = d.data();
-        for (size_t i = 0; i < rays.size(); ++i)
-            rays[i] = {{float(op[3 * i]), float(op[3 * i + 1]), float(op[3 * i + 2])},
-                       {float(dp[3 * i]), float(dp[3 * i + 1]), float(dp[3 * i + 2])},
-                       tnear,
-                       tfar};
+        rays.count = static_cast<size_t>(rays.origins.shape(0));
         return rays;
+    }
+
+    // The rays a run at a time, so that the queries' arrays stay small and
+    // in the cache however many rays come; each run on every thread of the
+    // pool. Runs without the interpreter: the arrays are held by the caller.
+    template <class Run> static void inRuns(const Rays& rays, Run&& run) {
+        constexpr size_t runLength = 1 << 16;
+        std::vector<QueryRay> batch(std::min(rays.count, runLength));
+        const float* o = rays.origins.data();
+        const float* d = rays.directions.data();
+        for (size_t first = 0; first < rays.count; first += runLength) {
+            const size_t n = std::min(runLength, rays.count - first);
+            for (size_t k = 0; k < n; ++k) {
+                const float* p = o + 3 * (first + k);
+                const float* q = d + 3 * (first + k);
+                batch[k] = {{p[0], p[1], p[2]}, {q[0], q[1], q[2]}, rays.tnear, rays.tfar};
+            }
+            run(batch.data(), first, n);
+        }
     }
 
     int method_;
