@@ -206,23 +206,18 @@ class Scene {
         float* normal = result.normal.mutable_data();
         WorkerPool& pool = poolFor(threads);
         py::gil_scoped_release release;
-        std::vector<QueryHit> hits;
-        inRuns(rays, [&](const QueryRay* run, size_t first, size_t n) {
-            hits.resize(n);
-            intersectNearest(pool, query_, run, hits.data(), n);
-            for (size_t k = 0; k < n; ++k) {
-                const QueryHit& hit = hits[k];
-                const size_t i = first + k;
-                t[i] = hit.t;
-                prim[i] = hit.primitive == noPrimitive ? -1
-                          : faceIds_.empty()           ? int64_t{hit.primitive}
-                                                       : faceIds_[hit.primitive];
-                u[i] = hit.u;
-                v[i] = hit.v;
-                normal[3 * i] = hit.normal.x;
-                normal[3 * i + 1] = hit.normal.y;
-                normal[3 * i + 2] = hit.normal.z;
-            }
+        inRuns(pool, rays, [&](const QueryRay& ray, size_t i, TraceContext& context) {
+            QueryHit hit;
+            intersectNearest(context, query_, ray, hit);
+            t[i] = hit.t;
+            prim[i] = hit.primitive == noPrimitive ? -1
+                      : faceIds_.empty()           ? int64_t{hit.primitive}
+                                                   : faceIds_[hit.primitive];
+            u[i] = hit.u;
+            v[i] = hit.v;
+            normal[3 * i] = hit.normal.x;
+            normal[3 * i + 1] = hit.normal.y;
+            normal[3 * i + 2] = hit.normal.z;
         });
         return result;
     }
@@ -234,8 +229,8 @@ class Scene {
         bool* out = result.mutable_data();
         WorkerPool& pool = poolFor(threads);
         py::gil_scoped_release release;
-        inRuns(rays, [&](const QueryRay* run, size_t first, size_t n) {
-            intersectAny(pool, query_, run, out + first, n);
+        inRuns(pool, rays, [&](const QueryRay& ray, size_t i, TraceContext& context) {
+            out[i] = intersectAny(context, query_, ray);
         });
         return result;
     }
@@ -367,23 +362,27 @@ class Scene {
         return rays;
     }
 
-    // The rays a run at a time, so that the queries' arrays stay small and
-    // in the cache however many rays come; each run on every thread of the
-    // pool. Runs without the interpreter: the arrays are held by the caller.
-    template <class Run> static void inRuns(const Rays& rays, Run&& run) {
-        constexpr size_t runLength = 1 << 16;
-        std::vector<QueryRay> batch(std::min(rays.count, runLength));
+    // Each ray from the caller's arrays, answered in place: runs of rays
+    // handed out to the pool's threads, each tracing through its own
+    // context and writing its rays' results, so that no array of rays or
+    // hits is made. Without the interpreter: the arrays are held by the
+    // caller.
+    template <class Answer>
+    static void inRuns(WorkerPool& pool, const Rays& rays, Answer&& answer) {
+        constexpr size_t runLength = 1024;
         const float* o = rays.origins.data();
         const float* d = rays.directions.data();
-        for (size_t first = 0; first < rays.count; first += runLength) {
-            const size_t n = std::min(runLength, rays.count - first);
-            for (size_t k = 0; k < n; ++k) {
-                const float* p = o + 3 * (first + k);
-                const float* q = d + 3 * (first + k);
-                batch[k] = {{p[0], p[1], p[2]}, {q[0], q[1], q[2]}, rays.tnear, rays.tfar};
+        const size_t runs = (rays.count + runLength - 1) / runLength;
+        pool.run(static_cast<uint32_t>(runs), [&](uint32_t run, TraceContext& context) {
+            const size_t end = std::min(rays.count, (run + 1) * runLength);
+            for (size_t i = run * runLength; i < end; ++i) {
+                const QueryRay ray{{o[3 * i], o[3 * i + 1], o[3 * i + 2]},
+                                   {d[3 * i], d[3 * i + 1], d[3 * i + 2]},
+                                   rays.tnear,
+                                   rays.tfar};
+                answer(ray, i, context);
             }
-            run(batch.data(), first, n);
-        }
+        });
     }
 
     int method_;
