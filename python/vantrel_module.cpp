@@ -369,19 +369,14 @@ class Scene {
     // caller.
     template <class Answer>
     static void inRuns(WorkerPool& pool, const Rays& rays, Answer&& answer) {
-        constexpr size_t runLength = 1024;
         const float* o = rays.origins.data();
         const float* d = rays.directions.data();
-        const size_t runs = (rays.count + runLength - 1) / runLength;
-        pool.run(static_cast<uint32_t>(runs), [&](uint32_t run, TraceContext& context) {
-            const size_t end = std::min(rays.count, (run + 1) * runLength);
-            for (size_t i = run * runLength; i < end; ++i) {
-                const QueryRay ray{{o[3 * i], o[3 * i + 1], o[3 * i + 2]},
-                                   {d[3 * i], d[3 * i + 1], d[3 * i + 2]},
-                                   rays.tnear,
-                                   rays.tfar};
-                answer(ray, i, context);
-            }
+        pool.runEach(rays.count, 1024, [&](size_t i, TraceContext& context) {
+            const QueryRay ray{{o[3 * i], o[3 * i + 1], o[3 * i + 2]},
+                               {d[3 * i], d[3 * i + 1], d[3 * i + 2]},
+                               rays.tnear,
+                               rays.tfar};
+            answer(ray, i, context);
         });
     }
 

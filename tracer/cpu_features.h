@@ -8,7 +8,7 @@ struct CpuFeatures {
     bool avx512; // the F subset, with the system's support for its registers
 };
 
-// Probed once, at the first call.
-const CpuFeatures& cpuFeatures();
+// As the compiler's runtime probed the processor; cheap to ask again.
+CpuFeatures cpuFeatures();
 
 } // namespace vantrel

@@ -11,26 +11,29 @@ namespace vantrel {
 namespace {
 
 constexpr Kernel allKernels[] = {Kernel::Scalar, Kernel::Avx2, Kernel::Avx512};
-constexpr const char* kernelNames[] = {"scalar", "avx2", "avx512"};
 
 KernelTable tableOf(Kernel kernel) {
+    KernelTable table;
     switch (kernel) {
 #ifdef VANTREL_X86_KERNELS
     case Kernel::Avx512:
-        return kernelTableFor<avx512::Floats>();
+        table = kernelTableFor<avx512::Floats>();
+        break;
     case Kernel::Avx2:
-        return kernelTableFor<avx2::Floats>();
+        table = kernelTableFor<avx2::Floats>();
+        break;
 #endif
     default:
-        return kernelTableFor<scalar::Floats>();
+        table = kernelTableFor<scalar::Floats>();
+        kernel = Kernel::Scalar;
     }
+    table.kernel = kernel;
+    return table;
 }
-
-Kernel chosen = bestKernel();
 
 } // namespace
 
-KernelTable kernelInUse = tableOf(chosen);
+KernelTable kernelInUse = tableOf(bestKernel());
 
 bool kernelAvailable(Kernel kernel) {
     switch (kernel) {
@@ -61,17 +64,23 @@ Kernel bestKernel() {
 bool selectKernel(Kernel kernel) {
     if (!kernelAvailable(kernel))
         return false;
-    chosen = kernel;
     kernelInUse = tableOf(kernel);
     return true;
 }
 
 Kernel selectedKernel() {
-    return chosen;
+    return kernelInUse.kernel;
 }
 
 const char* kernelName(Kernel kernel) {
-    return kernelNames[static_cast<int>(kernel)];
+    switch (kernel) {
+    case Kernel::Avx512:
+        return "avx512";
+    case Kernel::Avx2:
+        return "avx2";
+    default:
+        return "scalar";
+    }
 }
 
 bool kernelNamed(const char* name, Kernel& kernel) {

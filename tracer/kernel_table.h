@@ -9,6 +9,7 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/leaf_kernel.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/packet_walk.h"
@@ -34,8 +35,12 @@ struct KernelTable {
     void (*packetDirections)(const Matrix4& camera, const Ray* table, const size_t* pixel,
                              RayPacket& packet);
     uint32_t packetLanes;
+    Kernel kernel; // which set these are, filled in when the table is chosen
 };
 
+// The process's one choice of instruction set: set at start to the best the
+// processor runs, and by selectKernel, which must not run while any thread
+// traces.
 extern KernelTable kernelInUse;
 
 // The lane types: tracer/lanes_*.h.
@@ -64,7 +69,8 @@ template <class F> KernelTable kernelTableFor() {
                 nearestTriangleQueryLanes<F>,
                 nullptr,
                 nullptr,
-                lonePacketLanes};
+                lonePacketLanes,
+                Kernel{}};
     else
         return {nearestSphereLanes<F>,
                 nearestTriangleLanes<F>,
@@ -72,7 +78,8 @@ template <class F> KernelTable kernelTableFor() {
                 nearestTriangleQueryLanes<F>,
                 tracePacketLanes<F>,
                 packetDirectionsLanes<F>,
-                F::width};
+                F::width,
+                Kernel{}};
 }
 extern template KernelTable kernelTableFor<avx2::Floats>();
 extern template KernelTable kernelTableFor<avx512::Floats>();

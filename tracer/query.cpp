@@ -347,27 +347,21 @@ bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay
     return search(context, scene, found);
 }
 
+// Runs of rays, so that a thread takes the pool's counter once a run.
+constexpr size_t raysPerRun = 256;
+
 void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays,
                       QueryHit* hits, size_t count) {
-    // Runs of rays, so that a thread takes the shared counter once per run.
-    constexpr size_t run = 256;
-    pool.run(static_cast<uint32_t>((count + run - 1) / run),
-             [&](uint32_t item, TraceContext& context) {
-                 const size_t end = std::min(count, (item + 1) * run);
-                 for (size_t i = item * run; i < end; ++i)
-                     intersectNearest(context, scene, rays[i], hits[i]);
-             });
+    pool.runEach(count, raysPerRun, [&](size_t i, TraceContext& context) {
+        intersectNearest(context, scene, rays[i], hits[i]);
+    });
 }
 
 void intersectAny(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays, bool* occluded,
                   size_t count) {
-    constexpr size_t run = 256;
-    pool.run(static_cast<uint32_t>((count + run - 1) / run),
-             [&](uint32_t item, TraceContext& context) {
-                 const size_t end = std::min(count, (item + 1) * run);
-                 for (size_t i = item * run; i < end; ++i)
-                     occluded[i] = intersectAny(context, scene, rays[i]);
-             });
+    pool.runEach(count, raysPerRun, [&](size_t i, TraceContext& context) {
+        occluded[i] = intersectAny(context, scene, rays[i]);
+    });
 }
 
 } // namespace vantrel

@@ -3,8 +3,10 @@
 // context of its own, handed to every item it runs.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -40,6 +42,18 @@ class WorkerPool {
     // from several threads at once run one after the other.
     template <class Work> void run(uint32_t count, Work&& work) {
         runBatch(count, &callWork<std::remove_reference_t<Work>>, &work);
+    }
+
+    // Calls work(index, context) for every index from 0 to count - 1,
+    // handed out in runs of runLength consecutive indices, so that a thread
+    // takes the shared counter once a run rather than once an index.
+    template <class Work> void runEach(size_t count, size_t runLength, Work&& work) {
+        const size_t runs = (count + runLength - 1) / runLength;
+        run(static_cast<uint32_t>(runs), [&](uint32_t item, TraceContext& context) {
+            const size_t end = std::min(count, (size_t{item} + 1) * runLength);
+            for (size_t i = size_t{item} * runLength; i < end; ++i)
+                work(i, context);
+        });
     }
 
   private:

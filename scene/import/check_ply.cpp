@@ -353,6 +353,15 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
             // A list missing from its line is read as one item.
             uint32_t corners = 1;
             uint32_t texCoords = 1;
+            // What a property of length items asks of the library, and the
+            // lengths the texture-coordinate rule compares.
+            const auto take = [&](const Property& p, uint32_t length) {
+                check.libraryBytes += uint64_t{length} * 64;
+                if (p.role == Role::VertexIndices)
+                    corners = length;
+                else if (p.role == Role::TexCoords)
+                    texCoords = length;
+            };
             if (format != Format::Ascii) {
                 for (const Property& p : e.properties) {
                     uint32_t length = 1;
@@ -365,11 +374,7 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
                             (length > 1 ? " (a list of " + std::to_string(length) + " items)" : "");
                         return check;
                     }
-                    check.libraryBytes += uint64_t{length} * 64;
-                    if (p.role == Role::VertexIndices)
-                        corners = length;
-                    else if (p.role == Role::TexCoords)
-                        texCoords = length;
+                    take(p, length);
                 }
                 check.error = texCoordFault(e, i, corners, texCoords);
                 if (!check.error.empty())
@@ -402,11 +407,7 @@ ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
                     return check;
                 }
                 next += length;
-                check.libraryBytes += uint64_t{length} * 64;
-                if (p.role == Role::VertexIndices)
-                    corners = length;
-                else if (p.role == Role::TexCoords)
-                    texCoords = length;
+                take(p, length);
             }
             check.error = texCoordFault(e, i, corners, texCoords);
             if (!check.error.empty())
