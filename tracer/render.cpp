@@ -20,10 +20,8 @@ namespace {
 // Tiles at or below this size are traced; larger ones are cut into tiles of
 // their own size, each traced with half of it.
 constexpr uint32_t traceTileSize = 16;
+// The frame's tiles; the threads of a pool take them one at a time.
 constexpr uint32_t frameTileSize = 32;
-
-// The tiles that the threads of a pool take one at a time.
-constexpr uint32_t poolTileSize = 32;
 
 using F = scalar::Floats;
 
@@ -164,18 +162,18 @@ void renderFrame(TraceContext& context, const PrimitiveList& scene, RenderTarget
 
 void renderFrame(WorkerPool& pool, const PrimitiveList& scene, RenderTarget& target,
                  const Matrix4& camera) {
-    const uint32_t columns = (target.width + poolTileSize - 1) / poolTileSize;
-    const uint32_t rows = (target.height + poolTileSize - 1) / poolTileSize;
+    const uint32_t columns = (target.width + frameTileSize - 1) / frameTileSize;
+    const uint32_t rows = (target.height + frameTileSize - 1) / frameTileSize;
     // Each tile is cut and traced as the one-thread frame cuts and traces
     // it; the pool adds the threads' ray counts once the last tile is done.
     // Down the columns: the tiles threads take at the same time lie one
     // above the other, so they write no line of the pixels in common (side
     // by side, a row's three-byte pixels share a line at every edge).
     pool.run(columns * rows, [&](uint32_t tile, TraceContext& context) {
-        const uint32_t x = tile / rows * poolTileSize;
-        const uint32_t y = tile % rows * poolTileSize;
-        renderTile(context, scene, target, camera, x, y, x + poolTileSize, y + poolTileSize,
-                   poolTileSize);
+        const uint32_t x = tile / rows * frameTileSize;
+        const uint32_t y = tile % rows * frameTileSize;
+        renderTile(context, scene, target, camera, x, y, x + frameTileSize, y + frameTileSize,
+                   frameTileSize);
     });
 }
 
