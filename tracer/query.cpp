@@ -41,8 +41,6 @@ struct Search {
     ShearedRay sheared;
     bool anyHit; // stop at the first hit
     float tfar;  // shrinks to the nearest hit found
-    float u = 0.0f;
-    float v = 0.0f;
     const void* object = nullptr;
     PrimitiveType type = PrimitiveType::Sphere;
     // The entry of the scene's list that holds the hit: the primitive
@@ -72,26 +70,16 @@ bool testEntry(Search& search, const PrimitiveRef& ref, int nesting) {
     float t;
     switch (ref.type) {
     case PrimitiveType::Sphere:
-        if (!hitsSphere(ray.origin, ray.direction, *static_cast<const Sphere*>(ref.object),
-                        ray.tnear, search.tfar, t))
-            return false;
-        if (!take(search, t, ref, nesting))
-            return false;
-        search.u = 0.0f;
-        search.v = 0.0f;
-        return true;
+        return hitsSphere(ray.origin, ray.direction, *static_cast<const Sphere*>(ref.object),
+                          ray.tnear, search.tfar, t) &&
+               take(search, t, ref, nesting);
     case PrimitiveType::Triangle: {
         const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
-        float u = 0.0f;
-        float v = 0.0f;
-        if (!hitsTriangle(search.sheared, triangle.V0, triangle.V1, triangle.V2, ray.tnear,
-                          search.tfar, t, u, v))
-            return false;
-        if (!take(search, t, ref, nesting))
-            return false;
-        search.u = u;
-        search.v = v;
-        return true;
+        float u;
+        float v;
+        return hitsTriangle(search.sheared, triangle.V0, triangle.V1, triangle.V2, ray.tnear,
+                            search.tfar, t, u, v) &&
+               take(search, t, ref, nesting);
     }
     default:
         return false;
@@ -127,26 +115,14 @@ bool testLeaf(TraceContext& context, Search& search, const KdTree& tree, uint32_
                                     : noEntry;
     if (triangleWins(list, sphere, sphereT, triangle, triangleT)) {
         const TriangleGroup& group = triangles[triangle / triangleGroupLanes];
-        const Triangle& hit = *group.triangle[triangle % triangleGroupLanes];
-        float t;
-        float u = 0.0f;
-        float v = 0.0f;
-        hitsTriangle(search.sheared, hit.V0, hit.V1, hit.V2, tnear, search.tfar, t, u, v);
-        if (!take(search, triangleT, {const_cast<Triangle*>(&hit), PrimitiveType::Triangle},
-                  nesting))
-            return false;
-        search.u = u;
-        search.v = v;
-        return true;
+        const Triangle* hit = group.triangle[triangle % triangleGroupLanes];
+        return take(search, triangleT, {const_cast<Triangle*>(hit), PrimitiveType::Triangle},
+                    nesting);
     }
     if (sphere == noEntry)
         return false;
     const Sphere* hit = spheres[sphere / sphereGroupLanes].sphere[sphere % sphereGroupLanes];
-    if (!take(search, sphereT, {const_cast<Sphere*>(hit), PrimitiveType::Sphere}, nesting))
-        return false;
-    search.u = 0.0f;
-    search.v = 0.0f;
-    return true;
+    return take(search, sphereT, {const_cast<Sphere*>(hit), PrimitiveType::Sphere}, nesting);
 }
 
 bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting) {
@@ -322,14 +298,14 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
     if (!search(context, scene, found))
         return false;
     hit.t = found.tfar;
-    hit.u = found.u;
-    hit.v = found.v;
     hit.type = found.type;
     hit.object = found.object;
     hit.primitive = indexOf(scene, found.sceneEntry);
     Vector3 normal;
     if (found.type == PrimitiveType::Triangle) {
         const Triangle& triangle = *static_cast<const Triangle*>(found.object);
+        // Once per ray, for the hit that won, rather than per candidate.
+        hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
         normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
         hit.material = triangle.material;
     } else {

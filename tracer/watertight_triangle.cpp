@@ -1,5 +1,6 @@
 #include "vantrel/tracer/watertight_triangle.h"
 
+#include <algorithm>
 #include <array>
 
 namespace vantrel {
@@ -42,6 +43,45 @@ bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, c
     u = hits.u.v;
     v = hits.v.v;
     return hits.accepted.v;
+}
+
+bool hitWeights(const Vector3& origin, const Vector3& direction, const Triangle& triangle, float& u,
+                float& v) {
+    // Differences of floats are exact in double wherever the exponents lie
+    // within 29 of each other; the products and sums round at 1e-16.
+    const auto minus = [](const Vector3& a, const Vector3& b) {
+        return std::array<double, 3>{double(a.x) - double(b.x), double(a.y) - double(b.y),
+                                     double(a.z) - double(b.z)};
+    };
+    const auto cross = [](const std::array<double, 3>& a, const std::array<double, 3>& b) {
+        return std::array<double, 3>{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                                     a[0] * b[1] - a[1] * b[0]};
+    };
+    const auto dot = [](const std::array<double, 3>& a, const std::array<double, 3>& b) {
+        return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    };
+    const std::array<double, 3> d{direction.x, direction.y, direction.z};
+    const std::array<double, 3> e1 = minus(triangle.V1, triangle.V0);
+    const std::array<double, 3> e2 = minus(triangle.V2, triangle.V0);
+    const std::array<double, 3> s = minus(origin, triangle.V0);
+    const std::array<double, 3> p = cross(d, e2);
+    const double det = dot(e1, p);
+    if (det == 0.0)
+        return false;
+    double a = dot(s, p) / det;
+    double b = dot(d, cross(s, e1)) / det;
+    // The test took the hit inside; a weight a rounding step outside is
+    // brought back onto the edge.
+    a = std::max(a, 0.0);
+    b = std::max(b, 0.0);
+    if (a + b > 1.0) {
+        const double sum = a + b;
+        a /= sum;
+        b /= sum;
+    }
+    u = static_cast<float>(a);
+    v = static_cast<float>(b);
+    return true;
 }
 
 } // namespace vantrel

@@ -104,4 +104,12 @@ WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], co
 bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, const Vector3& V2,
                   float tnear, float tfar, float& t, float& u, float& v);
 
+// The weights of V1 and V2 at the point where the ray's line meets the
+// triangle's plane, worked out in double: the test's own, taken from sheared
+// corners, lose digits in proportion to the origin's distance over the
+// triangle's size. Kept inside the triangle; false where the ray runs in
+// the plane, leaving u and v as they were.
+bool hitWeights(const Vector3& origin, const Vector3& direction, const Triangle& triangle, float& u,
+                float& v);
+
 } // namespace vantrel
