@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "vantrel/kdtree/memory/page_advice.h"
 #include "vantrel/vantrel.h"
 
 namespace py = pybind11;
@@ -71,7 +73,7 @@ Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* nam
     size_t bad = 0;
     const T* data = array.data();
     for (py::ssize_t i = 0; i < array.size(); ++i)
-        bad += !std::isfinite(data[i]) || std::fabs(data[i]) > T(3.0e38);
+        bad += !(std::fabs(data[i]) <= T(3.0e38)); // NaN fails it too; one compare, in lanes
     if (bad != 0)
         throw py::value_error(std::string(name) + " holds " + std::to_string(bad) +
                               " coordinates that are NaN, infinite or beyond float range");
@@ -157,8 +159,14 @@ class Scene {
             throw py::value_error("'" + path + "' holds no triangle");
         scene->refs_.assign(mesh->items, mesh->items + mesh->count);
         // Hits name the file's faces: a polygon's triangles share its index.
-        for (uint32_t i = 0; i < mesh->count; ++i)
+        bool ownFaces = true;
+        for (uint32_t i = 0; i < mesh->count; ++i) {
             scene->faceIds_.push_back(meshFaceOf(*mesh, i).face);
+            ownFaces = ownFaces && scene->faceIds_.back() == i;
+        }
+        // Every triangle its own face, in the file's order: nothing to look up.
+        if (ownFaces)
+            scene->faceIds_.clear();
         scene->build();
         return scene;
     }
@@ -206,19 +214,34 @@ class Scene {
         float* normal = result.normal.mutable_data();
         WorkerPool& pool = poolFor(threads);
         py::gil_scoped_release release;
-        inRuns(pool, rays, [&](const QueryRay& ray, size_t i, TraceContext& context) {
-            QueryHit hit;
-            intersectNearest(context, query_, ray, hit);
-            t[i] = hit.t;
-            prim[i] = hit.primitive == noPrimitive ? -1
-                      : faceIds_.empty()           ? int64_t{hit.primitive}
-                                                   : faceIds_[hit.primitive];
-            u[i] = hit.u;
-            v[i] = hit.v;
-            normal[3 * i] = hit.normal.x;
-            normal[3 * i + 1] = hit.normal.y;
-            normal[3 * i + 2] = hit.normal.z;
-        });
+        // Fresh arrays: their pages put in place in one call each rather
+        // than by a fault per page as the walks first write them, which
+        // costs about twice as much.
+        prefaultPages(t, count * sizeof(float));
+        prefaultPages(prim, count * sizeof(int64_t));
+        prefaultPages(u, count * sizeof(float));
+        prefaultPages(v, count * sizeof(float));
+        prefaultPages(normal, 3 * count * sizeof(float));
+        inRuns(
+            pool, rays,
+            [&](const QueryRay& ray, size_t i, TraceContext& context) {
+                QueryHit hit;
+                intersectNearest(context, query_, ray, hit);
+                t[i] = hit.t;
+                prim[i] = hit.primitive == noPrimitive ? -1 : int64_t{hit.primitive};
+                u[i] = hit.u;
+                v[i] = hit.v;
+                normal[3 * i] = hit.normal.x;
+                normal[3 * i + 1] = hit.normal.y;
+                normal[3 * i + 2] = hit.normal.z;
+            },
+            [&](size_t first, size_t end) {
+                // Apart from the walks, so that the run's lookups are in
+                // flight together rather than each stalling a walk.
+                if (!faceIds_.empty())
+                    for (size_t i = first; i < end; ++i)
+                        prim[i] = prim[i] < 0 ? -1 : int64_t{faceIds_[prim[i]]};
+            });
         return result;
     }
 
@@ -229,9 +252,12 @@ class Scene {
         bool* out = result.mutable_data();
         WorkerPool& pool = poolFor(threads);
         py::gil_scoped_release release;
-        inRuns(pool, rays, [&](const QueryRay& ray, size_t i, TraceContext& context) {
-            out[i] = intersectAny(context, query_, ray);
-        });
+        inRuns(
+            pool, rays,
+            [&](const QueryRay& ray, size_t i, TraceContext& context) {
+                out[i] = intersectAny(context, query_, ray);
+            },
+            [](size_t, size_t) {});
         return result;
     }
 
@@ -364,19 +390,26 @@ class Scene {
 
     // Each ray from the caller's arrays, answered in place: runs of rays
     // handed out to the pool's threads, each tracing through its own
-    // context and writing its rays' results, so that no array of rays or
-    // hits is made. Without the interpreter: the arrays are held by the
-    // caller.
-    template <class Answer>
-    static void inRuns(WorkerPool& pool, const Rays& rays, Answer&& answer) {
+    // context and writing its rays' results, then finishing the run's
+    // results, so that no array of rays or hits is made. Without the
+    // interpreter: the arrays are held by the caller.
+    template <class Answer, class Finish>
+    static void inRuns(WorkerPool& pool, const Rays& rays, Answer&& answer, Finish&& finish) {
+        constexpr size_t runLength = 1024;
         const float* o = rays.origins.data();
         const float* d = rays.directions.data();
-        pool.runEach(rays.count, 1024, [&](size_t i, TraceContext& context) {
-            const QueryRay ray{{o[3 * i], o[3 * i + 1], o[3 * i + 2]},
-                               {d[3 * i], d[3 * i + 1], d[3 * i + 2]},
-                               rays.tnear,
-                               rays.tfar};
-            answer(ray, i, context);
+        const size_t runs = (rays.count + runLength - 1) / runLength;
+        pool.run(static_cast<uint32_t>(runs), [&](uint32_t run, TraceContext& context) {
+            const size_t first = size_t{run} * runLength;
+            const size_t end = std::min(rays.count, first + runLength);
+            for (size_t i = first; i < end; ++i) {
+                const QueryRay ray{{o[3 * i], o[3 * i + 1], o[3 * i + 2]},
+                                   {d[3 * i], d[3 * i + 1], d[3 * i + 2]},
+                                   rays.tnear,
+                                   rays.tfar};
+                answer(ray, i, context);
+            }
+            finish(first, end);
         });
     }
 
@@ -385,10 +418,14 @@ class Scene {
     std::vector<Sphere> spheres_;
     std::vector<PrimitiveRef> refs_;
     PrimitiveList* mesh_ = nullptr;
-    std::vector<int64_t> faceIds_; // per triangle, the file's face; empty: the triangle's own
+    std::vector<uint32_t> faceIds_; // per triangle, the file's face; empty: the triangle's own
 
   public:
-    void setFaceIds(std::vector<int64_t> ids) { faceIds_ = std::move(ids); }
+    void setFaceIds(std::vector<uint32_t> ids) {
+        if (!ids.empty() && ids.size() != triangles_.size())
+            throw py::value_error("a pickled scene's face indices must number its triangles");
+        faceIds_ = std::move(ids);
+    }
 
   private:
     QueryScene query_;
@@ -432,7 +469,7 @@ PYBIND11_MODULE(vantrel, m) {
                                 return Scene::spheres(state[1], state[2], state[3].cast<int>());
                             auto scene =
                                 std::make_unique<Scene>(state[1], state[2], state[3].cast<int>());
-                            scene->setFaceIds(state[4].cast<std::vector<int64_t>>());
+                            scene->setFaceIds(state[4].cast<std::vector<uint32_t>>());
                             return scene;
                         }));
 }

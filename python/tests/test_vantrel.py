@@ -101,6 +101,18 @@ def test_every_thread_count_gives_the_same_arrays_and_occlusion_agrees():
     assert ((segment.t >= 1) & (segment.t <= 3) | np.isinf(segment.t)).all()
 
 
+def test_hits_name_the_files_faces(tmp_path):
+    path = tmp_path / "strip.obj"
+    corners = "".join(f"v {x} {y} 0\n" for y in (0, 1) for x in (0, 1, 2, 3))
+    path.write_text(corners + "f 1 2 6 5\nf 2 3 7 6\nf 3 4 8\n")  # two quads, a triangle
+    scene = vantrel.Scene.load(str(path))
+    assert scene.triangle_count == 5
+    origins = np.array([[0.25, 0.75, 1], [0.75, 0.25, 1], [1.25, 0.75, 1], [2.75, 0.25, 1]] * 300)
+    directions = np.tile([0.0, 0.0, -1.0], (len(origins), 1))
+    for threads in (1, 3):
+        assert (scene.intersect(origins, directions, threads=threads).prim == [0, 0, 1, 2] * 300).all()
+
+
 def test_bad_input_raises_with_the_reason():
     vertices, faces = mesh_arrays()
     cases = [
@@ -136,6 +148,10 @@ def test_a_pickled_scene_answers_as_the_original():
         assert copy.method == scene.method
         a, b = scene.intersect(origins, directions), copy.intersect(origins, directions)
         assert np.array_equal(a.t, b.t) and np.array_equal(a.prim, b.prim)
+    # A state whose face indices do not cover the triangles is refused.
+    state = vantrel.Scene.load(MESH).__getstate__()
+    with pytest.raises(ValueError, match="face indices"):
+        vantrel.Scene.__new__(vantrel.Scene).__setstate__(state[:4] + ([0, 1],))
 
 
 @pytest.mark.skipif(not BENCH, reason="the benchmark is not built")
