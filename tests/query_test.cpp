@@ -109,8 +109,8 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         const Vector3 target{randomFloat(random, -6, 6), randomFloat(random, -6, 6),
                              randomFloat(random, -6, 6)};
         ray = {origin, randomDirection(random, target - origin), 0.0f, infinity};
-        if (random() % 3 == 0)
-            ray.tnear = randomFloat(random, 0.0f, 10.0f);
+        if (random() % 3 == 0) // segments that may begin behind the origin
+            ray.tnear = randomFloat(random, -10.0f, 10.0f);
         if (random() % 3 == 0)
             ray.tfar = ray.tnear + randomFloat(random, 0.0f, 10.0f);
     }

@@ -192,34 +192,35 @@ bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nes
     };
     Pending pending[traversalStackSize];
     int top = -1;
+    // The child the ray runs into first on each axis, by its direction's
+    // sign alone; a zero component's sign picks the side its infinite
+    // reciprocal sends the plane's distance to, so that a ray parallel to
+    // a plane stays on the origin's side.
+    const uint32_t nearOffset[3] = {std::signbit(direction[0]) ? 1u : 0u,
+                                    std::signbit(direction[1]) ? 1u : 0u,
+                                    std::signbit(direction[2]) ? 1u : 0u};
     const KdTreeNode* node = tree.nodes;
     bool hit = false;
     for (;;) {
         while (!isLeafNode(*node)) {
             const uint32_t axis = splitAxis(*node);
-            const float split = node->split;
             const KdTreeNode* lower = tree.nodes + lowerChild(*node);
-            // The child the origin lies in comes first; on the plane, the
-            // one the ray heads into.
-            const bool lowerFirst =
-                origin[axis] < split || (origin[axis] == split && direction[axis] <= 0.0f);
-            const KdTreeNode* nearChild = lowerFirst ? lower : lower + 1;
-            const KdTreeNode* farChild = lowerFirst ? lower + 1 : lower;
-            const float t = (split - origin[axis]) * inverse[axis];
-            if (direction[axis] == 0.0f && origin[axis] != split) {
-                node = nearChild; // never crosses the plane
-            } else if (direction[axis] != 0.0f && (t > exit || t <= 0.0f)) {
+            const KdTreeNode* nearChild = lower + nearOffset[axis];
+            const KdTreeNode* farChild = lower + (nearOffset[axis] ^ 1u);
+            const float t = (node->split - origin[axis]) * inverse[axis];
+            if (t > exit) {
                 node = nearChild;
-            } else if (direction[axis] != 0.0f && t < entry) {
+            } else if (t < entry) {
                 node = farChild;
             } else {
-                // Both: in the plane itself the whole segment is in each.
-                const float cut = direction[axis] == 0.0f ? exit : t;
                 if (top + 1 == traversalStackSize)
                     return hit; // deeper than any build makes
-                pending[++top] = {farChild, direction[axis] == 0.0f ? entry : t, exit};
+                // NaN: parallel to the plane and in it, the whole segment is
+                // on both sides.
+                const bool inPlane = t != t;
+                pending[++top] = {farChild, inPlane ? entry : t, exit};
                 node = nearChild;
-                exit = cut;
+                exit = inPlane ? exit : t;
             }
         }
         if (!isEmptyLeaf(*node) && testLeaf(context, search, tree, leafIndex(*node), nesting)) {

@@ -53,6 +53,29 @@ uint32_t nearestSphereQueryLanes(const SphereGroup* groups, uint32_t count, cons
     });
 }
 
+// Lanes whose edge function came out zero, answered by the lone test. Rare,
+// and out of the lane loop so that the loop stays in line.
+template <class F>
+[[gnu::noinline]] void answerEdgeLanes(const TriangleGroup* groups, uint32_t first, uint32_t edges,
+                                       const ShearedRay& ray, float tnear, float tfar, F& candidate,
+                                       typename F::Mask& accepted) {
+    using G = TriangleGroup;
+    for (; edges != 0; edges &= edges - 1) {
+        const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(edges));
+        const G& group = groups[(first + lane) / triangleGroupLanes];
+        const uint32_t k = (first + lane) % triangleGroupLanes;
+        float t = 0.0f;
+        float u;
+        float v;
+        const bool hit = hitsTriangle(
+            ray, {group.x0[k], group.y0[k], group.z0[k]}, {group.x1[k], group.y1[k], group.z1[k]},
+            {group.x2[k], group.y2[k], group.z2[k]}, tnear, tfar, t, u, v);
+        const typename F::Mask only = F::Mask::ofBits(1u << lane);
+        candidate = select(only, F(t), candidate);
+        accepted = andNot(only, accepted) | (hit ? only : andNot(only, only));
+    }
+}
+
 template <class F>
 uint32_t nearestTriangleQueryLanes(const TriangleGroup* groups, uint32_t count,
                                    const ShearedRay& ray, float tnear, float tfar,
@@ -63,33 +86,21 @@ uint32_t nearestTriangleQueryLanes(const TriangleGroup* groups, uint32_t count,
     const Row rows0[3] = {&G::x0, &G::y0, &G::z0};
     const Row rows1[3] = {&G::x1, &G::y1, &G::z1};
     const Row rows2[3] = {&G::x2, &G::y2, &G::z2};
-    return nearestOfLanes<F>(count, distance, [&](uint32_t first, F& candidate, auto& accepted) {
-        const auto row = [&](float(G::*r)[triangleGroupLanes]) {
-            return loadRow<F>(groups, first, count, r);
-        };
-        const F v0[3] = {row(rows0[ray.kx]), row(rows0[ray.ky]), row(rows0[ray.kz])};
-        const F v1[3] = {row(rows1[ray.kx]), row(rows1[ray.ky]), row(rows1[ray.kz])};
-        const F v2[3] = {row(rows2[ray.kx]), row(rows2[ray.ky]), row(rows2[ray.kz])};
-        const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar);
-        candidate = hits.t;
-        accepted = hits.accepted;
-        // Rare: a lane on an edge is answered by the lone test.
-        for (uint32_t edges = bits(hits.onEdge); edges != 0; edges &= edges - 1) {
-            const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(edges));
-            const G& group = groups[(first + lane) / triangleGroupLanes];
-            const uint32_t k = (first + lane) % triangleGroupLanes;
-            float t = 0.0f;
-            float u;
-            float v;
-            const bool hit =
-                hitsTriangle(ray, {group.x0[k], group.y0[k], group.z0[k]},
-                             {group.x1[k], group.y1[k], group.z1[k]},
-                             {group.x2[k], group.y2[k], group.z2[k]}, tnear, tfar, t, u, v);
-            const typename F::Mask only = F::Mask::ofBits(1u << lane);
-            candidate = select(only, F(t), candidate);
-            accepted = andNot(only, accepted) | (hit ? only : andNot(only, only));
-        }
-    });
+    return nearestOfLanes<F>(
+        count, distance,
+        [&](uint32_t first, F& candidate, typename F::Mask& accepted) [[gnu::always_inline]] {
+            const auto row = [&](float(G::*r)[triangleGroupLanes]) {
+                return loadRow<F>(groups, first, count, r);
+            };
+            const F v0[3] = {row(rows0[ray.kx]), row(rows0[ray.ky]), row(rows0[ray.kz])};
+            const F v1[3] = {row(rows1[ray.kx]), row(rows1[ray.ky]), row(rows1[ray.kz])};
+            const F v2[3] = {row(rows2[ray.kx]), row(rows2[ray.ky]), row(rows2[ray.kz])};
+            const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar);
+            candidate = hits.t;
+            accepted = hits.accepted;
+            if (const uint32_t edges = bits(hits.onEdge))
+                answerEdgeLanes(groups, first, edges, ray, tnear, tfar, candidate, accepted);
+        });
 }
 
 } // namespace vantrel
