@@ -146,6 +146,29 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
             }
         }
     }
+
+    // Hits are named by their entry's place in the list, whether the list
+    // follows the triangles' own order in memory or not.
+    std::vector<PrimitiveRef> forward;
+    for (Triangle& t : triangles)
+        forward.push_back(ref(t));
+    std::vector<PrimitiveRef> backward(forward.rbegin(), forward.rend());
+    const Scene inOrder(listOf(forward), 1);
+    const Scene reversed(listOf(backward), 1);
+    size_t named = 0;
+    for (const QueryRay& ray : rays) {
+        QueryHit a;
+        QueryHit b;
+        if (!intersectNearest(context, inOrder.query, ray, a) ||
+            !intersectNearest(context, reversed.query, ray, b) || a.object != b.object)
+            continue;
+        const auto index =
+            static_cast<uint32_t>(static_cast<const Triangle*>(a.object) - &triangles[0]);
+        ASSERT_EQ(a.primitive, index);
+        ASSERT_EQ(b.primitive, triangles.size() - 1 - index);
+        ++named;
+    }
+    EXPECT_GT(named, rays.size() / 10);
 }
 
 // Rays from inside a closed mesh, straight at its corners, edges and faces

@@ -256,7 +256,33 @@ bool search(TraceContext& context, const QueryScene& scene, Search& search) {
     return hit;
 }
 
+// Whether the list's entries are all spheres or all triangles, each lying
+// right after the one before: then an object's offset names it.
+bool entriesInOrder(const PrimitiveList& list, const void*& first, std::size_t& bytes) {
+    if (list.count == 0)
+        return false;
+    const PrimitiveType type = list.items[0].type;
+    const std::size_t size = type == PrimitiveType::Sphere     ? sizeof(Sphere)
+                             : type == PrimitiveType::Triangle ? sizeof(Triangle)
+                                                               : 0;
+    if (size == 0)
+        return false;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(list.items[0].object);
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (list.items[i].type != type ||
+            reinterpret_cast<std::uintptr_t>(list.items[i].object) != start + i * size)
+            return false;
+    }
+    first = list.items[0].object;
+    bytes = size;
+    return true;
+}
+
 uint32_t indexOf(const QueryScene& scene, const void* object) {
+    if (scene.objectBytes != 0)
+        return static_cast<uint32_t>((reinterpret_cast<std::uintptr_t>(object) -
+                                      reinterpret_cast<std::uintptr_t>(scene.firstObject)) /
+                                     scene.objectBytes);
     const auto at = std::lower_bound(scene.indexOf.begin(), scene.indexOf.end(), object,
                                      [](const std::pair<const void*, uint32_t>& entry,
                                         const void* o) { return entry.first < o; });
@@ -274,12 +300,15 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
             return result;
     }
     scene.list = list;
-    scene.indexOf.reserve(list.count);
     for (uint32_t i = 0; i < list.count; ++i) {
-        scene.indexOf.push_back({list.items[i].object, i});
         if (scene.tree && !isBuildable(list.items[i]))
             scene.outsideTree.push_back(i);
     }
+    if (entriesInOrder(list, scene.firstObject, scene.objectBytes))
+        return BuildResult::Built;
+    scene.indexOf.reserve(list.count);
+    for (uint32_t i = 0; i < list.count; ++i)
+        scene.indexOf.push_back({list.items[i].object, i});
     // Stable: of an object listed twice, the first entry names it.
     std::stable_sort(scene.indexOf.begin(), scene.indexOf.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -56,8 +56,14 @@ struct QueryScene {
     // The list entries the tree does not hold (nested trees), tested beside
     // it, by their index in the list.
     std::vector<uint32_t> outsideTree;
-    // Every list entry's object, in address order, and its index: how a hit
-    // found through the tree is named.
+    // How a hit found through the tree is named. Where the entries are all
+    // spheres or all triangles lying one after another in the list's order
+    // (as the mesh readers and most callers make them), by the object's
+    // offset from the first: objectBytes is the size of one, and indexOf is
+    // left empty. Otherwise every entry's object, in address order, and its
+    // index.
+    const void* firstObject = nullptr;
+    std::size_t objectBytes = 0;
     std::vector<std::pair<const void*, uint32_t>> indexOf;
 };
 
