@@ -29,6 +29,8 @@ struct KernelTable {
     uint32_t (*nearestTriangleQuery)(const TriangleGroup* groups, uint32_t count,
                                      const ShearedRay& ray, float tnear, float tfar,
                                      float& distance);
+    bool (*anyTriangleQuery)(const TriangleGroup* groups, uint32_t count, const ShearedRay& ray,
+                             float tnear, float tfar);
     // Both null where the lanes of a packet are walked one by one.
     void (*tracePacket)(TraceContext& context, const KdTree& tree, const RayPacket& packet,
                         PacketHits& hits);
@@ -67,6 +69,7 @@ template <class F> KernelTable kernelTableFor() {
                 nearestTriangleLanes<F>,
                 nearestSphereQueryLanes<F>,
                 nearestTriangleQueryLanes<F>,
+                anyTriangleQueryLanes<F>,
                 nullptr,
                 nullptr,
                 lonePacketLanes,
@@ -76,6 +79,7 @@ template <class F> KernelTable kernelTableFor() {
                 nearestTriangleLanes<F>,
                 nearestSphereQueryLanes<F>,
                 nearestTriangleQueryLanes<F>,
+                anyTriangleQueryLanes<F>,
                 tracePacketLanes<F>,
                 packetDirectionsLanes<F>,
                 F::width,

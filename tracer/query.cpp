@@ -102,13 +102,17 @@ bool testLeaf(TraceContext& context, Search& search, const KdTree& tree, uint32_
     float triangleT = noHitDistance;
     const SphereGroup* spheres = sphereGroupsOf(tree, shapes);
     const TriangleGroup* triangles = triangleGroupsOf(tree, shapes);
+    // Any hit ends an occlusion query: which one, and where on it, is not asked.
+    if (search.anyHit)
+        return (triangles && kernelInUse.anyTriangleQuery(triangles, shapes.triangleCount,
+                                                          search.sheared, tnear, search.tfar)) ||
+               (spheres && kernelInUse.nearestSphereQuery(spheres, shapes.sphereCount,
+                                                          {ray.origin, ray.direction}, tnear,
+                                                          search.tfar, sphereT) != noEntry);
     const uint32_t triangle =
         triangles ? kernelInUse.nearestTriangleQuery(triangles, shapes.triangleCount,
                                                      search.sheared, tnear, search.tfar, triangleT)
                   : noEntry;
-    // Any hit ends an occlusion query: which one, and where on it, is not asked.
-    if (search.anyHit && triangle != noEntry)
-        return true;
     const uint32_t sphere = spheres ? kernelInUse.nearestSphereQuery(spheres, shapes.sphereCount,
                                                                      {ray.origin, ray.direction},
                                                                      tnear, search.tfar, sphereT)

@@ -32,7 +32,7 @@ constexpr uint32_t noPrimitive = 0xffffffffu;
 struct QueryHit {
     float t; // infinity where nothing is hit
     // A triangle's barycentric weights of V1 and V2 at the hit (V0's is
-    // 1 - u - v); 0 for a sphere.
+    // 1 - u - v), exact but for their rounding to float; 0 for a sphere.
     float u;
     float v;
     // Unit length: (V1 - V0) x (V2 - V0) normalised, whichever side the ray

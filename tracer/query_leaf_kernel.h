@@ -76,31 +76,54 @@ template <class F>
     }
 }
 
+// One step of triangles from entry first on: their distances and which the
+// test accepts in [tnear, tfar].
 template <class F>
-uint32_t nearestTriangleQueryLanes(const TriangleGroup* groups, uint32_t count,
-                                   const ShearedRay& ray, float tnear, float tfar,
-                                   float& distance) {
+[[gnu::always_inline]] inline void triangleQueryStep(const TriangleGroup* groups, uint32_t first,
+                                                     uint32_t count, const ShearedRay& ray,
+                                                     float tnear, float tfar, F& candidate,
+                                                     typename F::Mask& accepted) {
     using G = TriangleGroup;
     using Row = float(G::*)[triangleGroupLanes];
     // Each corner's rows by axis, read in the ray's order of axes.
     const Row rows0[3] = {&G::x0, &G::y0, &G::z0};
     const Row rows1[3] = {&G::x1, &G::y1, &G::z1};
     const Row rows2[3] = {&G::x2, &G::y2, &G::z2};
+    const auto row = [&](Row r) { return loadRow<F>(groups, first, count, r); };
+    const F v0[3] = {row(rows0[ray.kx]), row(rows0[ray.ky]), row(rows0[ray.kz])};
+    const F v1[3] = {row(rows1[ray.kx]), row(rows1[ray.ky]), row(rows1[ray.kz])};
+    const F v2[3] = {row(rows2[ray.kx]), row(rows2[ray.ky]), row(rows2[ray.kz])};
+    const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar);
+    candidate = hits.t;
+    accepted = hits.accepted;
+    if (const uint32_t edges = bits(hits.onEdge))
+        answerEdgeLanes(groups, first, edges, ray, tnear, tfar, candidate, accepted);
+}
+
+// Flattened: the step in line in the loop, as a lambda this large is not.
+template <class F>
+[[gnu::flatten]] uint32_t nearestTriangleQueryLanes(const TriangleGroup* groups, uint32_t count,
+                                                    const ShearedRay& ray, float tnear, float tfar,
+                                                    float& distance) {
     return nearestOfLanes<F>(
-        count, distance,
-        [&](uint32_t first, F& candidate, typename F::Mask& accepted) [[gnu::always_inline]] {
-            const auto row = [&](float(G::*r)[triangleGroupLanes]) {
-                return loadRow<F>(groups, first, count, r);
-            };
-            const F v0[3] = {row(rows0[ray.kx]), row(rows0[ray.ky]), row(rows0[ray.kz])};
-            const F v1[3] = {row(rows1[ray.kx]), row(rows1[ray.ky]), row(rows1[ray.kz])};
-            const F v2[3] = {row(rows2[ray.kx]), row(rows2[ray.ky]), row(rows2[ray.kz])};
-            const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar);
-            candidate = hits.t;
-            accepted = hits.accepted;
-            if (const uint32_t edges = bits(hits.onEdge))
-                answerEdgeLanes(groups, first, edges, ray, tnear, tfar, candidate, accepted);
+        count, distance, [&](uint32_t first, F& candidate, typename F::Mask& accepted) {
+            triangleQueryStep<F>(groups, first, count, ray, tnear, tfar, candidate, accepted);
         });
+}
+
+// Whether any of the triangles is hit in [tnear, tfar]: an occlusion query
+// asks no more, so the first step that finds one ends the test.
+template <class F>
+bool anyTriangleQueryLanes(const TriangleGroup* groups, uint32_t count, const ShearedRay& ray,
+                           float tnear, float tfar) {
+    for (uint32_t first = 0; first < count; first += F::width) {
+        F candidate;
+        typename F::Mask accepted;
+        triangleQueryStep<F>(groups, first, count, ray, tnear, tfar, candidate, accepted);
+        if (bits(accepted) != 0)
+            return true;
+    }
+    return false;
 }
 
 } // namespace vantrel
