@@ -116,7 +116,8 @@ struct Result {
 // goes. The latest freed block is kept for the next call that fits in it:
 // a batch's arrays are then written into pages already in place, where
 // fresh ones cost a page fault each (on this machine 30-60 ms a million
-// rays, against 700 ms of tracing on one thread). At most one block waits.
+// rays, against 700 ms of tracing on one thread). At most one block waits,
+// of at most 256 MB (8 million rays' results): a larger one goes back at once.
 class ResultBlocks {
   public:
     // Called with the interpreter's lock held.
@@ -137,8 +138,8 @@ class ResultBlocks {
     }
 
     static void give(void* block) {
-        void* unwanted;
-        {
+        void* unwanted = block;
+        if (sizeOf(block) <= largestKept) {
             const std::lock_guard<std::mutex> lock(guard);
             unwanted = std::exchange(spare, block);
         }
@@ -150,6 +151,7 @@ class ResultBlocks {
     // Before each block, its size, in 64 bytes that keep the block aligned
     // as malloc aligns.
     static constexpr std::size_t header = 64;
+    static constexpr std::size_t largestKept = std::size_t{256} << 20;
     static std::size_t sizeOf(void* block) {
         return *reinterpret_cast<const std::size_t*>(static_cast<char*>(block) - header);
     }
