@@ -122,30 +122,35 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         hits += intersectNearest(context, whole.query, rays[i], expected[i]);
     EXPECT_GT(hits, rays.size() / 4);
 
-    for (int32_t method : {0, 1, 2}) {
-        const Scene scene(listOf(refs), method);
-        size_t nestedHits = 0;
-        for (size_t i = 0; i < rays.size(); ++i) {
-            QueryHit hit;
-            const bool found = intersectNearest(context, scene.query, rays[i], hit);
-            ASSERT_TRUE(sameHit(hit, expected[i])) << "method " << method << ", ray " << i;
-            ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
-            nestedHits += found && hit.primitive == refs.size() - 1;
-        }
-        EXPECT_GT(nestedHits, 0u);
-        for (uint32_t threads : {1u, 3u}) {
-            WorkerPool pool(threads);
-            std::vector<QueryHit> batch(rays.size());
-            std::vector<char> occluded(rays.size());
-            intersectNearest(pool, scene.query, rays.data(), batch.data(), rays.size());
-            intersectAny(pool, scene.query, rays.data(), reinterpret_cast<bool*>(occluded.data()),
-                         rays.size());
+    // Every kernel's leaf tests, bit for bit the list's entry by entry.
+    const KernelGuard restore;
+    for (const Kernel kernel : availableKernels())
+        for (int32_t method : {0, 1, 2}) {
+            ASSERT_TRUE(selectKernel(kernel));
+            SCOPED_TRACE(kernelName(kernel));
+            const Scene scene(listOf(refs), method);
+            size_t nestedHits = 0;
             for (size_t i = 0; i < rays.size(); ++i) {
-                ASSERT_TRUE(sameHit(batch[i], expected[i])) << threads << " threads, ray " << i;
-                ASSERT_EQ(occluded[i] != 0, expected[i].primitive != noPrimitive) << i;
+                QueryHit hit;
+                const bool found = intersectNearest(context, scene.query, rays[i], hit);
+                ASSERT_TRUE(sameHit(hit, expected[i])) << "method " << method << ", ray " << i;
+                ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
+                nestedHits += found && hit.primitive == refs.size() - 1;
+            }
+            EXPECT_GT(nestedHits, 0u);
+            for (uint32_t threads : {1u, 3u}) {
+                WorkerPool pool(threads);
+                std::vector<QueryHit> batch(rays.size());
+                std::vector<char> occluded(rays.size());
+                intersectNearest(pool, scene.query, rays.data(), batch.data(), rays.size());
+                intersectAny(pool, scene.query, rays.data(),
+                             reinterpret_cast<bool*>(occluded.data()), rays.size());
+                for (size_t i = 0; i < rays.size(); ++i) {
+                    ASSERT_TRUE(sameHit(batch[i], expected[i])) << threads << " threads, ray " << i;
+                    ASSERT_EQ(occluded[i] != 0, expected[i].primitive != noPrimitive) << i;
+                }
             }
         }
-    }
 
     // Hits are named by their entry's place in the list, whether the list
     // follows the triangles' own order in memory or not.
