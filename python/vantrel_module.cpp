@@ -426,18 +426,34 @@ class Scene {
         return {float(p.data()[0]), float(p.data()[1]), float(p.data()[2])};
     }
 
+    // Rays as the caller holds them: float32, or float64 (numpy's own), in
+    // rows one after another are read in place, each thread rounding its
+    // own rays to float; any other array is copied to float32 first.
     struct Rays {
-        Numbers<float> origins;
-        Numbers<float> directions;
+        py::array origins;
+        py::array directions;
+        bool doubles;
         float tnear;
         float tfar;
         size_t count;
     };
 
+    static bool doublesInRows(const py::handle& object) {
+        return py::isinstance<py::array_t<double>>(object) &&
+               (py::reinterpret_borrow<py::array>(object).flags() & py::array::c_style) != 0;
+    }
+
     static Rays raysOf(const py::handle& origins, const py::handle& directions, float tnear,
                        float tfar) {
-        Rays rays{rowsOf<float>(origins, 3, "origins"), rowsOf<float>(directions, 3, "directions"),
-                  tnear, tfar, 0};
+        const bool doubles = doublesInRows(origins) && doublesInRows(directions);
+        Rays rays{doubles ? py::array(rowsOf<double>(origins, 3, "origins"))
+                          : py::array(rowsOf<float>(origins, 3, "origins")),
+                  doubles ? py::array(rowsOf<double>(directions, 3, "directions"))
+                          : py::array(rowsOf<float>(directions, 3, "directions")),
+                  doubles,
+                  tnear,
+                  tfar,
+                  0};
         requireSameRows(rays.origins, rays.directions, "origins and directions");
         if (std::isnan(tnear) || std::isnan(tfar))
             throw py::value_error("tnear and tfar must be numbers");
@@ -452,16 +468,24 @@ class Scene {
     // interpreter: the arrays are held by the caller.
     template <class Answer, class Finish>
     static void inRuns(WorkerPool& pool, const Rays& rays, Answer&& answer, Finish&& finish) {
+        if (rays.doubles)
+            inRunsOf<double>(pool, rays, answer, finish);
+        else
+            inRunsOf<float>(pool, rays, answer, finish);
+    }
+
+    template <class T, class Answer, class Finish>
+    static void inRunsOf(WorkerPool& pool, const Rays& rays, Answer& answer, Finish& finish) {
         constexpr size_t runLength = 1024;
-        const float* o = rays.origins.data();
-        const float* d = rays.directions.data();
+        const T* o = static_cast<const T*>(rays.origins.data());
+        const T* d = static_cast<const T*>(rays.directions.data());
         const size_t runs = (rays.count + runLength - 1) / runLength;
         pool.run(static_cast<uint32_t>(runs), [&](uint32_t run, TraceContext& context) {
             const size_t first = size_t{run} * runLength;
             const size_t end = std::min(rays.count, first + runLength);
             for (size_t i = first; i < end; ++i) {
-                const QueryRay ray{{o[3 * i], o[3 * i + 1], o[3 * i + 2]},
-                                   {d[3 * i], d[3 * i + 1], d[3 * i + 2]},
+                const QueryRay ray{{float(o[3 * i]), float(o[3 * i + 1]), float(o[3 * i + 2])},
+                                   {float(d[3 * i]), float(d[3 * i + 1]), float(d[3 * i + 2])},
                                    rays.tnear,
                                    rays.tfar};
                 answer(ray, i, context);
