@@ -479,10 +479,7 @@ class Scene {
         constexpr size_t runLength = 1024;
         const T* o = static_cast<const T*>(rays.origins.data());
         const T* d = static_cast<const T*>(rays.directions.data());
-        const size_t runs = (rays.count + runLength - 1) / runLength;
-        pool.run(static_cast<uint32_t>(runs), [&](uint32_t run, TraceContext& context) {
-            const size_t first = size_t{run} * runLength;
-            const size_t end = std::min(rays.count, first + runLength);
+        pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
             for (size_t i = first; i < end; ++i) {
                 const QueryRay ray{{float(o[3 * i]), float(o[3 * i + 1]), float(o[3 * i + 2])},
                                    {float(d[3 * i]), float(d[3 * i + 1]), float(d[3 * i + 2])},

@@ -75,10 +75,8 @@ bool testEntry(Search& search, const PrimitiveRef& ref, int nesting) {
                take(search, t, ref, nesting);
     case PrimitiveType::Triangle: {
         const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
-        float u;
-        float v;
         return hitsTriangle(search.sheared, triangle.V0, triangle.V1, triangle.V2, ray.tnear,
-                            search.tfar, t, u, v) &&
+                            search.tfar, t) &&
                take(search, t, ref, nesting);
     }
     default:

@@ -65,11 +65,9 @@ template <class F>
         const G& group = groups[(first + lane) / triangleGroupLanes];
         const uint32_t k = (first + lane) % triangleGroupLanes;
         float t = 0.0f;
-        float u;
-        float v;
-        const bool hit = hitsTriangle(
-            ray, {group.x0[k], group.y0[k], group.z0[k]}, {group.x1[k], group.y1[k], group.z1[k]},
-            {group.x2[k], group.y2[k], group.z2[k]}, tnear, tfar, t, u, v);
+        const bool hit = hitsTriangle(ray, {group.x0[k], group.y0[k], group.z0[k]},
+                                      {group.x1[k], group.y1[k], group.z1[k]},
+                                      {group.x2[k], group.y2[k], group.z2[k]}, tnear, tfar, t);
         const typename F::Mask only = F::Mask::ofBits(1u << lane);
         candidate = select(only, F(t), candidate);
         accepted = andNot(only, accepted) | (hit ? only : andNot(only, only));

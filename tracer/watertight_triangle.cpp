@@ -6,7 +6,7 @@
 namespace vantrel {
 
 bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, const Vector3& V2,
-                  float tnear, float tfar, float& t, float& u, float& v) {
+                  float tnear, float tfar, float& t) {
     using F = scalar::Floats;
     const auto onAxes = [&](const Vector3& c) {
         return std::array<F, 3>{component(c, ray.kx), component(c, ray.ky), component(c, ray.kz)};
@@ -35,13 +35,9 @@ bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, c
             return false; // edge-on
         const float inverse = 1.0f / det;
         hits.t = (ray.shearZ * (U * float(az) + V * float(bz) + W * float(cz))) * inverse;
-        hits.u = V * inverse;
-        hits.v = W * inverse;
         hits.accepted = {hits.t.v >= tnear && hits.t.v <= tfar};
     }
     t = hits.t.v;
-    u = hits.u.v;
-    v = hits.v.v;
     return hits.accepted.v;
 }
 

@@ -54,10 +54,10 @@ inline ShearedRay shearRay(const Vector3& origin, const Vector3& direction) {
             1.0f / d[kz]};
 }
 
+// The weights of a hit are not taken from here: hitWeights works them out
+// exactly for the one hit that wins.
 template <class F> struct WatertightHits {
     F t;
-    F u; // the weight of V1
-    F v; // the weight of V2
     typename F::Mask accepted;
     // An edge function came out zero where the others leave the answer open:
     // its sign is to be taken again exactly before the lane's answer holds.
@@ -93,7 +93,7 @@ WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], co
     const F inverse = F(1.0f) / det;
     const F t = (F(ray.shearZ) * (U * az + V * bz + W * cz)) * inverse;
     const Mask inSegment = (t >= F(tnear)) & (t <= F(tfar));
-    return {t, V * inverse, W * inverse, andNot(outside | (det == zero), inSegment), onEdge};
+    return {t, andNot(outside | (det == zero), inSegment), onEdge};
 }
 
 // The lone test, with an edge function that came out zero in float taken
@@ -102,7 +102,7 @@ WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], co
 // on which side a ray passes. Out of line, so that the files built for one
 // instruction set call it rather than keep a copy of their own.
 bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, const Vector3& V2,
-                  float tnear, float tfar, float& t, float& u, float& v);
+                  float tnear, float tfar, float& t);
 
 // The weights of V1 and V2 at the point where the ray's line meets the
 // triangle's plane, worked out in double: the test's own, taken from sheared

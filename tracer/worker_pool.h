@@ -44,14 +44,22 @@ class WorkerPool {
         runBatch(count, &callWork<std::remove_reference_t<Work>>, &work);
     }
 
-    // Calls work(index, context) for every index from 0 to count - 1,
-    // handed out in runs of runLength consecutive indices, so that a thread
-    // takes the shared counter once a run rather than once an index.
-    template <class Work> void runEach(size_t count, size_t runLength, Work&& work) {
+    // Calls work(first, end, context) for runs [first, end) of at most
+    // runLength consecutive indices that cover 0 to count - 1 once, so that
+    // a thread takes the shared counter once a run rather than once an index.
+    template <class Work> void runRanges(size_t count, size_t runLength, Work&& work) {
         const size_t runs = (count + runLength - 1) / runLength;
         run(static_cast<uint32_t>(runs), [&](uint32_t item, TraceContext& context) {
-            const size_t end = std::min(count, (size_t{item} + 1) * runLength);
-            for (size_t i = size_t{item} * runLength; i < end; ++i)
+            const size_t first = size_t{item} * runLength;
+            work(first, std::min(count, first + runLength), context);
+        });
+    }
+
+    // Calls work(index, context) for every index from 0 to count - 1, in
+    // runs as runRanges hands them out.
+    template <class Work> void runEach(size_t count, size_t runLength, Work&& work) {
+        runRanges(count, runLength, [&](size_t first, size_t end, TraceContext& context) {
+            for (size_t i = first; i < end; ++i)
                 work(i, context);
         });
     }

@@ -109,26 +109,27 @@ Matrix4 benchCamera(const BenchScene& scene, int32_t clockMs) {
 
 namespace {
 
+// A ray table's direction turned by the camera, as the frame turns it.
+Vector3 turned(const Matrix4& camera, const Vector3& d) {
+    const float* m = camera.m;
+    return {m[0] * d.x + m[4] * d.y + m[8] * d.z, m[1] * d.x + m[5] * d.y + m[9] * d.z,
+            m[2] * d.x + m[6] * d.y + m[10] * d.z};
+}
+
 // One frame through the queries, on the pool's threads or this one's.
 FrameRun renderQueryFrame(BenchScene& scene, const Matrix4& camera) {
     const RenderTarget& target = scene.target;
     const size_t pixels = size_t{target.width} * target.height;
-    const float* m = camera.m;
+    const Vector3 eye{camera.m[12], camera.m[13], camera.m[14]};
     std::vector<QueryRay> rays(pixels);
-    for (size_t i = 0; i < pixels; ++i) {
-        const Vector3& d = target.rays[i].direction;
-        rays[i] = {{m[12], m[13], m[14]},
-                   {m[0] * d.x + m[4] * d.y + m[8] * d.z, m[1] * d.x + m[5] * d.y + m[9] * d.z,
-                    m[2] * d.x + m[6] * d.y + m[10] * d.z},
-                   0.0f,
-                   INFINITY};
-    }
+    for (size_t i = 0; i < pixels; ++i)
+        rays[i] = {eye, turned(camera, target.rays[i].direction), 0.0f, INFINITY};
     std::vector<QueryHit> hits(pixels);
     const auto start = std::chrono::steady_clock::now();
     if (scene.pool != nullptr) {
         intersectNearest(*scene.pool, scene.query, rays.data(), hits.data(), pixels);
     } else {
-        static TraceContext context;
+        TraceContext context;
         for (size_t i = 0; i < pixels; ++i)
             intersectNearest(context, scene.query, rays[i], hits[i]);
     }
@@ -183,14 +184,12 @@ FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs) {
 
 PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y) {
     const Matrix4 camera = benchCamera(scene, clockMs);
-    const float* m = camera.m;
-    const Vector3& d = scene.target.rays[size_t{y} * scene.target.width + x].direction;
+    const Vector3 d =
+        turned(camera, scene.target.rays[size_t{y} * scene.target.width + x].direction);
     PixelProbe probe{};
-    probe.ray.origin = {m[12], m[13], m[14]};
+    probe.ray.origin = {camera.m[12], camera.m[13], camera.m[14]};
     if (scene.queries) {
-        probe.ray.direction = {m[0] * d.x + m[4] * d.y + m[8] * d.z,
-                               m[1] * d.x + m[5] * d.y + m[9] * d.z,
-                               m[2] * d.x + m[6] * d.y + m[10] * d.z};
+        probe.ray.direction = d;
         TraceContext context;
         QueryHit hit;
         probe.hit = intersectNearest(context, scene.query,
@@ -198,9 +197,7 @@ PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y
         probe.record = {hit.material, hit.t, hit.normal};
         return probe;
     }
-    probe.ray.direction = {keepOffZero(m[0] * d.x + m[4] * d.y + m[8] * d.z),
-                           keepOffZero(m[1] * d.x + m[5] * d.y + m[9] * d.z),
-                           keepOffZero(m[2] * d.x + m[6] * d.y + m[10] * d.z)};
+    probe.ray.direction = {keepOffZero(d.x), keepOffZero(d.y), keepOffZero(d.z)};
     probe.hit = intersectList(scene.topLevelList, probe.ray) != 0;
     probe.record = hitRecord;
     return probe;
