@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,9 @@
 #include "tests/test_support.h"
 #include "tools/bench/bench_scene.h"
 #include "tools/bench/frame_hash.h"
+#include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
+#include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/render.h"
 #include "vantrel/tracer/worker_pool.h"
 
@@ -130,4 +133,68 @@ TEST(FrameRegression, AMeshFrameIsTheFlatScansFrameButForExactTies) {
     }
     EXPECT_LT(ties, demoWidth * demoHeight / 1000) << "ties are rare";
     releaseBenchScene(scene);
+}
+
+// The frames drawn through the queries: each pixel shows what its own ray
+// finds (probed alone), nearer hits are drawn brighter in the depth image,
+// normals are unit length, faces keep one colour; on a pool and with every
+// kernel the same pixels.
+TEST(FrameRegression, QueryImagesShowWhatEachPixelsRayFinds) {
+    const KernelGuard restore;
+    constexpr uint32_t width = 96;
+    constexpr uint32_t height = 64;
+    for (const BenchImage image : {BenchImage::Depth, BenchImage::Normal, BenchImage::Id}) {
+        BenchScene scene;
+        setUpBenchTarget(scene, width, height, 40.0f);
+        scene.queries = true;
+        scene.image = image;
+        std::string error;
+        ASSERT_TRUE(buildMeshScene(scene, VANTREL_SHIPPED_ICOSPHERE, 1, error)) << error;
+        scene.fixedCamera = true;
+        scene.camera = cameraLookingAt({2.5f, 1.5f, -3.0f}, {0.0f, 0.1f, 0.0f});
+        renderBenchFrame(scene, 0);
+        const std::vector<uint8_t> frame(scene.target.pixels,
+                                         scene.target.pixels + width * height * 3);
+        uint32_t hits = 0;
+        float lastT = 0.0f;
+        uint8_t lastGrey = 0;
+        std::set<uint32_t> colours;
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x) {
+                const PixelProbe probe = probePixel(scene, 0, x, y);
+                const uint8_t* p = &frame[3 * (size_t{y} * width + x)];
+                ASSERT_EQ(probe.hit, (p[0] | p[1] | p[2]) != 0) << x << "," << y;
+                if (!probe.hit)
+                    continue;
+                ++hits;
+                const HitRecord& hit = probe.record;
+                if (image == BenchImage::Depth) {
+                    ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]);
+                    if (hits > 1 && hit.distance < lastT) {
+                        ASSERT_GE(p[0], lastGrey) << "nearer drawn darker at " << x << "," << y;
+                    }
+                    lastT = hit.distance;
+                    lastGrey = p[0];
+                } else if (image == BenchImage::Normal) {
+                    ASSERT_NEAR(dot(hit.normal, hit.normal), 1.0f, 1e-5f);
+                    ASSERT_EQ(p[0], static_cast<uint8_t>(127.5f + 127.0f * hit.normal.x));
+                } else {
+                    colours.insert(p[0] | p[1] << 8 | p[2] << 16);
+                }
+            }
+        EXPECT_GT(hits, width * height / 10);
+        if (image == BenchImage::Id) {
+            EXPECT_GT(colours.size(), 30u) << "a face a colour";
+        }
+        for (const Kernel kernel : availableKernels()) {
+            ASSERT_TRUE(selectKernel(kernel));
+            WorkerPool pool(3);
+            scene.pool = &pool;
+            renderBenchFrame(scene, 0);
+            scene.pool = nullptr;
+            EXPECT_TRUE(std::equal(frame.begin(), frame.end(), scene.target.pixels))
+                << kernelName(kernel);
+        }
+        releaseBenchScene(scene);
+    }
 }

@@ -239,3 +239,132 @@ TEST(Queries, SegmentsAndDirectionsOfAnyLength) {
     EXPECT_EQ(nearest({0, 0, 0}, {0, 0, 0}, 0, infinity).primitive, noPrimitive);
     EXPECT_FALSE(intersectAny(context, scene.query, {{0, 0, 0}, {0, 0, 0}, 0, infinity}));
 }
+
+// Rays from far away (10,000 times a triangle's size) at small triangles,
+// at any scale: the hit's weights are those of the point where the ray's
+// line meets the triangle's plane, within a float's rounding. Weights taken
+// from the sheared corners lose digits in proportion to that distance.
+TEST(Queries, WeightsAreExactForRaysFromAfar) {
+    using Long = long double;
+    struct Exact {
+        Long x, y, z;
+        Exact operator-(const Exact& o) const { return {x - o.x, y - o.y, z - o.z}; }
+        Exact operator+(const Exact& o) const { return {x + o.x, y + o.y, z + o.z}; }
+        Exact operator*(Long s) const { return {x * s, y * s, z * s}; }
+        Long dot(const Exact& o) const { return x * o.x + y * o.y + z * o.z; }
+        Exact cross(const Exact& o) const {
+            return {y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x};
+        }
+    };
+    const auto exact = [](const Vector3& v) { return Exact{v.x, v.y, v.z}; };
+    std::mt19937 random(23);
+    for (float scale : {0.001f, 1.0f, 1000.0f}) {
+        std::vector<Triangle> triangles(60);
+        for (Triangle& t : triangles) {
+            const float size = randomFloat(random, 0.01f, 0.1f) * scale;
+            t.V0 = {randomFloat(random, -1, 1) * scale, randomFloat(random, -1, 1) * scale,
+                    randomFloat(random, -1, 1) * scale};
+            t.V1 = t.V0 + Vector3{size, randomFloat(random, -1, 1) * size, 0};
+            t.V2 = t.V0 + Vector3{0, size, randomFloat(random, -1, 1) * size};
+            t.material = {1, 1, 1, 0};
+        }
+        std::vector<Sphere> none;
+        std::vector<PrimitiveRef> refs;
+        referenceAll(none, triangles, refs);
+        const Scene scene(listOf(refs), 1);
+        TraceContext context;
+        size_t hits = 0;
+        size_t outside = 0;
+        Long worst = 0;
+        for (uint32_t i = 0; i < 3000; ++i) {
+            const Triangle& t = triangles[i % triangles.size()];
+            const float a = randomFloat(random, 0.0f, 1.0f);
+            const float b = randomFloat(random, 0.0f, 1.0f - a);
+            const Vector3 target = t.V0 + (t.V1 - t.V0) * a + (t.V2 - t.V0) * b;
+            const Vector3 away{randomFloat(random, -1, 1), randomFloat(random, -1, 1),
+                               randomFloat(random, -1, 1)};
+            const Vector3 origin = target + away * (100.0f * scale / std::sqrt(dot(away, away)));
+            const QueryRay ray{origin, target - origin, 0.0f, infinity};
+            QueryHit hit;
+            if (!intersectNearest(context, scene.query, ray, hit))
+                continue; // a grazing ray that the aim's rounding takes past
+            ++hits;
+            // The hit's triangle, its plane met, and the point's areas over
+            // the triangle's: another way to the weights than the library's.
+            const Triangle& h = *static_cast<const Triangle*>(hit.object);
+            const Exact v0 = exact(h.V0), e1 = exact(h.V1) - v0, e2 = exact(h.V2) - v0;
+            const Exact n = e1.cross(e2), o = exact(ray.origin), d = exact(ray.direction);
+            const Exact p = o + d * (n.dot(v0 - o) / n.dot(d)) - v0;
+            const Long u = p.cross(e2).dot(n) / n.dot(n), v = e1.cross(p).dot(n) / n.dot(n);
+            // A ray along the plane meets it where the float test's answer
+            // says little; those are brought inside, which this leaves be.
+            if (u < -1e-6L || v < -1e-6L || u + v > 1 + 1e-6L) {
+                ++outside;
+                continue;
+            }
+            worst = std::max({worst, std::fabs(u - hit.u), std::fabs(v - hit.v)});
+        }
+        EXPECT_GT(hits, 2900u) << "scale " << scale;
+        EXPECT_LT(outside, 30u) << "scale " << scale;
+        EXPECT_LT(worst, 2e-7L) << "scale " << scale;
+    }
+}
+
+// Spheres against their exact roots in long double, for directions of any
+// length (distances in lengths of the direction) and origins inside some of
+// them: the same sphere wherever the nearest two roots are not within
+// rounding of each other, and its distance within 1e-4 of it.
+TEST(Queries, SpheresMeetTheExactRootAtAnyDirectionLength) {
+    using Long = long double;
+    std::mt19937 random(31);
+    std::vector<Sphere> spheres(80);
+    for (Sphere& s : spheres)
+        s = {{randomFloat(random, -8, 8), randomFloat(random, -8, 8), randomFloat(random, -8, 8)},
+             randomFloat(random, 0.1f, 2.0f),
+             {1, 1, 1, 0}};
+    std::vector<Triangle> none;
+    std::vector<PrimitiveRef> refs;
+    referenceAll(spheres, none, refs);
+    const Scene scene(listOf(refs), 2);
+    TraceContext context;
+    size_t compared = 0;
+    for (int i = 0; i < 4000; ++i) {
+        const Vector3 origin{randomFloat(random, -10, 10), randomFloat(random, -10, 10),
+                             randomFloat(random, -10, 10)};
+        const Vector3 d =
+            randomDirection(random, Vector3{randomFloat(random, -6, 6), randomFloat(random, -6, 6),
+                                            randomFloat(random, -6, 6)} -
+                                        origin);
+        Long best = INFINITY, second = INFINITY;
+        uint32_t nearest = noPrimitive;
+        for (uint32_t k = 0; k < spheres.size(); ++k) {
+            const Sphere& s = spheres[k];
+            const Long fx = Long(origin.x) - s.centre.x, fy = Long(origin.y) - s.centre.y,
+                       fz = Long(origin.z) - s.centre.z;
+            const Long a = Long(d.x) * d.x + Long(d.y) * d.y + Long(d.z) * d.z;
+            const Long b = fx * d.x + fy * d.y + fz * d.z;
+            const Long c = fx * fx + fy * fy + fz * fz - Long(s.radius) * s.radius;
+            const Long disc = b * b - a * c;
+            if (a == 0 || disc < 0)
+                continue;
+            const Long near = (-b - std::sqrt(disc)) / a, far = (-b + std::sqrt(disc)) / a;
+            const Long t = near >= 0 ? near : far;
+            if (t < 0)
+                continue;
+            second = std::min(second, t < best ? best : t);
+            if (t < best) {
+                best = t;
+                nearest = k;
+            }
+        }
+        QueryHit hit;
+        const bool found = intersectNearest(context, scene.query, {origin, d, 0.0f, infinity}, hit);
+        if (nearest == noPrimitive || second - best < 1e-4L * best || best < 1e-4L)
+            continue; // nothing, or a near tie, or a root at the origin
+        ++compared;
+        ASSERT_TRUE(found) << "ray " << i;
+        ASSERT_EQ(hit.primitive, nearest) << "ray " << i;
+        ASSERT_NEAR(hit.t, double(best), 1e-4 * double(best)) << "ray " << i;
+    }
+    EXPECT_GT(compared, 1000u);
+}

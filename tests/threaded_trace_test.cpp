@@ -317,6 +317,25 @@ TEST(WorkerPool, RunsEveryItemOnceOnItsThreadsContexts) {
             ASSERT_EQ(runs[i].load(), 1) << "item " << i << " of " << count;
         EXPECT_FALSE(foreignContext.load());
     }
+    // Runs of indices: each index once, in runs of at most the length asked
+    // that begin on a multiple of it.
+    for (size_t count : {size_t{0}, size_t{1}, size_t{255}, size_t{256}, size_t{257}, size_t{5000}})
+        for (size_t length : {size_t{1}, size_t{7}, size_t{256}, size_t{100000}}) {
+            std::vector<std::atomic<int>> seen(count);
+            std::atomic<bool> badRun{false};
+            pool.runRanges(count, length, [&](size_t first, size_t end, TraceContext&) {
+                badRun = badRun || first % length != 0 || end <= first || end - first > length ||
+                         end > count;
+                for (size_t i = first; i < end && i < count; ++i)
+                    seen[i].fetch_add(1);
+            });
+            EXPECT_FALSE(badRun.load()) << count << " in runs of " << length;
+            std::atomic<size_t> each{0};
+            pool.runEach(count, length, [&](size_t i, TraceContext&) {
+                each += i < count && seen[i].fetch_add(1) == 1;
+            });
+            EXPECT_EQ(each.load(), count) << count << " in runs of " << length;
+        }
     std::vector<std::atomic<int>> runs(2 * 500);
     std::thread other([&] {
         pool.run(500, [&](uint32_t item, TraceContext&) { runs[500 + item].fetch_add(1); });

@@ -114,6 +114,28 @@ def test_hits_name_the_files_faces(tmp_path):
         assert (scene.intersect(origins, directions, threads=threads).prim == [0, 0, 1, 2] * 300).all()
 
 
+def test_results_held_stay_as_returned_while_later_calls_reuse_memory():
+    vertices, faces = mesh_arrays()
+    scene = vantrel.Scene(vertices, faces, 2)
+    batches = [random_rays(count, seed) for count, seed in ((4000, 7), (3000, 8), (2500, 9), (4000, 10))]
+    fields = ("t", "prim", "u", "v", "normal")
+    expected = [{name: getattr(scene.intersect(o, d), name).copy() for name in fields} for o, d in batches]
+    held = scene.intersect(*batches[0])
+    for turn in range(3):  # freed results are taken up again by later calls, smaller or not
+        for k, (o, d) in enumerate(batches[1:], 1):
+            hits = scene.intersect(o, d, threads=1 + turn)
+            for name in fields:
+                assert np.array_equal(getattr(hits, name), expected[k][name], equal_nan=True)
+            del hits
+    for name in fields:
+        assert np.array_equal(getattr(held, name), expected[0][name], equal_nan=True)
+    assert held.t.flags.writeable and held.normal.shape == (4000, 3)
+    one = held.prim
+    del held  # an array outlives the results it came with
+    scene.intersect(*batches[3])
+    assert np.array_equal(one, expected[0]["prim"])
+
+
 def test_bad_input_raises_with_the_reason():
     vertices, faces = mesh_arrays()
     cases = [
