@@ -43,6 +43,14 @@ Vector3 randomDirection(std::mt19937& random, const Vector3& towards) {
     return d;
 }
 
+// References to the triangles alone, for a scene's list.
+std::vector<PrimitiveRef> refsOf(std::vector<Triangle>& triangles) {
+    std::vector<Sphere> none;
+    std::vector<PrimitiveRef> refs;
+    referenceAll(none, triangles, refs);
+    return refs;
+}
+
 // A cube of side 2n centred on the origin, each face a grid of n x n squares
 // cut into two triangles, corners on whole numbers times scale.
 std::vector<Triangle> closedCube(int n, float scale) {
@@ -184,9 +192,7 @@ TEST(Queries, NoRayLeavesAClosedMeshThroughItsEdgesAtAnyScale) {
     const int n = 4;
     for (float scale : {0.001f, 1.0f, 1000.0f}) {
         std::vector<Triangle> triangles = closedCube(n, scale);
-        std::vector<Sphere> none;
-        std::vector<PrimitiveRef> refs;
-        referenceAll(none, triangles, refs);
+        std::vector<PrimitiveRef> refs = refsOf(triangles);
         const Scene scene(listOf(refs), 1);
         TraceContext context;
         int rays = 0;
@@ -268,9 +274,7 @@ TEST(Queries, WeightsAreExactForRaysFromAfar) {
             t.V2 = t.V0 + Vector3{0, size, randomFloat(random, -1, 1) * size};
             t.material = {1, 1, 1, 0};
         }
-        std::vector<Sphere> none;
-        std::vector<PrimitiveRef> refs;
-        referenceAll(none, triangles, refs);
+        std::vector<PrimitiveRef> refs = refsOf(triangles);
         const Scene scene(listOf(refs), 1);
         TraceContext context;
         size_t hits = 0;
