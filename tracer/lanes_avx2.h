@@ -107,6 +107,14 @@ inline Ints operator+(Ints a, Ints b) {
     return Ints(_mm256_add_epi32(a.v, b.v));
 }
 
+// a > b ? a : b and a < b ? a : b: b where a is NaN.
+inline Floats max(Floats a, Floats b) {
+    return Floats(_mm256_max_ps(a.v, b.v));
+}
+inline Floats min(Floats a, Floats b) {
+    return Floats(_mm256_min_ps(a.v, b.v));
+}
+
 // For lanes without NaN.
 inline float minLane(Floats a) {
     __m256 m = _mm256_min_ps(a.v, _mm256_permute2f128_ps(a.v, a.v, 1));

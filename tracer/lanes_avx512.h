@@ -110,6 +110,14 @@ inline Ints operator+(Ints a, Ints b) {
     return Ints(_mm512_add_epi32(a.v, b.v));
 }
 
+// a > b ? a : b and a < b ? a : b: b where a is NaN.
+inline Floats max(Floats a, Floats b) {
+    return Floats(_mm512_max_ps(a.v, b.v));
+}
+inline Floats min(Floats a, Floats b) {
+    return Floats(_mm512_min_ps(a.v, b.v));
+}
+
 // For lanes without NaN.
 inline float minLane(Floats a) {
     return _mm512_reduce_min_ps(a.v);

@@ -96,6 +96,15 @@ inline Ints operator+(Ints a, Ints b) {
     return a.v + b.v;
 }
 
+// a > b ? a : b and a < b ? a : b, as the vector instructions are: b
+// where a is NaN, so that a NaN first operand counts for nothing.
+inline Floats max(Floats a, Floats b) {
+    return a.v > b.v ? a : b;
+}
+inline Floats min(Floats a, Floats b) {
+    return a.v < b.v ? a : b;
+}
+
 inline float minLane(Floats a) {
     return a.v;
 }

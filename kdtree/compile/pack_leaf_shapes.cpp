@@ -27,6 +27,8 @@ LeafShapes countShapes(const PrimitiveList& list) {
     return shapes;
 }
 
+} // namespace
+
 void padSphere(SphereGroup& group, uint32_t lane) {
     group.x[lane] = group.y[lane] = group.z[lane] = group.radius[lane] = NAN;
     group.sphere[lane] = nullptr;
@@ -64,6 +66,8 @@ void putTriangle(TriangleGroup& group, uint32_t lane, const Triangle& t) {
     group.nz[lane] = n.z;
     group.triangle[lane] = &t;
 }
+
+namespace {
 
 // Writes the entries of list of one kind, in order, into groups, padding the
 // last group's lanes past the end.
