@@ -3,6 +3,7 @@
 // lengths, and batches on pools against single queries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -10,8 +11,10 @@
 #include <vector>
 
 #include "test_support.h"
+#include "vantrel/kdtree/build.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/query.h"
+#include "vantrel/tracer/query_bvh.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/worker_pool.h"
 
@@ -73,6 +76,74 @@ std::vector<Triangle> closedCube(int n, float scale) {
                     triangles.push_back({a, c, d, {1, 1, 1, 0}});
                 }
     return triangles;
+}
+
+// Whether box k of node holds the box lower..upper.
+bool holds(const BvhNode& node, uint32_t k, const Vector3& lower, const Vector3& upper) {
+    return node.lowerX[k] <= lower.x && node.lowerY[k] <= lower.y && node.lowerZ[k] <= lower.z &&
+           node.upperX[k] >= upper.x && node.upperY[k] >= upper.y && node.upperZ[k] >= upper.z;
+}
+
+// The hierarchy over refs: each entry the build takes is in one leaf, in
+// the list's order there, inside the box of every node above it; a node's
+// children come first and its empty slots last.
+void checkHierarchy(const QueryBvh& bvh, const std::vector<PrimitiveRef>& refs) {
+    std::vector<int> seen(refs.size(), 0);
+    const auto checkLeaf = [&](const BvhNode& node, uint32_t k, uint32_t leaf) {
+        uint32_t previous = 0;
+        for (const std::vector<uint32_t>* entries : {&bvh.sphereEntries, &bvh.triangleEntries})
+            for (size_t lane = 0; !entries->empty() && lane < triangleGroupLanes; ++lane) {
+                const uint32_t entry = (*entries)[leaf * triangleGroupLanes + lane];
+                if (entry == noEntry)
+                    continue;
+                ASSERT_LT(entry, refs.size());
+                ++seen[entry];
+                ASSERT_TRUE(lane == 0 || entry > previous);
+                previous = entry;
+                const PrimitiveRef& ref = refs[entry];
+                if (ref.type == PrimitiveType::Sphere) {
+                    const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
+                    const Vector3 r{sphere.radius, sphere.radius, sphere.radius};
+                    ASSERT_TRUE(holds(node, k, sphere.centre - r, sphere.centre + r));
+                } else {
+                    const Triangle& t = *static_cast<const Triangle*>(ref.object);
+                    for (const Vector3& v : {t.V0, t.V1, t.V2})
+                        ASSERT_TRUE(holds(node, k, v, v));
+                }
+            }
+    };
+    std::vector<uint32_t> pending{bvh.root};
+    while (!pending.empty()) {
+        const BvhNode& node = bvh.nodes[pending.back()];
+        pending.pop_back();
+        for (uint32_t k = 0; k < bvhWidth; ++k) {
+            const uint32_t child = node.child[k];
+            ASSERT_TRUE(child != noChild || k == bvhWidth - 1 || node.child[k + 1] == noChild);
+            if (child == noChild) {
+                ASSERT_GT(node.lowerX[k], node.upperX[k]); // empty: met by no ray
+            } else if ((child & leafChild) != 0) {
+                checkLeaf(node, k, child & ~leafChild);
+            } else {
+                const BvhNode& inner = bvh.nodes[child];
+                for (uint32_t j = 0; j < bvhWidth && inner.child[j] != noChild; ++j)
+                    ASSERT_TRUE(holds(node, k, {inner.lowerX[j], inner.lowerY[j], inner.lowerZ[j]},
+                                      {inner.upperX[j], inner.upperY[j], inner.upperZ[j]}));
+                pending.push_back(child);
+            }
+        }
+    }
+    for (size_t i = 0; i < refs.size(); ++i)
+        ASSERT_EQ(seen[i], isBuildable(refs[i]) ? 1 : 0) << "entry " << i;
+}
+
+// The deepest path from the hierarchy's root, in nodes and leaves.
+uint32_t depthOf(const QueryBvh& bvh, uint32_t child) {
+    if ((child & leafChild) != 0)
+        return 1;
+    uint32_t deepest = 0;
+    for (uint32_t c : bvh.nodes[child].child)
+        deepest = c == noChild ? deepest : std::max(deepest, depthOf(bvh, c));
+    return deepest + 1;
 }
 
 } // namespace
@@ -137,6 +208,7 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
             ASSERT_TRUE(selectKernel(kernel));
             SCOPED_TRACE(kernelName(kernel));
             const Scene scene(listOf(refs), method);
+            checkHierarchy(*scene.query.bvh, refs);
             size_t nestedHits = 0;
             for (size_t i = 0; i < rays.size(); ++i) {
                 QueryHit hit;
@@ -182,6 +254,68 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         ++named;
     }
     EXPECT_GT(named, rays.size() / 10);
+}
+
+// Scenes that push the hierarchy's build to its limits answer exactly as
+// the whole list does, under every kernel: thousands of copies of a sphere
+// and a triangle in one place, whose ties the first entry wins; a chain of
+// triangles each twice as far out as the one before, which the cost model
+// would peel off one a level; entries that are not finite. The chain's
+// depth stays within the walk's stack.
+TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    std::mt19937 random(23);
+    std::vector<Sphere> spheres(500, Sphere{{1, 2, 3}, 0.5f, {1, 0, 0, 0}});
+    std::vector<Triangle> triangles(2000, Triangle{{0, 0, 0}, {2, 0, 1}, {0, 3, 2}, {0, 1, 0, 0}});
+    for (int i = 0; i < 120; ++i) {
+        const float x = std::ldexp(1.0f, i);
+        spheres.push_back({{-x, 0, 0}, 0.25f * x, {0, 0, 1, 0}});
+        triangles.push_back({{x, -1, -1}, {x, 1, -1}, {x, 0, 1}, {0, 0, 1, 0}});
+    }
+    spheres.push_back({{nan, 0, 0}, 1, {}});
+    triangles.push_back({{0, 0, infinity}, {1, 0, 0}, {0, 1, 0}, {}});
+    std::vector<PrimitiveRef> refs;
+    referenceAll(spheres, triangles, refs);
+    std::shuffle(refs.begin(), refs.end(), random);
+
+    // At a random entry's first corner or centre, from as far off as it
+    // lies from the origin.
+    std::vector<QueryRay> rays(2000);
+    for (QueryRay& ray : rays) {
+        const PrimitiveRef& at = refs[random() % refs.size()];
+        const Vector3 target = at.type == PrimitiveType::Sphere
+                                   ? static_cast<const Sphere*>(at.object)->centre
+                                   : static_cast<const Triangle*>(at.object)->V0;
+        const float reach = std::max(1.0f, std::sqrt(dot(target, target)));
+        const Vector3 origin =
+            target + Vector3{randomFloat(random, -1, 1) * reach, randomFloat(random, -1, 1) * reach,
+                             randomFloat(random, -1, 1) * reach};
+        ray = {origin, randomDirection(random, target - origin), 0.0f, infinity};
+    }
+    // Rays that are nowhere or go nowhere.
+    rays.push_back({{nan, 0, 0}, {1, 0, 0}, 0.0f, infinity});
+    rays.push_back({{0, 0, 0}, {-infinity, 1, 0}, 0.0f, infinity});
+    const Scene whole(listOf(refs), scanWholeList);
+    const KernelGuard restore;
+    TraceContext context;
+    for (const Kernel kernel : availableKernels()) {
+        ASSERT_TRUE(selectKernel(kernel));
+        SCOPED_TRACE(kernelName(kernel));
+        const Scene scene(listOf(refs), 0);
+        EXPECT_LE(depthOf(*scene.query.bvh, scene.query.bvh->root), 2 * bvhSahDepth + 1);
+        checkHierarchy(*scene.query.bvh, refs);
+        size_t hits = 0;
+        for (size_t i = 0; i < rays.size(); ++i) {
+            QueryHit expected;
+            QueryHit hit;
+            const bool found = intersectNearest(context, whole.query, rays[i], expected);
+            intersectNearest(context, scene.query, rays[i], hit);
+            ASSERT_TRUE(sameHit(hit, expected)) << "ray " << i;
+            ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
+            hits += found;
+        }
+        EXPECT_GT(hits, rays.size() / 4);
+    }
 }
 
 // Rays from inside a closed mesh, straight at its corners, edges and faces

@@ -14,6 +14,7 @@
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/packet_walk.h"
 #include "vantrel/tracer/primary_rays.h"
+#include "vantrel/tracer/query_bvh_walk.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
 
 namespace vantrel {
@@ -31,6 +32,12 @@ struct KernelTable {
                                      float& distance);
     bool (*anyTriangleQuery)(const TriangleGroup* groups, uint32_t count, const ShearedRay& ray,
                              float tnear, float tfar);
+    // A ray through the queries' hierarchy: its nearest hit in [tnear, tfar],
+    // or whether there is any.
+    bool (*nearestInBvh)(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
+                         float tfar, BvhHit& hit);
+    bool (*anyInBvh)(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
+                     float tfar);
     // Both null where the lanes of a packet are walked one by one.
     void (*tracePacket)(TraceContext& context, const KdTree& tree, const RayPacket& packet,
                         PacketHits& hits);
@@ -70,6 +77,8 @@ template <class F> KernelTable kernelTableFor() {
                 nearestSphereQueryLanes<F>,
                 nearestTriangleQueryLanes<F>,
                 anyTriangleQueryLanes<F>,
+                nearestInBvhLanes<F>,
+                anyInBvhLanes<F>,
                 nullptr,
                 nullptr,
                 lonePacketLanes,
@@ -80,6 +89,8 @@ template <class F> KernelTable kernelTableFor() {
                 nearestSphereQueryLanes<F>,
                 nearestTriangleQueryLanes<F>,
                 anyTriangleQueryLanes<F>,
+                nearestInBvhLanes<F>,
+                anyInBvhLanes<F>,
                 tracePacketLanes<F>,
                 packetDirectionsLanes<F>,
                 F::width,

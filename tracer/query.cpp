@@ -4,10 +4,12 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/query_bvh.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/watertight_triangle.h"
@@ -56,7 +58,9 @@ bool testList(TraceContext& context, Search& search, const PrimitiveList& list, 
 bool take(Search& search, float t, const PrimitiveRef& ref, int nesting) {
     if (search.object && !(t < search.tfar))
         return false;
-    search.tfar = t;
+    // A hit at the origin at +0, whichever sign the lanes' minimum left on
+    // its zero.
+    search.tfar = t + 0.0f;
     search.object = ref.object;
     search.type = ref.type;
     if (nesting == 0)
@@ -242,14 +246,31 @@ bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nes
     }
 }
 
+bool finite(const Vector3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 bool search(TraceContext& context, const QueryScene& scene, Search& search) {
     const Vector3& d = search.ray.direction;
-    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !(search.ray.tnear <= search.tfar))
+    // A ray that is nowhere or goes nowhere meets nothing.
+    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !finite(d) || !finite(search.ray.origin) ||
+        !(search.ray.tnear <= search.tfar))
         return false;
+    // A distance that overflowed names no place on the ray; and the leaf
+    // kernels, nearest or any, take only distances below the largest float.
+    search.tfar = std::min(search.tfar, std::nextafter(noHitDistance, 0.0f));
     search.sheared = shearRay(search.ray.origin, d);
     if (!scene.tree)
         return testList(context, search, scene.list, 0);
-    bool hit = walkTree(context, search, *scene.tree, 0);
+    bool hit;
+    if (search.anyHit) {
+        hit = kernelInUse.anyInBvh(*scene.bvh, search.ray, search.sheared, search.tfar);
+    } else {
+        BvhHit nearest;
+        hit = kernelInUse.nearestInBvh(*scene.bvh, search.ray, search.sheared, search.tfar,
+                                       nearest) &&
+              take(search, nearest.t, {const_cast<void*>(nearest.object), nearest.type}, 0);
+    }
     for (uint32_t index : scene.outsideTree) {
         if (hit && search.anyHit)
             return true;
@@ -300,6 +321,13 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
         const BuildResult result = buildKdTree(&scene.tree, &list, method, options);
         if (result != BuildResult::Built)
             return result;
+        try {
+            scene.bvh = new QueryBvh;
+            buildQueryBvh(*scene.bvh, list);
+        } catch (const std::bad_alloc&) {
+            releaseQueryScene(scene);
+            return BuildResult::OutOfMemory;
+        }
     }
     scene.list = list;
     for (uint32_t i = 0; i < list.count; ++i) {
@@ -319,6 +347,7 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
 
 void releaseQueryScene(QueryScene& scene) {
     releaseKdTree(scene.tree);
+    delete scene.bvh;
     scene = QueryScene{};
 }
 

@@ -16,10 +16,12 @@
 namespace vantrel {
 
 struct TraceContext;
+struct QueryBvh;
 class WorkerPool;
 
 // A segment: the points origin + t * direction for t in [tnear, tfar], so
-// distances count in lengths of direction. A zero direction meets nothing.
+// distances count in lengths of direction. A zero direction, or an origin or
+// a direction that is not finite, meets nothing.
 struct QueryRay {
     Vector3 origin;
     Vector3 direction;
@@ -48,11 +50,13 @@ struct QueryHit {
     const void* object; // the Sphere or Triangle hit; null where nothing is
 };
 
-// What the queries trace: a list and the tree built over it. The list's
-// primitives must stay in place while the scene is used.
+// What the queries trace: a list, the tree built over it, and a hierarchy of
+// boxes over the same entries, which the queries walk. The list's primitives
+// must stay in place while the scene is used.
 struct QueryScene {
     PrimitiveList list{};
-    KdTree* tree = nullptr; // null: every query tests the whole list
+    KdTree* tree = nullptr;  // null: every query tests the whole list
+    QueryBvh* bvh = nullptr; // made with the tree
     // The list entries the tree does not hold (nested trees), tested beside
     // it, by their index in the list.
     std::vector<uint32_t> outsideTree;
@@ -76,7 +80,8 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
 void releaseQueryScene(QueryScene& scene);
 
 // The nearest hit on the segment; false, and hit.t infinity, where there is
-// none. Any number of threads may query one scene, each with its own context.
+// none. Of entries hit at one distance, the one first in the list (a nested
+// tree's own entries aside). A hit at the origin is at +0. Any number of threads may query one scene, each with its own context.
 // Queries leave the tree's rayCount, the renderer's figure, as it is.
 bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
                       QueryHit& hit);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "allocation_budget.h"
@@ -24,6 +25,7 @@
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/packed_leaf.h"
 #include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/query.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/traverse.h"
 
@@ -403,6 +405,44 @@ void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
     }
 }
 
+// The queries over the same entries: every ray, some with zero components
+// or beginning behind the origin, finds through the queries' hierarchy
+// exactly what a scan of the whole list finds, and the occlusion query
+// agrees. Beyond moderate values only crashes are looked for.
+void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) {
+    BuildOptions options;
+    options.memoryBudget = buildBudgetBytes;
+    QueryScene walked;
+    if (buildQueryScene(walked, list, scene.method, options) != BuildResult::Built)
+        return;
+    QueryScene whole;
+    FUZZ_CHECK(buildQueryScene(whole, list, scanWholeList) == BuildResult::Built);
+    RayGenerator random{~seed * 7u};
+    TraceContext context;
+    for (uint32_t i = 0; i < scene.rayCount; ++i) {
+        QueryRay ray{{},
+                     random.direction(),
+                     random.unit() > 0.5f ? 0.0f : random.unit() * 8.0f,
+                     std::numeric_limits<float>::infinity()};
+        if (random.unit() > 0.5f)
+            ray.direction.y = 0.0f;
+        const Vector3 target = scene.refs.empty() ? Vector3{0.0f, 0.0f, 0.0f}
+                                                  : anchorOf(scene.refs[i % scene.refs.size()]);
+        ray.origin = target - ray.direction * (40.0f * (random.unit() + 1.0f));
+        QueryHit expected;
+        QueryHit hit;
+        const bool found = intersectNearest(context, whole, ray, expected);
+        intersectNearest(context, walked, ray, hit);
+        const bool any = intersectAny(context, walked, ray);
+        if (!scene.comparable || !moderate(ray.origin))
+            continue;
+        FUZZ_CHECK(std::memcmp(&hit, &expected, sizeof hit) == 0);
+        FUZZ_CHECK(any == found);
+    }
+    releaseQueryScene(walked);
+    releaseQueryScene(whole);
+}
+
 // The heap and the list store a build took, beyond what was live before it:
 // an upper bound of its peak.
 std::size_t takenBytes(std::size_t liveBefore, const BuildContext& context) {
@@ -466,6 +506,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i)
         seed = seed * 31u + data[i];
     traceRays(*tree, scene, seed);
+    checkQueries(scene, list, seed);
 
     releaseKdTree(tree);
     return 0;
