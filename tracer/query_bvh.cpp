@@ -218,6 +218,19 @@ void splitAll(BvhBuild& build) {
     }
 }
 
+// Appends a leaf's group of one kind and its lanes' entries, the lanes past
+// count padded.
+template <class Group>
+void appendGroup(std::vector<Group>& groups, std::vector<uint32_t>& entries, Group& group,
+                 uint32_t laneEntries[], uint32_t count, void (*pad)(Group&, uint32_t)) {
+    for (uint32_t lane = count; lane < sphereGroupLanes; ++lane) {
+        pad(group, lane);
+        laneEntries[lane] = noEntry;
+    }
+    groups.push_back(group);
+    entries.insert(entries.end(), laneEntries, laneEntries + sphereGroupLanes);
+}
+
 // Packs a leaf's shapes, in the list's order, into the next group of each
 // kind, and gives the leaf's index.
 uint32_t makeLeaf(BvhBuild& build, const BinaryNode& node) {
@@ -242,24 +255,12 @@ uint32_t makeLeaf(BvhBuild& build, const BinaryNode& node) {
             putTriangle(triangles, triangleCount++, *static_cast<const Triangle*>(ref.object));
         }
     }
-    if (build.spheres) {
-        for (uint32_t lane = sphereCount; lane < sphereGroupLanes; ++lane) {
-            padSphere(spheres, lane);
-            sphereEntries[lane] = noEntry;
-        }
-        bvh.sphereGroups.push_back(spheres);
-        bvh.sphereEntries.insert(bvh.sphereEntries.end(), sphereEntries,
-                                 sphereEntries + sphereGroupLanes);
-    }
-    if (build.triangles) {
-        for (uint32_t lane = triangleCount; lane < triangleGroupLanes; ++lane) {
-            padTriangle(triangles, lane);
-            triangleEntries[lane] = noEntry;
-        }
-        bvh.triangleGroups.push_back(triangles);
-        bvh.triangleEntries.insert(bvh.triangleEntries.end(), triangleEntries,
-                                   triangleEntries + triangleGroupLanes);
-    }
+    if (build.spheres)
+        appendGroup(bvh.sphereGroups, bvh.sphereEntries, spheres, sphereEntries, sphereCount,
+                    padSphere);
+    if (build.triangles)
+        appendGroup(bvh.triangleGroups, bvh.triangleEntries, triangles, triangleEntries,
+                    triangleCount, padTriangle);
     return build.leafCount++;
 }
 
