@@ -16,9 +16,15 @@ KernelTable tableOf(Kernel kernel) {
     KernelTable table;
     switch (kernel) {
 #ifdef VANTREL_X86_KERNELS
-    case Kernel::Avx512:
+    case Kernel::Avx512: {
         table = kernelTableFor<avx512::Floats>();
+        // Measured: the queries' walk 8-10% faster on eight lanes than on
+        // sixteen, whose upper half tests padding.
+        const KernelTable eight = kernelTableFor<avx2::Floats>();
+        table.nearestInBvh = eight.nearestInBvh;
+        table.anyInBvh = eight.anyInBvh;
         break;
+    }
     case Kernel::Avx2:
         table = kernelTableFor<avx2::Floats>();
         break;

@@ -33,7 +33,8 @@ struct KernelTable {
     bool (*anyTriangleQuery)(const TriangleGroup* groups, uint32_t count, const ShearedRay& ray,
                              float tnear, float tfar);
     // A ray through the queries' hierarchy: its nearest hit in [tnear, tfar],
-    // or whether there is any.
+    // or whether there is any. Lanes wider than a node's eight boxes would
+    // run half on padding: those sets take the eight-lane walk (kernel.cpp).
     bool (*nearestInBvh)(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
                          float tfar, BvhHit& hit);
     bool (*anyInBvh)(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
@@ -82,6 +83,18 @@ template <class F> KernelTable kernelTableFor() {
                 nullptr,
                 nullptr,
                 lonePacketLanes,
+                Kernel{}};
+    else if constexpr (F::width > bvhWidth)
+        return {nearestSphereLanes<F>,
+                nearestTriangleLanes<F>,
+                nearestSphereQueryLanes<F>,
+                nearestTriangleQueryLanes<F>,
+                anyTriangleQueryLanes<F>,
+                nullptr,
+                nullptr,
+                tracePacketLanes<F>,
+                packetDirectionsLanes<F>,
+                F::width,
                 Kernel{}};
     else
         return {nearestSphereLanes<F>,

@@ -1,7 +1,7 @@
 // One ray through the queries' hierarchy (query_bvh.h), written once over
 // the lane types as the leaf kernels are: a node's eight boxes in one step
-// (sixteen lanes run half on padding) or eight steps of one; its leaves
-// through the queries' leaf tests.
+// of eight lanes or eight steps of one; its leaves through the queries' leaf
+// tests.
 #pragma once
 
 #include <cmath>
@@ -74,6 +74,7 @@ struct BoxRay {
 template <class F>
 [[gnu::always_inline]] inline uint32_t childrenMet(const BvhNode& node, const BoxRay& box,
                                                    float tnear, float tfar, float* entries) {
+    static_assert(bvhWidth % F::width == 0, "steps tile a node");
     uint32_t met = 0;
     for (uint32_t first = 0; first < bvhWidth; first += F::width) {
         const auto row = [&](BvhRow r) { return loadRow<F>(&node, first, bvhWidth, r); };
@@ -88,8 +89,7 @@ template <class F>
         met |= bits(enter <= leave + F(box.slack)) << first;
         enter.store(entries + first);
     }
-    // Wider lanes than a node ran over padding, which meets nothing.
-    return met & ((1u << bvhWidth) - 1u);
+    return met;
 }
 
 // Tests leaf k's shapes, nearest hit: the first in the leaf at the smallest
@@ -181,7 +181,7 @@ template <class F, bool anyHit>
     };
     Pending pending[bvhStackSize];
     uint32_t top = 0;
-    alignas(64) float entries[F::width > bvhWidth ? F::width : bvhWidth];
+    alignas(64) float entries[bvhWidth];
     uint32_t child = bvh.root;
     bool found = false;
     for (;;) {
