@@ -13,10 +13,6 @@ namespace vantrel {
 
 namespace {
 
-bool isFinite(const Vector3& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 bool knownMethod(int32_t method) {
     return method >= 0 && method <= 2;
 }

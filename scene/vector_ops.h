@@ -2,6 +2,8 @@
 // code using these helpers computes the same bits as the expanded formulas.
 #pragma once
 
+#include <cmath>
+
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -27,6 +29,10 @@ inline Vector3 cross(const Vector3& a, const Vector3& b) {
 }
 
 // Reads component k (0 x, 1 y, 2 z).
+inline bool isFinite(const Vector3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 inline float component(const Vector3& v, int k) {
     return k == 0 ? v.x : (k == 1 ? v.y : v.z);
 }

@@ -67,47 +67,31 @@ struct Floats;
 // Lanes of a packet that a one-lane kernel walks one by one.
 constexpr uint32_t lonePacketLanes = 8;
 
+// The walks of the queries' hierarchy on the lanes of F; none on lanes wider
+// than a node, whose set takes a narrower set's (kernel.cpp).
+template <class F> KernelTable withBvhWalks(KernelTable table) {
+    if constexpr (F::width <= bvhWidth) {
+        table.nearestInBvh = nearestInBvhLanes<F>;
+        table.anyInBvh = anyInBvhLanes<F>;
+    }
+    return table;
+}
+
 // Every kernel on the lanes of F.
 template <class F> KernelTable kernelTableFor() {
     static_assert(F::width == 1 || F::width == sphereGroupLanes || F::width == 2 * sphereGroupLanes,
                   "a step tests part of a sphere group, one group or two");
     static_assert(F::width <= maxPacketLanes, "a packet holds every lane");
     if constexpr (F::width == 1)
-        return {nearestSphereLanes<F>,
-                nearestTriangleLanes<F>,
-                nearestSphereQueryLanes<F>,
-                nearestTriangleQueryLanes<F>,
-                anyTriangleQueryLanes<F>,
-                nearestInBvhLanes<F>,
-                anyInBvhLanes<F>,
-                nullptr,
-                nullptr,
-                lonePacketLanes,
-                Kernel{}};
-    else if constexpr (F::width > bvhWidth)
-        return {nearestSphereLanes<F>,
-                nearestTriangleLanes<F>,
-                nearestSphereQueryLanes<F>,
-                nearestTriangleQueryLanes<F>,
-                anyTriangleQueryLanes<F>,
-                nullptr,
-                nullptr,
-                tracePacketLanes<F>,
-                packetDirectionsLanes<F>,
-                F::width,
-                Kernel{}};
+        return withBvhWalks<F>({nearestSphereLanes<F>, nearestTriangleLanes<F>,
+                                nearestSphereQueryLanes<F>, nearestTriangleQueryLanes<F>,
+                                anyTriangleQueryLanes<F>, nullptr, nullptr, nullptr, nullptr,
+                                lonePacketLanes, Kernel{}});
     else
-        return {nearestSphereLanes<F>,
-                nearestTriangleLanes<F>,
-                nearestSphereQueryLanes<F>,
-                nearestTriangleQueryLanes<F>,
-                anyTriangleQueryLanes<F>,
-                nearestInBvhLanes<F>,
-                anyInBvhLanes<F>,
-                tracePacketLanes<F>,
-                packetDirectionsLanes<F>,
-                F::width,
-                Kernel{}};
+        return withBvhWalks<F>({nearestSphereLanes<F>, nearestTriangleLanes<F>,
+                                nearestSphereQueryLanes<F>, nearestTriangleQueryLanes<F>,
+                                anyTriangleQueryLanes<F>, nullptr, nullptr, tracePacketLanes<F>,
+                                packetDirectionsLanes<F>, F::width, Kernel{}});
 }
 extern template KernelTable kernelTableFor<avx2::Floats>();
 extern template KernelTable kernelTableFor<avx512::Floats>();

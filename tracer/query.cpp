@@ -45,17 +45,19 @@ struct Search {
     float tfar;  // shrinks to the nearest hit found
     const void* object = nullptr;
     PrimitiveType type = PrimitiveType::Sphere;
-    // The entry of the scene's list that holds the hit: the primitive
-    // itself, or the nested tree it lies in.
-    const void* sceneEntry = nullptr;
+    // The index in the scene's list of the entry that holds the hit: the
+    // primitive itself, or the nested tree it lies in.
+    uint32_t sceneIndex = noPrimitive;
 };
 
-bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting);
+// Tests list's entries; at nesting 0 they are the scene's from firstIndex on.
+bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting,
+              uint32_t firstIndex = 0);
 
 // Takes a hit at t as the search's nearest: the first hit in the segment,
 // or a later one strictly nearer, so that of hits at one distance the first
 // found stays.
-bool take(Search& search, float t, const PrimitiveRef& ref, int nesting) {
+bool take(Search& search, float t, const PrimitiveRef& ref) {
     if (search.object && !(t < search.tfar))
         return false;
     // A hit at the origin at +0, whichever sign the lanes' minimum left on
@@ -63,25 +65,23 @@ bool take(Search& search, float t, const PrimitiveRef& ref, int nesting) {
     search.tfar = t + 0.0f;
     search.object = ref.object;
     search.type = ref.type;
-    if (nesting == 0)
-        search.sceneEntry = ref.object;
     return true;
 }
 
 // Tests one entry; true where it was hit within the search's segment.
-bool testEntry(Search& search, const PrimitiveRef& ref, int nesting) {
+bool testEntry(Search& search, const PrimitiveRef& ref) {
     const QueryRay& ray = search.ray;
     float t;
     switch (ref.type) {
     case PrimitiveType::Sphere:
         return hitsSphere(ray.origin, ray.direction, *static_cast<const Sphere*>(ref.object),
                           ray.tnear, search.tfar, t) &&
-               take(search, t, ref, nesting);
+               take(search, t, ref);
     case PrimitiveType::Triangle: {
         const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
         return hitsTriangle(search.sheared, triangle.V0, triangle.V1, triangle.V2, ray.tnear,
                             search.tfar, t) &&
-               take(search, t, ref, nesting);
+               take(search, t, ref);
     }
     default:
         return false;
@@ -122,16 +122,16 @@ bool testLeaf(TraceContext& context, Search& search, const KdTree& tree, uint32_
     if (triangleWins(list, sphere, sphereT, triangle, triangleT)) {
         const TriangleGroup& group = triangles[triangle / triangleGroupLanes];
         const Triangle* hit = group.triangle[triangle % triangleGroupLanes];
-        return take(search, triangleT, {const_cast<Triangle*>(hit), PrimitiveType::Triangle},
-                    nesting);
+        return take(search, triangleT, {const_cast<Triangle*>(hit), PrimitiveType::Triangle});
     }
     if (sphere == noEntry)
         return false;
     const Sphere* hit = spheres[sphere / sphereGroupLanes].sphere[sphere % sphereGroupLanes];
-    return take(search, sphereT, {const_cast<Sphere*>(hit), PrimitiveType::Sphere}, nesting);
+    return take(search, sphereT, {const_cast<Sphere*>(hit), PrimitiveType::Sphere});
 }
 
-bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting) {
+bool testList(TraceContext& context, Search& search, const PrimitiveList& list, int nesting,
+              uint32_t firstIndex) {
     bool hit = false;
     for (uint32_t i = 0; i < list.count; ++i) {
         const PrimitiveRef& ref = list.items[i];
@@ -140,11 +140,11 @@ bool testList(TraceContext& context, Search& search, const PrimitiveList& list, 
             entryHit =
                 nesting < mostNesting &&
                 walkTree(context, search, *static_cast<const KdTree*>(ref.object), nesting + 1);
-            if (entryHit && nesting == 0)
-                search.sceneEntry = ref.object;
         } else {
-            entryHit = testEntry(search, ref, nesting);
+            entryHit = testEntry(search, ref);
         }
+        if (entryHit && nesting == 0)
+            search.sceneIndex = firstIndex + i;
         hit = hit || entryHit;
         if (hit && search.anyHit)
             return true;
@@ -246,15 +246,11 @@ bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nes
     }
 }
 
-bool finite(const Vector3& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 bool search(TraceContext& context, const QueryScene& scene, Search& search) {
     const Vector3& d = search.ray.direction;
     // A ray that is nowhere or goes nowhere meets nothing.
-    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !finite(d) || !finite(search.ray.origin) ||
-        !(search.ray.tnear <= search.tfar))
+    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !isFinite(d) ||
+        !isFinite(search.ray.origin) || !(search.ray.tnear <= search.tfar))
         return false;
     // A distance that overflowed names no place on the ray; and the leaf
     // kernels, nearest or any, take only distances below the largest float.
@@ -269,47 +265,16 @@ bool search(TraceContext& context, const QueryScene& scene, Search& search) {
         BvhHit nearest;
         hit = kernelInUse.nearestInBvh(*scene.bvh, search.ray, search.sheared, search.tfar,
                                        nearest) &&
-              take(search, nearest.t, {const_cast<void*>(nearest.object), nearest.type}, 0);
+              take(search, nearest.t, {const_cast<void*>(nearest.object), nearest.type});
+        if (hit)
+            search.sceneIndex = nearest.entry;
     }
     for (uint32_t index : scene.outsideTree) {
         if (hit && search.anyHit)
             return true;
-        hit = testList(context, search, {scene.list.items + index, 1}, 0) || hit;
+        hit = testList(context, search, {scene.list.items + index, 1}, 0, index) || hit;
     }
     return hit;
-}
-
-// Whether the list's entries are all spheres or all triangles, each lying
-// right after the one before: then an object's offset names it.
-bool entriesInOrder(const PrimitiveList& list, const void*& first, std::size_t& bytes) {
-    if (list.count == 0)
-        return false;
-    const PrimitiveType type = list.items[0].type;
-    const std::size_t size = type == PrimitiveType::Sphere     ? sizeof(Sphere)
-                             : type == PrimitiveType::Triangle ? sizeof(Triangle)
-                                                               : 0;
-    if (size == 0)
-        return false;
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(list.items[0].object);
-    for (uint32_t i = 0; i < list.count; ++i) {
-        if (list.items[i].type != type ||
-            reinterpret_cast<std::uintptr_t>(list.items[i].object) != start + i * size)
-            return false;
-    }
-    first = list.items[0].object;
-    bytes = size;
-    return true;
-}
-
-uint32_t indexOf(const QueryScene& scene, const void* object) {
-    if (scene.objectBytes != 0)
-        return static_cast<uint32_t>((reinterpret_cast<std::uintptr_t>(object) -
-                                      reinterpret_cast<std::uintptr_t>(scene.firstObject)) /
-                                     scene.objectBytes);
-    const auto at = std::lower_bound(scene.indexOf.begin(), scene.indexOf.end(), object,
-                                     [](const std::pair<const void*, uint32_t>& entry,
-                                        const void* o) { return entry.first < o; });
-    return at != scene.indexOf.end() && at->first == object ? at->second : noPrimitive;
 }
 
 } // namespace
@@ -334,14 +299,6 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
         if (scene.tree && !isBuildable(list.items[i]))
             scene.outsideTree.push_back(i);
     }
-    if (entriesInOrder(list, scene.firstObject, scene.objectBytes))
-        return BuildResult::Built;
-    scene.indexOf.reserve(list.count);
-    for (uint32_t i = 0; i < list.count; ++i)
-        scene.indexOf.push_back({list.items[i].object, i});
-    // Stable: of an object listed twice, the first entry names it.
-    std::stable_sort(scene.indexOf.begin(), scene.indexOf.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
     return BuildResult::Built;
 }
 
@@ -361,7 +318,7 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
     hit.t = found.tfar;
     hit.type = found.type;
     hit.object = found.object;
-    hit.primitive = indexOf(scene, found.sceneEntry);
+    hit.primitive = found.sceneIndex;
     Vector3 normal;
     if (found.type == PrimitiveType::Triangle) {
         const Triangle& triangle = *static_cast<const Triangle*>(found.object);

@@ -60,15 +60,6 @@ struct QueryScene {
     // The list entries the tree does not hold (nested trees), tested beside
     // it, by their index in the list.
     std::vector<uint32_t> outsideTree;
-    // How a hit found through the tree is named. Where the entries are all
-    // spheres or all triangles lying one after another in the list's order
-    // (as the mesh readers and most callers make them), by the object's
-    // offset from the first: objectBytes is the size of one, and indexOf is
-    // left empty. Otherwise every entry's object, in address order, and its
-    // index.
-    const void* firstObject = nullptr;
-    std::size_t objectBytes = 0;
-    std::vector<std::pair<const void*, uint32_t>> indexOf;
 };
 
 // Builds scene over list with method (0, 1, 2 as buildKdTree), or, with
@@ -81,8 +72,9 @@ void releaseQueryScene(QueryScene& scene);
 
 // The nearest hit on the segment; false, and hit.t infinity, where there is
 // none. Of entries hit at one distance, the one first in the list (a nested
-// tree's own entries aside). A hit at the origin is at +0. Any number of threads may query one scene, each with its own context.
-// Queries leave the tree's rayCount, the renderer's figure, as it is.
+// tree's own entries aside). A hit at the origin is at +0. Any number of
+// threads may query one scene, each with its own context. Queries leave the
+// tree's rayCount, the renderer's figure, as it is.
 bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
                       QueryHit& hit);
 

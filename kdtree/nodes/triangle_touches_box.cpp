@@ -77,10 +77,6 @@ struct Span {
     return shape.lo > box.hi || shape.hi < box.lo;
 }
 
-bool isFinitePoint(const Vector3& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-}
-
 void setAxis(double axis[3], double x, double y, double z) {
     axis[0] = x;
     axis[1] = y;
@@ -181,7 +177,7 @@ TriangleBoxTest startTriangleBoxTest(const Triangle& t) {
             magnitude = c > magnitude ? c : magnitude;
         }
     test.reach = magnitude * hitSlack;
-    test.finite = isFinitePoint(t.V0) && isFinitePoint(t.V1) && isFinitePoint(t.V2);
+    test.finite = isFinite(t.V0) && isFinite(t.V1) && isFinite(t.V2);
     return test;
 }
 

@@ -14,10 +14,6 @@ namespace {
 constexpr int32_t maxDepth = 20;
 constexpr float largestFloat = 3.40282347e38f;
 
-bool isFinite(const Vector3& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 // Spheres and triangles whose bounds are finite; nothing else is built over.
 bool isBuildable(const PrimitiveRef& ref) {
     if (ref.type == PrimitiveType::Sphere) {
