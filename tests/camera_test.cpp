@@ -62,41 +62,33 @@ TEST(CameraMatrix, AlwaysFacesTheOriginFromTheOrbit) {
     }
 }
 
-// A camera of one's own: orthonormal axes, at the eye, looking at the
-// target, the image upright (its up on the world's up side), also looking
-// straight down or up, where the world's up cannot serve.
+// A camera of one's own: orthonormal and right-handed (right x up = view)
+// as the orbit's, at the eye, looking at the target, the image upright (its
+// up on the world's up side), also looking straight down or up, where the
+// world's up cannot serve; where the orbit starts, the orbit's camera.
 TEST(CameraLookingAt, StandsAtTheEyeFacingTheTargetUpright) {
     const Vector3 cases[][2] = {{{0, 0, -60}, {0, 0, 0}},
                                 {{3, -2, 5}, {-1, 4, 0.5f}},
                                 {{1e4f, 2e4f, -3e4f}, {0, 0, 0}},
                                 {{0, 10, 0}, {0, 0, 0}},
                                 {{2, -7, 1}, {2, 5, 1}}};
-    for (const auto& c : cases) {
-        const Vector3 eye = c[0], target = c[1];
+    for (const auto& [eye, target] : cases) {
         const Matrix4 f = cameraLookingAt(eye, target);
-        const Vector3 right = {f.m[0], f.m[1], f.m[2]};
-        const Vector3 up = {f.m[4], f.m[5], f.m[6]};
-        const Vector3 view = {f.m[8], f.m[9], f.m[10]};
+        const Vector3 axes[3] = {
+            {f.m[0], f.m[1], f.m[2]}, {f.m[4], f.m[5], f.m[6]}, {f.m[8], f.m[9], f.m[10]}};
+        const Vector3 &right = axes[0], &up = axes[1], &view = axes[2];
         SCOPED_TRACE(testing::Message() << eye.x << "," << eye.y << "," << eye.z);
-        for (const Vector3& axis : {right, up, view})
-            EXPECT_NEAR(length(axis), 1.0f, tolerance);
-        EXPECT_NEAR(dot(right, up), 0.0f, tolerance);
-        EXPECT_NEAR(dot(right, view), 0.0f, tolerance);
-        EXPECT_NEAR(dot(up, view), 0.0f, tolerance);
-        const Vector3 toTarget = (target - eye) * (1.0f / length(target - eye));
-        EXPECT_NEAR(dot(view, toTarget), 1.0f, tolerance);
-        // Right-handed as the orbit's camera is: right x up = view.
-        const Vector3 turned = cross(right, up);
-        EXPECT_NEAR(dot(turned, view), 1.0f, tolerance);
-        if (std::fabs(view.y) < 0.99f) {
-            EXPECT_GT(up.y, 0.0f);
-        }
-        EXPECT_EQ(f.m[12], eye.x);
-        EXPECT_EQ(f.m[13], eye.y);
-        EXPECT_EQ(f.m[14], eye.z);
-        EXPECT_EQ(f.m[15], 1.0f);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                EXPECT_NEAR(dot(axes[i], axes[j]), i == j ? 1.0f : 0.0f, tolerance);
+        EXPECT_NEAR(dot(cross(right, up), view), 1.0f, tolerance);
+        EXPECT_NEAR(dot(view, target - eye), length(target - eye),
+                    tolerance * length(target - eye));
+        EXPECT_TRUE(std::fabs(view.y) >= 0.99f || up.y > 0.0f);
+        const float placed[4] = {eye.x, eye.y, eye.z, 1.0f};
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(f.m[12 + k], placed[k]);
     }
-    // Where the orbit starts, the two agree.
     const float expected[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -60, 1};
     expectMatrixNear(cameraLookingAt({0, 0, -60}, {0, 0, 0}), expected);
 }
