@@ -7,7 +7,8 @@ namespace vantrel {
 CpuFeatures cpuFeatures() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    return {__builtin_cpu_supports("avx2") != 0, __builtin_cpu_supports("avx512f") != 0};
+    return {__builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0,
+            __builtin_cpu_supports("avx512f") != 0};
 #else
     return {false, false};
 #endif

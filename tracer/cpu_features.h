@@ -4,7 +4,7 @@
 namespace vantrel {
 
 struct CpuFeatures {
-    bool avx2;
+    bool avx2;   // with the fused multiply-add that comes with it
     bool avx512; // the F subset, with the system's support for its registers
 };
 

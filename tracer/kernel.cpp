@@ -45,7 +45,8 @@ bool kernelAvailable(Kernel kernel) {
     switch (kernel) {
 #ifdef VANTREL_X86_KERNELS
     case Kernel::Avx512:
-        return cpuFeatures().avx512;
+        // Its table takes the AVX2 set's walk of the queries' hierarchy.
+        return cpuFeatures().avx512 && cpuFeatures().avx2;
     case Kernel::Avx2:
         return cpuFeatures().avx2;
 #endif

@@ -107,6 +107,11 @@ inline Ints operator+(Ints a, Ints b) {
     return Ints(_mm256_add_epi32(a.v, b.v));
 }
 
+// a * b + c rounded once (see the scalar lanes).
+inline Floats mulAdd(Floats a, Floats b, Floats c) {
+    return Floats(_mm256_fmadd_ps(a.v, b.v, c.v));
+}
+
 // a > b ? a : b and a < b ? a : b: b where a is NaN.
 inline Floats max(Floats a, Floats b) {
     return Floats(_mm256_max_ps(a.v, b.v));

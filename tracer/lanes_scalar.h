@@ -96,6 +96,13 @@ inline Ints operator+(Ints a, Ints b) {
     return a.v + b.v;
 }
 
+// a * b + c, rounded twice here and once in the vector lanes, which fuse
+// it: only for bounds whose slack covers either rounding, never for an
+// answer, so that every kernel still answers alike.
+inline Floats mulAdd(Floats a, Floats b, Floats c) {
+    return a * b + c;
+}
+
 // a > b ? a : b and a < b ? a : b, as the vector instructions are: b
 // where a is NaN, so that a NaN first operand counts for nothing.
 inline Floats max(Floats a, Floats b) {

@@ -4,6 +4,8 @@
 // tests.
 #pragma once
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -27,66 +29,81 @@ struct BvhHit {
 
 using BvhRow = float (BvhNode::*)[bvhWidth];
 
-// A ray's part in the box tests, worked out once.
-struct BoxRay {
-    float origin[3];
-    float inverse[3];
+// A ray's part in the box tests, worked out once per walk and spread over
+// the lanes, so that a node's test only reads it.
+template <class F> struct BoxRay {
+    F origin[3];
+    F inverse[3];
+    F tnear;
+    // How far past a box the ray may pass and still walk it (boxSlack).
+    F slack;
     // Per axis, the rows holding the planes the ray crosses first and last.
     BvhRow nearRow[3];
     BvhRow farRow[3];
-    // How far past a box the ray may pass and still walk it: 2^-18 of the
-    // largest distance in the hierarchy's bounds, well beyond the few parts
-    // in 2^24 that rounding moves a distance, so that no shape the triangle
-    // or sphere test hits is passed by.
-    float slack;
 };
 
-// False where the segment misses the hierarchy's bounds. A distance that is
-// NaN (a ray in a face's plane, parallel to it) bounds nothing: the max and
-// min of the lanes take the other operand.
-[[gnu::always_inline]] inline bool boxRayOf(const QueryBvh& bvh, const QueryRay& ray, float tfar,
-                                            BoxRay& box) {
+// 2^-18 of the largest distance to a point in the hierarchy's bounds: well
+// beyond the few parts in 2^24 that rounding moves a distance, so that no
+// shape the triangle or sphere test hits is passed by. Taken along the
+// direction's longest axis, where no point of the bounds is farther than
+// this, so that the first node's test need not wait on a clip to the bounds.
+[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const QueryRay& ray,
+                                             const ShearedRay& sheared) {
+    const int k = sheared.kz;
+    const float o = k == 0 ? ray.origin.x : (k == 1 ? ray.origin.y : ray.origin.z);
+    const float reach = std::max(std::fabs(bvh.boundsMin[k] - o), std::fabs(bvh.boundsMax[k] - o));
+    const float slack = 0x1p-18f * reach * std::fabs(sheared.shearZ);
+    // Past the floats, or NaN where a direction too short to invert meets a
+    // flat hierarchy: every box is walked, and the shapes' tests decide.
+    return slack <= FLT_MAX ? slack : FLT_MAX;
+}
+
+template <class F>
+[[gnu::always_inline]] inline BoxRay<F> boxRayOf(const QueryRay& ray, float slack) {
     static_assert(bvhWidth == sphereGroupLanes, "a node's rows load as a group's");
-    const BvhRow lower[3] = {&BvhNode::lowerX, &BvhNode::lowerY, &BvhNode::lowerZ};
-    const BvhRow upper[3] = {&BvhNode::upperX, &BvhNode::upperY, &BvhNode::upperZ};
+    // By axis, and by whether the direction runs down it: read by index, as
+    // a branch on the sign is mispredicted for rays of random directions.
+    static constexpr BvhRow rows[3][2] = {{&BvhNode::lowerX, &BvhNode::upperX},
+                                          {&BvhNode::lowerY, &BvhNode::upperY},
+                                          {&BvhNode::lowerZ, &BvhNode::upperZ}};
     const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
-    float entry = ray.tnear;
-    float exit = tfar;
+    BoxRay<F> box;
     for (int k = 0; k < 3; ++k) {
         // A zero component's sign still picks a side, by its reciprocal's.
-        const bool back = std::signbit(d[k]);
-        box.origin[k] = o[k];
-        box.inverse[k] = 1.0f / d[k];
-        box.nearRow[k] = back ? upper[k] : lower[k];
-        box.farRow[k] = back ? lower[k] : upper[k];
-        const float nearT = ((back ? bvh.boundsMax[k] : bvh.boundsMin[k]) - o[k]) * box.inverse[k];
-        const float farT = ((back ? bvh.boundsMin[k] : bvh.boundsMax[k]) - o[k]) * box.inverse[k];
-        entry = nearT > entry ? nearT : entry;
-        exit = farT < exit ? farT : exit;
+        const int back = std::signbit(d[k]) ? 1 : 0;
+        box.origin[k] = F(o[k]);
+        box.inverse[k] = F(1.0f / d[k]);
+        box.nearRow[k] = rows[k][back];
+        box.farRow[k] = rows[k][1 - back];
     }
-    box.slack = 0x1p-18f * std::max(std::fabs(entry), std::fabs(exit));
-    return entry <= exit + box.slack;
+    box.tnear = F(ray.tnear);
+    box.slack = F(slack);
+    return box;
 }
 
 // Bit k set where the segment [tnear, tfar] meets child k's box; entries
-// gets where it enters each.
+// gets where it enters each. A distance that is NaN (a ray in a face's
+// plane, parallel to it) bounds nothing: the max and min of the lanes take
+// the other operand.
 template <class F>
-[[gnu::always_inline]] inline uint32_t childrenMet(const BvhNode& node, const BoxRay& box,
-                                                   float tnear, float tfar, float* entries) {
+[[gnu::always_inline]] inline uint32_t childrenMet(const BvhNode& node, const BoxRay<F>& box,
+                                                   float tfar, float* entries) {
     static_assert(bvhWidth % F::width == 0, "steps tile a node");
     uint32_t met = 0;
+    const F leaveBy = F(tfar) + box.slack;
     for (uint32_t first = 0; first < bvhWidth; first += F::width) {
         const auto row = [&](BvhRow r) { return loadRow<F>(&node, first, bvhWidth, r); };
-        F enter(tnear);
-        F leave(tfar);
+        F enters[3];
+        F leaves[3];
         for (int k = 0; k < 3; ++k) {
-            const F o(box.origin[k]);
-            const F inverse(box.inverse[k]);
-            enter = max((row(box.nearRow[k]) - o) * inverse, enter);
-            leave = min((row(box.farRow[k]) - o) * inverse, leave);
+            enters[k] = (row(box.nearRow[k]) - box.origin[k]) * box.inverse[k];
+            leaves[k] = mulAdd(row(box.farRow[k]) - box.origin[k], box.inverse[k], box.slack);
         }
-        met |= bits(enter <= leave + F(box.slack)) << first;
+        // In pairs rather than in a chain: the walk waits on each node's test.
+        const F enter = max(max(enters[0], enters[1]), max(enters[2], box.tnear));
+        const F leave = min(min(leaves[0], leaves[1]), min(leaves[2], leaveBy));
+        met |= bits(enter <= leave) << first;
         enter.store(entries + first);
     }
     return met;
@@ -172,9 +189,10 @@ template <class F>
 template <class F, bool anyHit>
 [[gnu::flatten]] bool walkBvh(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
                               float& tfar, BvhHit& hit) {
-    BoxRay box;
-    if (bvh.root == noChild || !boxRayOf(bvh, ray, tfar, box))
+    if (bvh.root == noChild)
         return false;
+    const float slack = boxSlack(bvh, ray, sheared);
+    const BoxRay<F> box = boxRayOf<F>(ray, slack);
     struct Pending {
         uint32_t child;
         float entry;
@@ -187,11 +205,15 @@ template <class F, bool anyHit>
     for (;;) {
         if ((child & leafChild) == 0) {
             const BvhNode& node = bvh.nodes[child];
-            uint32_t met = childrenMet<F>(node, box, ray.tnear, tfar, entries);
+            uint32_t met = childrenMet<F>(node, box, tfar, entries);
             // The children's memory asked for at once rather than a miss at a
-            // time as the walk reaches each.
-            for (uint32_t ahead = met; ahead != 0; ahead &= ahead - 1)
-                prefetchChild(bvh, node.child[__builtin_ctz(ahead)]);
+            // time as the walk reaches each. Not for occlusion, which measured
+            // faster without: its walk is short, and the next child's lines
+            // are asked for together by its own test.
+            if constexpr (!anyHit) {
+                for (uint32_t ahead = met; ahead != 0; ahead &= ahead - 1)
+                    prefetchChild(bvh, node.child[__builtin_ctz(ahead)]);
+            }
             if (met != 0) {
                 const auto first = static_cast<uint32_t>(__builtin_ctz(met));
                 met &= met - 1;
@@ -230,7 +252,7 @@ template <class F, bool anyHit>
             if (top == 0)
                 return found;
             --top;
-        } while (!anyHit && pending[top].entry > tfar + box.slack);
+        } while (!anyHit && pending[top].entry > tfar + slack);
         child = pending[top].child;
     }
 }

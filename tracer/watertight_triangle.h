@@ -7,6 +7,7 @@
 // Written once over the lane types: a lone test is one lane.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 #include "vantrel/scene/records.h"
@@ -31,27 +32,23 @@ struct ShearedRay {
 };
 
 inline ShearedRay shearRay(const Vector3& origin, const Vector3& direction) {
+    const float o[3] = {origin.x, origin.y, origin.z};
     const float d[3] = {direction.x, direction.y, direction.z};
-    int kz = std::fabs(d[0]) > std::fabs(d[1]) ? 0 : 1;
-    if (std::fabs(d[2]) > std::fabs(d[kz]))
-        kz = 2;
-    int kx = kz == 2 ? 0 : kz + 1;
-    int ky = kx == 2 ? 0 : kx + 1;
+    // Worked out in integers rather than by branches, which rays of random
+    // directions mispredict often.
+    const float ax = std::fabs(d[0]);
+    const float ay = std::fabs(d[1]);
+    const int zLongest = std::fabs(d[2]) > std::max(ax, ay);
+    const int yLonger = !(ax > ay);
+    const int kz = (zLongest << 1) | (yLonger & (zLongest ^ 1));
+    static constexpr int next[3] = {1, 2, 0};
+    const int x = next[kz];
+    const int y = next[x];
     // Keeps the winding: the edge functions' signs mean the same either way.
-    if (d[kz] < 0.0f) {
-        const int swap = kx;
-        kx = ky;
-        ky = swap;
-    }
-    return {kx,
-            ky,
-            kz,
-            component(origin, kx),
-            component(origin, ky),
-            component(origin, kz),
-            d[kx] / d[kz],
-            d[ky] / d[kz],
-            1.0f / d[kz]};
+    const int swap = -static_cast<int>(d[kz] < 0.0f);
+    const int kx = x ^ ((x ^ y) & swap);
+    const int ky = x ^ y ^ kx;
+    return {kx, ky, kz, o[kx], o[ky], o[kz], d[kx] / d[kz], d[ky] / d[kz], 1.0f / d[kz]};
 }
 
 // The weights of a hit are not taken from here: hitWeights works them out
