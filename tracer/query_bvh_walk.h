@@ -82,16 +82,15 @@ template <class F>
     return box;
 }
 
-// Bit k set where the segment [tnear, tfar] meets child k's box; entries
-// gets where it enters each. A distance that is NaN (a ray in a face's
-// plane, parallel to it) bounds nothing: the max and min of the lanes take
-// the other operand.
+// Bit k set where the segment [tnear, tfar] meets child k's box, leaveBy
+// being tfar plus the slack; entries gets where it enters each. A distance
+// that is NaN (a ray in a face's plane, parallel to it) bounds nothing: the
+// max and min of the lanes take the other operand.
 template <class F>
 [[gnu::always_inline]] inline uint32_t childrenMet(const BvhNode& node, const BoxRay<F>& box,
-                                                   float tfar, float* entries) {
+                                                   const F& leaveBy, float* entries) {
     static_assert(bvhWidth % F::width == 0, "steps tile a node");
     uint32_t met = 0;
-    const F leaveBy = F(tfar) + box.slack;
     for (uint32_t first = 0; first < bvhWidth; first += F::width) {
         const auto row = [&](BvhRow r) { return loadRow<F>(&node, first, bvhWidth, r); };
         F enters[3];
@@ -202,10 +201,12 @@ template <class F, bool anyHit>
     alignas(64) float entries[bvhWidth];
     uint32_t child = bvh.root;
     bool found = false;
+    // Changes only with a nearer hit.
+    F leaveBy = F(tfar) + box.slack;
     for (;;) {
         if ((child & leafChild) == 0) {
             const BvhNode& node = bvh.nodes[child];
-            uint32_t met = childrenMet<F>(node, box, tfar, entries);
+            uint32_t met = childrenMet<F>(node, box, leaveBy, entries);
             // The children's memory asked for at once rather than a miss at a
             // time as the walk reaches each. Not for occlusion, which measured
             // faster without: its walk is short, and the next child's lines
@@ -245,7 +246,10 @@ template <class F, bool anyHit>
                 if (anyInLeaf<F>(bvh, leaf, ray, sheared, tfar))
                     return true;
             } else {
-                found = nearestInLeaf<F>(bvh, leaf, ray, sheared, found, tfar, hit) || found;
+                if (nearestInLeaf<F>(bvh, leaf, ray, sheared, found, tfar, hit)) {
+                    found = true;
+                    leaveBy = F(tfar) + box.slack;
+                }
             }
         }
         do {
