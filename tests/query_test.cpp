@@ -76,22 +76,6 @@ std::vector<Triangle> closedCube(int n, float scale) {
     return triangles;
 }
 
-// Whether point, on the surface of the cube of half-side half centred on
-// the origin, lies inside one face (on none of the cube's edges) whose
-// outside holds from.
-bool facesOutwardTowards(const Vector3& point, float half, const Vector3& from) {
-    const float p[3] = {point.x, point.y, point.z};
-    const float f[3] = {from.x, from.y, from.z};
-    int faces = 0;
-    bool towards = false;
-    for (int k = 0; k < 3; ++k)
-        if (std::fabs(p[k]) == half) {
-            ++faces;
-            towards = p[k] * f[k] > half * std::fabs(p[k]);
-        }
-    return faces == 1 && towards;
-}
-
 } // namespace
 
 // The same floats from the tree of every method as from testing every
@@ -271,6 +255,17 @@ TEST(Queries, NoRayLeavesAClosedMeshThroughItsEdgesAtAnyScale) {
                  {{0.5f, -0.25f, 1.125f}, true},
                  {{300, 200, 100}, false},
                  {{-3000, 50, -700}, false}};
+    // Inside one face (on none of the cube's edges) turned towards from.
+    const auto entersThere = [](const Vector3& target, float half, const Vector3& from) {
+        int faces = 0;
+        bool towards = false;
+        for (int k = 0; k < 3; ++k)
+            if (std::fabs(component(target, k)) == half) {
+                ++faces;
+                towards = component(target, k) * component(from, k) > half * half;
+            }
+        return faces == 1 && towards;
+    };
     const KernelGuard restore;
     for (const Kernel kernel : availableKernels()) {
         ASSERT_TRUE(selectKernel(kernel));
@@ -286,7 +281,7 @@ TEST(Queries, NoRayLeavesAClosedMeshThroughItsEdgesAtAnyScale) {
                 for (const Triangle& t : triangles)
                     for (const Vector3& target :
                          {t.V0, (t.V0 + t.V1) * 0.5f, (t.V0 + t.V2) * 0.5f}) {
-                        if (!from.inside && !facesOutwardTowards(target, n * scale, origin))
+                        if (!from.inside && !entersThere(target, n * scale, origin))
                             continue;
                         const QueryRay ray{origin, target - origin, 0.0f, infinity};
                         QueryHit hit;

@@ -84,8 +84,10 @@ template <class F>
 
 // Bit k set where the segment [tnear, tfar] meets child k's box, leaveBy
 // being tfar plus the slack; entries gets where it enters each. A distance
-// that is NaN (a ray in a face's plane, parallel to it) bounds nothing: the
-// max and min of the lanes take the other operand.
+// that is NaN (a ray in a face's plane, parallel to it) bounds nothing, and
+// may take the other of its pair with it: the max and min of the lanes give
+// their second operand for a NaN. So the segment can only come out longer,
+// and no box is passed by for it.
 template <class F>
 [[gnu::always_inline]] inline uint32_t childrenMet(const BvhNode& node, const BoxRay<F>& box,
                                                    const F& leaveBy, float* entries) {
