@@ -47,11 +47,10 @@ template <class F> struct BoxRay {
 // shape the triangle or sphere test hits is passed by. Taken along the
 // direction's longest axis, where no point of the bounds is farther than
 // this, so that the first node's test need not wait on a clip to the bounds.
-[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const QueryRay& ray,
-                                             const ShearedRay& sheared) {
+[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const ShearedRay& sheared) {
     const int k = sheared.kz;
-    const float o = k == 0 ? ray.origin.x : (k == 1 ? ray.origin.y : ray.origin.z);
-    const float reach = std::max(std::fabs(bvh.boundsMin[k] - o), std::fabs(bvh.boundsMax[k] - o));
+    const float reach = std::max(std::fabs(bvh.boundsMin[k] - sheared.oz),
+                                 std::fabs(bvh.boundsMax[k] - sheared.oz));
     const float slack = 0x1p-18f * reach * std::fabs(sheared.shearZ);
     // Past the floats, or NaN where a direction too short to invert meets a
     // flat hierarchy: every box is walked, and the shapes' tests decide.
@@ -63,9 +62,9 @@ template <class F>
     static_assert(bvhWidth == sphereGroupLanes, "a node's rows load as a group's");
     // By axis, and by whether the direction runs down it: read by index, as
     // a branch on the sign is mispredicted for rays of random directions.
-    static constexpr BvhRow rows[3][2] = {{&BvhNode::lowerX, &BvhNode::upperX},
-                                          {&BvhNode::lowerY, &BvhNode::upperY},
-                                          {&BvhNode::lowerZ, &BvhNode::upperZ}};
+    const BvhRow rows[3][2] = {{&BvhNode::lowerX, &BvhNode::upperX},
+                               {&BvhNode::lowerY, &BvhNode::upperY},
+                               {&BvhNode::lowerZ, &BvhNode::upperZ}};
     const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
     BoxRay<F> box;
@@ -192,7 +191,7 @@ template <class F, bool anyHit>
                               float& tfar, BvhHit& hit) {
     if (bvh.root == noChild)
         return false;
-    const float slack = boxSlack(bvh, ray, sheared);
+    const float slack = boxSlack(bvh, sheared);
     const BoxRay<F> box = boxRayOf<F>(ray, slack);
     struct Pending {
         uint32_t child;

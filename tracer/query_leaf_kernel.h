@@ -84,9 +84,9 @@ template <class F>
     using G = TriangleGroup;
     using Row = float(G::*)[triangleGroupLanes];
     // Each corner's rows by axis, read in the ray's order of axes.
-    static constexpr Row rows0[3] = {&G::x0, &G::y0, &G::z0};
-    static constexpr Row rows1[3] = {&G::x1, &G::y1, &G::z1};
-    static constexpr Row rows2[3] = {&G::x2, &G::y2, &G::z2};
+    const Row rows0[3] = {&G::x0, &G::y0, &G::z0};
+    const Row rows1[3] = {&G::x1, &G::y1, &G::z1};
+    const Row rows2[3] = {&G::x2, &G::y2, &G::z2};
     const auto row = [&](Row r) { return loadRow<F>(groups, first, count, r); };
     const F v0[3] = {row(rows0[ray.kx]), row(rows0[ray.ky]), row(rows0[ray.kz])};
     const F v1[3] = {row(rows1[ray.kx]), row(rows1[ray.ky]), row(rows1[ray.kz])};

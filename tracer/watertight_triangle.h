@@ -41,9 +41,8 @@ inline ShearedRay shearRay(const Vector3& origin, const Vector3& direction) {
     const int zLongest = std::fabs(d[2]) > std::max(ax, ay);
     const int yLonger = !(ax > ay);
     const int kz = (zLongest << 1) | (yLonger & (zLongest ^ 1));
-    static constexpr int next[3] = {1, 2, 0};
-    const int x = next[kz];
-    const int y = next[x];
+    const int x = (kz + 1) % 3;
+    const int y = (kz + 2) % 3;
     // Keeps the winding: the edge functions' signs mean the same either way.
     const int swap = -static_cast<int>(d[kz] < 0.0f);
     const int kx = x ^ ((x ^ y) & swap);
