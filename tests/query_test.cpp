@@ -144,6 +144,13 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
                 const bool found = intersectNearest(context, scene.query, rays[i], hit);
                 ASSERT_TRUE(sameHit(hit, expected[i])) << "method " << method << ", ray " << i;
                 ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
+                // A segment ending at its own hit still meets it: the box
+                // holding the hit is not passed by at the segment's end.
+                if (found)
+                    ASSERT_TRUE(
+                        intersectAny(context, scene.query,
+                                     {rays[i].origin, rays[i].direction, rays[i].tnear, hit.t}))
+                        << i;
                 nestedHits += found && hit.primitive == refs.size() - 1;
             }
             EXPECT_GT(nestedHits, 0u);
@@ -217,6 +224,12 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
     // Rays that are nowhere or go nowhere.
     rays.push_back({{nan, 0, 0}, {1, 0, 0}, 0.0f, infinity});
     rays.push_back({{0, 0, 0}, {-infinity, 1, 0}, 0.0f, infinity});
+    // Directions whose reciprocals overflow or come out below the floats'
+    // range, from the origin and from far off.
+    for (const Vector3& d : {Vector3{1e-40f, 0, 0}, Vector3{1e-30f, -1e-38f, 2e-39f},
+                             Vector3{3e38f, -1e-3f, 0}, Vector3{-1, 1e-39f, 1e30f}})
+        for (const Vector3& o : {Vector3{0, 0, 0}, Vector3{-1e30f, 0.5f, 3}})
+            rays.push_back({o, d, 0.0f, infinity});
     const Scene whole(listOf(refs), scanWholeList);
     const KernelGuard restore;
     TraceContext context;
@@ -235,6 +248,47 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
             hits += found;
         }
         EXPECT_GT(hits, rays.size() / 4);
+    }
+}
+
+// A mesh 50,000 times its own size away from the coordinates' origin, where
+// a distance's rounding follows the coordinates rather than the mesh: rays
+// from around it at its corners and edges answer as the whole list does,
+// under every kernel, nearest and occlusion alike.
+TEST(Queries, TheHierarchyAnswersAsTheWholeListFarFromTheOrigin) {
+    std::vector<Triangle> triangles = closedCube(4, 1.0f);
+    const Vector3 away{40000, -30000, 20000};
+    for (Triangle& t : triangles)
+        for (Vector3* v : {&t.V0, &t.V1, &t.V2})
+            *v = *v + away;
+    std::vector<PrimitiveRef> refs = refsOf(triangles);
+    std::mt19937 random(5);
+    std::vector<QueryRay> rays;
+    for (const Triangle& t : triangles) {
+        const Vector3 origin =
+            away + Vector3{randomFloat(random, -20, 20), randomFloat(random, -20, 20),
+                           randomFloat(random, -20, 20)};
+        rays.push_back(
+            {origin, (random() % 2 ? t.V0 : (t.V0 + t.V1) * 0.5f) - origin, 0.0f, infinity});
+    }
+    const Scene whole(listOf(refs), scanWholeList);
+    const KernelGuard restore;
+    TraceContext context;
+    for (const Kernel kernel : availableKernels()) {
+        ASSERT_TRUE(selectKernel(kernel));
+        SCOPED_TRACE(kernelName(kernel));
+        const Scene scene(listOf(refs), 1);
+        size_t hits = 0;
+        for (const QueryRay& ray : rays) {
+            QueryHit expected;
+            QueryHit hit;
+            const bool found = intersectNearest(context, whole.query, ray, expected);
+            intersectNearest(context, scene.query, ray, hit);
+            ASSERT_TRUE(sameHit(hit, expected)) << &ray - &rays[0];
+            ASSERT_EQ(intersectAny(context, scene.query, ray), found) << &ray - &rays[0];
+            hits += found;
+        }
+        EXPECT_GT(hits, rays.size() / 2);
     }
 }
 
