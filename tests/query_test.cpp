@@ -76,6 +76,31 @@ std::vector<Triangle> closedCube(int n, float scale) {
     return triangles;
 }
 
+// Under every kernel, the scene built by method answers rays bit for bit
+// as testing the whole list does, nearest and occlusion; hits counts the
+// rays that meet something.
+void answerAsTheWholeList(std::vector<PrimitiveRef>& refs, const std::vector<QueryRay>& rays,
+                          int32_t method, size_t& hits) {
+    const Scene whole(listOf(refs), scanWholeList);
+    const KernelGuard restore;
+    TraceContext context;
+    for (const Kernel kernel : availableKernels()) {
+        ASSERT_TRUE(selectKernel(kernel));
+        SCOPED_TRACE(kernelName(kernel));
+        const Scene scene(listOf(refs), method);
+        hits = 0;
+        for (size_t i = 0; i < rays.size(); ++i) {
+            QueryHit expected;
+            QueryHit hit;
+            const bool found = intersectNearest(context, whole.query, rays[i], expected);
+            intersectNearest(context, scene.query, rays[i], hit);
+            ASSERT_TRUE(sameHit(hit, expected)) << "ray " << i;
+            ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
+            hits += found;
+        }
+    }
+}
+
 } // namespace
 
 // The same floats from the tree of every method as from testing every
@@ -230,25 +255,9 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
                              Vector3{3e38f, -1e-3f, 0}, Vector3{-1, 1e-39f, 1e30f}})
         for (const Vector3& o : {Vector3{0, 0, 0}, Vector3{-1e30f, 0.5f, 3}})
             rays.push_back({o, d, 0.0f, infinity});
-    const Scene whole(listOf(refs), scanWholeList);
-    const KernelGuard restore;
-    TraceContext context;
-    for (const Kernel kernel : availableKernels()) {
-        ASSERT_TRUE(selectKernel(kernel));
-        SCOPED_TRACE(kernelName(kernel));
-        const Scene scene(listOf(refs), 0);
-        size_t hits = 0;
-        for (size_t i = 0; i < rays.size(); ++i) {
-            QueryHit expected;
-            QueryHit hit;
-            const bool found = intersectNearest(context, whole.query, rays[i], expected);
-            intersectNearest(context, scene.query, rays[i], hit);
-            ASSERT_TRUE(sameHit(hit, expected)) << "ray " << i;
-            ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
-            hits += found;
-        }
-        EXPECT_GT(hits, rays.size() / 4);
-    }
+    size_t hits = 0;
+    answerAsTheWholeList(refs, rays, 0, hits);
+    EXPECT_GT(hits, rays.size() / 4);
 }
 
 // A mesh 50,000 times its own size away from the coordinates' origin, where
@@ -271,25 +280,9 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListFarFromTheOrigin) {
         rays.push_back(
             {origin, (random() % 2 ? t.V0 : (t.V0 + t.V1) * 0.5f) - origin, 0.0f, infinity});
     }
-    const Scene whole(listOf(refs), scanWholeList);
-    const KernelGuard restore;
-    TraceContext context;
-    for (const Kernel kernel : availableKernels()) {
-        ASSERT_TRUE(selectKernel(kernel));
-        SCOPED_TRACE(kernelName(kernel));
-        const Scene scene(listOf(refs), 1);
-        size_t hits = 0;
-        for (const QueryRay& ray : rays) {
-            QueryHit expected;
-            QueryHit hit;
-            const bool found = intersectNearest(context, whole.query, ray, expected);
-            intersectNearest(context, scene.query, ray, hit);
-            ASSERT_TRUE(sameHit(hit, expected)) << &ray - &rays[0];
-            ASSERT_EQ(intersectAny(context, scene.query, ray), found) << &ray - &rays[0];
-            hits += found;
-        }
-        EXPECT_GT(hits, rays.size() / 2);
-    }
+    size_t hits = 0;
+    answerAsTheWholeList(refs, rays, 1, hits);
+    EXPECT_GT(hits, rays.size() / 2);
 }
 
 // Rays from inside a closed mesh, straight at its corners, edges and faces
