@@ -1,7 +1,8 @@
 // Ambient occlusion through occlusion queries on every core: reads a mesh
 // at its own coordinates, finds what each pixel sees, then asks of 16
 // directions over each hit point whether anything lies within a fifth of
-// the model's size. The image is the share of directions left open.
+// the model's size. The image is the share of directions left open; the
+// count of directions found blocked is printed.
 //
 // usage: ambient_occlusion MESH OUT.png
 #include <algorithm>
@@ -62,20 +63,28 @@ int main(int argc, char** argv) {
         state = state * 1664525u + 1013904223u;
         return (state >> 8) * (2.0f / 16777216.0f) - 1.0f;
     };
+    // A hit point is where the ray meets the surface only to the floats'
+    // rounding, on either side of it: lifted off along the normal by more
+    // than that, so that no direction finds the surface it leaves, however
+    // closely it runs along it. At any scale, and anywhere.
+    const float farthest = std::max({std::fabs(lo[0]), std::fabs(lo[1]), std::fabs(lo[2]),
+                                     std::fabs(hi[0]), std::fabs(hi[1]), std::fabs(hi[2])});
+    const float lift = 1e-5f * std::max(size, farthest);
     for (size_t i = 0; i < hits.size(); ++i) {
         if (hits[i].primitive == noPrimitive)
             continue;
         const Vector3 facing =
             dot(hits[i].normal, rays[i].direction) < 0 ? hits[i].normal : hits[i].normal * -1.0f;
-        const Vector3 point = rays[i].origin + rays[i].direction * hits[i].t;
+        const Vector3 point = rays[i].origin + rays[i].direction * hits[i].t + facing * lift;
         for (int k = 0; k < directions; ++k) {
             Vector3 d{next(), next(), next()};
             while (dot(d, d) > 1 || dot(d, d) < 1e-6f)
                 d = {next(), next(), next()};
             if (dot(d, facing) < 0)
                 d = d * -1.0f;
-            // Off the surface by a millionth of the model, at any scale.
-            occlusion.push_back({point, d, 1e-6f * size, 0.2f * size});
+            // Of unit length, so that the segment's end is a fifth of the
+            // model away whatever the direction drawn.
+            occlusion.push_back({point, unit(d), 0.0f, 0.2f * size});
         }
     }
     std::vector<char> blocked(occlusion.size());
@@ -83,8 +92,9 @@ int main(int argc, char** argv) {
     intersectAny(pool, scene, occlusion.data(), reinterpret_cast<bool*>(blocked.data()),
                  occlusion.size());
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf("%zu occlusion rays on %u threads: %.2f Mrays/s\n", occlusion.size(),
-                pool.threadCount(), occlusion.size() / took.count() / 1e6);
+    const auto blockedCount = static_cast<size_t>(std::count(blocked.begin(), blocked.end(), 1));
+    std::printf("%zu occlusion rays on %u threads: %.2f Mrays/s, %zu blocked\n", occlusion.size(),
+                pool.threadCount(), occlusion.size() / took.count() / 1e6, blockedCount);
 
     std::vector<uint8_t> pixels(3 * rays.size(), 0);
     size_t ray = 0;
