@@ -171,11 +171,12 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
                 ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
                 // A segment ending at its own hit still meets it: the box
                 // holding the hit is not passed by at the segment's end.
-                if (found)
+                if (found) {
                     ASSERT_TRUE(
                         intersectAny(context, scene.query,
                                      {rays[i].origin, rays[i].direction, rays[i].tnear, hit.t}))
                         << i;
+                }
                 nestedHits += found && hit.primitive == refs.size() - 1;
             }
             EXPECT_GT(nestedHits, 0u);
@@ -255,9 +256,27 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
                              Vector3{3e38f, -1e-3f, 0}, Vector3{-1, 1e-39f, 1e30f}})
         for (const Vector3& o : {Vector3{0, 0, 0}, Vector3{-1e30f, 0.5f, 3}})
             rays.push_back({o, d, 0.0f, infinity});
+    // Triangles with no area, their corners on one line, and a ray that
+    // crosses the line: rounding once made their edge functions agree and
+    // their sum a noise that put a distance off the triangle, which the
+    // hierarchy passed by for one copy and not another.
+    const Triangle collinear{{-0.0f, 13, 13}, {-0.0f, -0.0f, -0.0f}, {-0.0f, -4.5f, -4.5f}, {}};
+    std::vector<Triangle> flat(3, collinear);
+    const QueryRay across{{27.1714973f, 35.7704163f, -27.2427063f},
+                          {-0.520252883f, -0.630646586f, 0.575866163f},
+                          3.29848194f,
+                          infinity};
+    rays.push_back(across);
+    std::vector<PrimitiveRef> flatRefs = refsOf(flat);
+    refs.insert(refs.begin() + refs.size() / 2, flatRefs.begin(), flatRefs.end());
     size_t hits = 0;
     answerAsTheWholeList(refs, rays, 0, hits);
     EXPECT_GT(hits, rays.size() / 4);
+    const Scene alone(listOf(flatRefs), 0);
+    TraceContext context;
+    QueryHit hit;
+    EXPECT_FALSE(intersectNearest(context, alone.query, across, hit));
+    EXPECT_FALSE(intersectAny(context, alone.query, across));
 }
 
 // A mesh 50,000 times its own size away from the coordinates' origin, where

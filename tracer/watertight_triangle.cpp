@@ -31,7 +31,9 @@ bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, c
         if ((U < 0.0f || V < 0.0f || W < 0.0f) && (U > 0.0f || V > 0.0f || W > 0.0f))
             return false;
         const float det = U + V + W;
-        if (det == 0.0f)
+        const F zs[3] = {float(az), float(bz), float(cz)};
+        const F xy[6] = {float(ax), float(ay), float(bx), float(by), float(cx), float(cy)};
+        if (det == 0.0f || edgeOnToRounding<F>(v0.data(), v1.data(), v2.data(), zs, xy, det, ray).v)
             return false; // edge-on
         const float inverse = 1.0f / det;
         hits.t = (ray.shearZ * (U * float(az) + V * float(bz) + W * float(cz))) * inverse;

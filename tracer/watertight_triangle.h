@@ -60,6 +60,30 @@ template <class F> struct WatertightHits {
     typename F::Mask onEdge;
 };
 
+// Where det, the sum of the edge functions, is no larger than its rounding
+// could make it. Each corner's sheared x and y carry the rounding of their
+// reach (the difference from the origin and the shear product): at most
+// 4 eps R, R the largest reach, against sheared values of at most S; so det
+// lies within 42 eps R S of its value, and 64 eps R S is taken. There the
+// ray runs along the triangle's plane as far as the floats can tell, or the
+// triangle has no area, and t is noise: a point off the triangle, which the
+// hierarchy's boxes may rightly pass by. No hit.
+template <class F>
+typename F::Mask edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], const F z[3],
+                                  const F sheared[6], F det, const ShearedRay& ray) {
+    const auto magnitude = [](F x) { return max(x, -x); };
+    const F shear(std::max(std::fabs(ray.shearX), std::fabs(ray.shearY)));
+    const auto reach = [&](const F v[3], F zv) {
+        return max(magnitude(v[0] - F(ray.ox)), magnitude(v[1] - F(ray.oy))) +
+               shear * magnitude(zv);
+    };
+    const F most = max(max(reach(v0, z[0]), reach(v1, z[1])), reach(v2, z[2]));
+    F largest = magnitude(sheared[0]);
+    for (int k = 1; k < 6; ++k)
+        largest = max(largest, magnitude(sheared[k]));
+    return !(magnitude(det) > F(0x1p-18f) * most * largest);
+}
+
 // The corners on the ray's axes kx, ky, kz (v0[0] on kx, ...), lane by
 // lane; hits at t in [tnear, tfar], two-sided.
 template <class F>
@@ -89,7 +113,14 @@ WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], co
     const F inverse = F(1.0f) / det;
     const F t = (F(ray.shearZ) * (U * az + V * bz + W * cz)) * inverse;
     const Mask inSegment = (t >= F(tnear)) & (t <= F(tfar));
-    return {t, andNot(outside | (det == zero), inSegment), onEdge};
+    Mask accepted = andNot(outside | (det == zero), inSegment);
+    // Rare: most lanes leave by an edge.
+    if (bits(accepted) != 0) {
+        const F z[3] = {az, bz, cz};
+        const F sheared[6] = {ax, ay, bx, by, cx, cy};
+        accepted = andNot(edgeOnToRounding(v0, v1, v2, z, sheared, det, ray), accepted);
+    }
+    return {t, accepted, onEdge};
 }
 
 // The lone test, with an edge function that came out zero in float taken

@@ -436,6 +436,16 @@ void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) 
         const bool any = intersectAny(context, walked, ray);
         if (!scene.comparable || !moderate(ray.origin))
             continue;
+        if (std::memcmp(&hit, &expected, sizeof hit) != 0 || any != found) {
+            std::fprintf(stderr,
+                         "method %d, query %u from (%.9g, %.9g, %.9g) along (%.9g, %.9g, %.9g), "
+                         "tnear %.9g\nwhole list: entry %u at %.9g (%.9g, %.9g); hierarchy: "
+                         "entry %u at %.9g (%.9g, %.9g); occluded %d\n",
+                         scene.method, i, ray.origin.x, ray.origin.y, ray.origin.z, ray.direction.x,
+                         ray.direction.y, ray.direction.z, ray.tnear, expected.primitive,
+                         expected.t, expected.u, expected.v, hit.primitive, hit.t, hit.u, hit.v,
+                         any);
+        }
         FUZZ_CHECK(std::memcmp(&hit, &expected, sizeof hit) == 0);
         FUZZ_CHECK(any == found);
     }
