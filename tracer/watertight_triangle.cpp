@@ -33,8 +33,9 @@ bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, c
         const float det = U + V + W;
         const F zs[3] = {float(az), float(bz), float(cz)};
         const F xy[6] = {float(ax), float(ay), float(bx), float(by), float(cx), float(cy)};
-        if (det == 0.0f || edgeOnToRounding<F>(v0.data(), v1.data(), v2.data(), zs, xy, det, ray).v)
-            return false; // edge-on
+        // Edge-on, det zero included.
+        if (edgeOnToRounding<F>(v0.data(), v1.data(), v2.data(), zs, xy, det, ray).v)
+            return false;
         const float inverse = 1.0f / det;
         hits.t = (ray.shearZ * (U * float(az) + V * float(bz) + W * float(cz))) * inverse;
         hits.accepted = {hits.t.v >= tnear && hits.t.v <= tfar};
