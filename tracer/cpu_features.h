@@ -5,7 +5,7 @@ namespace vantrel {
 
 struct CpuFeatures {
     bool avx2;   // with the fused multiply-add that comes with it
-    bool avx512; // the F subset, with the system's support for its registers
+    bool avx512; // the F and VL subsets, with the system's support for their registers
 };
 
 // As the compiler's runtime probed the processor; cheap to ask again.

@@ -58,17 +58,21 @@ namespace scalar {
 struct Floats;
 }
 namespace avx2 {
-struct Floats;
-}
+template <class Built> struct EightFloats;
+struct Avx2Build;
+using Floats = EightFloats<Avx2Build>;
+} // namespace avx2
 namespace avx512 {
 struct Floats;
-}
+struct Avx512Build;
+using EightFloats = avx2::EightFloats<Avx512Build>;
+} // namespace avx512
 
 // Lanes of a packet that a one-lane kernel walks one by one.
 constexpr uint32_t lonePacketLanes = 8;
 
 // The walks of the queries' hierarchy on the lanes of F; none on lanes wider
-// than a node, whose set takes a narrower set's (kernel.cpp).
+// than a node, whose set takes eight lanes' (kernel.cpp).
 template <class F> KernelTable withBvhWalks(KernelTable table) {
     if constexpr (F::width <= bvhWidth) {
         table.nearestInBvh = nearestInBvhLanes<F>;
@@ -95,5 +99,6 @@ template <class F> KernelTable kernelTableFor() {
 }
 extern template KernelTable kernelTableFor<avx2::Floats>();
 extern template KernelTable kernelTableFor<avx512::Floats>();
+extern template KernelTable withBvhWalks<avx512::EightFloats>(KernelTable table);
 
 } // namespace vantrel

@@ -1,9 +1,11 @@
-// Built for AVX-512: one ray against sixteen spheres, packets of sixteen rays.
+// Built for AVX-512: one ray against sixteen spheres, packets of sixteen rays,
+// and a query's ray against a node's eight boxes on eight lanes.
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/lanes_avx512.h"
 
 namespace vantrel {
 
 template KernelTable kernelTableFor<avx512::Floats>();
+template KernelTable withBvhWalks<avx512::EightFloats>(KernelTable table);
 
 } // namespace vantrel

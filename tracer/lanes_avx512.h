@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "vantrel/tracer/lanes_avx2.h"
+
 namespace vantrel::avx512 {
 
 struct Mask {
@@ -131,5 +133,10 @@ inline float minLane(Floats a) {
 inline uint32_t minLane(Ints a) {
     return _mm512_reduce_min_epu32(a.v);
 }
+
+// Eight lanes in AVX2's instructions, built with AVX-512's 32 registers: the
+// queries' walk of a node's eight boxes (kernel.cpp).
+struct Avx512Build;
+using EightFloats = avx2::EightFloats<Avx512Build>;
 
 } // namespace vantrel::avx512

@@ -43,7 +43,8 @@ template <class F> uint32_t firstNearest(F best, typename F::Ints bestEntry, flo
 // F::width at a time: test(first, candidate, accepted) tests entries first
 // on. One lane stops at count; wider steps test the padding past it, which
 // no test accepts.
-template <class F, class Test> uint32_t nearestOfLanes(uint32_t count, float& distance, Test test) {
+template <class F, class Test>
+[[gnu::always_inline]] inline uint32_t nearestOfLanes(uint32_t count, float& distance, Test test) {
     using Ints = typename F::Ints;
     F best = noHitDistance;
     Ints bestEntry = noEntry;

@@ -38,9 +38,12 @@ F querySphereRoot(F fx, F fy, F fz, const float d[3], float a, F radius, float t
     return t;
 }
 
+// In line in the hierarchy's walk, as the rest of the leaf's tests are:
+// the compiler's own choice varies with the size of the file around it.
 template <class F>
-uint32_t nearestSphereQueryLanes(const SphereGroup* groups, uint32_t count, const Ray& ray,
-                                 float tnear, float tfar, float& distance) {
+[[gnu::always_inline]] inline uint32_t
+nearestSphereQueryLanes(const SphereGroup* groups, uint32_t count, const Ray& ray, float tnear,
+                        float tfar, float& distance) {
     using G = SphereGroup;
     const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
     const float a = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
@@ -100,9 +103,9 @@ template <class F>
 
 // Flattened: the step in line in the loop, as a lambda this large is not.
 template <class F>
-[[gnu::flatten]] uint32_t nearestTriangleQueryLanes(const TriangleGroup* groups, uint32_t count,
-                                                    const ShearedRay& ray, float tnear, float tfar,
-                                                    float& distance) {
+[[gnu::always_inline, gnu::flatten]] inline uint32_t
+nearestTriangleQueryLanes(const TriangleGroup* groups, uint32_t count, const ShearedRay& ray,
+                          float tnear, float tfar, float& distance) {
     return nearestOfLanes<F>(
         count, distance, [&](uint32_t first, F& candidate, typename F::Mask& accepted) {
             triangleQueryStep<F>(groups, first, count, ray, tnear, tfar, candidate, accepted);
@@ -112,8 +115,9 @@ template <class F>
 // Whether any of the triangles is hit in [tnear, tfar]: an occlusion query
 // asks no more, so the first step that finds one ends the test.
 template <class F>
-bool anyTriangleQueryLanes(const TriangleGroup* groups, uint32_t count, const ShearedRay& ray,
-                           float tnear, float tfar) {
+[[gnu::always_inline]] inline bool anyTriangleQueryLanes(const TriangleGroup* groups,
+                                                         uint32_t count, const ShearedRay& ray,
+                                                         float tnear, float tfar) {
     for (uint32_t first = 0; first < count; first += F::width) {
         F candidate;
         typename F::Mask accepted;

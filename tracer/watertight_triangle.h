@@ -87,8 +87,9 @@ typename F::Mask edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], c
 // The corners on the ray's axes kx, ky, kz (v0[0] on kx, ...), lane by
 // lane; hits at t in [tnear, tfar], two-sided.
 template <class F>
-WatertightHits<F> watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedRay& ray,
-                                 float tnear, float tfar) {
+[[gnu::always_inline]] inline WatertightHits<F> watertightHits(const F v0[3], const F v1[3],
+                                                               const F v2[3], const ShearedRay& ray,
+                                                               float tnear, float tfar) {
     using Mask = typename F::Mask;
     const F az = v0[2] - F(ray.oz);
     const F bz = v1[2] - F(ray.oz);
