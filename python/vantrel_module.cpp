@@ -309,12 +309,11 @@ class Scene {
         bool* out = result.mutable_data();
         WorkerPool& pool = poolFor(threads);
         py::gil_scoped_release release;
-        inRuns(
-            pool, rays,
-            [&](const QueryRay& ray, size_t i, TraceContext& context) {
-                out[i] = intersectAny(context, query_, ray);
-            },
-            [](size_t, size_t) {});
+        // A run at a time, so that rays from one point walk together.
+        if (rays.doubles)
+            occludedInRuns<double>(pool, rays, out);
+        else
+            occludedInRuns<float>(pool, rays, out);
         return result;
     }
 
@@ -474,20 +473,32 @@ class Scene {
             inRunsOf<float>(pool, rays, answer, finish);
     }
 
+    static constexpr size_t runLength = 1024;
+
+    template <class T> static QueryRay rayAt(const Rays& rays, size_t i) {
+        const T* o = static_cast<const T*>(rays.origins.data()) + 3 * i;
+        const T* d = static_cast<const T*>(rays.directions.data()) + 3 * i;
+        return {{float(o[0]), float(o[1]), float(o[2])},
+                {float(d[0]), float(d[1]), float(d[2])},
+                rays.tnear,
+                rays.tfar};
+    }
+
     template <class T, class Answer, class Finish>
     static void inRunsOf(WorkerPool& pool, const Rays& rays, Answer& answer, Finish& finish) {
-        constexpr size_t runLength = 1024;
-        const T* o = static_cast<const T*>(rays.origins.data());
-        const T* d = static_cast<const T*>(rays.directions.data());
         pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
-            for (size_t i = first; i < end; ++i) {
-                const QueryRay ray{{float(o[3 * i]), float(o[3 * i + 1]), float(o[3 * i + 2])},
-                                   {float(d[3 * i]), float(d[3 * i + 1]), float(d[3 * i + 2])},
-                                   rays.tnear,
-                                   rays.tfar};
-                answer(ray, i, context);
-            }
+            for (size_t i = first; i < end; ++i)
+                answer(rayAt<T>(rays, i), i, context);
             finish(first, end);
+        });
+    }
+
+    template <class T> void occludedInRuns(WorkerPool& pool, const Rays& rays, bool* out) const {
+        pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
+            QueryRay run[runLength];
+            for (size_t i = first; i < end; ++i)
+                run[i - first] = rayAt<T>(rays, i);
+            intersectAny(context, query_, run, out + first, end - first);
         });
     }
 

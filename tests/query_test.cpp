@@ -89,14 +89,47 @@ void answerAsTheWholeList(std::vector<PrimitiveRef>& refs, const std::vector<Que
         SCOPED_TRACE(kernelName(kernel));
         const Scene scene(listOf(refs), method);
         hits = 0;
+        std::vector<char> found(rays.size());
         for (size_t i = 0; i < rays.size(); ++i) {
             QueryHit expected;
             QueryHit hit;
-            const bool found = intersectNearest(context, whole.query, rays[i], expected);
+            found[i] = intersectNearest(context, whole.query, rays[i], expected);
             intersectNearest(context, scene.query, rays[i], hit);
             ASSERT_TRUE(sameHit(hit, expected)) << "ray " << i;
-            ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found) << i;
-            hits += found;
+            ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found[i] != 0) << i;
+            hits += found[i];
+        }
+        // A batch, whose runs of rays from one point may walk together.
+        WorkerPool pool(1);
+        std::vector<char> occluded(rays.size());
+        intersectAny(pool, scene.query, rays.data(), reinterpret_cast<bool*>(occluded.data()),
+                     rays.size());
+        for (size_t i = 0; i < rays.size(); ++i)
+            ASSERT_EQ(occluded[i] != 0, found[i] != 0) << "batch, ray " << i;
+    }
+}
+
+// Appends for every few rays a fan of rays from its origin, of up to twice
+// a walk's lanes, some of them segments and one now and then going nowhere,
+// as a batch of occlusion samples from shading points comes.
+void addFans(std::mt19937& random, std::vector<QueryRay>& rays) {
+    const size_t alone = rays.size();
+    for (size_t i = 0; i < alone; i += 5) {
+        const int fan = 1 + static_cast<int>(random() % 40);
+        for (int k = 0; k < fan; ++k) {
+            // About where the first ray goes, so that many meet something.
+            const Vector3& d = rays[i].direction;
+            const float spread = 0.5f * std::sqrt(dot(d, d));
+            const Vector3 towards = d + Vector3{randomFloat(random, -spread, spread),
+                                                randomFloat(random, -spread, spread),
+                                                randomFloat(random, -spread, spread)};
+            QueryRay ray{rays[i].origin, randomDirection(random, towards), 0.0f, infinity};
+            if (random() % 3 == 0)
+                ray.tfar = randomFloat(random, 0.0f, 4.0f) *
+                           std::max(1.0f, std::sqrt(dot(rays[i].origin, rays[i].origin)));
+            if (random() % 16 == 0)
+                ray.direction = {0, 0, 0};
+            rays.push_back(ray);
         }
     }
 }
@@ -267,6 +300,7 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
                           3.29848194f,
                           infinity};
     rays.push_back(across);
+    addFans(random, rays);
     std::vector<PrimitiveRef> flatRefs = refsOf(flat);
     refs.insert(refs.begin() + refs.size() / 2, flatRefs.begin(), flatRefs.end());
     size_t hits = 0;
@@ -342,8 +376,12 @@ TEST(Queries, NoRayLeavesAClosedMeshThroughItsEdgesAtAnyScale) {
             const Scene scene(listOf(refs), 1);
             TraceContext context;
             int rays = 0;
+            WorkerPool pool(1);
             for (const auto& from : froms) {
                 const Vector3 origin = from.at * scale;
+                // The same rays in a batch too, whose rays from one point
+                // may walk together: from inside, each is occluded.
+                std::vector<QueryRay> fan;
                 for (const Triangle& t : triangles)
                     for (const Vector3& target :
                          {t.V0, (t.V0 + t.V1) * 0.5f, (t.V0 + t.V2) * 0.5f}) {
@@ -357,8 +395,15 @@ TEST(Queries, NoRayLeavesAClosedMeshThroughItsEdgesAtAnyScale) {
                         ASSERT_NEAR(hit.t, 1.0f, 1e-5f);
                         ASSERT_TRUE(intersectAny(context, scene.query,
                                                  {origin, ray.direction, 0.0f, 1.0f + 1e-5f}));
+                        fan.push_back(ray);
                         ++rays;
                     }
+                if (from.inside) {
+                    std::vector<char> occluded(fan.size());
+                    intersectAny(pool, scene.query, fan.data(),
+                                 reinterpret_cast<bool*>(occluded.data()), fan.size());
+                    EXPECT_EQ(std::count(occluded.begin(), occluded.end(), 0), 0);
+                }
             }
             // Inside, every target; outside, more than a third of them, each
             // origin facing three of the six faces.

@@ -21,11 +21,12 @@ KernelTable tableOf(Kernel kernel) {
         // sixteen, whose upper half tests padding; and about 6% faster on
         // occlusion rays built for AVX-512 than for AVX2, its 32 registers
         // holding what each node's test reuses.
-        table = withBvhWalks<avx512::EightFloats>(kernelTableFor<avx512::Floats>());
+        table = withOnePointWalk<avx512::Floats, avx512::EightFloats>(
+            withBvhWalks<avx512::EightFloats>(kernelTableFor<avx512::Floats>()));
         break;
     }
     case Kernel::Avx2:
-        table = kernelTableFor<avx2::Floats>();
+        table = withOnePointWalk<avx2::Floats, avx2::Floats>(kernelTableFor<avx2::Floats>());
         break;
 #endif
     default:

@@ -46,6 +46,12 @@ struct KernelTable {
                              RayPacket& packet);
     uint32_t packetLanes;
     Kernel kernel; // which set these are, filled in when the table is chosen
+    // Occlusion for up to onePointLanes rays that leave one point, walked
+    // together; null where they are walked one by one.
+    uint32_t (*anyFromOnePoint)(const QueryBvh& bvh, const QueryRay* rays,
+                                const ShearedRay* sheared, const float* tfar,
+                                uint32_t count) = nullptr;
+    uint32_t onePointLanes = 0;
 };
 
 // The process's one choice of instruction set: set at start to the best the
@@ -81,6 +87,18 @@ template <class F> KernelTable withBvhWalks(KernelTable table) {
     return table;
 }
 
+// The walk of rays from one point on W's lanes, a leaf's shapes on F's.
+// Measured on occlusion samples from shading points, against their walks
+// alone: 1.3 times as fast with AVX2's eight rays together, 1.2 times with
+// eight of AVX-512's lanes, 1.35 to 1.45 times with its sixteen.
+constexpr uint32_t mostOnePointLanes = 32; // a bit of the answer a ray
+template <class W, class F> KernelTable withOnePointWalk(KernelTable table) {
+    static_assert(W::width > 1 && W::width <= mostOnePointLanes, "a lane a ray");
+    table.anyFromOnePoint = anyFromOnePointLanes<W, F>;
+    table.onePointLanes = W::width;
+    return table;
+}
+
 // Every kernel on the lanes of F.
 template <class F> KernelTable kernelTableFor() {
     static_assert(F::width == 1 || F::width == sphereGroupLanes || F::width == 2 * sphereGroupLanes,
@@ -100,5 +118,8 @@ template <class F> KernelTable kernelTableFor() {
 extern template KernelTable kernelTableFor<avx2::Floats>();
 extern template KernelTable kernelTableFor<avx512::Floats>();
 extern template KernelTable withBvhWalks<avx512::EightFloats>(KernelTable table);
+extern template KernelTable withOnePointWalk<avx2::Floats, avx2::Floats>(KernelTable table);
+extern template KernelTable
+withOnePointWalk<avx512::Floats, avx512::EightFloats>(KernelTable table);
 
 } // namespace vantrel

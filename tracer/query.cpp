@@ -246,16 +246,35 @@ bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nes
     }
 }
 
-bool search(TraceContext& context, const QueryScene& scene, Search& search) {
-    const Vector3& d = search.ray.direction;
+// Whether ray is a segment the walks can trace, whose end as they take it
+// is left in tfar (the ray's own on entry).
+bool traceable(const QueryRay& ray, float& tfar) {
+    const Vector3& d = ray.direction;
     // A ray that is nowhere or goes nowhere meets nothing.
-    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !isFinite(d) ||
-        !isFinite(search.ray.origin) || !(search.ray.tnear <= search.tfar))
+    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !isFinite(d) || !isFinite(ray.origin) ||
+        !(ray.tnear <= tfar))
         return false;
     // A distance that overflowed names no place on the ray; and the leaf
     // kernels, nearest or any, take only distances below the largest float.
-    search.tfar = std::min(search.tfar, std::nextafter(noHitDistance, 0.0f));
-    search.sheared = shearRay(search.ray.origin, d);
+    tfar = std::min(tfar, std::nextafter(noHitDistance, 0.0f));
+    return true;
+}
+
+// The scene's entries that its tree does not hold, after the tree's walk
+// found hit (or not).
+bool searchOutsideTree(TraceContext& context, const QueryScene& scene, Search& search, bool hit) {
+    for (uint32_t index : scene.outsideTree) {
+        if (hit && search.anyHit)
+            return true;
+        hit = testList(context, search, {scene.list.items + index, 1}, 0, index) || hit;
+    }
+    return hit;
+}
+
+bool search(TraceContext& context, const QueryScene& scene, Search& search) {
+    if (!traceable(search.ray, search.tfar))
+        return false;
+    search.sheared = shearRay(search.ray.origin, search.ray.direction);
     if (!scene.tree)
         return testList(context, search, scene.list, 0);
     bool hit;
@@ -269,12 +288,7 @@ bool search(TraceContext& context, const QueryScene& scene, Search& search) {
         if (hit)
             search.sceneIndex = nearest.entry;
     }
-    for (uint32_t index : scene.outsideTree) {
-        if (hit && search.anyHit)
-            return true;
-        hit = testList(context, search, {scene.list.items + index, 1}, 0, index) || hit;
-    }
-    return hit;
+    return searchOutsideTree(context, scene, search, hit);
 }
 
 } // namespace
@@ -351,10 +365,55 @@ void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay*
     });
 }
 
+namespace {
+
+bool sameOrigin(const QueryRay& a, const QueryRay& b) {
+    return a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.origin.z == b.origin.z;
+}
+
+} // namespace
+
+void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay* rays,
+                  bool* occluded, size_t count) {
+    // Only the hierarchy is walked together; a scene without one is tested
+    // ray by ray.
+    const uint32_t lanes = kernelInUse.anyFromOnePoint != nullptr && scene.tree != nullptr
+                               ? kernelInUse.onePointLanes
+                               : 0;
+    ShearedRay sheared[mostOnePointLanes];
+    float tfar[mostOnePointLanes];
+    for (size_t i = 0; i < count;) {
+        uint32_t run = 0;
+        while (i + run < count && run < lanes && sameOrigin(rays[i + run], rays[i])) {
+            const QueryRay& ray = rays[i + run];
+            tfar[run] = ray.tfar;
+            if (!traceable(ray, tfar[run]))
+                break;
+            sheared[run] = shearRay(ray.origin, ray.direction);
+            ++run;
+        }
+        if (run < 2) {
+            occluded[i] = intersectAny(context, scene, rays[i]);
+            ++i;
+            continue;
+        }
+        const uint32_t found =
+            kernelInUse.anyFromOnePoint(*scene.bvh, rays + i, sheared, tfar, run);
+        for (uint32_t k = 0; k < run; ++k) {
+            occluded[i + k] = (found >> k & 1u) != 0;
+            if (!occluded[i + k] && !scene.outsideTree.empty()) {
+                Search alone{rays[i + k], sheared[k], true, tfar[k]};
+                occluded[i + k] = searchOutsideTree(context, scene, alone, false);
+            }
+        }
+        i += run;
+    }
+}
+
 void intersectAny(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays, bool* occluded,
                   size_t count) {
-    pool.runEach(count, raysPerRun, [&](size_t i, TraceContext& context) {
-        occluded[i] = intersectAny(context, scene, rays[i]);
+    pool.runRanges(count, raysPerRun, [&](size_t first, size_t end, TraceContext& context) {
+        intersectAny(context, scene, rays + first, occluded + first, end - first);
     });
 }
 

