@@ -347,8 +347,12 @@ template <class W, class F>
             for (int row = 0; row < 6; ++row)
                 for (uint32_t first = 0; first < bvhWidth; first += F::width)
                     (F::load(rows[row] + first) - origin[row / 2]).store(planes[row] + first);
+            // Slots past the last child hold none.
+            int children = 0;
+            for (uint32_t k = 0; k < bvhWidth; ++k)
+                children += node.child[k] != noChild ? 1 : 0;
             // The first child is pushed last, so walked first, as alone.
-            for (int k = bvhWidth - 1; k >= 0; --k) {
+            for (int k = children - 1; k >= 0; --k) {
                 W enters[3];
                 W leaves[3];
                 for (int axis = 0; axis < 3; ++axis) {
