@@ -196,14 +196,12 @@ template <class F>
 
 // Nearest hit: children nearest first, and a deferred child is dropped once
 // the hit found is nearer than its box. Occlusion (anyHit): the first hit
-// ends the walk, and the order is the node's.
+// ends the walk, and the order is the node's. From child from on, whose box
+// the ray meets, with box formed for it with slack.
 template <class F, bool anyHit>
-[[gnu::flatten]] bool walkBvh(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
-                              float& tfar, BvhHit& hit) {
-    if (bvh.root == noChild)
-        return false;
-    const float slack = boxSlack(bvh, sheared);
-    const BoxRay<F> box = boxRayOf<F>(ray, slack);
+[[gnu::always_inline]] inline bool
+walkBvhFrom(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slack,
+            const QueryRay& ray, const ShearedRay& sheared, float& tfar, BvhHit& hit) {
     struct Pending {
         uint32_t child;
         float entry;
@@ -211,7 +209,7 @@ template <class F, bool anyHit>
     Pending pending[bvhStackSize];
     uint32_t top = 0;
     alignas(64) float entries[bvhWidth];
-    uint32_t child = bvh.root;
+    uint32_t child = from;
     bool found = false;
     // Changes only with a nearer hit.
     F leaveBy = F(tfar) + box.slack;
@@ -273,6 +271,16 @@ template <class F, bool anyHit>
     }
 }
 
+template <class F, bool anyHit>
+[[gnu::flatten]] bool walkBvh(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
+                              float& tfar, BvhHit& hit) {
+    if (bvh.root == noChild)
+        return false;
+    const float slack = boxSlack(bvh, sheared);
+    return walkBvhFrom<F, anyHit>(bvh, bvh.root, boxRayOf<F>(ray, slack), slack, ray, sheared, tfar,
+                                  hit);
+}
+
 template <class F>
 bool nearestInBvhLanes(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
                        float tfar, BvhHit& hit) {
@@ -289,7 +297,8 @@ bool anyInBvhLanes(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& s
 // Occlusion for rays that leave one point, as a shading point's samples do,
 // walked together: a node's boxes are read once for all of them, W's lanes
 // testing each box for every ray at once. A leaf's shapes are tested for
-// each ray that reaches it as its lone walk tests them. Each ray meets the
+// each ray that reaches it as its lone walk tests them, and where one ray is
+// left, its lone walk takes the rest of the subtree. Each ray meets the
 // boxes its lone walk meets, by the same floats, so it answers as it would
 // alone. count is at most W::width; bit k of the result: ray k is occluded.
 template <class W, class F>
@@ -337,7 +346,15 @@ template <class W, class F>
     uint32_t walking = all;
     for (;;) {
         walking &= ~occluded;
-        if (walking != 0 && (child & leafChild) == 0) {
+        if (walking != 0 && (walking & (walking - 1)) == 0) {
+            // One ray left here: its own walk tests a node's boxes at once.
+            const auto k = static_cast<uint32_t>(__builtin_ctz(walking));
+            BvhHit unused;
+            float end = tfar[k];
+            if (walkBvhFrom<F, true>(bvh, child, boxRayOf<F>(rays[k], slack[k]), slack[k], rays[k],
+                                     sheared[k], end, unused))
+                occluded |= walking;
+        } else if (walking != 0 && (child & leafChild) == 0) {
             const BvhNode& node = bvh.nodes[child];
             // Each box's planes less the shared origin, as the lone walk
             // forms them: lower and upper by axis.
@@ -369,16 +386,15 @@ template <class W, class F>
                 top += met != 0 ? 1 : 0;
             }
         } else if (walking != 0) {
+            // A leaf, for several rays.
             const uint32_t leaf = child & ~leafChild;
             for (uint32_t rest = walking; rest != 0; rest &= rest - 1) {
                 const auto k = static_cast<uint32_t>(__builtin_ctz(rest));
                 if (anyInLeaf<F>(bvh, leaf, rays[k], sheared[k], tfar[k]))
                     occluded |= 1u << k;
             }
-            if (occluded == all)
-                return occluded;
         }
-        if (top == 0)
+        if (top == 0 || occluded == all)
             return occluded;
         --top;
         child = pending[top].child;
