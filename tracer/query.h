@@ -86,7 +86,7 @@ void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay*
                       QueryHit* hits, size_t count);
 // Rays next to each other in the array that leave one point, as a shading
 // point's occlusion samples do, walk the hierarchy together, up to 8 (AVX2)
-// or 16 (AVX-512) at a time: 1.2 to 1.8 times as fast as one by one, with
+// or 16 (AVX-512) at a time: 1.4 to 1.8 times as fast as one by one, with
 // the same answers.
 void intersectAny(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays, bool* occluded,
                   size_t count);
