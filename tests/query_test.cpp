@@ -99,8 +99,9 @@ void answerAsTheWholeList(std::vector<PrimitiveRef>& refs, const std::vector<Que
             ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found[i] != 0) << i;
             hits += found[i];
         }
-        // A batch, whose runs of rays from one point may walk together.
-        WorkerPool pool(1);
+        // A batch on three threads, whose runs of rays from one point may
+        // walk together.
+        WorkerPool pool(3);
         std::vector<char> occluded(rays.size());
         intersectAny(pool, scene.query, rays.data(), reinterpret_cast<bool*>(occluded.data()),
                      rays.size());
