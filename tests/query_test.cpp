@@ -139,7 +139,8 @@ void addFans(std::mt19937& random, std::vector<QueryRay>& rays) {
 
 // The same floats from the tree of every method as from testing every
 // entry, for rays of any length, zero components and segments; the
-// occlusion query agrees; batches on pools answer as single queries do.
+// occlusion query agrees; batches on pools answer as single queries do,
+// fans of rays from one point among them.
 TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
     std::mt19937 random(11);
     std::vector<Sphere> spheres(60);
@@ -182,6 +183,9 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         if (random() % 3 == 0)
             ray.tfar = ray.tnear + randomFloat(random, 0.0f, 10.0f);
     }
+    // Fans walk together, and the nested tree outside the hierarchy is then
+    // tested for each ray they leave unoccluded.
+    addFans(random, rays);
     const Scene whole(listOf(refs), scanWholeList);
     TraceContext context;
     std::vector<QueryHit> expected(rays.size());
