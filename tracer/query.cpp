@@ -260,6 +260,10 @@ bool traceable(const QueryRay& ray, float& tfar) {
     return true;
 }
 
+bool sameOrigin(const QueryRay& a, const QueryRay& b) {
+    return a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.origin.z == b.origin.z;
+}
+
 // The scene's entries that its tree does not hold, after the tree's walk
 // found hit (or not).
 bool searchOutsideTree(TraceContext& context, const QueryScene& scene, Search& search, bool hit) {
@@ -364,14 +368,6 @@ void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay*
         intersectNearest(context, scene, rays[i], hits[i]);
     });
 }
-
-namespace {
-
-bool sameOrigin(const QueryRay& a, const QueryRay& b) {
-    return a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.origin.z == b.origin.z;
-}
-
-} // namespace
 
 void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay* rays,
                   bool* occluded, size_t count) {
