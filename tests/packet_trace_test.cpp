@@ -71,7 +71,10 @@ struct RandomScene {
     std::vector<PrimitiveRef> refs;
     Tree tree;
 
-    RandomScene(std::mt19937& rng, int sphereCount, int triangleCount, int method) {
+    // Triangles of up to size corner to corner, their first corners within
+    // spread of the centre.
+    RandomScene(std::mt19937& rng, int sphereCount, int triangleCount, int method, float spread = 5,
+                float size = 2) {
         for (int i = 0; i < sphereCount; ++i) {
             const Vector3 c{frand(rng, -5, 5), frand(rng, -5, 5), frand(rng, -5, 5)};
             spheres.push_back({c, frand(rng, 0.05f, 0.8f), {frand(rng, 0, 1), 0, 0, 0}});
@@ -80,9 +83,10 @@ struct RandomScene {
                 spheres.push_back({c, spheres.back().radius, {frand(rng, 0, 1), 1, 0, 0}});
         }
         for (int i = 0; i < triangleCount; ++i) {
-            const Vector3 a{frand(rng, -5, 5), frand(rng, -5, 5), frand(rng, -5, 5)};
-            const Vector3 b{a.x + frand(rng, -2, 2), a.y + frand(rng, -2, 2), a.z};
-            const Vector3 c{a.x + frand(rng, -2, 2), a.y, a.z + frand(rng, -2, 2)};
+            const Vector3 a{frand(rng, -spread, spread), frand(rng, -spread, spread),
+                            frand(rng, -spread, spread)};
+            const Vector3 b{a.x + frand(rng, -size, size), a.y + frand(rng, -size, size), a.z};
+            const Vector3 c{a.x + frand(rng, -size, size), a.y, a.z + frand(rng, -size, size)};
             triangles.push_back({a, b, c, {frand(rng, 0, 1), 2, 0, 0}});
         }
         referenceAll(spheres, triangles, refs);
@@ -94,17 +98,20 @@ struct RandomScene {
     }
 };
 
-// Eight rays from one origin: a narrow fan, as a row of pixels gives, or
-// (wide) directions anywhere, whose signs then mostly disagree.
-RayPacket randomPacket(std::mt19937& rng, float originSpread, bool wide) {
+// Rays from one origin: a narrow fan, as a row of pixels gives, or (wide)
+// directions anywhere, whose signs then mostly disagree; for a crowded
+// scene, aimed nearer its centre and narrower.
+RayPacket randomPacket(std::mt19937& rng, float originSpread, bool wide, bool crowded = false) {
     RayPacket packet;
     packet.origin = {frand(rng, -originSpread, originSpread),
                      frand(rng, -originSpread, originSpread),
                      frand(rng, -originSpread, originSpread)};
-    const Vector3 aim{frand(rng, -4, 4), frand(rng, -4, 4), frand(rng, -4, 4)};
+    const float reach = crowded ? 1.0f : 4.0f;
+    const Vector3 aim{frand(rng, -reach, reach), frand(rng, -reach, reach),
+                      frand(rng, -reach, reach)};
     const Vector3 axis =
         unitOffZero({aim.x - packet.origin.x, aim.y - packet.origin.y, aim.z - packet.origin.z});
-    const float spread = wide ? 2.0f : 0.05f;
+    const float spread = wide ? 2.0f : (crowded ? 0.005f : 0.05f);
     for (uint32_t lane = 0; lane < maxPacketLanes; ++lane) {
         setLaneDirection(
             packet, lane,
@@ -119,16 +126,20 @@ RayPacket randomPacket(std::mt19937& rng, float originSpread, bool wide) {
 TEST(PacketTrace, EveryLaneGetsItsLoneWalksHitAndRecord) {
     std::mt19937 rng(2024);
     int hitLanes = 0;
-    for (int sceneIndex = 0; sceneIndex < 24; ++sceneIndex) {
+    for (int sceneIndex = 0; sceneIndex < 27; ++sceneIndex) {
         const int method = sceneIndex % 3;
-        // Spheres only (packed leaves), triangles only, and both mixed.
+        // Spheres only (packed leaves), triangles only, and both mixed; last,
+        // small triangles crowded near the centre into leaves of dozens.
+        const bool crowded = sceneIndex >= 24;
         const int spheres = sceneIndex % 4 == 1 ? 0 : 300;
-        const int triangles = sceneIndex % 4 == 0 ? 0 : 80;
-        RandomScene scene(rng, spheres, triangles, method);
+        const int triangles = crowded ? 1500 : (sceneIndex % 4 == 0 ? 0 : 80);
+        RandomScene scene(rng, spheres, triangles, method, crowded ? 1.0f : 5.0f,
+                          crowded ? 0.3f : 2.0f);
         for (int i = 0; i < 200; ++i) {
             // Origins inside the scene as well as outside it.
             const float originSpread = i % 3 == 0 ? 4.0f : 15.0f;
-            hitLanes += expectLanesMatch(*scene.tree, randomPacket(rng, originSpread, i % 5 == 0));
+            hitLanes +=
+                expectLanesMatch(*scene.tree, randomPacket(rng, originSpread, i % 5 == 0, crowded));
             if (::testing::Test::HasFailure())
                 return;
         }
