@@ -40,8 +40,8 @@ int intersectLeaf(TraceContext& context, const KdTree& tree, uint32_t leaf, cons
     return 1;
 }
 
-void recordSphereHit(const SphereGroup* groups, uint32_t entry, const Ray& ray, float distance,
-                     HitRecord& record) {
+const Material* recordSphereHitButMaterial(const SphereGroup* groups, uint32_t entry,
+                                           const Ray& ray, float distance, HitRecord& record) {
     const SphereGroup& group = groups[entry / sphereGroupLanes];
     const uint32_t lane = entry % sphereGroupLanes;
     const Vector3 centre{group.x[lane], group.y[lane], group.z[lane]};
@@ -51,18 +51,28 @@ void recordSphereHit(const SphereGroup* groups, uint32_t entry, const Ray& ray, 
     const bool inside = distance > -dot(ray.origin - centre, ray.direction);
     record.normal = sphereNormal(ray.origin, ray.direction, centre, distance, inside);
     record.distance = distance;
-    record.material = group.sphere[lane]->material;
+    return &group.sphere[lane]->material;
 }
 
-void recordTriangleHit(const TriangleGroup* groups, uint32_t ordinal, float distance,
-                       HitRecord& record) {
+void recordSphereHit(const SphereGroup* groups, uint32_t entry, const Ray& ray, float distance,
+                     HitRecord& record) {
+    record.material = *recordSphereHitButMaterial(groups, entry, ray, distance, record);
+}
+
+const Material* recordTriangleHitButMaterial(const TriangleGroup* groups, uint32_t ordinal,
+                                             float distance, HitRecord& record) {
     const TriangleGroup& group = groups[ordinal / triangleGroupLanes];
     const uint32_t lane = ordinal % triangleGroupLanes;
     const Vector3 n{group.nx[lane], group.ny[lane], group.nz[lane]};
     const float scale = 1.0f / std::sqrt(dot(n, n));
     record.normal = n * scale;
     record.distance = distance;
-    record.material = group.triangle[lane]->material;
+    return &group.triangle[lane]->material;
+}
+
+void recordTriangleHit(const TriangleGroup* groups, uint32_t ordinal, float distance,
+                       HitRecord& record) {
+    record.material = *recordTriangleHitButMaterial(groups, ordinal, distance, record);
 }
 
 bool sphereComesFirst(const PrimitiveList& list, uint32_t sphere, uint32_t triangle) {

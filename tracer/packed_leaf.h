@@ -32,6 +32,13 @@ void recordSphereHit(const SphereGroup* groups, uint32_t entry, const Ray& ray, 
 void recordTriangleHit(const TriangleGroup* groups, uint32_t ordinal, float distance,
                        HitRecord& record);
 
+// recordSphereHit and recordTriangleHit but for the material, left for the
+// caller to copy from where they return.
+const Material* recordSphereHitButMaterial(const SphereGroup* groups, uint32_t entry,
+                                           const Ray& ray, float distance, HitRecord& record);
+const Material* recordTriangleHitButMaterial(const TriangleGroup* groups, uint32_t ordinal,
+                                             float distance, HitRecord& record);
+
 // Whether, in list, the sphere of ordinal sphere (counting spheres only)
 // comes before the triangle of ordinal triangle (counting triangles only).
 bool sphereComesFirst(const PrimitiveList& list, uint32_t sphere, uint32_t triangle);

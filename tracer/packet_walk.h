@@ -51,6 +51,9 @@ template <class F> struct PacketWalk {
     F exit;
     uint32_t live; // lanes that meet the tree's box
     uint32_t done; // lanes whose hit is accepted
+    // Lanes whose hit awaits its shape's material, and where it lies.
+    uint32_t materialDue;
+    const Material* materialOf[F::width];
 };
 
 template <class F> Ray laneRay(const PacketWalk<F>& walk, uint32_t lane) {
@@ -178,22 +181,27 @@ F testPackedLeafByLane(const KdTree& tree, const LeafShapes& shapes, uint32_t la
     return select(triangleBest < sphereBest, triangleBest, sphereBest);
 }
 
-// Records in record the hit that lane found in a packed leaf.
+// Records in record the hit that lane found in a packed leaf, but for the
+// material, which is left due in walk: the shape is rarely in the cache, and
+// once the packet is walked every lane's wait for it overlaps the others'.
 template <class F>
 void recordLeafLane(const KdTree& tree, uint32_t leaf, const LeafShapes& shapes,
-                    const LeafLanes<F>& found, const PacketWalk<F>& walk, uint32_t lane,
+                    const LeafLanes<F>& found, PacketWalk<F>& walk, uint32_t lane,
                     HitRecord& record) {
     const bool triangle =
         shapes.sphereCount == 0 ||
         (shapes.triangleCount != 0 &&
          triangleWins(tree.leaves[leaf], found.sphere[lane], found.sphereDistance[lane],
                       found.triangle[lane], found.triangleDistance[lane]));
-    if (triangle)
-        recordTriangleHit(triangleGroupsOf(tree, shapes), found.triangle[lane],
-                          found.triangleDistance[lane], record);
-    else
-        recordSphereHit(sphereGroupsOf(tree, shapes), found.sphere[lane], laneRay(walk, lane),
-                        found.sphereDistance[lane], record);
+    const Material* material =
+        triangle
+            ? recordTriangleHitButMaterial(triangleGroupsOf(tree, shapes), found.triangle[lane],
+                                           found.triangleDistance[lane], record)
+            : recordSphereHitButMaterial(sphereGroupsOf(tree, shapes), found.sphere[lane],
+                                         laneRay(walk, lane), found.sphereDistance[lane], record);
+    __builtin_prefetch(material);
+    walk.materialOf[lane] = material;
+    walk.materialDue |= 1u << lane;
 }
 
 // Tests leaf for the lanes and accepts in each the hit its own walk would.
@@ -338,7 +346,13 @@ void tracePacketLanes(TraceContext& context, const KdTree& tree, const RayPacket
         agree = agree && (up == 0 || up == walk.live);
         walk.nearOffset[axis] = up != 0 ? 0u : 1u;
     }
-    if (agree && walkPacket(tree, walk, hits))
+    walk.materialDue = 0;
+    const bool walked = agree && walkPacket(tree, walk, hits);
+    for (uint32_t due = walk.materialDue; due != 0; due &= due - 1) {
+        const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(due));
+        hits.hit[lane].material = *walk.materialOf[lane];
+    }
+    if (walked)
         return;
     alignas(64) float entry[F::width];
     alignas(64) float exit[F::width];
