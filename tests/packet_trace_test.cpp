@@ -12,6 +12,7 @@
 #include "vantrel/kdtree/build.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/relative_leaf.h"
 #include "vantrel/tracer/render.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/traverse.h"
@@ -126,15 +127,23 @@ RayPacket randomPacket(std::mt19937& rng, float originSpread, bool wide, bool cr
 TEST(PacketTrace, EveryLaneGetsItsLoneWalksHitAndRecord) {
     std::mt19937 rng(2024);
     int hitLanes = 0;
-    for (int sceneIndex = 0; sceneIndex < 27; ++sceneIndex) {
+    uint32_t mostTriangles = 0;
+    for (int sceneIndex = 0; sceneIndex < 30; ++sceneIndex) {
         const int method = sceneIndex % 3;
         // Spheres only (packed leaves), triangles only, and both mixed; last,
-        // small triangles crowded near the centre into leaves of dozens.
+        // small triangles crowded near the centre into leaves of dozens, then
+        // of hundreds, which the leaf tests take a part at a time.
         const bool crowded = sceneIndex >= 24;
+        const bool packed = sceneIndex >= 27;
         const int spheres = sceneIndex % 4 == 1 ? 0 : 300;
-        const int triangles = crowded ? 1500 : (sceneIndex % 4 == 0 ? 0 : 80);
-        RandomScene scene(rng, spheres, triangles, method, crowded ? 1.0f : 5.0f,
+        const int triangles = packed ? 3000 : (crowded ? 1500 : (sceneIndex % 4 == 0 ? 0 : 80));
+        RandomScene scene(rng, spheres, triangles, method, packed ? 0.5f : (crowded ? 1.0f : 5.0f),
                           crowded ? 0.3f : 2.0f);
+        forEachNode(*scene.tree, [&](uint32_t, const KdTreeNode& node, uint32_t) {
+            if (isLeafNode(node) && !isEmptyLeaf(node))
+                mostTriangles =
+                    std::max(mostTriangles, scene.tree->leafShapes[leafIndex(node)].triangleCount);
+        });
         for (int i = 0; i < 200; ++i) {
             // Origins inside the scene as well as outside it.
             const float originSpread = i % 3 == 0 ? 4.0f : 15.0f;
@@ -144,8 +153,10 @@ TEST(PacketTrace, EveryLaneGetsItsLoneWalksHitAndRecord) {
                 return;
         }
     }
-    // The comparison means something only if many lanes hit.
+    // The comparison means something only if many lanes hit, and leaves
+    // held more triangles than a leaf test takes at once.
     EXPECT_GT(hitLanes, 24 * 200 * 2);
+    EXPECT_GT(mostTriangles, 2 * relativeTrianglesAtOnce);
 }
 
 TEST(PacketTrace, LanesOutsideTheBoxAndAGrazingLaneMatchTheirLoneWalks) {

@@ -40,6 +40,8 @@ template <class Built> struct EightInts {
     EightInts(uint32_t value) : v(_mm256_set1_epi32(static_cast<int>(value))) {}
     explicit EightInts(__m256i value) : v(value) {}
     static EightInts iota() { return EightInts(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)); }
+    // 0 to 7 in each eight lanes: iota.
+    static EightInts iotaInEachEight() { return iota(); }
     void store(uint32_t* p) const { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 
     friend EightInts select(EightMask<Built> m, EightInts a, EightInts b) {
@@ -48,6 +50,12 @@ template <class Built> struct EightInts {
     }
     friend EightInts operator+(EightInts a, EightInts b) {
         return EightInts(_mm256_add_epi32(a.v, b.v));
+    }
+    // The smallest lane of each eight lanes in all of them; unsigned.
+    friend EightInts minInEachEight(EightInts a) {
+        __m256i m = _mm256_min_epu32(a.v, _mm256_permute2x128_si256(a.v, a.v, 1));
+        m = _mm256_min_epu32(m, _mm256_shuffle_epi32(m, 0x4e));
+        return EightInts(_mm256_min_epu32(m, _mm256_shuffle_epi32(m, 0xb1)));
     }
     // Unsigned.
     friend uint32_t minLane(EightInts a) {
@@ -62,6 +70,7 @@ template <class Built> struct EightFloats {
     static constexpr uint32_t width = 8;
     using Mask = EightMask<Built>;
     using Ints = EightInts<Built>;
+    using RowLanes = EightFloats; // a group's row of eight
 
     __m256 v;
     EightFloats() = default;
@@ -69,6 +78,10 @@ template <class Built> struct EightFloats {
     explicit EightFloats(__m256 value) : v(value) {}
     // From 32-byte aligned memory.
     static EightFloats load(const float* p) { return EightFloats(_mm256_load_ps(p)); }
+    // The eight floats at p, 32-byte aligned, in each eight lanes: a load.
+    static EightFloats loadInEachEight(const float* p) { return load(p); }
+    // values[0] in every lane: the first of one value per eight lanes.
+    static EightFloats ofEachEight(const float* values) { return EightFloats(values[0]); }
     void store(float* p) const { _mm256_store_ps(p, v); }
 
     using F = EightFloats;
@@ -79,6 +92,8 @@ template <class Built> struct EightFloats {
     // The sign flipped, as a float negation does, NaN included.
     friend F operator-(F a) { return F(_mm256_xor_ps(a.v, _mm256_set1_ps(-0.0f))); }
     friend F sqrt(F a) { return F(_mm256_sqrt_ps(a.v)); }
+    // The sign cleared; NaN stays NaN.
+    friend F abs(F a) { return F(_mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v)); }
 
     // Comparisons are ordered: false where either side is NaN.
     friend Mask operator<(F a, F b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
@@ -86,6 +101,15 @@ template <class Built> struct EightFloats {
     friend Mask operator>(F a, F b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)}; }
     friend Mask operator>=(F a, F b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GE_OQ)}; }
     friend Mask operator==(F a, F b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_EQ_OQ)}; }
+    // The lanes of m where a comparison holds (see the scalar lanes).
+    friend Mask lessWhere(Mask m, F a, F b) { return m & (a < b); }
+    friend Mask atLeastWhere(Mask m, F a, F b) { return m & (a >= b); }
+    friend Mask notBelowWhere(Mask m, F a, F b) {
+        return {_mm256_and_ps(m.v, _mm256_cmp_ps(a.v, b.v, _CMP_NLT_UQ))};
+    }
+    friend Mask notAboveWhere(Mask m, F a, F b) {
+        return {_mm256_and_ps(m.v, _mm256_cmp_ps(a.v, b.v, _CMP_NGT_UQ))};
+    }
 
     // a where m holds, else b.
     friend F select(Mask m, F a, F b) { return F(_mm256_blendv_ps(b.v, a.v, m.v)); }
@@ -94,6 +118,13 @@ template <class Built> struct EightFloats {
     // a > b ? a : b and a < b ? a : b: b where a is NaN.
     friend F max(F a, F b) { return F(_mm256_max_ps(a.v, b.v)); }
     friend F min(F a, F b) { return F(_mm256_min_ps(a.v, b.v)); }
+    // The smallest lane of each eight lanes in all of them; for lanes
+    // without NaN.
+    friend F minInEachEight(F a) {
+        __m256 m = _mm256_min_ps(a.v, _mm256_permute2f128_ps(a.v, a.v, 1));
+        m = _mm256_min_ps(m, _mm256_shuffle_ps(m, m, 0x4e));
+        return F(_mm256_min_ps(m, _mm256_shuffle_ps(m, m, 0xb1)));
+    }
     // For lanes without NaN.
     friend float minLane(F a) {
         __m256 m = _mm256_min_ps(a.v, _mm256_permute2f128_ps(a.v, a.v, 1));

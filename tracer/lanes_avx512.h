@@ -10,6 +10,11 @@
 
 namespace vantrel::avx512 {
 
+// Eight lanes in AVX2's instructions, built with AVX-512's 32 registers: the
+// queries' walk of a node's eight boxes (kernel.cpp), and a group's rows.
+struct Avx512Build;
+using EightFloats = avx2::EightFloats<Avx512Build>;
+
 struct Mask {
     __mmask16 v; // bit i set where lane i holds
     static Mask ofBits(uint32_t lanes) { return {static_cast<__mmask16>(lanes)}; }
@@ -23,6 +28,10 @@ struct Ints {
     static Ints iota() {
         return Ints(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
     }
+    // 0 to 7 in each eight lanes.
+    static Ints iotaInEachEight() {
+        return Ints(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7));
+    }
     void store(uint32_t* p) const { _mm512_storeu_si512(p, v); }
 };
 
@@ -30,6 +39,7 @@ struct Floats {
     static constexpr uint32_t width = 16;
     using Mask = avx512::Mask;
     using Ints = avx512::Ints;
+    using RowLanes = EightFloats; // a group's row of eight
 
     __m512 v;
     Floats() = default;
@@ -42,6 +52,18 @@ struct Floats {
         return Floats(_mm512_castpd_ps(_mm512_insertf64x4(
             _mm512_castpd256_pd512(_mm256_load_pd(reinterpret_cast<const double*>(low))),
             _mm256_load_pd(reinterpret_cast<const double*>(high)), 1)));
+    }
+    // The eight floats at p, 32-byte aligned, in each eight lanes: one load
+    // that puts them in both halves, with no shuffle.
+    static Floats loadInEachEight(const float* p) {
+        return Floats(_mm512_castpd_ps(
+            _mm512_broadcast_f64x4(_mm256_load_pd(reinterpret_cast<const double*>(p)))));
+    }
+    // values[0] in the lower eight lanes, values[1] in the upper.
+    static Floats ofEachEight(const float* values) {
+        return Floats(
+            _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castps_pd(_mm512_set1_ps(values[0])),
+                                                _mm256_castps_pd(_mm256_set1_ps(values[1])), 1)));
     }
     void store(float* p) const { _mm512_store_ps(p, v); }
 };
@@ -66,6 +88,10 @@ inline Floats operator-(Floats a) {
 inline Floats sqrt(Floats a) {
     return Floats(_mm512_sqrt_ps(a.v));
 }
+// The sign cleared; NaN stays NaN.
+inline Floats abs(Floats a) {
+    return Floats(_mm512_abs_ps(a.v));
+}
 
 // Comparisons are ordered: false where either side is NaN.
 inline Mask operator<(Floats a, Floats b) {
@@ -82,6 +108,21 @@ inline Mask operator>=(Floats a, Floats b) {
 }
 inline Mask operator==(Floats a, Floats b) {
     return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_EQ_OQ)};
+}
+
+// The lanes of m where a comparison holds, in one masked compare (see the
+// scalar lanes).
+inline Mask lessWhere(Mask m, Floats a, Floats b) {
+    return {_mm512_mask_cmp_ps_mask(m.v, a.v, b.v, _CMP_LT_OQ)};
+}
+inline Mask atLeastWhere(Mask m, Floats a, Floats b) {
+    return {_mm512_mask_cmp_ps_mask(m.v, a.v, b.v, _CMP_GE_OQ)};
+}
+inline Mask notBelowWhere(Mask m, Floats a, Floats b) {
+    return {_mm512_mask_cmp_ps_mask(m.v, a.v, b.v, _CMP_NLT_UQ)};
+}
+inline Mask notAboveWhere(Mask m, Floats a, Floats b) {
+    return {_mm512_mask_cmp_ps_mask(m.v, a.v, b.v, _CMP_NGT_UQ)};
 }
 
 inline Mask operator&(Mask a, Mask b) {
@@ -125,6 +166,20 @@ inline Floats min(Floats a, Floats b) {
     return Floats(_mm512_min_ps(a.v, b.v));
 }
 
+// The smallest lane of each eight lanes in all of them; for lanes without
+// NaN.
+inline Floats minInEachEight(Floats a) {
+    __m512 m = _mm512_min_ps(a.v, _mm512_shuffle_f32x4(a.v, a.v, 0xb1));
+    m = _mm512_min_ps(m, _mm512_permute_ps(m, 0x4e));
+    return Floats(_mm512_min_ps(m, _mm512_permute_ps(m, 0xb1)));
+}
+// Unsigned.
+inline Ints minInEachEight(Ints a) {
+    __m512i m = _mm512_min_epu32(a.v, _mm512_shuffle_i32x4(a.v, a.v, 0xb1));
+    m = _mm512_min_epu32(m, _mm512_shuffle_epi32(m, _MM_PERM_BADC));
+    return Ints(_mm512_min_epu32(m, _mm512_shuffle_epi32(m, _MM_PERM_CDAB)));
+}
+
 // For lanes without NaN.
 inline float minLane(Floats a) {
     return _mm512_reduce_min_ps(a.v);
@@ -133,10 +188,5 @@ inline float minLane(Floats a) {
 inline uint32_t minLane(Ints a) {
     return _mm512_reduce_min_epu32(a.v);
 }
-
-// Eight lanes in AVX2's instructions, built with AVX-512's 32 registers: the
-// queries' walk of a node's eight boxes (kernel.cpp).
-struct Avx512Build;
-using EightFloats = avx2::EightFloats<Avx512Build>;
 
 } // namespace vantrel::avx512

@@ -48,6 +48,10 @@ inline Floats operator/(Floats a, Floats b) {
 inline Floats operator-(Floats a) {
     return -a.v;
 }
+// The sign cleared; NaN stays NaN.
+inline Floats abs(Floats a) {
+    return std::fabs(a.v);
+}
 inline Floats sqrt(Floats a) {
     return std::sqrt(a.v);
 }
@@ -67,6 +71,22 @@ inline Mask operator>=(Floats a, Floats b) {
 }
 inline Mask operator==(Floats a, Floats b) {
     return {a.v == b.v};
+}
+
+// The lanes of m where a comparison holds: one instruction where masks are
+// registers of their own. Below and above are not less and not greater, so
+// they hold where either side is NaN.
+inline Mask lessWhere(Mask m, Floats a, Floats b) {
+    return {m.v && a.v < b.v};
+}
+inline Mask atLeastWhere(Mask m, Floats a, Floats b) {
+    return {m.v && a.v >= b.v};
+}
+inline Mask notBelowWhere(Mask m, Floats a, Floats b) {
+    return {m.v && !(a.v < b.v)};
+}
+inline Mask notAboveWhere(Mask m, Floats a, Floats b) {
+    return {m.v && !(a.v > b.v)};
 }
 
 inline Mask operator&(Mask a, Mask b) {

@@ -22,7 +22,7 @@ namespace vantrel {
 template <class F>
 void keepNearer(F candidate, typename F::Mask accepted, typename F::Ints entry, F& best,
                 typename F::Ints& bestEntry) {
-    const typename F::Mask nearer = accepted & (candidate < best);
+    const typename F::Mask nearer = lessWhere(accepted, candidate, best);
     best = select(nearer, candidate, best);
     bestEntry = select(nearer, entry, bestEntry);
 }
