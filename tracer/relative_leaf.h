@@ -98,6 +98,27 @@ void keepNearestOfRays(const RelativeTriangleGroup* rel, uint32_t count, uint32_
     }
 }
 
+// The same against count triangles of groups as they lie, the origin o taken
+// off here: for a vector of rays alone, which the rows above would not pay
+// for.
+template <class F>
+void keepNearestOfRays(const TriangleGroup* groups, uint32_t count, const float o[3], const F d[3],
+                       F& best, typename F::Ints& bestEntry) {
+    using Ints = typename F::Ints;
+    Ints entry = Ints::iotaInEachEight();
+    for (uint32_t k = 0; k < count; k += triangleGroupLanes) {
+        const TriangleGroup& g = groups[k / triangleGroupLanes];
+        const auto row = [](const float* r) { return F::loadInEachEight(r); };
+        const F v0[3] = {row(g.x0), row(g.y0), row(g.z0)};
+        const F v1[3] = {row(g.x1), row(g.y1), row(g.z1)};
+        const F v2[3] = {row(g.x2), row(g.y2), row(g.z2)};
+        const F n[3] = {row(g.nx), row(g.ny), row(g.nz)};
+        const TriangleHits<F> hits = triangleHits<F, F>(v0, v1, v2, n, o, d);
+        keepNearer(hits.t, hits.accepted, entry, best, bestEntry);
+        entry = entry + Ints(triangleGroupLanes);
+    }
+}
+
 // Per ray of the vector, the smallest distance in its eight lanes and the
 // first entry at it: noEntry where it took none, as its lanes kept theirs.
 template <class F>
