@@ -76,6 +76,22 @@ void relativeToOrigin(const TriangleGroup* groups, uint32_t count, const float o
 // lanes as it lies.
 template <class F> constexpr uint32_t raysPerVector = F::width / triangleGroupLanes;
 
+// Keeps in each lane of best the nearest distance that test(group) accepts
+// below it, a group a step, and in bestEntry its entry: count entries, the
+// first of which is entry first, each eight lanes a group's.
+template <class F, class Group, class Test>
+[[gnu::always_inline]] inline void keepNearestOfGroups(const Group* groups, uint32_t count,
+                                                       uint32_t first, F& best,
+                                                       typename F::Ints& bestEntry, Test test) {
+    using Ints = typename F::Ints;
+    Ints entry = Ints::iotaInEachEight() + Ints(first);
+    for (uint32_t k = 0; k < count; k += triangleGroupLanes) {
+        const TriangleHits<F> hits = test(groups[k / triangleGroupLanes]);
+        keepNearer(hits.t, hits.accepted, entry, best, bestEntry);
+        entry = entry + Ints(triangleGroupLanes);
+    }
+}
+
 // The rays whose directions d holds (one per eight lanes, F::ofEachEight)
 // against count triangles of rel, the first of which is entry first: keeps
 // in each lane the nearest accepted distance below best and its entry, as
@@ -83,19 +99,14 @@ template <class F> constexpr uint32_t raysPerVector = F::width / triangleGroupLa
 template <class F>
 void keepNearestOfRays(const RelativeTriangleGroup* rel, uint32_t count, uint32_t first,
                        const F d[3], F& best, typename F::Ints& bestEntry) {
-    using Ints = typename F::Ints;
-    Ints entry = Ints::iotaInEachEight() + Ints(first);
-    for (uint32_t k = 0; k < count; k += triangleGroupLanes) {
-        const RelativeTriangleGroup& g = rel[k / triangleGroupLanes];
-        const auto row = [](const float* r) { return F::loadInEachEight(r); };
+    const auto row = [](const float* r) { return F::loadInEachEight(r); };
+    keepNearestOfGroups(rel, count, first, best, bestEntry, [&](const RelativeTriangleGroup& g) {
         const F w[3] = {row(g.wx), row(g.wy), row(g.wz)};
         const F a[3] = {row(g.ax), row(g.ay), row(g.az)};
         const F b[3] = {row(g.bx), row(g.by), row(g.bz)};
         const F n[3] = {row(g.nx), row(g.ny), row(g.nz)};
-        const TriangleHits<F> hits = triangleHitsFrom<F, F>(w, a, b, n, row(g.wn), d);
-        keepNearer(hits.t, hits.accepted, entry, best, bestEntry);
-        entry = entry + Ints(triangleGroupLanes);
-    }
+        return triangleHitsFrom<F, F>(w, a, b, n, row(g.wn), d);
+    });
 }
 
 // The same against count triangles of groups as they lie, the origin o taken
@@ -104,19 +115,14 @@ void keepNearestOfRays(const RelativeTriangleGroup* rel, uint32_t count, uint32_
 template <class F>
 void keepNearestOfRays(const TriangleGroup* groups, uint32_t count, const float o[3], const F d[3],
                        F& best, typename F::Ints& bestEntry) {
-    using Ints = typename F::Ints;
-    Ints entry = Ints::iotaInEachEight();
-    for (uint32_t k = 0; k < count; k += triangleGroupLanes) {
-        const TriangleGroup& g = groups[k / triangleGroupLanes];
-        const auto row = [](const float* r) { return F::loadInEachEight(r); };
+    const auto row = [](const float* r) { return F::loadInEachEight(r); };
+    keepNearestOfGroups(groups, count, 0, best, bestEntry, [&](const TriangleGroup& g) {
         const F v0[3] = {row(g.x0), row(g.y0), row(g.z0)};
         const F v1[3] = {row(g.x1), row(g.y1), row(g.z1)};
         const F v2[3] = {row(g.x2), row(g.y2), row(g.z2)};
         const F n[3] = {row(g.nx), row(g.ny), row(g.nz)};
-        const TriangleHits<F> hits = triangleHits<F, F>(v0, v1, v2, n, o, d);
-        keepNearer(hits.t, hits.accepted, entry, best, bestEntry);
-        entry = entry + Ints(triangleGroupLanes);
-    }
+        return triangleHits<F, F>(v0, v1, v2, n, o, d);
+    });
 }
 
 // Per ray of the vector, the smallest distance in its eight lanes and the
