@@ -240,6 +240,46 @@ TEST(PackedLeaf, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
     releaseKdTree(&tree);
 }
 
+// Slivers reaching out to 3e38 along two axes at once: the edge terms
+// overflow to infinities of both signs and a weight comes out NaN, which none
+// of the list test's exits refuses, while the distance to the plane stays
+// finite. Every kernel must then judge by the rest as the list test does.
+TEST(PackedLeaf, NaNWeightsLeaveTheRestToDecideInEveryKernel) {
+    KernelGuard guard;
+    std::mt19937 random(38);
+    std::uniform_real_distribution<float> place(-2.0f, 2.0f);
+    std::vector<Triangle> triangles;
+    for (int i = 0; i < 24; ++i) {
+        const Vector3 a{place(random), place(random), place(random)};
+        const Vector3 far = i % 2 == 0 ? Vector3{3e38f, -3e38f, 0} : Vector3{0, 3e38f, -3e38f};
+        const Vector3 near{0.001f * place(random), 0.001f * place(random), 0.001f};
+        triangles.push_back({a, a + far, a + near, {static_cast<float>(i), 0, 0, 0}});
+    }
+    KdTree& tree = *new KdTree{};
+    tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
+    tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[triangles.size()], 24}};
+    for (size_t i = 0; i < triangles.size(); ++i)
+        tree.leaves[0].items[i] = ref(triangles[i]);
+    BuildContext build;
+    packLeafShapes(tree, 1, build);
+    std::vector<Ray> rays;
+    for (int i = 0; i < 2000; ++i)
+        rays.push_back(
+            {{4 * place(random), 4 * place(random), 4 * place(random)}, unitDirection(random)});
+    for (Kernel kernel : availableKernels()) {
+        ASSERT_TRUE(selectKernel(kernel));
+        SCOPED_TRACE(kernelName(kernel));
+        uint32_t hits = 0;
+        for (const Ray& ray : rays) {
+            const Outcome expected = listOutcome(tree.leaves[0], ray);
+            hits += expected.hit;
+            ASSERT_TRUE(sameOutcome(expected, leafOutcome(tree, 0, ray)));
+        }
+        EXPECT_GT(hits, 50u);
+    }
+    releaseKdTree(&tree);
+}
+
 // The side of a hit is worked out from the winner's distance alone: rays from
 // the very centre, grazing rays whose roots nearly meet, and rays leaving
 // through the far side must still get the list test's normal.

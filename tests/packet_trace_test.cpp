@@ -89,6 +89,11 @@ struct RandomScene {
             const Vector3 b{a.x + frand(rng, -size, size), a.y + frand(rng, -size, size), a.z};
             const Vector3 c{a.x + frand(rng, -size, size), a.y, a.z + frand(rng, -size, size)};
             triangles.push_back({a, b, c, {frand(rng, 0, 1), 2, 0, 0}});
+            // Twins here too, which the shuffle puts anywhere in a leaf's
+            // groups: with several rays a vector, the first entry must still
+            // win.
+            if (i % 13 == 0)
+                triangles.push_back({a, b, c, {frand(rng, 0, 1), 3, 0, 0}});
         }
         referenceAll(spheres, triangles, refs);
         std::shuffle(refs.begin(), refs.end(), rng);
