@@ -1,6 +1,11 @@
 #include "vantrel/tracer/worker_pool.h"
 
+#include <chrono>
 #include <system_error>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace vantrel {
 
@@ -28,6 +33,33 @@ void addAllRayCounts(std::vector<std::unique_ptr<TraceContext>>& contexts) {
     }
 }
 
+// How long a thread that waits checks before it sleeps. A frame's batch
+// follows the last one at once, and a sleeping thread takes a while to wake:
+// two threads rendered the human scan 1.09 times as fast, the engine 1.04
+// times, with a spin. With more threads than cores a spin takes the core
+// from a thread with work (0.93 times as fast with four on two), so then
+// none.
+constexpr std::chrono::microseconds spinBeforeSleep{100};
+
+// Whether threads of a pool have a core each, so that a spin costs no thread
+// its core.
+bool coreEach(uint32_t threads) {
+    static const uint32_t cores = threadsOfMachine();
+    return threads <= cores;
+}
+
+// Calls done() until it holds or spinBeforeSleep has passed.
+template <class Done> void spinFor(Done done) {
+    const auto until = std::chrono::steady_clock::now() + spinBeforeSleep;
+    while (!done() && std::chrono::steady_clock::now() < until) {
+#if defined(__x86_64__) || defined(__i386__)
+        _mm_pause();
+#else
+        std::this_thread::yield();
+#endif
+    }
+}
+
 } // namespace
 
 WorkerPool::WorkerPool(uint32_t threads) {
@@ -37,7 +69,8 @@ WorkerPool::WorkerPool(uint32_t threads) {
     workers.reserve(wanted - 1);
     for (uint32_t thread = 1; thread < wanted; ++thread) {
         try {
-            workers.emplace_back(&WorkerPool::serve, this, contexts[thread].get());
+            workers.emplace_back(&WorkerPool::serve, this, contexts[thread].get(),
+                                 coreEach(wanted));
         } catch (const std::system_error&) {
             // No more threads to be had: work with those there are.
             break;
@@ -65,9 +98,11 @@ void WorkerPool::workOnBatch(TraceContext& context) noexcept {
     }
 }
 
-void WorkerPool::serve(TraceContext* context) {
+void WorkerPool::serve(TraceContext* context, bool spin) {
     uint64_t seen = 0;
     for (;;) {
+        if (spin)
+            spinFor([&] { return batch.load(std::memory_order_acquire) != seen; });
         {
             std::unique_lock<std::mutex> lock(state);
             started.wait(lock, [&] { return stopping || batch != seen; });
@@ -98,6 +133,8 @@ void WorkerPool::runBatch(uint32_t count, Item item, void* work) {
     if (!workers.empty())
         started.notify_all();
     workOnBatch(*contexts[0]);
+    if (coreEach(threadCount()))
+        spinFor([&] { return working.load(std::memory_order_acquire) == 0; });
     {
         std::unique_lock<std::mutex> lock(state);
         finished.wait(lock, [&] { return working == 0; });

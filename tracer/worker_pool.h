@@ -74,7 +74,9 @@ class WorkerPool {
     void runBatch(uint32_t count, Item item, void* work);
     // An item that throws ends the program here: its batch could not finish.
     void workOnBatch(TraceContext& context) noexcept;
-    void serve(TraceContext* context);
+    // spin: wait a moment before sleeping (spinFor), where the pool's
+    // threads have a core each.
+    void serve(TraceContext* context, bool spin);
 
     std::vector<std::unique_ptr<TraceContext>> contexts;
     std::vector<std::thread> workers;
@@ -83,8 +85,10 @@ class WorkerPool {
     std::mutex state;      // what follows, but the item counter
     std::condition_variable started;
     std::condition_variable finished;
-    uint64_t batch = 0;   // how many batches have started
-    uint32_t working = 0; // workers still on the current batch
+    // Changed under state; read without it too, by a thread that waits a
+    // moment before it sleeps.
+    std::atomic<uint64_t> batch{0};   // how many batches have started
+    std::atomic<uint32_t> working{0}; // workers still on the current batch
     bool stopping = false;
     Item batchItem = nullptr;
     void* batchWork = nullptr;
