@@ -205,6 +205,10 @@ int runView(int argc, char** argv) {
     FrameMeter meter;
     startFrameMeter(meter, secondsNow());
     double lastFrame = secondsNow();
+    // A screenshot asked for with a resize waits for the first frame at the
+    // new size: the key came after the resize, or with it in one batch of
+    // events, and the picture it should keep is the resized one.
+    bool screenshotDue = false;
     while (status == 0) {
         const double now = secondsNow();
         applyHeldMoves(controls, static_cast<float>(std::min(now - lastFrame, longestMoveStep)));
@@ -213,12 +217,18 @@ int runView(int argc, char** argv) {
                                               target, viewCameraMatrix(controls.camera));
         copyToSurface(target, screen);
         SDL_Flip(screen);
+        if (screenshotDue) {
+            takeScreenshot(options.meshPath, target);
+            screenshotDue = false;
+        }
         FrameFigures figures;
         if (meterFrame(meter, rays, secondsNow(), figures) && controls.showFigures)
             setCaption(figuresCaption(name, figures, renderer.threads, load.scene.mesh->count));
 
         const ViewRequests requests = drainViewEvents(controls, target.height);
-        if (requests.screenshot)
+        if (requests.screenshot && requests.resize)
+            screenshotDue = true;
+        else if (requests.screenshot)
             takeScreenshot(options.meshPath, target);
         if (requests.captionChanged) {
             if (controls.showFigures)
@@ -226,8 +236,11 @@ int runView(int argc, char** argv) {
             else
                 setCaption(plainCaption(name));
         }
-        if (requests.quit)
+        if (requests.quit) {
+            if (screenshotDue)
+                takeScreenshot(options.meshPath, target);
             break;
+        }
         if (requests.resize) {
             screen = openWindow(requests.resizeWidth, requests.resizeHeight, target);
             if (!screen) {
