@@ -53,6 +53,14 @@ cmp -s "$work/model/icosphere-view-1.png" "$shot" && fail "both screenshots are 
 
 xdotool windowsize "$window" 300 200 2>/dev/null
 waitFor 30 eval '[[ "$("$windowHash" "$window")" == *" 300x200" ]]' || fail "window not resized"
+# The key only once the viewer draws at the new size and the picture holds:
+# a key sent while it reopens its window can be lost.
+settledAtNewSize() {
+    local first second
+    first=$("$windowHash" "$window") && sleep 0.2 && second=$("$windowHash" "$window") &&
+        [ "$first" = "$second" ] && [[ "$first" == *" 300x200" ]]
+}
+waitFor 30 settledAtNewSize || fail "the picture does not settle after the resize"
 xdotool key --window "$window" p 2>/dev/null
 waitForShot 3
 python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(24); sys.exit(struct.unpack(">II", d[16:24]) != (300, 200))' \
