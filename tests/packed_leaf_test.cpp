@@ -71,6 +71,36 @@ Vector3 unitDirection(std::mt19937& random) {
     }
 }
 
+// A tree of one leaf holding count references in their order, packed as
+// the compile step packs it; released with releaseKdTree.
+KdTree& oneLeafTree(const PrimitiveRef* refs, uint32_t count) {
+    KdTree& tree = *new KdTree{};
+    tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
+    tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[count], count}};
+    std::copy(refs, refs + count, tree.leaves[0].items);
+    BuildContext build;
+    packLeafShapes(tree, 1, build);
+    return tree;
+}
+
+// Under every kernel, the leaf test of a one-leaf tree against the list
+// test for each ray; the hits the list test found, per kernel.
+std::vector<uint32_t> hitsMatchingTheList(const KdTree& tree, const std::vector<Ray>& rays) {
+    std::vector<uint32_t> hits;
+    for (Kernel kernel : availableKernels()) {
+        EXPECT_TRUE(selectKernel(kernel));
+        SCOPED_TRACE(kernelName(kernel));
+        uint32_t kernelHits = 0;
+        for (const Ray& ray : rays) {
+            const Outcome expected = listOutcome(tree.leaves[0], ray);
+            kernelHits += expected.hit;
+            EXPECT_TRUE(sameOutcome(expected, leafOutcome(tree, 0, ray)));
+        }
+        hits.push_back(kernelHits);
+    }
+    return hits;
+}
+
 struct Field {
     std::vector<Sphere> spheres;
     std::vector<Triangle> triangles;
@@ -197,12 +227,7 @@ TEST(PackedLeaf, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
     for (Sphere& s : spheres)
         refs.push_back(ref(s));
     // Built by hand: one leaf holding all of them, in this order.
-    KdTree& tree = *new KdTree{};
-    tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
-    tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[refs.size()], 40}};
-    std::copy(refs.begin(), refs.end(), tree.leaves[0].items);
-    BuildContext build;
-    packLeafShapes(tree, 1, build);
+    KdTree& tree = oneLeafTree(refs.data(), 40);
     const PrimitiveList& leaf = tree.leaves[0];
 
     const Ray ray{{0, 0, 0}, {0, 0, 1}};
@@ -219,11 +244,7 @@ TEST(PackedLeaf, TwinsTieAcrossLanesGroupsAndKindsAndTheFirstEntryWins) {
         for (const uint32_t at : {0u, 21u, 22u}) {
             std::vector<PrimitiveRef> mixed(refs);
             mixed.insert(mixed.begin() + at, ref(across));
-            KdTree& both = *new KdTree{};
-            both.nodes = new KdTreeNode[1]{leafNode(0, false)};
-            both.leaves = new PrimitiveList[1]{{new PrimitiveRef[41], 41}};
-            std::copy(mixed.begin(), mixed.end(), both.leaves[0].items);
-            packLeafShapes(both, 1, build);
+            KdTree& both = oneLeafTree(mixed.data(), 41);
             const Outcome tie = leafOutcome(both, 0, ray);
             EXPECT_TRUE(sameOutcome(listOutcome(both.leaves[0], ray), tie));
             EXPECT_EQ(tie.record.material.red, at <= 21 ? -5.0f : 21.0f) << at;
@@ -255,28 +276,16 @@ TEST(PackedLeaf, NaNWeightsLeaveTheRestToDecideInEveryKernel) {
         const Vector3 near{0.001f * place(random), 0.001f * place(random), 0.001f};
         triangles.push_back({a, a + far, a + near, {static_cast<float>(i), 0, 0, 0}});
     }
-    KdTree& tree = *new KdTree{};
-    tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
-    tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[triangles.size()], 24}};
-    for (size_t i = 0; i < triangles.size(); ++i)
-        tree.leaves[0].items[i] = ref(triangles[i]);
-    BuildContext build;
-    packLeafShapes(tree, 1, build);
+    std::vector<PrimitiveRef> refs;
+    for (Triangle& t : triangles)
+        refs.push_back(ref(t));
+    KdTree& tree = oneLeafTree(refs.data(), 24);
     std::vector<Ray> rays;
     for (int i = 0; i < 2000; ++i)
         rays.push_back(
             {{4 * place(random), 4 * place(random), 4 * place(random)}, unitDirection(random)});
-    for (Kernel kernel : availableKernels()) {
-        ASSERT_TRUE(selectKernel(kernel));
-        SCOPED_TRACE(kernelName(kernel));
-        uint32_t hits = 0;
-        for (const Ray& ray : rays) {
-            const Outcome expected = listOutcome(tree.leaves[0], ray);
-            hits += expected.hit;
-            ASSERT_TRUE(sameOutcome(expected, leafOutcome(tree, 0, ray)));
-        }
+    for (const uint32_t hits : hitsMatchingTheList(tree, rays))
         EXPECT_GT(hits, 50u);
-    }
     releaseKdTree(&tree);
 }
 
@@ -302,23 +311,9 @@ TEST(PackedLeaf, InsideAndGrazingHitsKeepTheListTestsNormal) {
         }
     }
     for (size_t leafSize : {size_t{1}, size_t{9}, refs.size()}) {
-        KdTree& tree = *new KdTree{};
-        tree.nodes = new KdTreeNode[1]{leafNode(0, false)};
-        tree.leaves = new PrimitiveList[1]{{new PrimitiveRef[leafSize], uint32_t(leafSize)}};
-        std::copy(refs.begin(), refs.begin() + leafSize, tree.leaves[0].items);
-        BuildContext build;
-        packLeafShapes(tree, 1, build);
-        for (Kernel kernel : availableKernels()) {
-            ASSERT_TRUE(selectKernel(kernel));
-            SCOPED_TRACE(kernelName(kernel));
-            int hits = 0;
-            for (const Ray& ray : rays) {
-                const Outcome expected = listOutcome(tree.leaves[0], ray);
-                hits += expected.hit;
-                EXPECT_TRUE(sameOutcome(expected, leafOutcome(tree, 0, ray)));
-            }
-            EXPECT_GT(hits, 0);
-        }
+        KdTree& tree = oneLeafTree(refs.data(), static_cast<uint32_t>(leafSize));
+        for (const uint32_t hits : hitsMatchingTheList(tree, rays))
+            EXPECT_GT(hits, 0u);
         releaseKdTree(&tree);
     }
 }
