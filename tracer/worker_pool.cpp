@@ -41,13 +41,6 @@ void addAllRayCounts(std::vector<std::unique_ptr<TraceContext>>& contexts) {
 // none.
 constexpr std::chrono::microseconds spinBeforeSleep{100};
 
-// Whether threads of a pool have a core each, so that a spin costs no thread
-// its core.
-bool coreEach(uint32_t threads) {
-    static const uint32_t cores = threadsOfMachine();
-    return threads <= cores;
-}
-
 // Calls done() until it holds or spinBeforeSleep has passed.
 template <class Done> void spinFor(Done done) {
     const auto until = std::chrono::steady_clock::now() + spinBeforeSleep;
@@ -66,11 +59,11 @@ WorkerPool::WorkerPool(uint32_t threads) {
     const uint32_t wanted = threads != 0 ? threads : threadsOfMachine();
     for (uint32_t thread = 0; thread < wanted; ++thread)
         contexts.push_back(std::make_unique<TraceContext>());
+    spinWhileWaiting = wanted <= threadsOfMachine();
     workers.reserve(wanted - 1);
     for (uint32_t thread = 1; thread < wanted; ++thread) {
         try {
-            workers.emplace_back(&WorkerPool::serve, this, contexts[thread].get(),
-                                 coreEach(wanted));
+            workers.emplace_back(&WorkerPool::serve, this, contexts[thread].get());
         } catch (const std::system_error&) {
             // No more threads to be had: work with those there are.
             break;
@@ -98,10 +91,10 @@ void WorkerPool::workOnBatch(TraceContext& context) noexcept {
     }
 }
 
-void WorkerPool::serve(TraceContext* context, bool spin) {
+void WorkerPool::serve(TraceContext* context) {
     uint64_t seen = 0;
     for (;;) {
-        if (spin)
+        if (spinWhileWaiting)
             spinFor([&] { return batch.load(std::memory_order_acquire) != seen; });
         {
             std::unique_lock<std::mutex> lock(state);
@@ -133,7 +126,7 @@ void WorkerPool::runBatch(uint32_t count, Item item, void* work) {
     if (!workers.empty())
         started.notify_all();
     workOnBatch(*contexts[0]);
-    if (coreEach(threadCount()))
+    if (spinWhileWaiting)
         spinFor([&] { return working.load(std::memory_order_acquire) == 0; });
     {
         std::unique_lock<std::mutex> lock(state);

@@ -74,9 +74,7 @@ class WorkerPool {
     void runBatch(uint32_t count, Item item, void* work);
     // An item that throws ends the program here: its batch could not finish.
     void workOnBatch(TraceContext& context) noexcept;
-    // spin: wait a moment before sleeping (spinFor), where the pool's
-    // threads have a core each.
-    void serve(TraceContext* context, bool spin);
+    void serve(TraceContext* context);
 
     std::vector<std::unique_ptr<TraceContext>> contexts;
     std::vector<std::thread> workers;
@@ -90,6 +88,9 @@ class WorkerPool {
     std::atomic<uint64_t> batch{0};   // how many batches have started
     std::atomic<uint32_t> working{0}; // workers still on the current batch
     bool stopping = false;
+    // Whether a waiting thread checks a moment before it sleeps: where the
+    // threads have a core each. Set before the workers start.
+    bool spinWhileWaiting = false;
     Item batchItem = nullptr;
     void* batchWork = nullptr;
     uint32_t batchCount = 0;
