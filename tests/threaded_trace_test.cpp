@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -112,14 +113,15 @@ void expectSameFrame(const Rendered& expected, const Rendered& actual, const cha
 
 } // namespace
 
-// Pools of 2, 3 and 4 threads (more than this machine's cores, too), every
-// kernel, spheres and triangles: the one-thread frame, pixel for pixel and
-// ray for ray, frame after frame of one pool.
+// Pools of 2, 3, 4 and 8 threads (more than this machine's cores, too; from
+// three on, the bands of rows the threads share are cut across as well),
+// every kernel, spheres and triangles: the one-thread frame, pixel for pixel
+// and ray for ray, frame after frame of one pool.
 TEST(ThreadedFrame, EveryThreadCountAndKernelDrawsTheOneThreadFrame) {
     KernelGuard guard;
     Frame frame(200, 150);
     std::vector<std::unique_ptr<WorkerPool>> pools;
-    for (uint32_t threads : {2u, 3u, 4u})
+    for (uint32_t threads : {2u, 3u, 4u, 8u})
         pools.push_back(std::make_unique<WorkerPool>(threads));
     TraceContext own;
     struct Case {
@@ -152,9 +154,7 @@ TEST(ThreadedFrame, EveryThreadCountAndKernelDrawsTheOneThreadFrame) {
                                            [&](auto list, RenderTarget& target) {
                                                renderFrame(*pool, list, target, camera);
                                            }),
-                                    pool->threadCount() == 2   ? "2 threads"
-                                    : pool->threadCount() == 3 ? "3 threads"
-                                                               : "4 threads");
+                                    (std::to_string(pool->threadCount()) + " threads").c_str());
                 }
                 if (::testing::Test::HasFailure())
                     return;
