@@ -120,6 +120,7 @@ void expectSameFrame(const Rendered& expected, const Rendered& actual, const cha
 TEST(ThreadedFrame, EveryThreadCountAndKernelDrawsTheOneThreadFrame) {
     KernelGuard guard;
     Frame frame(200, 150);
+    Frame tiny(13, 6);
     std::vector<std::unique_ptr<WorkerPool>> pools;
     for (uint32_t threads : {2u, 3u, 4u, 8u})
         pools.push_back(std::make_unique<WorkerPool>(threads));
@@ -148,14 +149,22 @@ TEST(ThreadedFrame, EveryThreadCountAndKernelDrawsTheOneThreadFrame) {
                                            renderFrame(own, list, target, camera);
                                        }),
                                 "a context of its own");
+                const auto onPool = [&](WorkerPool& pool) {
+                    return [&](auto list, RenderTarget& target) {
+                        renderFrame(pool, list, target, camera);
+                    };
+                };
                 for (auto& pool : pools) {
-                    expectSameFrame(alone,
-                                    render(scene, frame,
-                                           [&](auto list, RenderTarget& target) {
-                                               renderFrame(*pool, list, target, camera);
-                                           }),
+                    expectSameFrame(alone, render(scene, frame, onPool(*pool)),
                                     (std::to_string(pool->threadCount()) + " threads").c_str());
                 }
+                // Narrower than a traced tile and lower than a band.
+                const Rendered tinyAlone =
+                    render(scene, tiny, [&](auto list, RenderTarget& target) {
+                        renderFrame(list, target, camera);
+                    });
+                for (auto& pool : pools)
+                    expectSameFrame(tinyAlone, render(scene, tiny, onPool(*pool)), "13x6");
                 if (::testing::Test::HasFailure())
                     return;
             }
