@@ -155,8 +155,8 @@ void traceRegion(TraceContext& context, const PrimitiveList& scene, RenderTarget
 // frame's end, so that the threads finish together; where the threads
 // outnumber the bands, each band is also cut across into slices.
 struct FrameBands {
-    uint32_t width;
     uint32_t height;
+    uint32_t columns;  // of traced tiles across the frame
     uint32_t slices;   // pieces of a band, side by side
     uint32_t takers;   // the threads, times the pieces each should find left
     uint64_t pieceEnd; // a piece is numbered row * slices + slice
@@ -174,13 +174,12 @@ constexpr uint32_t piecesPerThread = 2;
 
 FrameBands frameBands(const RenderTarget& target, uint32_t threads) {
     FrameBands bands{};
-    bands.width = target.width;
     bands.height = target.height;
+    bands.columns = (target.width + traceTileSize - 1) / traceTileSize;
     bands.takers = threads * piecesPerThread;
     const uint32_t fullBands = std::max((target.height + bandHeight - 1) / bandHeight, 1u);
-    const uint32_t columns = (target.width + traceTileSize - 1) / traceTileSize;
     bands.slices =
-        std::clamp((bands.takers + fullBands - 1) / fullBands, 1u, std::max(columns, 1u));
+        std::clamp((bands.takers + fullBands - 1) / fullBands, 1u, std::max(bands.columns, 1u));
     bands.pieceEnd = uint64_t{bands.height} * bands.slices;
     return bands;
 }
@@ -204,10 +203,10 @@ void tracePiece(TraceContext& context, const PrimitiveList& scene, RenderTarget&
     const uint32_t y0 = static_cast<uint32_t>(piece / bands.slices);
     const uint32_t y1 = bandEnd(bands, y0);
     const uint64_t slice = piece % bands.slices;
-    const uint64_t columns = (bands.width + traceTileSize - 1) / traceTileSize;
+    const uint64_t columns = bands.columns;
     const uint32_t x0 = static_cast<uint32_t>(columns * slice / bands.slices * traceTileSize);
     const uint32_t x1 = static_cast<uint32_t>(
-        std::min<uint64_t>(columns * (slice + 1) / bands.slices * traceTileSize, bands.width));
+        std::min<uint64_t>(columns * (slice + 1) / bands.slices * traceTileSize, target.width));
     for (uint32_t x = x0; x < x1; x += traceTileSize) {
         for (uint32_t y = y0; y < y1; y += traceTileSize) {
             const uint32_t saved = context.scratch.used;
