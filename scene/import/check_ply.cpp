@@ -213,207 +213,218 @@ std::string texCoordFault(const Element& e, uint32_t i, uint32_t corners, uint32
            " (the reader needs " + std::to_string(needed) + ")";
 }
 
-} // namespace
-
-ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
-    ModelCheck check{"", 1 << 20};
-    std::string line;
-    uint64_t read = 0;
-    // The reader takes the magic letters in either case, each on its own.
-    if (!readLine(file, line, read) || line.size() < 3 || strncasecmp(line.c_str(), "ply", 3) != 0)
-        return check; // the reader refuses it at once
-    if (endsInside(line)) {
-        check.error = "PLY header: a NUL, form feed or carriage return inside a line";
-        return check;
-    }
+// What the header declares: the data's format and the elements in order.
+struct PlyHeader {
     Format format = Format::Ascii;
-    bool knownFormat = false;
+    bool knownFormat = false; // one the reader takes; it refuses the file otherwise
     std::vector<Element> elements;
-    bool ended = false;
+    uint64_t bytes = 0; // up to the end of the end_header line
+};
+
+// A property line of the element being declared.
+std::string readProperty(const std::vector<std::string>& t, Element& current) {
+    Property p{0, false, 0, Role::Other};
+    bool ignored;
+    const bool list = t.size() > 1 && t[1] == "list";
+    if (list && t.size() > 3) {
+        p.countBytes = typeBytes(t[2], p.countIsSigned);
+        p.valueBytes = typeBytes(t[3], ignored);
+        const std::string name = t.size() > 4 ? t[4] : "";
+        if (current.name == "face" && (name == "vertex_index" || name == "vertex_indices"))
+            p.role = Role::VertexIndices;
+        else if (current.name == "face" && name == "texcoord")
+            p.role = Role::TexCoords;
+        current.hasVertexIndices = current.hasVertexIndices || p.role == Role::VertexIndices;
+    } else if (!list && t.size() > 1) {
+        p.valueBytes = typeBytes(t[1], ignored);
+    }
+    if (list && p.countBytes <= 0)
+        return "a PLY list whose length is not of an integer type";
+    // A property the reader cannot parse ends the element's list.
+    current.open = p.valueBytes != 0;
+    if (current.open)
+        current.properties.push_back(p);
+    return "";
+}
+
+// An element line, after the elements declared before it.
+std::string readElement(const std::vector<std::string>& t, std::vector<Element>& elements) {
+    if (elements.size() == mostElements)
+        return "a PLY header of more than " + std::to_string(mostElements) + " elements";
+    static const char* known[] = {"vertex", "face", "tristrips", "edge", "material"};
+    Element e{t.size() > 1 ? t[1] : "", 0, false, true, {}, false};
+    for (const char* name : known)
+        e.stored = e.stored || e.name == name;
+    const bool faces = e.name == "face" || e.name == "tristrips";
+    for (const Element& earlier : elements) {
+        if ((e.name == "vertex" && earlier.name == "vertex") ||
+            (faces && (earlier.name == "face" || earlier.name == "tristrips")))
+            return "PLY header: element '" + e.name + "' after element '" + earlier.name +
+                   "' (the reader sizes its " + (faces ? "faces" : "vertices") +
+                   " by the first and cannot take a second)";
+    }
+    // The reader counts only elements of a name it knows; another name's
+    // count is read from the name itself.
+    e.count = leadingUnsigned(e.stored ? (t.size() > 2 ? t[2] : "") : e.name);
+    elements.push_back(e);
+    return "";
+}
+
+// Reads the header from the file's start. isPly is false where the magic
+// letters are missing: the reader refuses such a file at once.
+std::string readPlyHeader(std::FILE* file, PlyHeader& header, bool& isPly) {
+    std::string line;
+    // The reader takes the magic letters in either case, each on its own.
+    isPly = readLine(file, line, header.bytes) && line.size() >= 3 &&
+            strncasecmp(line.c_str(), "ply", 3) == 0;
+    if (!isPly)
+        return "";
+    if (endsInside(line))
+        return "PLY header: a NUL, form feed or carriage return inside a line";
     bool first = true;
-    while (!ended && readLine(file, line, read)) {
-        if (read > mostHeaderBytes) {
-            check.error = "a PLY header longer than 1 MiB";
-            return check;
-        }
-        if (endsInside(line)) {
-            check.error = "PLY header: a NUL, form feed or carriage return inside a line";
-            return check;
-        }
+    while (readLine(file, line, header.bytes)) {
+        if (header.bytes > mostHeaderBytes)
+            return "a PLY header longer than 1 MiB";
+        if (endsInside(line))
+            return "PLY header: a NUL, form feed or carriage return inside a line";
         const std::vector<std::string> t = tokensOf(line);
         const std::string keyword = t.empty() ? "" : t[0];
         const std::string fault = headerFault(t, first);
-        if (!fault.empty()) {
-            check.error = "PLY header: " + fault;
-            return check;
-        }
+        if (!fault.empty())
+            return "PLY header: " + fault;
         if (first) {
             first = false;
             if (keyword == "format" && t.size() > 1 && t[1].compare(0, 7, "binary_") == 0) {
-                format = t[1].size() > 7 && (t[1][7] == 'b' || t[1][7] == 'B')
-                             ? Format::BigEndian
-                             : Format::LittleEndian;
-                knownFormat = true;
+                header.format = t[1].size() > 7 && (t[1][7] == 'b' || t[1][7] == 'B')
+                                    ? Format::BigEndian
+                                    : Format::LittleEndian;
+                header.knownFormat = true;
             } else {
-                knownFormat = keyword == "format" && t.size() > 1 && t[1] == "ascii";
+                header.knownFormat = keyword == "format" && t.size() > 1 && t[1] == "ascii";
             }
             continue;
         }
-        Element* current = elements.empty() ? nullptr : &elements.back();
-        if (keyword == "property" && !current) {
-            check.error = "PLY header: a property line before any element line";
-            return check;
-        }
-        if (keyword == "property" && current && current->open) {
-            Property p{0, false, 0, Role::Other};
-            bool ignored;
-            const bool list = t.size() > 1 && t[1] == "list";
-            if (list && t.size() > 3) {
-                p.countBytes = typeBytes(t[2], p.countIsSigned);
-                p.valueBytes = typeBytes(t[3], ignored);
-                const std::string name = t.size() > 4 ? t[4] : "";
-                if (current->name == "face" && (name == "vertex_index" || name == "vertex_indices"))
-                    p.role = Role::VertexIndices;
-                else if (current->name == "face" && name == "texcoord")
-                    p.role = Role::TexCoords;
-                current->hasVertexIndices =
-                    current->hasVertexIndices || p.role == Role::VertexIndices;
-            } else if (!list && t.size() > 1) {
-                p.valueBytes = typeBytes(t[1], ignored);
-            }
-            if ((list && p.countBytes < 0) || (list && p.countBytes == 0)) {
-                check.error = "a PLY list whose length is not of an integer type";
-                return check;
-            }
-            // A property the reader cannot parse ends the element's list.
-            current->open = p.valueBytes != 0;
-            if (current->open)
-                current->properties.push_back(p);
+        Element* current = header.elements.empty() ? nullptr : &header.elements.back();
+        if (keyword == "property" && !current)
+            return "PLY header: a property line before any element line";
+        if (keyword == "property" && current->open) {
+            const std::string error = readProperty(t, *current);
+            if (!error.empty())
+                return error;
             continue;
         }
         if (current)
             current->open = false;
-        if (keyword == "end_header") {
-            ended = true;
-        } else if (keyword == "element") {
-            if (elements.size() == mostElements) {
-                check.error =
-                    "a PLY header of more than " + std::to_string(mostElements) + " elements";
-                return check;
-            }
-            static const char* known[] = {"vertex", "face", "tristrips", "edge", "material"};
-            Element e{t.size() > 1 ? t[1] : "", 0, false, true, {}, false};
-            for (const char* name : known)
-                e.stored = e.stored || e.name == name;
-            const bool faces = e.name == "face" || e.name == "tristrips";
-            for (const Element& earlier : elements) {
-                if ((e.name == "vertex" && earlier.name == "vertex") ||
-                    (faces && (earlier.name == "face" || earlier.name == "tristrips"))) {
-                    check.error = "PLY header: element '" + e.name + "' after element '" +
-                                  earlier.name + "' (the reader sizes its " +
-                                  (faces ? "faces" : "vertices") +
-                                  " by the first and cannot take a second)";
-                    return check;
-                }
-            }
-            // The reader counts only elements of a name it knows; another
-            // name's count is read from the name itself.
-            e.count = leadingUnsigned(e.stored ? (t.size() > 2 ? t[2] : "") : e.name);
-            elements.push_back(e);
+        if (keyword == "end_header")
+            return "";
+        if (keyword == "element") {
+            const std::string error = readElement(t, header.elements);
+            if (!error.empty())
+                return error;
         }
     }
-    // The reader never ends on a header without its last line, whatever
-    // its format line says.
-    if (!ended) {
-        check.error = "PLY header without an end_header line";
-        return check;
-    }
-    if (!knownFormat)
-        return check; // the reader refuses it at once
+    // The reader never ends on a header without its last line, whatever its
+    // format line says.
+    return "PLY header without an end_header line";
+}
 
-    // Every instance of every element, walked as the reader walks them.
-    const uint64_t dataBytes = size > read ? size - read : 0;
-    BinaryReader binary{file, dataBytes, format == Format::BigEndian, {}};
-    for (const Element& e : elements) {
-        const bool parsed = e.stored && !e.properties.empty();
-        check.libraryBytes += uint64_t{e.count} * (64 + 32 * e.properties.size());
-        if (format != Format::Ascii && !hasList(e)) {
+// An instance with a list, in a binary file: each list's length read, its
+// items skipped.
+std::string checkBinaryInstance(BinaryReader& binary, const Element& e, uint32_t i,
+                                uint64_t& libraryBytes) {
+    // A list missing from its line is read as one item.
+    uint32_t corners = 1;
+    uint32_t texCoords = 1;
+    for (const Property& p : e.properties) {
+        uint32_t length = 1;
+        const uint64_t valueBytes = p.valueBytes < 0 ? -p.valueBytes : p.valueBytes;
+        if ((p.countBytes && !binary.readUnsigned(p.countBytes, p.countIsSigned, length)) ||
+            !binary.skip(uint64_t{length} * valueBytes))
+            return "the file ends inside " + instanceOf(e, i) +
+                   (length > 1 ? " (a list of " + std::to_string(length) + " items)" : "");
+        libraryBytes += uint64_t{length} * 64;
+        if (p.role == Role::VertexIndices)
+            corners = length;
+        else if (p.role == Role::TexCoords)
+            texCoords = length;
+    }
+    return texCoordFault(e, i, corners, texCoords);
+}
+
+// An instance's line in a text file.
+std::string checkTextInstance(std::FILE* file, const Element& e, uint32_t i,
+                              uint64_t& libraryBytes) {
+    std::string line;
+    uint64_t read = 0;
+    if (!readLine(file, line, read))
+        return "the file ends before " + instanceOf(e, i);
+    if (endsInside(line))
+        return "a NUL, form feed or carriage return inside " + instanceOf(e, i);
+    if (!e.stored || e.properties.empty())
+        return "";
+    const std::vector<std::string> t = tokensOf(line);
+    if (t.empty())
+        return "an empty line where " + instanceOf(e, i) + " should be";
+    uint32_t corners = 1;
+    uint32_t texCoords = 1;
+    size_t next = 0;
+    for (const Property& p : e.properties) {
+        if (next >= t.size())
+            break;
+        const uint32_t length = p.countBytes ? listLength(t[next++], p.countIsSigned) : 1;
+        if (length > t.size() - next)
+            return instanceOf(e, i) + " has a list of " + std::to_string(length) +
+                   " items on a line of " + std::to_string(t.size()) + " numbers";
+        next += length;
+        libraryBytes += uint64_t{length} * 64;
+        if (p.role == Role::VertexIndices)
+            corners = length;
+        else if (p.role == Role::TexCoords)
+            texCoords = length;
+    }
+    return texCoordFault(e, i, corners, texCoords);
+}
+
+// Every instance of every element, walked as the reader walks them, from
+// the end of the header on.
+std::string checkPlyBody(std::FILE* file, const PlyHeader& header, uint64_t size,
+                         uint64_t& libraryBytes) {
+    const uint64_t dataBytes = size > header.bytes ? size - header.bytes : 0;
+    BinaryReader binary{file, dataBytes, header.format == Format::BigEndian, {}};
+    const bool text = header.format == Format::Ascii;
+    for (const Element& e : header.elements) {
+        libraryBytes += uint64_t{e.count} * (64 + 32 * e.properties.size());
+        if (!text && !hasList(e)) {
             // Fixed-size instances, skipped at once.
             uint64_t rowBytes = 0;
             for (const Property& p : e.properties)
                 rowBytes += p.valueBytes < 0 ? -p.valueBytes : p.valueBytes;
-            if (rowBytes == 0 ? e.count > binary.left : !binary.skip(e.count * rowBytes)) {
-                check.error = "the file ends before the " + std::to_string(e.count) +
-                              " instances of element '" + e.name + "' it declares";
-                return check;
-            }
+            if (rowBytes == 0 ? e.count > binary.left : !binary.skip(e.count * rowBytes))
+                return "the file ends before the " + std::to_string(e.count) +
+                       " instances of element '" + e.name + "' it declares";
             continue;
         }
         for (uint32_t i = 0; i < e.count; ++i) {
-            // A list missing from its line is read as one item.
-            uint32_t corners = 1;
-            uint32_t texCoords = 1;
-            // What a property of length items asks of the library, and the
-            // lengths the texture-coordinate rule compares.
-            const auto take = [&](const Property& p, uint32_t length) {
-                check.libraryBytes += uint64_t{length} * 64;
-                if (p.role == Role::VertexIndices)
-                    corners = length;
-                else if (p.role == Role::TexCoords)
-                    texCoords = length;
-            };
-            if (format != Format::Ascii) {
-                for (const Property& p : e.properties) {
-                    uint32_t length = 1;
-                    const uint64_t valueBytes = p.valueBytes < 0 ? -p.valueBytes : p.valueBytes;
-                    if ((p.countBytes &&
-                         !binary.readUnsigned(p.countBytes, p.countIsSigned, length)) ||
-                        !binary.skip(uint64_t{length} * valueBytes)) {
-                        check.error =
-                            "the file ends inside " + instanceOf(e, i) +
-                            (length > 1 ? " (a list of " + std::to_string(length) + " items)" : "");
-                        return check;
-                    }
-                    take(p, length);
-                }
-                check.error = texCoordFault(e, i, corners, texCoords);
-                if (!check.error.empty())
-                    return check;
-                continue;
-            }
-            if (!readLine(file, line, read)) {
-                check.error = "the file ends before " + instanceOf(e, i);
-                return check;
-            }
-            if (endsInside(line)) {
-                check.error = "a NUL, form feed or carriage return inside " + instanceOf(e, i);
-                return check;
-            }
-            if (!parsed)
-                continue;
-            const std::vector<std::string> t = tokensOf(line);
-            if (t.empty()) {
-                check.error = "an empty line where " + instanceOf(e, i) + " should be";
-                return check;
-            }
-            size_t next = 0;
-            for (const Property& p : e.properties) {
-                if (next >= t.size())
-                    break;
-                const uint32_t length = p.countBytes ? listLength(t[next++], p.countIsSigned) : 1;
-                if (length > t.size() - next) {
-                    check.error = instanceOf(e, i) + " has a list of " + std::to_string(length) +
-                                  " items on a line of " + std::to_string(t.size()) + " numbers";
-                    return check;
-                }
-                next += length;
-                take(p, length);
-            }
-            check.error = texCoordFault(e, i, corners, texCoords);
-            if (!check.error.empty())
-                return check;
+            const std::string error = text ? checkTextInstance(file, e, i, libraryBytes)
+                                           : checkBinaryInstance(binary, e, i, libraryBytes);
+            if (!error.empty())
+                return error;
         }
     }
+    return "";
+}
+
+} // namespace
+
+ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
+    ModelCheck check{"", 1 << 20};
+    PlyHeader header;
+    bool isPly = false;
+    check.error = readPlyHeader(file, header, isPly);
+    // A file the reader refuses at once asks nothing of it.
+    if (!check.error.empty() || !isPly || !header.knownFormat)
+        return check;
+    check.error = checkPlyBody(file, header, size, check.libraryBytes);
     return check;
 }
 
