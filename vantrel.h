@@ -7,8 +7,6 @@
 // `pkg-config --libs vantrel`.
 #pragma once
 
-#include "vantrel/app/camera.h"
-#include "vantrel/app/render_target.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
@@ -17,10 +15,12 @@
 #include "vantrel/scene/records.h"
 #include "vantrel/scene/triangle_loader.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/query.h"
 #include "vantrel/tracer/render.h"
+#include "vantrel/tracer/render_target.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/worker_pool.h"
 #include "vantrel/version.h"

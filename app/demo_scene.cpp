@@ -1,9 +1,9 @@
 #include "vantrel/app/demo_scene.h"
 
-#include "vantrel/app/camera.h"
 #include "vantrel/app/random.h"
 #include "vantrel/app/shell_state.h"
 #include "vantrel/kdtree/build.h"
+#include "vantrel/tracer/camera.h"
 
 namespace vantrel {
 

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "vantrel/app/bitmap_check.h"
-#include "vantrel/app/camera.h"
 #include "vantrel/app/clock.h"
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/app/frame_caption.h"
 #include "vantrel/app/shell_state.h"
 #include "vantrel/app/surface_copy.h"
 #include "vantrel/scene/regular_file.h"
+#include "vantrel/tracer/camera.h"
 
 namespace vantrel {
 

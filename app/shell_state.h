@@ -1,9 +1,9 @@
 // What the application shell owns for the whole run.
 #pragma once
 
-#include "vantrel/app/render_target.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 

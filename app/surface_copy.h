@@ -3,7 +3,7 @@
 
 #include <SDL.h>
 
-#include "vantrel/app/render_target.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 

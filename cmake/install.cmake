@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(VANTREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/vantrel)
-set(VANTREL_KERNEL_TARGETS vantrel_scene vantrel_kdtree vantrel_render_target vantrel_tracer
+set(VANTREL_KERNEL_TARGETS vantrel_scene vantrel_kdtree vantrel_bvh vantrel_tracer
                            vantrel_app vantrel_core)
 
 # Users name the layers vantrel::scene ... vantrel::app, and all of them
@@ -30,11 +30,12 @@ install(EXPORT vantrelTargets NAMESPACE vantrel:: DESTINATION ${VANTREL_INSTALL_
 set(VANTREL_PUBLIC_HEADERS
   vantrel.h
   scene/records.h scene/vector_ops.h scene/triangle_loader.h scene/mesh_load_failure.h
-  scene/mesh_import.h scene/mesh_reader.h scene/regular_file.h
+  scene/mesh_import.h scene/mesh_reader.h scene/regular_file.h scene/packed_groups.h
+  scene/buildable.h
   kdtree/kd_tree.h kdtree/build.h kdtree/build_budget.h
   tracer/intersect.h tracer/render.h tracer/kernel.h tracer/trace_context.h
-  tracer/worker_pool.h tracer/scratch_pool.h tracer/query.h
-  app/camera.h app/render_target.h)
+  tracer/worker_pool.h tracer/scratch_pool.h tracer/query.h tracer/camera.h
+  tracer/render_target.h app/camera.h app/render_target.h)
 foreach(header IN LISTS VANTREL_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${header}

@@ -19,23 +19,6 @@ bool knownMethod(int32_t method) {
 
 } // namespace
 
-// A nested tree in a leaf would start a walk inside the walk and overwrite
-// its single working storage. A shape that is not finite cannot be hit, but
-// would stretch the root box to infinity, and a NaN plane sends every entry
-// to both children.
-bool isBuildable(const PrimitiveRef& ref) {
-    if (ref.type == PrimitiveType::Sphere) {
-        const Sphere& s = *static_cast<const Sphere*>(ref.object);
-        const Vector3 r{s.radius, s.radius, s.radius};
-        return isFinite(s.centre - r) && isFinite(s.centre + r);
-    }
-    if (ref.type == PrimitiveType::Triangle) {
-        const Triangle& t = *static_cast<const Triangle*>(ref.object);
-        return isFinite(t.V0) && isFinite(t.V1) && isFinite(t.V2);
-    }
-    return false;
-}
-
 // All in one run.
 void loadRoot(CKdNode& root, const PrimitiveList& list) {
     uint32_t count = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/buildable.h" // isBuildable: which entries a build takes in
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -63,9 +64,5 @@ enum class BuildResult {
 // of the build is left.
 BuildResult buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method,
                         const BuildOptions& options);
-
-// Whether the build takes the entry in: a sphere or a triangle with finite
-// bounds.
-bool isBuildable(const PrimitiveRef& ref);
 
 } // namespace vantrel

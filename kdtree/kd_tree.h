@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "vantrel/scene/packed_groups.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -57,44 +58,6 @@ inline KdTreeNode innerNode(uint32_t axis, float split, uint32_t lowerChildIndex
 inline KdTreeNode leafNode(uint32_t leaf, bool empty) {
     return {(leaf << kdIndexShift) + kdLeafBit + (empty ? kdEmptyBit : 0), 0.0f};
 }
-
-constexpr uint32_t sphereGroupLanes = 8;
-
-// Up to sphereGroupLanes consecutive spheres of a leaf, by component so that
-// a vector unit loads a row at once. Lanes past the leaf's end hold NaN,
-// which no sphere test accepts, and a null sphere.
-struct alignas(64) SphereGroup {
-    float x[sphereGroupLanes]; // centres
-    float y[sphereGroupLanes];
-    float z[sphereGroupLanes];
-    float radius[sphereGroupLanes];
-    // Where the winner's material is read; next to the rows, so usually cached.
-    const Sphere* sphere[sphereGroupLanes];
-};
-
-constexpr uint32_t triangleGroupLanes = sphereGroupLanes;
-
-// Up to triangleGroupLanes consecutive triangles of a leaf, by component:
-// the corners, and the face normal (V1 - V0) x (V2 - V0) worked out once in
-// the very floats the triangle test computes it in. Lanes past the leaf's end
-// hold NaN, which no triangle test accepts, and a null triangle.
-struct alignas(64) TriangleGroup {
-    float x0[triangleGroupLanes];
-    float y0[triangleGroupLanes];
-    float z0[triangleGroupLanes];
-    float x1[triangleGroupLanes];
-    float y1[triangleGroupLanes];
-    float z1[triangleGroupLanes];
-    float x2[triangleGroupLanes];
-    float y2[triangleGroupLanes];
-    float z2[triangleGroupLanes];
-    float nx[triangleGroupLanes];
-    float ny[triangleGroupLanes];
-    float nz[triangleGroupLanes];
-    const Triangle* triangle[triangleGroupLanes]; // where the winner's material is read
-};
-
-constexpr uint32_t noGroup = 0xffffffffu;
 
 // A leaf's spheres and triangles as packed groups, each kind in the leaf's
 // order. A leaf that holds anything else, or nothing, has neither (both
@@ -161,11 +124,6 @@ template <class Visit> void forEachNode(const KdTree& tree, Visit&& visit) {
             pending.push_back({lowerChild(node), at.depth + 1});
         }
     }
-}
-
-// The groups of either kind that count entries take.
-inline uint32_t groupsFor(uint32_t count) {
-    return (count + sphereGroupLanes - 1) / sphereGroupLanes;
 }
 
 // Releases every leaf's items, the arrays and the record. Null is allowed.

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "vantrel/app/camera.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/camera.h"
 
 namespace vantrel {
 namespace {

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "tests/test_support.h"
-#include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/app/shell_state.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/packed_leaf.h"

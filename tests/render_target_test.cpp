@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "vantrel/app/render_target.h"
 #include "vantrel/app/shell_state.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 namespace {

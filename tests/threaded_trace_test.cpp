@@ -16,9 +16,9 @@
 
 #include "tests/compiled_tree_diff.h"
 #include "tests/test_support.h"
-#include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/kdtree/build.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/render.h"

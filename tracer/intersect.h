@@ -2,14 +2,9 @@
 #pragma once
 
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/trace_context.h" // hitRecord
 
 namespace vantrel {
-
-struct TraceContext;
-
-// The one nearest-hit record of the functions without a context: the hit of
-// programTraceContext (tracer/trace_context.h).
-extern HitRecord& hitRecord;
 
 // The distance of an empty record: the largest finite float.
 constexpr float noHitDistance = 3.4028235e38f;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "vantrel/tracer/cpu_features.h"
-#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/kernel_table_for.h"
 #include "vantrel/tracer/lanes_scalar.h"
 
 namespace vantrel {

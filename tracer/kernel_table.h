@@ -1,23 +1,35 @@
 // The entry points of the kernels of one instruction set, gathered into a
-// table, and the table in use. kernelTableFor is written once over the lane
-// types; the file built for each instruction set instantiates it with that
-// set's lane type. Only the tracer includes this.
+// table, and the table in use: what the tracer's front doors dispatch
+// through. The templates that fill a table are in kernel_table_for.h, which
+// only the files that build a kernel include. Only the tracer includes this.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/kernel.h"
-#include "vantrel/tracer/leaf_kernel.h"
-#include "vantrel/tracer/packet_trace.h"
-#include "vantrel/tracer/packet_walk.h"
-#include "vantrel/tracer/primary_rays.h"
-#include "vantrel/tracer/query_bvh_walk.h"
-#include "vantrel/tracer/query_leaf_kernel.h"
 
 namespace vantrel {
+
+struct SphereGroup;
+struct TriangleGroup;
+struct KdTree;
+struct TraceContext;
+struct RayPacket;
+struct PacketHits;
+struct ShearedRay;
+struct QueryRay;
+struct QueryBvh;
+
+// What a walk of the queries' hierarchy found: the nearest shape and its
+// distance.
+struct BvhHit {
+    float t;
+    const void* object;
+    PrimitiveType type;
+    uint32_t entry; // in the list
+};
 
 struct KernelTable {
     uint32_t (*nearestSphere)(const SphereGroup* groups, uint32_t count, const Ray& ray,
@@ -54,72 +66,13 @@ struct KernelTable {
     uint32_t onePointLanes = 0;
 };
 
+// The most rays from one point any table walks together: a bit of the
+// answer a ray.
+constexpr uint32_t mostOnePointLanes = 32;
+
 // The process's one choice of instruction set: set at start to the best the
 // processor runs, and by selectKernel, which must not run while any thread
 // traces.
 extern KernelTable kernelInUse;
-
-// The lane types: tracer/lanes_*.h.
-namespace scalar {
-struct Floats;
-}
-namespace avx2 {
-template <class Built> struct EightFloats;
-struct Avx2Build;
-using Floats = EightFloats<Avx2Build>;
-} // namespace avx2
-namespace avx512 {
-struct Floats;
-struct Avx512Build;
-using EightFloats = avx2::EightFloats<Avx512Build>;
-} // namespace avx512
-
-// Lanes of a packet that a one-lane kernel walks one by one.
-constexpr uint32_t lonePacketLanes = 8;
-
-// The walks of the queries' hierarchy on the lanes of F; none on lanes wider
-// than a node, whose set takes eight lanes' (kernel.cpp).
-template <class F> KernelTable withBvhWalks(KernelTable table) {
-    if constexpr (F::width <= bvhWidth) {
-        table.nearestInBvh = nearestInBvhLanes<F>;
-        table.anyInBvh = anyInBvhLanes<F>;
-    }
-    return table;
-}
-
-// The walk of rays from one point on W's lanes, a leaf's shapes on F's.
-// Measured on occlusion samples from shading points, against their walks
-// alone: 1.35 to 1.45 times as fast with AVX2's eight rays together, 1.35
-// times with eight of AVX-512's lanes, 1.6 to 1.75 times with its sixteen.
-constexpr uint32_t mostOnePointLanes = 32; // a bit of the answer a ray
-template <class W, class F> KernelTable withOnePointWalk(KernelTable table) {
-    static_assert(W::width > 1 && W::width <= mostOnePointLanes, "a lane a ray");
-    table.anyFromOnePoint = anyFromOnePointLanes<W, F>;
-    table.onePointLanes = W::width;
-    return table;
-}
-
-// Every kernel on the lanes of F.
-template <class F> KernelTable kernelTableFor() {
-    static_assert(F::width == 1 || F::width == sphereGroupLanes || F::width == 2 * sphereGroupLanes,
-                  "a step tests part of a sphere group, one group or two");
-    static_assert(F::width <= maxPacketLanes, "a packet holds every lane");
-    if constexpr (F::width == 1)
-        return withBvhWalks<F>({nearestSphereLanes<F>, nearestTriangleLanes<F>,
-                                nearestSphereQueryLanes<F>, nearestTriangleQueryLanes<F>,
-                                anyTriangleQueryLanes<F>, nullptr, nullptr, nullptr, nullptr,
-                                lonePacketLanes, Kernel{}});
-    else
-        return withBvhWalks<F>({nearestSphereLanes<F>, nearestTriangleLanes<F>,
-                                nearestSphereQueryLanes<F>, nearestTriangleQueryLanes<F>,
-                                anyTriangleQueryLanes<F>, nullptr, nullptr, tracePacketLanes<F>,
-                                packetDirectionsLanes<F>, F::width, Kernel{}});
-}
-extern template KernelTable kernelTableFor<avx2::Floats>();
-extern template KernelTable kernelTableFor<avx512::Floats>();
-extern template KernelTable withBvhWalks<avx512::EightFloats>(KernelTable table);
-extern template KernelTable withOnePointWalk<avx2::Floats, avx2::Floats>(KernelTable table);
-extern template KernelTable
-withOnePointWalk<avx512::Floats, avx512::EightFloats>(KernelTable table);
 
 } // namespace vantrel

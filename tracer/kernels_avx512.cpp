@@ -1,7 +1,7 @@
 // Built for AVX-512: one ray against sixteen spheres, packets of sixteen rays,
 // a query's ray against a node's eight boxes on eight lanes, and sixteen
 // rays from one point against each box.
-#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/kernel_table_for.h"
 #include "vantrel/tracer/lanes_avx512.h"
 
 namespace vantrel {

@@ -1,6 +1,6 @@
 // The nearest sphere or triangle of a leaf's packed groups for one ray,
 // written once over the lane types; each instruction set's file instantiates
-// them (tracer/kernel_table.h). Lane by lane they keep the first entry at
+// them (tracer/kernel_table_for.h). Lane by lane they keep the first entry at
 // the smallest accepted distance, as a list test that records only strictly
 // nearer hits ends with.
 #pragma once

@@ -13,9 +13,6 @@ namespace vantrel {
 
 struct TraceContext;
 
-// No entry of a leaf: what the leaf kernels give where nothing was accepted.
-constexpr uint32_t noEntry = 0xffffffffu;
-
 // intersectList on leaf `leaf` of tree, with the same result and the same
 // record in context.hit, but through the tree's packed spheres and
 // triangles where the leaf has them.

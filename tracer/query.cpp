@@ -6,10 +6,10 @@
 #include <limits>
 #include <new>
 
+#include "vantrel/bvh/query_bvh.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/kernel_table.h"
-#include "vantrel/tracer/query_bvh.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/watertight_triangle.h"

@@ -10,22 +10,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vantrel/bvh/query_bvh.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/leaf_kernel.h"
 #include "vantrel/tracer/query.h"
-#include "vantrel/tracer/query_bvh.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
 #include "vantrel/tracer/watertight_triangle.h"
 
 namespace vantrel {
-
-// What a walk of the hierarchy found: the nearest shape and its distance.
-struct BvhHit {
-    float t;
-    const void* object;
-    PrimitiveType type;
-    uint32_t entry; // in the list
-};
 
 // A ray's part in the box tests, worked out once per walk and spread over
 // the lanes, so that a node's test only reads it.

@@ -3,17 +3,13 @@
 
 #include <cstdint>
 
-#include "vantrel/app/render_target.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/render_target.h"
+#include "vantrel/tracer/trace_context.h" // accumulatedColour
 
 namespace vantrel {
 
-struct TraceContext;
 class WorkerPool;
-
-// Colour of the primary ray being traced: red, green, blue. The colour of
-// programTraceContext (tracer/trace_context.h).
-extern float (&accumulatedColour)[3];
 
 // Writes every pixel of target once.
 void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera);

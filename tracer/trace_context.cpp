@@ -1,9 +1,6 @@
 #include "vantrel/tracer/trace_context.h"
 
 #include "vantrel/kdtree/kd_tree.h"
-#include "vantrel/tracer/intersect.h"
-#include "vantrel/tracer/render.h"
-#include "vantrel/tracer/walk_rules.h"
 
 namespace vantrel {
 

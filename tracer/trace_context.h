@@ -78,6 +78,18 @@ struct alignas(64) TraceContext {
 // The program's own context: the functions without a context work on it.
 extern TraceContext programTraceContext;
 
+// Its parts under the names the program's single-thread functions use:
+// the one nearest-hit record of the functions without a context
+// (intersectList, ...), and the colour of the primary ray being traced
+// (red, green, blue). Its scratch arena's use is scratchUsed
+// (scratch_pool.h).
+extern HitRecord& hitRecord;
+extern float (&accumulatedColour)[3];
+
+// Makes tree the one whose rays context counts, adding what it counted for
+// the tree before.
+void changeCountedTree(TraceContext& context, const KdTree& tree);
+
 // Adds the rays that context has counted to their tree's rayCount, and
 // clears its count. A frame or a batch does it once at its end; safe while
 // other threads add theirs.

@@ -10,10 +10,6 @@
 
 namespace vantrel {
 
-// Makes tree the one whose rays context counts, adding what it counted for
-// the tree before.
-void changeCountedTree(TraceContext& context, const KdTree& tree);
-
 // Counts rays tested against tree in context, for addRayCounts.
 inline void countRays(TraceContext& context, const KdTree& tree, uint32_t rays) {
     if (&tree != context.countedTree)

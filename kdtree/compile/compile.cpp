@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "vantrel/kdtree/memory/list_store.h"
-#include "vantrel/kdtree/memory/page_advice.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/scene/page_advice.h"
 
 namespace vantrel {
 

@@ -25,13 +25,6 @@ void countNodes(const CKdNode& node, uint32_t& nodeCount, uint32_t& leafCount);
 // fails, the tree is left without them and the exception passes on.
 void packLeafShapes(KdTree& tree, uint32_t leafCount, BuildContext& context);
 
-// Lane lane of a group: a shape's rows and where it lies, or the padding
-// past a leaf's end, which no test accepts.
-void putSphere(SphereGroup& group, uint32_t lane, const Sphere& s);
-void padSphere(SphereGroup& group, uint32_t lane);
-void putTriangle(TriangleGroup& group, uint32_t lane, const Triangle& t);
-void padTriangle(TriangleGroup& group, uint32_t lane);
-
 // releaseKdTree for the first leafCount leaves alone, without a walk of the
 // nodes, so without allocating: for a tree whose making failed part-way.
 void releaseKdTree(KdTree* tree, uint32_t leafCount);

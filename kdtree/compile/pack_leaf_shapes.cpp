@@ -5,7 +5,7 @@
 
 #include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/kdtree/memory/list_store.h"
-#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/scene/page_advice.h"
 #include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
@@ -28,44 +28,6 @@ LeafShapes countShapes(const PrimitiveList& list) {
 }
 
 } // namespace
-
-void padSphere(SphereGroup& group, uint32_t lane) {
-    group.x[lane] = group.y[lane] = group.z[lane] = group.radius[lane] = NAN;
-    group.sphere[lane] = nullptr;
-}
-
-void putSphere(SphereGroup& group, uint32_t lane, const Sphere& s) {
-    group.x[lane] = s.centre.x;
-    group.y[lane] = s.centre.y;
-    group.z[lane] = s.centre.z;
-    group.radius[lane] = s.radius;
-    group.sphere[lane] = &s;
-}
-
-void padTriangle(TriangleGroup& group, uint32_t lane) {
-    for (float* row : {group.x0, group.y0, group.z0, group.x1, group.y1, group.z1, group.x2,
-                       group.y2, group.z2, group.nx, group.ny, group.nz})
-        row[lane] = NAN;
-    group.triangle[lane] = nullptr;
-}
-
-void putTriangle(TriangleGroup& group, uint32_t lane, const Triangle& t) {
-    group.x0[lane] = t.V0.x;
-    group.y0[lane] = t.V0.y;
-    group.z0[lane] = t.V0.z;
-    group.x1[lane] = t.V1.x;
-    group.y1[lane] = t.V1.y;
-    group.z1[lane] = t.V1.z;
-    group.x2[lane] = t.V2.x;
-    group.y2[lane] = t.V2.y;
-    group.z2[lane] = t.V2.z;
-    // As the triangle test forms it, so the same floats.
-    const Vector3 n = cross(t.V1 - t.V0, t.V2 - t.V0);
-    group.nx[lane] = n.x;
-    group.ny[lane] = n.y;
-    group.nz[lane] = n.z;
-    group.triangle[lane] = &t;
-}
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/scene/page_advice.h"
 
 namespace vantrel {
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "vantrel/kdtree/memory/block_pool.h"
-#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/scene/page_advice.h"
 
 namespace vantrel {
 

@@ -12,7 +12,7 @@
 
 #include <sys/mman.h>
 
-#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/scene/page_advice.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "vantrel/app/render_target.h"
+#include "vantrel/tracer/render_target.h"
 
 #include <cstddef>
 

@@ -1,11 +1,10 @@
-#include "vantrel/tracer/query_bvh.h"
+#include "vantrel/bvh/query_bvh.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "vantrel/kdtree/build.h"
-#include "vantrel/kdtree/compile/compile.h"
+#include "vantrel/scene/buildable.h"
 
 namespace vantrel {
 

@@ -7,9 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/packed_groups.h"
 #include "vantrel/scene/records.h"
-#include "vantrel/tracer/packed_leaf.h"
 
 namespace vantrel {
 

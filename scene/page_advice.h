@@ -1,7 +1,7 @@
-// How the build's large arrays get their pages. Every technique of the
-// platform's memory the build uses lives in page_advice.cpp and nowhere else;
-// each is only a hint, and where the platform lacks it, it does nothing. The
-// build's results never depend on them, only its speed.
+// How the builds' large arrays get their pages. Every technique of the
+// platform's memory the builds use lives in page_advice.cpp and nowhere
+// else; each is only a hint, and where the platform lacks it, it does
+// nothing. A build's results never depend on them, only its speed.
 #pragma once
 
 #include <cstddef>

@@ -13,7 +13,7 @@
 //   smaller than a page: 411 -> 325 ms with huge pages, 861 -> 797 ms with
 //   4 KiB pages. It relies on glibc's main heap lying between the program's
 //   image and the break, so it is made only with glibc.
-#include "vantrel/kdtree/memory/page_advice.h"
+#include "vantrel/scene/page_advice.h"
 
 #include <algorithm>
 

@@ -1,12 +1,9 @@
-#include "vantrel/app/camera.h"
+#include "vantrel/tracer/camera.h"
 
 #include <cmath>
 #include <cstddef>
 
-#include "vantrel/app/clock.h"
-#include "vantrel/app/shell_state.h"
 #include "vantrel/scene/vector_ops.h"
-#include "vantrel/tracer/render.h"
 
 namespace vantrel {
 
@@ -78,10 +75,6 @@ Matrix4 cameraMatrixAt(int32_t ticks) {
     const Matrix4 moveBack = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, distance, 1}};
 
     return compose(moveBack, compose(turnY, turnX));
-}
-
-void animateCamera() {
-    renderFrame(topLevelList, renderTarget, cameraMatrixAt(clockTicks()));
 }
 
 } // namespace vantrel
