@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
-#include "tools/bench/bench_scene.h"
 #include "tools/bench/frame_hash.h"
-#include "vantrel/app/camera.h"
+#include "tools/common/tool_scene.h"
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/render.h"
 #include "vantrel/tracer/worker_pool.h"
 
@@ -49,11 +49,11 @@ uint32_t countPixels(const RenderTarget& target, bool black) {
 
 // One test so the 250,000-sphere build is paid once per suite run.
 TEST(FrameRegression, DemoFrameAt5000MsIsUnchanged) {
-    BenchScene scene;
-    setUpBenchTarget(scene);
+    ToolScene scene;
+    setUpToolTarget(scene);
     buildSphereScene(scene, demoSphereCount, 0);
 
-    const FrameRun run = renderBenchFrame(scene, recordedClockMs);
+    const FrameRun run = renderToolFrame(scene, recordedClockMs);
     const uint64_t hash = hashFrame(scene.target);
     EXPECT_EQ(run.rays, demoWidth * demoHeight) << "one primary ray per pixel, no more";
     // Independent of the recorded value: the sphere field sits inside the
@@ -62,9 +62,9 @@ TEST(FrameRegression, DemoFrameAt5000MsIsUnchanged) {
     EXPECT_GT(countPixels(scene.target, true), 0u);
 
     // The pose depends on the clock alone and no state leaks between frames.
-    renderBenchFrame(scene, 0);
+    renderToolFrame(scene, 0);
     EXPECT_NE(hashFrame(scene.target), hash) << "another pose, another picture";
-    renderBenchFrame(scene, recordedClockMs);
+    renderToolFrame(scene, recordedClockMs);
     EXPECT_EQ(hashFrame(scene.target), hash) << "the same clock value gave another frame";
 
     if (recordedDemoFrameHash == 0)
@@ -80,7 +80,7 @@ TEST(FrameRegression, DemoFrameAt5000MsIsUnchanged) {
         scene.pool = &pool;
         for (Kernel kernel : availableKernels()) {
             selectKernel(kernel);
-            const FrameRun pooled = renderBenchFrame(scene, recordedClockMs);
+            const FrameRun pooled = renderToolFrame(scene, recordedClockMs);
             EXPECT_EQ(hashFrame(scene.target), hash)
                 << threads << " threads, " << kernelName(kernel);
             EXPECT_EQ(pooled.rays, run.rays) << threads << " threads, " << kernelName(kernel);
@@ -88,7 +88,7 @@ TEST(FrameRegression, DemoFrameAt5000MsIsUnchanged) {
         scene.pool = nullptr;
     }
 
-    releaseBenchScene(scene);
+    releaseToolScene(scene);
 }
 
 // A loaded mesh's frame through its tree, with every kernel, must be the
@@ -98,12 +98,12 @@ TEST(FrameRegression, DemoFrameAt5000MsIsUnchanged) {
 // pixels are found by scanning the list backwards as well.
 TEST(FrameRegression, AMeshFrameIsTheFlatScansFrameButForExactTies) {
     KernelGuard guard;
-    BenchScene scene;
-    setUpBenchTarget(scene);
+    ToolScene scene;
+    setUpToolTarget(scene);
     std::string error;
     ASSERT_TRUE(buildMeshScene(scene, VANTREL_SHIPPED_ICOSPHERE, 1, error)) << error;
     const size_t bytes = size_t{demoWidth} * demoHeight * 3;
-    const Matrix4 camera = benchCamera(scene, recordedClockMs);
+    const Matrix4 camera = toolCamera(scene, recordedClockMs);
     const PrimitiveList& mesh = *scene.mesh;
     std::vector<PrimitiveRef> backwards(mesh.items, mesh.items + mesh.count);
     std::reverse(backwards.begin(), backwards.end());
@@ -117,7 +117,7 @@ TEST(FrameRegression, AMeshFrameIsTheFlatScansFrameButForExactTies) {
     for (Kernel kernel : availableKernels()) {
         SCOPED_TRACE(kernelName(kernel));
         selectKernel(kernel);
-        renderBenchFrame(scene, recordedClockMs);
+        renderToolFrame(scene, recordedClockMs);
         const uint8_t* walked = scene.target.pixels;
         uint32_t lit = 0;
         for (size_t i = 0; i < bytes; i += 3) {
@@ -132,7 +132,7 @@ TEST(FrameRegression, AMeshFrameIsTheFlatScansFrameButForExactTies) {
         EXPECT_GT(lit, demoWidth * demoHeight / 10) << "the placed mesh fills the view";
     }
     EXPECT_LT(ties, demoWidth * demoHeight / 1000) << "ties are rare";
-    releaseBenchScene(scene);
+    releaseToolScene(scene);
 }
 
 // The frames drawn through the queries: each pixel shows what its own ray
@@ -143,16 +143,16 @@ TEST(FrameRegression, QueryImagesShowWhatEachPixelsRayFinds) {
     const KernelGuard restore;
     constexpr uint32_t width = 96;
     constexpr uint32_t height = 64;
-    for (const BenchImage image : {BenchImage::Depth, BenchImage::Normal, BenchImage::Id}) {
-        BenchScene scene;
-        setUpBenchTarget(scene, width, height, 40.0f);
+    for (const ImageKind image : {ImageKind::Depth, ImageKind::Normal, ImageKind::Id}) {
+        ToolScene scene;
+        setUpToolTarget(scene, width, height, 40.0f);
         scene.queries = true;
         scene.image = image;
         std::string error;
         ASSERT_TRUE(buildMeshScene(scene, VANTREL_SHIPPED_ICOSPHERE, 1, error)) << error;
         scene.fixedCamera = true;
         scene.camera = cameraLookingAt({2.5f, 1.5f, -3.0f}, {0.0f, 0.1f, 0.0f});
-        renderBenchFrame(scene, 0);
+        renderToolFrame(scene, 0);
         const std::vector<uint8_t> frame(scene.target.pixels,
                                          scene.target.pixels + width * height * 3);
         uint32_t hits = 0;
@@ -168,14 +168,14 @@ TEST(FrameRegression, QueryImagesShowWhatEachPixelsRayFinds) {
                     continue;
                 ++hits;
                 const HitRecord& hit = probe.record;
-                if (image == BenchImage::Depth) {
+                if (image == ImageKind::Depth) {
                     ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]);
                     if (hits > 1 && hit.distance < lastT) {
                         ASSERT_GE(p[0], lastGrey) << "nearer drawn darker at " << x << "," << y;
                     }
                     lastT = hit.distance;
                     lastGrey = p[0];
-                } else if (image == BenchImage::Normal) {
+                } else if (image == ImageKind::Normal) {
                     ASSERT_NEAR(dot(hit.normal, hit.normal), 1.0f, 1e-5f);
                     ASSERT_EQ(p[0], static_cast<uint8_t>(127.5f + 127.0f * hit.normal.x));
                 } else {
@@ -183,18 +183,18 @@ TEST(FrameRegression, QueryImagesShowWhatEachPixelsRayFinds) {
                 }
             }
         EXPECT_GT(hits, width * height / 10);
-        if (image == BenchImage::Id) {
+        if (image == ImageKind::Id) {
             EXPECT_GT(colours.size(), 30u) << "a face a colour";
         }
         for (const Kernel kernel : availableKernels()) {
             ASSERT_TRUE(selectKernel(kernel));
             WorkerPool pool(3);
             scene.pool = &pool;
-            renderBenchFrame(scene, 0);
+            renderToolFrame(scene, 0);
             scene.pool = nullptr;
             EXPECT_TRUE(std::equal(frame.begin(), frame.end(), scene.target.pixels))
                 << kernelName(kernel);
         }
-        releaseBenchScene(scene);
+        releaseToolScene(scene);
     }
 }

@@ -8,8 +8,8 @@
 #include <png.h>
 #include <unistd.h>
 
-#include "tools/bench/bench_output.h"
-#include "tools/bench/image_file.h"
+#include "tools/common/image_file.h"
+#include "tools/common/output.h"
 
 using namespace vantrel;
 

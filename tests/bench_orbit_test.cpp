@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
-#include "tools/bench/mesh_placement.h"
-#include "tools/bench/orbit.h"
+#include "tools/common/mesh_placement.h"
+#include "tools/common/orbit.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;

@@ -9,7 +9,7 @@
 #include <png.h>
 
 #include "tests/test_support.h"
-#include "tools/bench/mesh_placement.h"
+#include "tools/common/mesh_placement.h"
 #include "tools/view/view_camera.h"
 #include "tools/view/view_frame.h"
 #include "tools/view/view_screenshot.h"
@@ -75,7 +75,7 @@ TEST(ViewScreenshot, GoesBesideTheModelNumberedAndReplacesNoFile) {
 // the one thread's frame.
 TEST(ViewFrame, TheFramedModelIsWhollyInViewAndEveryRayCounted) {
     std::string why;
-    Mesh mesh(loadBenchMesh(VANTREL_SHIPPED_ICOSPHERE, false, why));
+    Mesh mesh(loadToolMesh(VANTREL_SHIPPED_ICOSPHERE, false, why));
     ASSERT_TRUE(mesh) << why;
     KdTree* built = nullptr;
     buildKdTree(&built, mesh.get(), 0);

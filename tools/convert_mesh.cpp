@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/bench/mesh_placement.h"
-#include "tools/output_file.h"
+#include "tools/common/mesh_placement.h"
+#include "tools/common/options.h"
+#include "tools/common/output_file.h"
+#include "tools/common/tool_main.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
 
@@ -19,10 +21,7 @@ using namespace vantrel;
 
 namespace {
 
-int failWith(const std::string& message, int status) {
-    std::fprintf(stderr, "vantrel-convert: %s\n", message.c_str());
-    return status;
-}
+constexpr const char* tool = "vantrel-convert";
 
 bool endsInTri(const std::string& path) {
     if (path.size() < 4)
@@ -66,44 +65,54 @@ void printHelp() {
                 meshFormatList());
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int convert(int argc, char** argv) {
     bool normalise = false;
-    std::vector<const char*> paths;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+    std::vector<std::string> paths;
+    const OptionNames names{{"--help", "-h", "--normalise", "--normalize"}, {}};
+    Arguments arguments{argc, argv};
+    Argument argument;
+    std::string error;
+    while (nextArgument(arguments, names, argument, error)) {
+        if (argument.operand) {
+            paths.push_back(argument.name);
+        } else if (argument.name == "--help" || argument.name == "-h") {
             printHelp();
             return 0;
-        }
-        if (arg == "--normalise" || arg == "--normalize")
+        } else {
             normalise = true;
-        else
-            paths.push_back(argv[i]);
+        }
     }
+    if (!error.empty())
+        return failWith(tool, error, 2);
     if (paths.size() != 2 || !endsInTri(paths[1]))
-        return failWith(std::string("usage: vantrel-convert [--normalise] IN OUT.tri (IN: ") +
+        return failWith(tool,
+                        std::string("usage: vantrel-convert [--normalise] IN OUT.tri (IN: ") +
                             meshFormatList() + "; --help tells more)",
                         2);
-    const char* in = paths[0];
-    const char* out = paths[1];
+    const char* in = paths[0].c_str();
+    const char* out = paths[1].c_str();
 
     std::string reason;
-    const std::unique_ptr<PrimitiveList, MeshReleaser> mesh(loadBenchMesh(in, !normalise, reason));
+    const std::unique_ptr<PrimitiveList, MeshReleaser> mesh(loadToolMesh(in, !normalise, reason));
     if (!mesh && !reason.empty())
-        return failWith(std::string("cannot import '") + in + "': " + reason, 1);
+        return failWith(tool, std::string("cannot import '") + in + "': " + reason, 1);
     if (!mesh)
-        return failWith(std::string("cannot read a mesh from '") + in + "'", 1);
+        return failWith(tool, std::string("cannot read a mesh from '") + in + "'", 1);
 
     // An empty file would read back as a mesh without a word.
     if (mesh->count == 0)
-        return failWith(std::string("'") + in +
+        return failWith(tool,
+                        std::string("'") + in +
                             "' holds no triangle (points and lines are not read); nothing written",
                         1);
-    std::string error;
     if (!writeMesh(out, *mesh, error))
-        return failWith(std::string("cannot write '") + out + "': " + error, 1);
+        return failWith(tool, std::string("cannot write '") + out + "': " + error, 1);
     std::printf("%u triangles from %s written to %s\n", mesh->count, in, out);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return runToolMain(tool, convert, argc, argv);
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/output_file.h"
+#include "tools/common/output_file.h"
 
 namespace {
 

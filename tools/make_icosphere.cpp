@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/output_file.h"
+#include "tools/common/output_file.h"
 
 namespace {
 

@@ -9,19 +9,20 @@
 #include <string>
 
 #include "tools/bench/bench_environment.h"
-#include "tools/bench/bench_memory.h"
 #include "tools/bench/bench_options.h"
-#include "tools/bench/bench_output.h"
 #include "tools/bench/bench_report.h"
-#include "tools/bench/bench_scene.h"
-#include "tools/bench/image_file.h"
 #include "tools/bench/peak_memory.h"
-#include "tools/bench/progress_line.h"
-#include "tools/bench/scene_warnings.h"
-#include "vantrel/app/camera.h"
+#include "tools/common/image_file.h"
+#include "tools/common/memory_messages.h"
+#include "tools/common/output.h"
+#include "tools/common/progress_line.h"
+#include "tools/common/scene_warnings.h"
+#include "tools/common/tool_main.h"
+#include "tools/common/tool_scene.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/worker_pool.h"
 #include "vantrel/version.h"
 
@@ -29,28 +30,18 @@ using namespace vantrel;
 
 namespace {
 
+constexpr const char* tool = "vantrel-bench";
+
 ProgressLine progress{};
 
-int failWith(const std::string& message, int status) {
+void clearProgressLine() {
     clearProgress(progress);
-    std::fprintf(stderr, "vantrel-bench: %s\n", message.c_str());
-    return status;
 }
 
-void warn(const std::string& message) {
-    std::fprintf(stderr, "vantrel-bench: warning: %s\n", message.c_str());
-}
-
-// The size bound is the renderer's triangle test's; the queries have none.
-void warnAboutMesh(const PrimitiveList& mesh, bool queries) {
-    const MeshSurvey survey = surveyMesh(mesh);
-    const std::string of = " of " + std::to_string(mesh.count) + " triangles ";
-    if (survey.leftOut > 0)
-        warn(std::to_string(survey.leftOut) + of +
-             "have a coordinate beyond float range or NaN and are left out");
-    if (survey.unhittable > 0 && !queries)
-        warn(std::to_string(survey.unhittable) + of +
-             "are too small for any ray to hit (|e1 x e2| below 0.001)");
+// A message on a clean line, not after the progress shown on it.
+int failWith(const std::string& message, int status) {
+    clearProgressLine();
+    return vantrel::failWith(tool, message, status);
 }
 
 std::string jsonEscaped(const std::string& text) {
@@ -168,16 +159,16 @@ int runBench(int argc, char** argv) {
 
     selectKernel(options.kernel);
     progress = progressLineFor(options.json);
-    BenchScene scene;
-    setUpBenchTarget(scene, options.width, options.height,
-                     options.fixedCamera ? options.camera[6] : 0.0f);
+    ToolScene scene;
+    setUpToolTarget(scene, options.width, options.height,
+                    options.fixedCamera ? options.camera[6] : 0.0f);
     if (options.fixedCamera) {
         const float* c = options.camera;
         scene.fixedCamera = true;
         scene.camera = cameraLookingAt({c[0], c[1], c[2]}, {c[3], c[4], c[5]});
     }
     scene.progress = &progress;
-    scene.queries = options.image != BenchImage::Colour;
+    scene.queries = options.image != ImageKind::Colour;
     scene.image = options.image;
     scene.keepMeshCoordinates = options.meshAsIs;
     scene.buildOptions = benchBuildOptions();
@@ -187,14 +178,14 @@ int runBench(int argc, char** argv) {
     } else {
         showProgress(progress, "loading " + options.meshPath);
         if (!buildMeshScene(scene, options.meshPath.c_str(), options.method, error)) {
-            releaseBenchScene(scene);
+            releaseToolScene(scene);
             return failWith(error, 1);
         }
-        warnAboutMesh(*scene.mesh, scene.queries);
+        warnAboutMesh(tool, *scene.mesh, scene.queries);
     }
     if (scene.buildResult != BuildResult::Built) {
         const BuildResult result = scene.buildResult;
-        releaseBenchScene(scene);
+        releaseToolScene(scene);
         if (result == BuildResult::OverBudget)
             return failWith(budgetExceededMessage(processMemoryLeft()), 1);
         if (result == BuildResult::InputTooLarge)
@@ -218,7 +209,7 @@ int runBench(int argc, char** argv) {
     for (uint32_t frame = 0; frame < result.frames; ++frame) {
         showProgress(progress, "rendering frame " + std::to_string(frame + 1) + " of " +
                                    std::to_string(result.frames));
-        const FrameRun run = renderBenchFrame(scene, benchFrameClock(options, frame));
+        const FrameRun run = renderToolFrame(scene, benchFrameClock(options, frame));
         result.rays += run.rays;
         result.renderSeconds += run.seconds;
     }
@@ -242,7 +233,7 @@ int runBench(int argc, char** argv) {
                        scene.target.width, scene.target.height, &reason)) {
             written = displayPath(options.outPath);
             if (frameIsBlack(scene.target))
-                warn("the frame written to '" + options.outPath + "' is entirely black");
+                warn(tool, "the frame written to '" + options.outPath + "' is entirely black");
         } else {
             status = failWith("cannot write '" + options.outPath + "': " + reason, 1);
         }
@@ -263,20 +254,10 @@ int runBench(int argc, char** argv) {
         if (!written.empty())
             std::printf("last frame:     %s\n", written.c_str());
     }
-    releaseBenchScene(scene);
+    releaseToolScene(scene);
     return status;
 }
 
 int main(int argc, char** argv) {
-    int status;
-    try {
-        status = runBench(argc, argv);
-    } catch (const std::bad_alloc&) {
-        // A scene too large for the machine: one clear line, not an abort.
-        status = failWith("out of memory", 1);
-    }
-    std::string error;
-    if (!closeStandardOutput(error))
-        status = failWith("cannot write to standard output: " + error, 1);
-    return status;
+    return runToolMain(tool, runBench, argc, argv, clearProgressLine);
 }

@@ -5,27 +5,11 @@
 #include <cstring>
 
 #include "vantrel/app/demo_scene.h"
-#include "vantrel/app/render_target.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 
 namespace {
-
-// Decimal digits only: no sign, no blanks, no trailing text.
-bool parseCount(const char* text, uint64_t max, uint64_t& value) {
-    if (*text == '\0')
-        return false;
-    uint64_t result = 0;
-    for (const char* c = text; *c; ++c) {
-        if (*c < '0' || *c > '9')
-            return false;
-        result = result * 10 + static_cast<uint64_t>(*c - '0');
-        if (result > max)
-            return false;
-    }
-    value = result;
-    return true;
-}
 
 // count numbers separated by 'separator', each finite; nothing else.
 bool parseNumbers(const std::string& text, char separator, size_t count, float* values) {
@@ -49,9 +33,8 @@ bool parsePair(const std::string& text, char separator, bool fromZero, uint32_t&
     const size_t split = text.find(separator);
     uint64_t first = 0;
     uint64_t second = 0;
-    if (split == std::string::npos ||
-        !parseCount(text.substr(0, split).c_str(), benchMaxSide, first) ||
-        !parseCount(text.substr(split + 1).c_str(), benchMaxSide, second) ||
+    if (split == std::string::npos || !parseCount(text.substr(0, split), benchMaxSide, first) ||
+        !parseCount(text.substr(split + 1), benchMaxSide, second) ||
         (!fromZero && (first == 0 || second == 0)))
         return false;
     a = static_cast<uint32_t>(first);
@@ -59,16 +42,10 @@ bool parsePair(const std::string& text, char separator, bool fromZero, uint32_t&
     return true;
 }
 
-bool takesValue(const std::string& name) {
-    return name == "--spheres" || name == "--method" || name == "--frames" ||
-           name == "--frame-at" || name == "--out" || name == "--mesh" || name == "--mesh-as-is" ||
-           name == "--kernel" || name == "--threads" || name == "--size" || name == "--camera" ||
-           name == "--pixel" || name == "--image";
-}
-
-ParseOutcome fail(std::string& error, const std::string& message) {
-    error = message;
-    return ParseOutcome::Error;
+OptionNames benchOptionNames() {
+    return {{"--help", "--json", "--version"},
+            {"--spheres", "--method", "--frames", "--frame-at", "--out", "--mesh", "--mesh-as-is",
+             "--kernel", "--threads", "--size", "--camera", "--pixel", "--image"}};
 }
 
 } // namespace
@@ -94,52 +71,42 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
     options = defaultBenchOptions();
     bool spheresGiven = false;
     bool framesGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument.compare(0, 2, "--") != 0)
-            return fail(error, "unexpected argument '" + argument + "' (see --help)");
-        const size_t equals = argument.find('=');
-        const std::string name = argument.substr(0, equals);
-        if (name == "--help" || name == "--json" || name == "--version") {
-            if (equals != std::string::npos)
-                return fail(error, name + " takes no value");
-            if (name == "--help")
-                return ParseOutcome::Help;
-            if (name == "--version")
-                return ParseOutcome::Version;
+    const OptionNames optionNames = benchOptionNames();
+    Arguments arguments{argc, argv};
+    Argument argument;
+    while (nextArgument(arguments, optionNames, argument, error)) {
+        const std::string& name = argument.name;
+        if (argument.operand)
+            return fail(error, "unexpected argument '" + name + "' (see --help)");
+        if (name == "--help")
+            return ParseOutcome::Help;
+        if (name == "--version")
+            return ParseOutcome::Version;
+        if (name == "--json") {
             options.json = true;
             continue;
         }
-        if (!takesValue(name))
-            return fail(error, "unknown option '" + name + "' (see --help)");
-        std::string value;
-        if (equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-        } else {
-            if (i + 1 >= argc)
-                return fail(error, name + " needs a value");
-            value = argv[++i];
-        }
+        const std::string& value = argument.value;
 
         uint64_t number = 0;
         if (name == "--spheres") {
-            if (!parseCount(value.c_str(), benchMaxSpheres, number))
+            if (!parseCount(value, benchMaxSpheres, number))
                 return fail(error, "--spheres takes a count from 0 to " +
                                        std::to_string(benchMaxSpheres) + ", not '" + value + "'");
             options.sphereCount = static_cast<uint32_t>(number);
             spheresGiven = true;
         } else if (name == "--method") {
-            if (!parseCount(value.c_str(), 2, number))
+            if (!parseCount(value, 2, number))
                 return fail(error, "--method takes 0, 1 or 2, not '" + value + "'");
             options.method = static_cast<int32_t>(number);
         } else if (name == "--frames") {
-            if (!parseCount(value.c_str(), orbitFrameCount, number) || number == 0)
+            if (!parseCount(value, orbitFrameCount, number) || number == 0)
                 return fail(error, "--frames takes a count from 1 to " +
                                        std::to_string(orbitFrameCount) + ", not '" + value + "'");
             options.frameCount = static_cast<uint32_t>(number);
             framesGiven = true;
         } else if (name == "--frame-at") {
-            if (!parseCount(value.c_str(), INT32_MAX, number))
+            if (!parseCount(value, INT32_MAX, number))
                 return fail(error,
                             "--frame-at takes a clock value in milliseconds, not '" + value + "'");
             options.frameAtMs = static_cast<int32_t>(number);
@@ -150,7 +117,7 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                             "--out needs a file name ending in .png or .ppm, not '" + value + "'");
             options.outPath = value;
         } else if (name == "--threads") {
-            if (!parseCount(value.c_str(), benchMaxThreads, number))
+            if (!parseCount(value, benchMaxThreads, number))
                 return fail(error, "--threads takes a count from 0 (one per core) to " +
                                        std::to_string(benchMaxThreads) + ", not '" + value + "'");
             options.threads = static_cast<uint32_t>(number);
@@ -172,11 +139,11 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                 return fail(error, "--pixel takes X,Y, not '" + value + "'");
             options.pixelGiven = true;
         } else if (name == "--image") {
-            const BenchImage kinds[] = {BenchImage::Colour, BenchImage::Colour, BenchImage::Depth,
-                                        BenchImage::Normal, BenchImage::Id};
-            const char* names[] = {"color", "colour", "depth", "normal", "id"};
+            const ImageKind kinds[] = {ImageKind::Colour, ImageKind::Colour, ImageKind::Depth,
+                                       ImageKind::Normal, ImageKind::Id};
+            const char* kindNames[] = {"color", "colour", "depth", "normal", "id"};
             size_t k = 0;
-            while (k < 5 && value != names[k])
+            while (k < 5 && value != kindNames[k])
                 ++k;
             if (k == 5)
                 return fail(error, "--image takes color, depth, normal or id, not '" + value + "'");
@@ -195,6 +162,8 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
             options.meshAsIs = name == "--mesh-as-is";
         }
     }
+    if (!error.empty())
+        return ParseOutcome::Error;
     if (options.pixelGiven && (options.pixelX >= options.width || options.pixelY >= options.height))
         return fail(error, "--pixel " + std::to_string(options.pixelX) + "," +
                                std::to_string(options.pixelY) + " lies outside the " +

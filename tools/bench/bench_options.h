@@ -4,18 +4,16 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/bench/image_file.h"
-#include "tools/bench/orbit.h"
+#include "tools/common/image_file.h"
+#include "tools/common/image_kind.h"
+#include "tools/common/options.h"
+#include "tools/common/orbit.h"
 #include "vantrel/tracer/kernel.h"
 
 namespace vantrel {
 
 constexpr uint32_t benchMaxSpheres = 10000000;
 constexpr uint32_t benchMaxThreads = 1024;
-
-// What a frame's pixels show: the renderer's shading, or through the ray
-// queries the distance, the surface's normal or which primitive was hit.
-enum class BenchImage { Colour, Depth, Normal, Id };
 
 struct BenchOptions {
     uint32_t sphereCount;
@@ -37,14 +35,12 @@ struct BenchOptions {
     bool pixelGiven;  // print the ray of pixel (pixelX, pixelY) and its hit
     uint32_t pixelX;
     uint32_t pixelY;
-    BenchImage image;
+    ImageKind image;
 };
 
 constexpr uint32_t benchMaxSide = 8192;
 
 BenchOptions defaultBenchOptions();
-
-enum class ParseOutcome { Run, Help, Version, Error };
 
 // On Error, error holds one line for the user, without the program name.
 ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& options,

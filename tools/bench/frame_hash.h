@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vantrel/app/render_target.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "tools/bench/orbit.h"
+#include "tools/common/orbit.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {

@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "tools/view/view_camera.h"
-#include "vantrel/app/camera.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/render.h"
 
 namespace vantrel {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "vantrel/app/render_target.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/render_target.h"
 #include "vantrel/tracer/worker_pool.h"
 
 namespace vantrel {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "tools/bench/bench_memory.h"
+#include "tools/common/memory_messages.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/scene/memory_left.h"
 
@@ -44,7 +44,7 @@ void loadOnWorker(ViewLoad& load, const std::string& path, int32_t method) {
 } // namespace
 
 void startViewLoad(ViewLoad& load, const std::string& path, int32_t method) {
-    load.scene = BenchScene{};
+    load.scene = ToolScene{};
     load.scene.keepMeshCoordinates = viewAtModelCoordinates;
     load.progress = progressLineFor(false);
     load.progress.observer = [&load](const std::string& step) { setStep(load, step); };
@@ -71,7 +71,7 @@ bool finishViewLoad(ViewLoad& load, std::string& error) {
 void releaseViewLoad(ViewLoad& load) {
     if (load.worker.joinable())
         load.worker.join();
-    releaseBenchScene(load.scene);
+    releaseToolScene(load.scene);
 }
 
 } // namespace vantrel

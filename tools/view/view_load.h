@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "tools/bench/bench_scene.h"
-#include "tools/bench/progress_line.h"
+#include "tools/common/progress_line.h"
+#include "tools/common/tool_scene.h"
 
 namespace vantrel {
 
@@ -20,7 +20,7 @@ namespace vantrel {
 constexpr bool viewAtModelCoordinates = false;
 
 struct ViewLoad {
-    BenchScene scene; // the worker's until finishViewLoad returns
+    ToolScene scene; // the worker's until finishViewLoad returns
     ProgressLine progress;
     std::thread worker;
     std::mutex mutex; // guards step and done

@@ -11,8 +11,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "tools/bench/bench_output.h"
-#include "tools/bench/scene_warnings.h"
+#include "tools/common/scene_warnings.h"
+#include "tools/common/tool_main.h"
 #include "tools/view/view_camera.h"
 #include "tools/view/view_caption.h"
 #include "tools/view/view_frame.h"
@@ -33,18 +33,7 @@ constexpr Uint32 videoFlags = SDL_SWSURFACE | SDL_RESIZABLE;
 // Held keys move by the time a frame took, but not by a stall's worth.
 constexpr double longestMoveStep = 0.25;
 
-void report(const std::string& message) {
-    std::fprintf(stderr, "vantrel-view: %s\n", message.c_str());
-}
-
-int failWith(const std::string& message, int status) {
-    report(message);
-    return status;
-}
-
-void warn(const std::string& message) {
-    std::fprintf(stderr, "vantrel-view: warning: %s\n", message.c_str());
-}
+constexpr const char* tool = "vantrel-view";
 
 void setCaption(const std::string& text) {
     SDL_WM_SetCaption(text.c_str(), "");
@@ -71,17 +60,6 @@ bool canOpenMesh(const std::string& path, std::string& error) {
                  ? std::string(std::strerror(systemError))
                  : std::string("it is ") + describeFileKind(kind) + ", not a regular file");
     return false;
-}
-
-void warnAboutMesh(const PrimitiveList& mesh) {
-    const MeshSurvey survey = surveyMesh(mesh);
-    const std::string of = " of " + std::to_string(mesh.count) + " triangles ";
-    if (survey.leftOut > 0)
-        warn(std::to_string(survey.leftOut) + of +
-             "have a coordinate beyond float range or NaN and are left out");
-    if (survey.unhittable > 0)
-        warn(std::to_string(survey.unhittable) + of +
-             "are too small for any ray to hit (|e1 x e2| below 0.001)");
 }
 
 // Keeps the window answering while the model loads. False when it was asked
@@ -126,13 +104,14 @@ void takeScreenshot(const std::string& modelPath, const RenderTarget& target) {
     Screenshot shot;
     std::string error;
     if (!writeViewScreenshot(modelPath, ".", target, shot, error)) {
-        report("no screenshot: " + error);
+        failWith(tool, "no screenshot: " + error, 1);
         return;
     }
     if (shot.fellBack)
-        warn("the model's folder takes no new files; the image went to the working directory");
+        warn(tool,
+             "the model's folder takes no new files; the image went to the working directory");
     if (frameIsBlack(target))
-        warn("the image written to '" + shot.path + "' is entirely black");
+        warn(tool, "the image written to '" + shot.path + "' is entirely black");
     std::printf("%s\n", shot.path.c_str());
     std::fflush(stdout);
 }
@@ -141,22 +120,24 @@ int runView(int argc, char** argv) {
     ViewOptions options;
     std::string error;
     switch (parseViewOptions(argc, argv, options, error)) {
-    case ViewParse::Help:
+    case ParseOutcome::Help:
+    case ParseOutcome::Version:
         std::fputs(viewUsage(), stdout);
         return 0;
-    case ViewParse::Error:
-        return failWith(error, 2);
-    case ViewParse::Run:
+    case ParseOutcome::Error:
+        return failWith(tool, error, 2);
+    case ParseOutcome::Run:
         break;
     }
     if (!canOpenMesh(options.meshPath, error))
-        return failWith(error, 1);
+        return failWith(tool, error, 1);
 
     // A window or nothing, as the demo does: without this SDL falls back to
     // drawing in the terminal when no X display is there.
     setenv("SDL_VIDEODRIVER", "x11", 0);
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
-        return failWith(std::string("cannot open a window: ") + SDL_GetError() +
+        return failWith(tool,
+                        std::string("cannot open a window: ") + SDL_GetError() +
                             (std::getenv("DISPLAY") ? "" : " (DISPLAY is not set)"),
                         1);
     std::atexit(shutDownSdl);
@@ -165,14 +146,15 @@ int runView(int argc, char** argv) {
     RenderTarget target{};
     SDL_Surface* screen = openWindow(startWidth, startHeight, target);
     if (!screen)
-        return failWith(std::string("cannot open a window: ") + SDL_GetError(), 1);
+        return failWith(tool, std::string("cannot open a window: ") + SDL_GetError(), 1);
     SDL_FillRect(screen, nullptr, 0);
     SDL_Flip(screen);
 
     ViewRenderer renderer = startViewRenderer(options.threads);
     if (options.threads > renderer.threads)
-        warn("rendering on " + std::to_string(renderer.threads) + " of the " +
-             std::to_string(options.threads) + " threads asked for: the system gave no more");
+        warn(tool, "rendering on " + std::to_string(renderer.threads) + " of the " +
+                       std::to_string(options.threads) +
+                       " threads asked for: the system gave no more");
 
     ViewLoad load;
     startViewLoad(load, options.meshPath, options.method);
@@ -189,14 +171,14 @@ int runView(int argc, char** argv) {
     if (!finishViewLoad(load, error)) {
         releaseViewLoad(load);
         releaseViewTarget(target);
-        return failWith(error, 1);
+        return failWith(tool, error, 1);
     }
-    warnAboutMesh(*load.scene.mesh);
+    warnAboutMesh(tool, *load.scene.mesh, false);
     int status = 0;
     if (width != screen->w || height != screen->h) {
         screen = openWindow(width, height, target);
         if (!screen)
-            status = failWith(std::string("cannot resize the window: ") + SDL_GetError(), 1);
+            status = failWith(tool, std::string("cannot resize the window: ") + SDL_GetError(), 1);
     }
 
     const ViewFraming framing = modelFraming(*load.scene.mesh, load.scene.meshBox);
@@ -244,7 +226,8 @@ int runView(int argc, char** argv) {
         if (requests.resize) {
             screen = openWindow(requests.resizeWidth, requests.resizeHeight, target);
             if (!screen) {
-                status = failWith(std::string("cannot resize the window: ") + SDL_GetError(), 1);
+                status =
+                    failWith(tool, std::string("cannot resize the window: ") + SDL_GetError(), 1);
                 break;
             }
             // The model stays framed until the view is moved.
@@ -262,14 +245,5 @@ int runView(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int status;
-    try {
-        status = runView(argc, argv);
-    } catch (const std::bad_alloc&) {
-        status = failWith("out of memory", 1);
-    }
-    std::string error;
-    if (!closeStandardOutput(error))
-        status = failWith("cannot write to standard output: " + error, 1);
-    return status;
+    return runToolMain(tool, runView, argc, argv);
 }

@@ -2,69 +2,27 @@
 
 namespace vantrel {
 
-namespace {
-
-// Decimal digits only: no sign, no blanks, no trailing text.
-bool parseCount(const std::string& text, uint32_t max, uint32_t& value) {
-    if (text.empty())
-        return false;
-    uint64_t result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + static_cast<uint64_t>(c - '0');
-        if (result > max)
-            return false;
-    }
-    value = static_cast<uint32_t>(result);
-    return true;
-}
-
-ViewParse fail(std::string& error, const std::string& message) {
-    error = message;
-    return ViewParse::Error;
-}
-
-} // namespace
-
-ViewParse parseViewOptions(int argc, const char* const* argv, ViewOptions& options,
-                           std::string& error) {
+ParseOutcome parseViewOptions(int argc, const char* const* argv, ViewOptions& options,
+                              std::string& error) {
     options = ViewOptions{};
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+    const OptionNames names{{"--help", "-h"}, {"--method", "--threads"}};
+    Arguments arguments{argc, argv};
+    Argument argument;
+    while (nextArgument(arguments, names, argument, error)) {
+        if (argument.operand) {
             if (!options.meshPath.empty())
                 return fail(error, "give one mesh file, not '" + options.meshPath + "' and '" +
-                                       argument + "'");
-            if (argument.empty())
+                                       argument.name + "'");
+            if (argument.name.empty())
                 return fail(error, "the mesh file's name is empty");
-            options.meshPath = argument;
+            options.meshPath = argument.name;
             continue;
         }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        const size_t equals = argument.find('=');
-        const std::string name = argument.substr(0, equals);
-        if (name == "--help" || name == "-h") {
-            if (equals != std::string::npos)
-                return fail(error, name + " takes no value");
-            return ViewParse::Help;
-        }
-        if (name != "--method" && name != "--threads")
-            return fail(error, "unknown option '" + name + "' (see --help)");
-        std::string value;
-        if (equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-        } else {
-            if (i + 1 >= argc)
-                return fail(error, name + " needs a value");
-            value = argv[++i];
-        }
-        uint32_t number = 0;
-        if (name == "--method") {
+        if (argument.name == "--help" || argument.name == "-h")
+            return ParseOutcome::Help;
+        const std::string& value = argument.value;
+        uint64_t number = 0;
+        if (argument.name == "--method") {
             if (!parseCount(value, 2, number))
                 return fail(error, "--method takes 0, 1 or 2, not '" + value + "'");
             options.method = static_cast<int32_t>(number);
@@ -72,12 +30,14 @@ ViewParse parseViewOptions(int argc, const char* const* argv, ViewOptions& optio
             if (!parseCount(value, viewMaxThreads, number))
                 return fail(error, "--threads takes a count from 0 (every core) to " +
                                        std::to_string(viewMaxThreads) + ", not '" + value + "'");
-            options.threads = number;
+            options.threads = static_cast<uint32_t>(number);
         }
     }
+    if (!error.empty())
+        return ParseOutcome::Error;
     if (options.meshPath.empty())
         return fail(error, "give a mesh file to view (see --help)");
-    return ViewParse::Run;
+    return ParseOutcome::Run;
 }
 
 const char* viewUsage() {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/common/options.h"
+
 namespace vantrel {
 
 constexpr uint32_t viewMaxThreads = 1024;
@@ -14,11 +16,9 @@ struct ViewOptions {
     uint32_t threads; // 0: every core
 };
 
-enum class ViewParse { Run, Help, Error };
-
 // On Error, error holds one line for the user, without the program name.
-ViewParse parseViewOptions(int argc, const char* const* argv, ViewOptions& options,
-                           std::string& error);
+ParseOutcome parseViewOptions(int argc, const char* const* argv, ViewOptions& options,
+                              std::string& error);
 
 // The options and the controls.
 const char* viewUsage();

@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "tools/bench/image_file.h"
+#include "tools/common/image_file.h"
 
 namespace vantrel {
 

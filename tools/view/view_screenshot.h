@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "vantrel/app/render_target.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 

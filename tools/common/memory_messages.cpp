@@ -1,4 +1,4 @@
-#include "tools/bench/bench_memory.h"
+#include "tools/common/memory_messages.h"
 
 #include <cstdio>
 
@@ -41,6 +41,12 @@ std::string inputTooLargeMessage(const MemoryLeft& left) {
            gibibytes(left.bytes) + " this machine gives it (" + describeMemoryBound(left.bound) +
            " leaves no more): even the least a build of them takes is more; try fewer "
            "primitives";
+}
+
+std::string outOfMemoryMessage() {
+    const MemoryLeft left = processMemoryLeft();
+    return "out of memory (" + gibibytes(left.bytes) +
+           " left to this process: " + describeMemoryBound(left.bound) + ")";
 }
 
 } // namespace vantrel

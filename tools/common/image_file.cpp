@@ -1,4 +1,4 @@
-#include "tools/bench/image_file.h"
+#include "tools/common/image_file.h"
 
 #include <cctype>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include <png.h>
 
-#include "tools/output_file.h"
+#include "tools/common/output_file.h"
 
 namespace vantrel {
 

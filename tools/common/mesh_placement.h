@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/bench/orbit.h"
+#include "tools/common/orbit.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -19,6 +19,6 @@ Matrix4 placementFor(const BoundingBox& box);
 // The mesh at path, read once by readMesh (so in any format it knows), then
 // placed by placementFor its box, or with the file's coordinates as they
 // are when asIs. Null, with the reason in why, when it cannot be read.
-PrimitiveList* loadBenchMesh(const char* path, bool asIs, std::string& why);
+PrimitiveList* loadToolMesh(const char* path, bool asIs, std::string& why);
 
 } // namespace vantrel

@@ -1,4 +1,8 @@
-#include "tools/bench/scene_warnings.h"
+#include "tools/common/scene_warnings.h"
+
+#include <string>
+
+#include "tools/common/tool_main.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,6 +38,17 @@ bool frameIsBlack(const RenderTarget& target) {
     const uint8_t* begin = target.pixels;
     const uint8_t* end = begin + size_t{target.width} * target.height * 3;
     return std::all_of(begin, end, [](uint8_t byte) { return byte == 0; });
+}
+
+void warnAboutMesh(const char* tool, const PrimitiveList& mesh, bool queries) {
+    const MeshSurvey survey = surveyMesh(mesh);
+    const std::string of = " of " + std::to_string(mesh.count) + " triangles ";
+    if (survey.leftOut > 0)
+        warn(tool, std::to_string(survey.leftOut) + of +
+                       "have a coordinate beyond float range or NaN and are left out");
+    if (survey.unhittable > 0 && !queries)
+        warn(tool, std::to_string(survey.unhittable) + of +
+                       "are too small for any ray to hit (|e1 x e2| below 0.001)");
 }
 
 } // namespace vantrel

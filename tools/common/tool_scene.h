@@ -1,24 +1,25 @@
-// The scene the benchmark traces: the demo's render target and camera, over
-// either the demo spheres or a loaded mesh, wrapped as the window wraps it.
+// The scene a tool traces (the benchmark, the viewer): a render target and
+// the demo's camera, over either the demo spheres or a loaded mesh, wrapped
+// as the window wraps it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "tools/bench/bench_options.h"
-#include "tools/bench/orbit.h"
-#include "tools/bench/progress_line.h"
-#include "vantrel/app/render_target.h"
+#include "tools/common/image_kind.h"
+#include "tools/common/orbit.h"
+#include "tools/common/progress_line.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/query.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 
 class WorkerPool;
 
-struct BenchScene {
+struct ToolScene {
     RenderTarget target;
     Sphere* spheres;     // demo spheres, or null
     PrimitiveList* mesh; // loaded mesh, or null
@@ -38,29 +39,29 @@ struct BenchScene {
     // Frames through the ray queries: the scene's tree is then query's, and
     // what the pixels show.
     bool queries;
-    BenchImage image;
+    ImageKind image;
     QueryScene query;
     PrimitiveRef* sphereRefs; // the spheres' list, kept for the queries
 };
 
 // The 512x384 target with the demo's ray table; call first.
-void setUpBenchTarget(BenchScene& scene);
+void setUpToolTarget(ToolScene& scene);
 
 // A width x height target whose rays span the demo's vertical field of view,
 // or fovDegrees where it is above 0; call first.
-void setUpBenchTarget(BenchScene& scene, uint32_t width, uint32_t height, float fovDegrees);
+void setUpToolTarget(ToolScene& scene, uint32_t width, uint32_t height, float fovDegrees);
 
 // The first count spheres of the demo generator, compiled with method.
-void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method);
+void buildSphereScene(ToolScene& scene, uint32_t count, int32_t method);
 
 // The triangles of the file at path, compiled with method. False, with a
 // message in error, when the file cannot be read (and why) or holds no
 // triangle the build can use; true when it was read, whether or not its tree
 // could be built (buildResult).
-bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error);
+bool buildMeshScene(ToolScene& scene, const char* path, int32_t method, std::string& error);
 
 // The camera of the scene at a clock value.
-Matrix4 benchCamera(const BenchScene& scene, int32_t clockMs);
+Matrix4 toolCamera(const ToolScene& scene, int32_t clockMs);
 
 struct FrameRun {
     uint32_t rays;  // tested against the scene's tree
@@ -69,7 +70,7 @@ struct FrameRun {
 
 // Renders one frame into scene.target through the window's renderer, or on
 // the threads of scene.pool.
-FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs);
+FrameRun renderToolFrame(ToolScene& scene, int32_t clockMs);
 
 // The ray of pixel (x, y) of the frame at clockMs, as the frame traces it,
 // and what the frame's test (the renderer's, or the queries') finds along it.
@@ -78,8 +79,8 @@ struct PixelProbe {
     bool hit;
     HitRecord record;
 };
-PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y);
+PixelProbe probePixel(ToolScene& scene, int32_t clockMs, uint32_t x, uint32_t y);
 
-void releaseBenchScene(BenchScene& scene);
+void releaseToolScene(ToolScene& scene);
 
 } // namespace vantrel

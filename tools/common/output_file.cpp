@@ -1,4 +1,4 @@
-#include "tools/output_file.h"
+#include "tools/common/output_file.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,18 +1,18 @@
-#include "tools/bench/bench_scene.h"
-#include "tools/bench/mesh_placement.h"
+#include "tools/common/tool_scene.h"
+#include "tools/common/mesh_placement.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <vector>
 
-#include "vantrel/app/camera.h"
 #include "vantrel/app/demo_scene.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/scene/mesh_import.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/render.h"
 #include "vantrel/tracer/trace_context.h"
@@ -24,7 +24,7 @@ namespace {
 
 constexpr Vector3 demoViewExtent = {1.0f, 1.3333334f, 1.0f};
 
-void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
+void buildTree(ToolScene& scene, const PrimitiveList& list, int32_t method) {
     if (scene.progress)
         showProgress(*scene.progress, "building the kd-tree of " + std::to_string(list.count) +
                                           " primitives, method " + std::to_string(method));
@@ -45,12 +45,12 @@ void buildTree(BenchScene& scene, const PrimitiveList& list, int32_t method) {
 
 } // namespace
 
-void setUpBenchTarget(BenchScene& scene) {
-    setUpBenchTarget(scene, demoWidth, demoHeight, 0.0f);
+void setUpToolTarget(ToolScene& scene) {
+    setUpToolTarget(scene, demoWidth, demoHeight, 0.0f);
 }
 
-void setUpBenchTarget(BenchScene& scene, uint32_t width, uint32_t height, float fovDegrees) {
-    scene = BenchScene{};
+void setUpToolTarget(ToolScene& scene, uint32_t width, uint32_t height, float fovDegrees) {
+    scene = ToolScene{};
     scene.target.width = width;
     scene.target.height = height;
     scene.target.pixels = new uint8_t[size_t{width} * height * 3]();
@@ -63,7 +63,7 @@ void setUpBenchTarget(BenchScene& scene, uint32_t width, uint32_t height, float 
     buildRayTable(scene.target, extent);
 }
 
-void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
+void buildSphereScene(ToolScene& scene, uint32_t count, int32_t method) {
     scene.spheres = new Sphere[count];
     PrimitiveRef* refs = new PrimitiveRef[count];
     fillDemoSpheres(scene.spheres, refs, count);
@@ -77,9 +77,9 @@ void buildSphereScene(BenchScene& scene, uint32_t count, int32_t method) {
         delete[] refs;
 }
 
-bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::string& error) {
+bool buildMeshScene(ToolScene& scene, const char* path, int32_t method, std::string& error) {
     std::string why;
-    scene.mesh = loadBenchMesh(path, scene.keepMeshCoordinates, why);
+    scene.mesh = loadToolMesh(path, scene.keepMeshCoordinates, why);
     if (!scene.mesh) {
         error =
             std::string(importsMeshFile(path) ? "cannot import '" : "cannot read a mesh from '") +
@@ -100,7 +100,7 @@ bool buildMeshScene(BenchScene& scene, const char* path, int32_t method, std::st
     return true;
 }
 
-Matrix4 benchCamera(const BenchScene& scene, int32_t clockMs) {
+Matrix4 toolCamera(const ToolScene& scene, int32_t clockMs) {
     if (scene.fixedCamera)
         return scene.camera;
     const Matrix4 orbit = cameraMatrixAt(clockMs);
@@ -117,7 +117,7 @@ Vector3 turned(const Matrix4& camera, const Vector3& d) {
 }
 
 // One frame through the queries, on the pool's threads or this one's.
-FrameRun renderQueryFrame(BenchScene& scene, const Matrix4& camera) {
+FrameRun renderQueryFrame(ToolScene& scene, const Matrix4& camera) {
     const RenderTarget& target = scene.target;
     const size_t pixels = size_t{target.width} * target.height;
     const Vector3 eye{camera.m[12], camera.m[13], camera.m[14]};
@@ -149,10 +149,10 @@ FrameRun renderQueryFrame(BenchScene& scene, const Matrix4& camera) {
         pixel[0] = pixel[1] = pixel[2] = 0;
         if (hit.primitive == noPrimitive)
             continue;
-        if (scene.image == BenchImage::Depth) {
+        if (scene.image == ImageKind::Depth) {
             const float near = farthest > nearest ? (farthest - hit.t) / (farthest - nearest) : 1;
             pixel[0] = pixel[1] = pixel[2] = static_cast<uint8_t>(40.0f + 215.0f * near);
-        } else if (scene.image == BenchImage::Normal) {
+        } else if (scene.image == ImageKind::Normal) {
             const float n[3] = {hit.normal.x, hit.normal.y, hit.normal.z};
             for (int k = 0; k < 3; ++k)
                 pixel[k] = static_cast<uint8_t>(127.5f + 127.0f * n[k]);
@@ -167,8 +167,8 @@ FrameRun renderQueryFrame(BenchScene& scene, const Matrix4& camera) {
 
 } // namespace
 
-FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs) {
-    const Matrix4 camera = benchCamera(scene, clockMs);
+FrameRun renderToolFrame(ToolScene& scene, int32_t clockMs) {
+    const Matrix4 camera = toolCamera(scene, clockMs);
     if (scene.queries)
         return renderQueryFrame(scene, camera);
     // Per frame, so that long runs cannot wrap the 32-bit counter.
@@ -182,8 +182,8 @@ FrameRun renderBenchFrame(BenchScene& scene, int32_t clockMs) {
     return {scene.tree->rayCount, std::chrono::duration<double>(end - start).count()};
 }
 
-PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y) {
-    const Matrix4 camera = benchCamera(scene, clockMs);
+PixelProbe probePixel(ToolScene& scene, int32_t clockMs, uint32_t x, uint32_t y) {
+    const Matrix4 camera = toolCamera(scene, clockMs);
     const Vector3 d =
         turned(camera, scene.target.rays[size_t{y} * scene.target.width + x].direction);
     PixelProbe probe{};
@@ -203,7 +203,7 @@ PixelProbe probePixel(BenchScene& scene, int32_t clockMs, uint32_t x, uint32_t y
     return probe;
 }
 
-void releaseBenchScene(BenchScene& scene) {
+void releaseToolScene(ToolScene& scene) {
     if (scene.queries)
         releaseQueryScene(scene.query); // and the tree with it
     else
@@ -214,7 +214,7 @@ void releaseBenchScene(BenchScene& scene) {
     delete[] scene.spheres;
     delete[] scene.target.rays;
     delete[] scene.target.pixels;
-    scene = BenchScene{};
+    scene = ToolScene{};
 }
 
 } // namespace vantrel

@@ -1,4 +1,4 @@
-#include "tools/bench/progress_line.h"
+#include "tools/common/progress_line.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

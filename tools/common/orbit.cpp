@@ -1,4 +1,4 @@
-#include "tools/bench/orbit.h"
+#include "tools/common/orbit.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tools/bench/mesh_placement.h"
+#include "tools/common/mesh_placement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,7 +26,7 @@ Matrix4 placementFor(const BoundingBox& box) {
     return m;
 }
 
-PrimitiveList* loadBenchMesh(const char* path, bool asIs, std::string& why) {
+PrimitiveList* loadToolMesh(const char* path, bool asIs, std::string& why) {
     Matrix4 identity{};
     identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
     PrimitiveList* mesh = readMesh(path, identity, why);

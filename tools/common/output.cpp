@@ -1,5 +1,5 @@
-#include "tools/bench/bench_output.h"
-#include "tools/output_file.h"
+#include "tools/common/output.h"
+#include "tools/common/output_file.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,10 +1,10 @@
-// What the benchmark warns about: a run that cannot show what it was given.
+// What the tools warn about: a run that cannot show what it was given.
 #pragma once
 
 #include <cstdint>
 
-#include "vantrel/app/render_target.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
 
@@ -17,6 +17,11 @@ struct MeshSurvey {
 // when |(e1 x e2) . d| < 0.001, and for a triangle with |e1 x e2| < 0.001 that
 // holds for every unit direction d.
 MeshSurvey surveyMesh(const PrimitiveList& list);
+
+// Warns, as tool, about the mesh's triangles that are left out, and, unless
+// it is traced through the queries (whose triangle test has no size bound),
+// about those too small to hit.
+void warnAboutMesh(const char* tool, const PrimitiveList& mesh, bool queries);
 
 // True when every pixel of the target is black.
 bool frameIsBlack(const RenderTarget& target);

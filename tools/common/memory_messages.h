@@ -1,5 +1,6 @@
-// The benchmark against the kd-tree build's memory budget: how many demo
-// spheres a machine can take, and what to say when a build passes it.
+// The tools against the memory the process may take: how many demo spheres
+// a machine can take, and what to say when a build passes its budget or an
+// allocation fails.
 #pragma once
 
 #include <cstddef>
@@ -22,5 +23,8 @@ bool sphereCountFits(uint32_t count, std::size_t budget, std::string& error);
 // budget, and for one refused at once because no method could build it.
 std::string budgetExceededMessage(const MemoryLeft& left);
 std::string inputTooLargeMessage(const MemoryLeft& left);
+
+// "out of memory", with what the process had left and which limit set it.
+std::string outOfMemoryMessage();
 
 } // namespace vantrel
