@@ -80,8 +80,8 @@ if(BUILD_SHARED_LIBS)
   file(RELATIVE_PATH libraries_from_programs "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
   set(CMAKE_INSTALL_RPATH "$ORIGIN/${libraries_from_programs}")
 endif()
-foreach(program vantrel-bench vantrel-make-checkerboard make_icosphere vantrel-convert vantrel-rtrt
-                vantrel-view)
+foreach(program vantrel-bench vantrel-make-checkerboard make_icosphere make_bumpy_sphere
+                vantrel-convert vantrel-rtrt vantrel-view)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()

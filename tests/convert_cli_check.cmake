@@ -1,7 +1,7 @@
 # Runs vantrel-convert, and the writes of every tool, as a user would.
 # Arguments: -DCONVERT=<program> -DICOSPHERE=<make_icosphere>
 # -DCHECKERBOARD=<vantrel-make-checkerboard> -DWORK=<scratch dir>
-# -DIMPORT=<ON when the mesh importer is built>
+# -DIMPORT=<ON when the mesh importer is built> -DBUMPY=<make_bumpy_sphere>
 include("${CMAKE_CURRENT_LIST_DIR}/cli_check_common.cmake")
 macro(convert)
   execute_process(COMMAND "${CONVERT}" ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out
@@ -46,6 +46,8 @@ endif()
 
 expect_refused(2)
 expect_refused(2 "${WORK}/in.tri" "${WORK}/out.obj")
+expect_refused(2 --frobnicate "${WORK}/in.tri" "${WORK}/out.tri")
+expect_refused(2 --normalise=yes "${WORK}/in.tri" "${WORK}/out.tri")
 expect_refused(1 "${WORK}/missing.tri" "${WORK}/out.tri")
 expect_refused(1 "${WORK}/in.tri" "${WORK}/no/such/dir/out.tri")
 # A full disk is a failure, not a file cut short without a word.
@@ -105,6 +107,15 @@ if(IMPORT)
   list(LENGTH lines count)
   if(NOT status EQUAL 0 OR NOT count EQUAL 12)
     fail("cube: status ${status}, ${count} lines, stderr [${err}]")
+  endif()
+  # The bumpy test surface: the triangles it says, as a PLY the importer reads.
+  execute_process(COMMAND "${BUMPY}" 1000 "${WORK}/bumpy.ply" RESULT_VARIABLE status
+                  OUTPUT_VARIABLE out)
+  convert("${WORK}/bumpy.ply" "${WORK}/bumpy.tri")
+  file(STRINGS "${WORK}/bumpy.tri" lines)
+  list(LENGTH lines count)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "^960 triangles from" OR NOT count EQUAL 960)
+    fail("bumpy sphere: status ${status}, [${out}], ${count} lines, stderr [${err}]")
   endif()
   file(WRITE "${WORK}/garbage.stl" "solid? no\n")
   expect_refused(1 "${WORK}/garbage.stl" "${WORK}/garbage.tri")

@@ -3,11 +3,13 @@
 # and built outside the tree against the package (find_package) by clang at
 # its own default standard, and again with nothing but the flags pkg-config
 # gives, each build rendering the shipped mesh into a picture that must not
-# be black; a shared object of a user's own linking vantrel::core; and the
-# package's components, a missing one named.
+# be black; a shared object of a user's own linking vantrel::core; the
+# Python module built against the package; and the package's components, a
+# missing one named.
 # Arguments: -DBUILD=<this build tree> -DSOURCE=<source tree> -DWORK=<scratch>
 #            -DNOT_BLACK=<png_not_black> -DCXX=<C++ compiler>
 #            -DPUBLIC_HEADERS=<the headers to install, ;-separated>
+#            -DPYTHON=<interpreter the module is built for; empty: none>
 include("${CMAKE_CURRENT_LIST_DIR}/cli_check_common.cmake")
 set(prefix "${WORK}/prefix")
 
@@ -79,6 +81,21 @@ run("configure the plug-in" ${CMAKE_COMMAND} -S "${SOURCE}/tests/package" -B "${
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${CXX})
 run("build the plug-in" ${CMAKE_COMMAND} --build "${WORK}/plugin")
 run("run the plug-in" "${WORK}/plugin/use_plugin")
+
+# The Python module, from the installed headers and libraries alone.
+if(PYTHON)
+  run("configure the Python module" ${CMAKE_COMMAND} -S "${SOURCE}/python" -B "${WORK}/module"
+      -DCMAKE_PREFIX_PATH=${prefix} -DPYTHON_EXECUTABLE=${PYTHON})
+  run("build the Python module" ${CMAKE_COMMAND} --build "${WORK}/module" -j 2)
+  file(WRITE "${WORK}/module_check.py" "import vantrel\n"
+       "scene = vantrel.Scene.load('${mesh}')\n"
+       "print(int(scene.intersect([[0, 0, -4.0]], [[0, 0, 1.0]]).prim[0] >= 0))\n")
+  run("the module's hits" ${CMAKE_COMMAND} -E env "PYTHONPATH=${WORK}/module" "${PYTHON}"
+      "${WORK}/module_check.py")
+  if(NOT out STREQUAL "1\n")
+    fail("the module built against the package printed [${out}]")
+  endif()
+endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -S "${SOURCE}/tests/package/bogus" -B "${WORK}/bogus"
                         -DCMAKE_PREFIX_PATH=${prefix}
