@@ -4,6 +4,7 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
+#include "vantrel/scene/page_advice.h"
 
 namespace vantrel {
 
@@ -12,6 +13,10 @@ namespace {
 // Per input entry: the child step's side flags and the plane search's
 // candidates, keys, ranks and counts, with room for their vectors' growth.
 constexpr std::size_t workingBytesPerEntry = 256;
+
+// Not counted one by one: the chunk the node pool cuts ahead of the nodes
+// charged and the list store's page in use.
+constexpr std::size_t uncountedPerBuild = maxPoolChunkBytes + hugePageBytes;
 
 // The lists reserve what the build may take, which costs no memory until it
 // is written. Under an address-space limit, though, address space reserved
@@ -40,9 +45,11 @@ uint64_t inputBytes(uint32_t entries) {
 } // namespace
 
 BuildContext::BuildContext(const BuildOptions& buildOptions)
-    : options(buildOptions), budget(buildOptions.memoryBudget, buildOptions.sharedBudget != nullptr
-                                                                   ? *buildOptions.sharedBudget
-                                                                   : processBuildBudget()),
+    : options(buildOptions),
+      budget(buildOptions.memoryBudget,
+             buildOptions.sharedBudget != nullptr ? *buildOptions.sharedBudget
+                                                  : processBuildBudget(),
+             uncountedPerBuild),
       lists(listLimits(buildOptions, budget)), nodes(sizeof(CKdNode), alignof(CKdNode)) {}
 
 void BuildContext::requireRoomFor(const PrimitiveList& list) {

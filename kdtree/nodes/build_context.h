@@ -10,8 +10,8 @@
 
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/memory/block_pool.h"
-#include "vantrel/kdtree/memory/budget_account.h"
 #include "vantrel/kdtree/memory/list_store.h"
+#include "vantrel/scene/budget_account.h"
 
 namespace vantrel {
 

@@ -11,14 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vantrel/kdtree/build_budget.h"
+#include "vantrel/scene/build_budget.h"
 
 namespace vantrel {
 
 class BudgetAccount {
   public:
     // ownBudget: bytes this build may take; 0 for none of its own.
-    BudgetAccount(std::size_t ownBudget, SharedBuildBudget& shared);
+    // uncounted: what the build may hold beyond its charges (a chunk cut
+    // ahead of what it charged), drawn from the start.
+    BudgetAccount(std::size_t ownBudget, SharedBuildBudget& shared, std::size_t uncounted);
     BudgetAccount(const BudgetAccount&) = delete;
     BudgetAccount& operator=(const BudgetAccount&) = delete;
     // Gives back to the shared budget all it drew.
@@ -43,6 +45,7 @@ class BudgetAccount {
     [[noreturn]] void refuse();
 
     SharedBuildBudget& shared;
+    const std::size_t uncounted;
     std::size_t ownLimit; // SIZE_MAX without a budget of its own
     std::size_t charged = 0;
     std::size_t drawn; // from the shared budget

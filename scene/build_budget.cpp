@@ -1,11 +1,11 @@
-#include "vantrel/kdtree/build_budget.h"
+#include "vantrel/scene/build_budget.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include <sys/resource.h>
 
-#include "vantrel/kdtree/memory/budget_account.h"
+#include "vantrel/scene/budget_account.h"
 #include "vantrel/scene/memory_left.h"
 
 namespace vantrel {

@@ -1,19 +1,15 @@
-#include "vantrel/kdtree/memory/budget_account.h"
+#include "vantrel/scene/budget_account.h"
 
 #include <algorithm>
 #include <new>
 
-#include "vantrel/kdtree/memory/block_pool.h"
-#include "vantrel/scene/page_advice.h"
 
 namespace vantrel {
 
 namespace {
 
-// Not counted one by one: the chunk the node pool cuts ahead of the nodes
-// charged and the list store's page in use. A build's own budget also leaves
-// a share for the heap's headers and page rounding, as the shared ones do.
-constexpr std::size_t uncountedPerBuild = maxPoolChunkBytes + hugePageBytes;
+// A build's own budget leaves a share for the heap's headers and page
+// rounding, as the shared ones do.
 constexpr std::size_t heapOverheadShare = 64;
 // The shared budget is drawn on in steps of at least this, so that builds
 // running at the same time rarely touch its count.
@@ -25,12 +21,13 @@ std::size_t subtractClamped(std::size_t from, std::size_t amount) {
 
 } // namespace
 
-BudgetAccount::BudgetAccount(std::size_t ownBudget, SharedBuildBudget& sharedBudget)
-    : shared(sharedBudget),
+BudgetAccount::BudgetAccount(std::size_t ownBudget, SharedBuildBudget& sharedBudget,
+                             std::size_t uncountedBytes)
+    : shared(sharedBudget), uncounted(uncountedBytes),
       ownLimit(ownBudget == 0
                    ? SIZE_MAX
-                   : subtractClamped(ownBudget, uncountedPerBuild + ownBudget / heapOverheadShare)),
-      drawn(uncountedPerBuild) {
+                   : subtractClamped(ownBudget, uncounted + ownBudget / heapOverheadShare)),
+      drawn(uncounted) {
     shared.join();
     // Drawn whether or not it fits: a build that cannot fit it stops at its
     // first charge.
@@ -50,8 +47,8 @@ void BudgetAccount::charge(uint64_t bytes) {
     if (bytes > ownLimit - charged)
         refuse();
     const std::size_t total = charged + static_cast<std::size_t>(bytes);
-    if (total + uncountedPerBuild > drawn) {
-        const std::size_t needed = total + uncountedPerBuild - drawn;
+    if (total + uncounted > drawn) {
+        const std::size_t needed = total + uncounted - drawn;
         const std::size_t step = std::max(needed, drawStep);
         if (shared.take(step))
             drawn += step;
@@ -64,7 +61,7 @@ void BudgetAccount::charge(uint64_t bytes) {
 }
 
 void BudgetAccount::require(uint64_t bytes) {
-    if (bytes > ownLimit || bytes + uncountedPerBuild > shared.limit()) {
+    if (bytes > ownLimit || bytes + uncounted > shared.limit()) {
         refusedAtOnce = true;
         refuse();
     }
