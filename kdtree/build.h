@@ -57,6 +57,7 @@ enum class BuildResult {
     InputTooLarge, // refused at once: even the least any method takes passes the budget
     OutOfMemory,   // the system refused memory
     UnknownMethod, // method is not 0, 1 or 2
+    InvalidInput,  // a query scene's triangle names a vertex past the arrays
 };
 
 // buildKdTree with options, saying how it ended rather than throwing. out is

@@ -26,9 +26,9 @@ struct QueryBvh;
 // distance.
 struct BvhHit {
     float t;
-    const void* object;
-    PrimitiveType type;
-    uint32_t entry; // in the list
+    uint32_t index; // the list's entry, or the arrays' triangle
+    uint32_t leaf;  // its leaf's child code (bvh/bvh.h)
+    uint32_t lane;  // its place in the leaf
 };
 
 struct KernelTable {

@@ -78,6 +78,8 @@ template <class Built> struct EightFloats {
     explicit EightFloats(__m256 value) : v(value) {}
     // From 32-byte aligned memory.
     static EightFloats load(const float* p) { return EightFloats(_mm256_load_ps(p)); }
+    // From memory of any alignment.
+    static EightFloats loadUnaligned(const float* p) { return EightFloats(_mm256_loadu_ps(p)); }
     // The eight floats at p, 32-byte aligned, in each eight lanes: a load.
     static EightFloats loadInEachEight(const float* p) { return load(p); }
     // values[0] in every lane: the first of one value per eight lanes.

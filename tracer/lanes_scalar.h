@@ -30,6 +30,7 @@ struct Floats {
     Floats() = default;
     Floats(float value) : v(value) {}
     static Floats load(const float* p) { return *p; }
+    static Floats loadUnaligned(const float* p) { return *p; }
     void store(float* p) const { *p = v; }
 };
 

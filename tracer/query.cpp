@@ -6,8 +6,10 @@
 #include <limits>
 #include <new>
 
-#include "vantrel/bvh/query_bvh.h"
+#include "vantrel/bvh/build_bvh.h"
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/budget_account.h"
+#include "vantrel/scene/buildable.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
@@ -48,6 +50,10 @@ struct Search {
     // The index in the scene's list of the entry that holds the hit: the
     // primitive itself, or the nested tree it lies in.
     uint32_t sceneIndex = noPrimitive;
+    // Where the hierarchy holds the hit's shape, for a scene without a list
+    // to name it; null where object names it.
+    const float* rows = nullptr;
+    uint32_t rowLength = 0;
 };
 
 // Tests list's entries; at nesting 0 they are the scene's from firstIndex on.
@@ -65,6 +71,7 @@ bool take(Search& search, float t, const PrimitiveRef& ref) {
     search.tfar = t + 0.0f;
     search.object = ref.object;
     search.type = ref.type;
+    search.rows = nullptr;
     return true;
 }
 
@@ -275,11 +282,27 @@ bool searchOutsideTree(TraceContext& context, const QueryScene& scene, Search& s
     return hit;
 }
 
+// Takes the hierarchy's nearest hit: named by the list's entry where the
+// scene has a list, by where the hierarchy holds it otherwise.
+bool takeFromHierarchy(const QueryScene& scene, Search& search, const BvhHit& hit) {
+    const bool sphere = isSphereLeaf(hit.leaf);
+    const PrimitiveType type = sphere ? PrimitiveType::Sphere : PrimitiveType::Triangle;
+    void* const object = scene.list.items ? scene.list.items[hit.index].object : nullptr;
+    if (!take(search, hit.t, {object, type}))
+        return false;
+    search.sceneIndex = hit.index;
+    if (!object) {
+        search.rows = leafRows(*scene.bvh, hit.leaf) + hit.lane;
+        search.rowLength = leafCount(hit.leaf);
+    }
+    return true;
+}
+
 bool search(TraceContext& context, const QueryScene& scene, Search& search) {
     if (!traceable(search.ray, search.tfar))
         return false;
     search.sheared = shearRay(search.ray.origin, search.ray.direction);
-    if (!scene.tree)
+    if (!scene.bvh)
         return testList(context, search, scene.list, 0);
     bool hit;
     if (search.anyHit) {
@@ -288,36 +311,179 @@ bool search(TraceContext& context, const QueryScene& scene, Search& search) {
         BvhHit nearest;
         hit = kernelInUse.nearestInBvh(*scene.bvh, search.ray, search.sheared, search.tfar,
                                        nearest) &&
-              take(search, nearest.t, {const_cast<void*>(nearest.object), nearest.type});
-        if (hit)
-            search.sceneIndex = nearest.entry;
+              takeFromHierarchy(scene, search, nearest);
     }
     return searchOutsideTree(context, scene, search, hit);
 }
 
+// The triangle or sphere a search found, as records.
+void shapeFound(const Search& search, Triangle& triangle, Sphere& sphere) {
+    const Material white{1.0f, 1.0f, 1.0f, 0.0f};
+    if (!search.rows) {
+        if (search.type == PrimitiveType::Triangle)
+            triangle = *static_cast<const Triangle*>(search.object);
+        else
+            sphere = *static_cast<const Sphere*>(search.object);
+        return;
+    }
+    const auto row = [&](uint32_t k) { return search.rows[k * search.rowLength]; };
+    if (search.type == PrimitiveType::Triangle)
+        triangle = {
+            {row(0), row(1), row(2)}, {row(3), row(4), row(5)}, {row(6), row(7), row(8)}, white};
+    else
+        sphere = {{row(0), row(1), row(2)}, row(3), white};
+}
+
 } // namespace
+
+namespace {
+
+// The least a hierarchy over count shapes takes: each shape's ref while it
+// is built, and its place in the leaves.
+uint64_t leastHierarchyBytes(uint64_t count) {
+    return count * (32 + 4 * (triangleRows + 1));
+}
+
+// A build's charges against its budget and, for tests, a limit standing in
+// for the system's memory.
+struct HierarchyCharges {
+    BudgetAccount& account;
+    std::size_t limit;
+    std::size_t taken = 0;
+    bool systemRefused = false;
+
+    static void charge(void* self, uint64_t bytes) {
+        HierarchyCharges& charges = *static_cast<HierarchyCharges*>(self);
+        if (charges.limit != 0 && bytes > charges.limit - std::min(charges.limit, charges.taken)) {
+            charges.systemRefused = true;
+            throw std::bad_alloc();
+        }
+        charges.account.charge(bytes);
+        charges.taken += static_cast<std::size_t>(bytes);
+    }
+};
+
+BuildResult buildHierarchy(QueryScene& scene, const BvhInput& input, uint32_t shapes,
+                           const QueryBuildOptions& options) {
+    if (shapes > mostBvhShapes)
+        return BuildResult::InputTooLarge;
+    BudgetAccount account(options.memoryBudget,
+                          options.sharedBudget ? *options.sharedBudget : processBuildBudget(), 0);
+    HierarchyCharges charges{account, options.memoryLimit};
+    try {
+        account.require(leastHierarchyBytes(shapes));
+        std::unique_ptr<WorkerPool> ownPool;
+        WorkerPool* pool = options.pool;
+        if (!pool && options.threads != 1) {
+            ownPool = std::make_unique<WorkerPool>(options.threads);
+            pool = ownPool.get();
+        }
+        BuildThreads threads;
+        if (pool) {
+            threads = {pool->threadCount(), pool,
+                       [](void* on, uint32_t items, void (*work)(void*, uint32_t), void* data) {
+                           static_cast<WorkerPool*>(on)->run(
+                               items, [&](uint32_t item, TraceContext&) { work(data, item); });
+                       }};
+        }
+        std::unique_ptr<QueryBvh> bvh(new QueryBvh);
+        buildBvh(*bvh, input, threads, {&charges, HierarchyCharges::charge}, options.hugePages);
+        scene.bvh = bvh.release();
+    } catch (const std::bad_alloc&) {
+        if (account.tooLarge())
+            return BuildResult::InputTooLarge;
+        return account.exceeded() ? BuildResult::OverBudget : BuildResult::OutOfMemory;
+    }
+    return BuildResult::Built;
+}
+
+// The list's entries that the hierarchy leaves to be tested beside it.
+void listOutsideHierarchy(QueryScene& scene) {
+    for (uint32_t i = 0; i < scene.list.count; ++i) {
+        if (!isBuildable(scene.list.items[i]))
+            scene.outsideTree.push_back(i);
+    }
+}
+
+std::size_t kdTreeBytes(const KdTree& tree) {
+    std::size_t bytes = sizeof(KdTree) + tree.groupMemoryBytes;
+    uint32_t leaves = 0;
+    forEachNode(tree, [&](uint32_t, const KdTreeNode& node, uint32_t) {
+        bytes += sizeof(KdTreeNode);
+        if (isLeafNode(node)) {
+            bytes += sizeof(PrimitiveList) + sizeof(LeafShapes) +
+                     tree.leaves[leafIndex(node)].count * sizeof(PrimitiveRef);
+            ++leaves;
+        }
+    });
+    if (!tree.groupMemory && tree.leafShapes) {
+        for (uint32_t k = 0; k < leaves; ++k) {
+            const LeafShapes& shapes = tree.leafShapes[k];
+            bytes += groupsFor(shapes.sphereCount) * sizeof(SphereGroup) +
+                     groupsFor(shapes.triangleCount) * sizeof(TriangleGroup);
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
+                            const QueryBuildOptions& options) {
+    releaseQueryScene(scene);
+    BvhInput input;
+    input.list = &list;
+    const BuildResult result = buildHierarchy(scene, input, list.count, options);
+    if (result != BuildResult::Built)
+        return result;
+    scene.list = list;
+    listOutsideHierarchy(scene);
+    return result;
+}
+
+BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t vertexCount,
+                            const uint32_t* indices, uint32_t triangleCount,
+                            const QueryBuildOptions& options) {
+    releaseQueryScene(scene);
+    for (size_t i = 0; i < size_t{3} * triangleCount; ++i)
+        if (indices[i] >= vertexCount)
+            return BuildResult::InvalidInput;
+    BvhInput input;
+    input.vertices = vertices;
+    input.indices = indices;
+    input.triangleCount = triangleCount;
+    return buildHierarchy(scene, input, triangleCount, options);
+}
 
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_t method,
                             const BuildOptions& options) {
     releaseQueryScene(scene);
-    if (method != scanWholeList) {
-        const BuildResult result = buildKdTree(&scene.tree, &list, method, options);
-        if (result != BuildResult::Built)
-            return result;
-        try {
-            scene.bvh = new QueryBvh;
-            buildQueryBvh(*scene.bvh, list);
-        } catch (const std::bad_alloc&) {
-            releaseQueryScene(scene);
-            return BuildResult::OutOfMemory;
-        }
+    if (method == scanWholeList) {
+        scene.list = list;
+        return BuildResult::Built;
     }
-    scene.list = list;
-    for (uint32_t i = 0; i < list.count; ++i) {
-        if (scene.tree && !isBuildable(list.items[i]))
-            scene.outsideTree.push_back(i);
+    KdTree* tree = nullptr;
+    const BuildResult built = buildKdTree(&tree, &list, method, options);
+    if (built != BuildResult::Built)
+        return built;
+    QueryBuildOptions hierarchy;
+    hierarchy.memoryBudget = options.memoryBudget;
+    hierarchy.sharedBudget = options.sharedBudget;
+    hierarchy.hugePages = options.hugePages;
+    hierarchy.memoryLimit = options.listMemoryLimit;
+    const BuildResult result = buildQueryScene(scene, list, hierarchy);
+    if (result != BuildResult::Built) {
+        releaseKdTree(tree);
+        return result;
     }
-    return BuildResult::Built;
+    scene.tree = tree;
+    return result;
+}
+
+std::size_t querySceneBytes(const QueryScene& scene) {
+    return (scene.bvh ? sizeof(QueryBvh) + bvhBytes(*scene.bvh) : 0) +
+           (scene.tree ? kdTreeBytes(*scene.tree) : 0) +
+           scene.outsideTree.capacity() * sizeof(uint32_t);
 }
 
 void releaseQueryScene(QueryScene& scene) {
@@ -337,15 +503,16 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
     hit.type = found.type;
     hit.object = found.object;
     hit.primitive = found.sceneIndex;
+    Triangle triangle;
+    Sphere sphere;
+    shapeFound(found, triangle, sphere);
     Vector3 normal;
     if (found.type == PrimitiveType::Triangle) {
-        const Triangle& triangle = *static_cast<const Triangle*>(found.object);
         // Once per ray, for the hit that won, rather than per candidate.
         hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
         normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
         hit.material = triangle.material;
     } else {
-        const Sphere& sphere = *static_cast<const Sphere*>(found.object);
         normal = ray.origin + ray.direction * hit.t - sphere.centre;
         hit.material = sphere.material;
     }
@@ -373,7 +540,7 @@ void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay
                   bool* occluded, size_t count) {
     // Only the hierarchy is walked together; a scene without one is tested
     // ray by ray.
-    const uint32_t lanes = kernelInUse.anyFromOnePoint != nullptr && scene.tree != nullptr
+    const uint32_t lanes = kernelInUse.anyFromOnePoint != nullptr && scene.bvh != nullptr
                                ? kernelInUse.onePointLanes
                                : 0;
     ShearedRay sheared[mostOnePointLanes];

@@ -18,6 +18,7 @@ namespace vantrel {
 struct TraceContext;
 struct QueryBvh;
 class WorkerPool;
+class SharedBuildBudget;
 
 // A segment: the points origin + t * direction for t in [tnear, tfar], so
 // distances count in lengths of direction. A zero direction, or an origin or
@@ -50,24 +51,70 @@ struct QueryHit {
     const void* object; // the Sphere or Triangle hit; null where nothing is
 };
 
-// What the queries trace: a list, the tree built over it, and a hierarchy of
-// boxes over the same entries, which the queries walk. The list's primitives
-// must stay in place while the scene is used.
+// What the queries trace: a hierarchy of boxes over a list's spheres and
+// triangles, or over triangles given as arrays, which the queries walk; and,
+// where the caller asked for it, the renderer's kd-tree over the list.
 struct QueryScene {
-    PrimitiveList list{};
-    KdTree* tree = nullptr;  // null: every query tests the whole list
-    QueryBvh* bvh = nullptr; // made with the tree
-    // The list entries the tree does not hold (nested trees), tested beside
-    // it, by their index in the list.
+    PrimitiveList list{};    // empty for a scene from arrays
+    KdTree* tree = nullptr;  // the renderer's; only where asked for
+    QueryBvh* bvh = nullptr; // null: every query tests the whole list
+    // The list entries the hierarchy does not hold (nested trees), tested
+    // beside it, by their index in the list.
     std::vector<uint32_t> outsideTree;
 };
 
-// Builds scene over list with method (0, 1, 2 as buildKdTree), or, with
-// scanWholeList, without a tree. Says how the build ended; scene is usable
-// only when it is Built.
+// How a query scene is built.
+struct QueryBuildOptions {
+    // Threads the build shares its work out on: 0 for one per core. Any
+    // count builds the same hierarchy.
+    uint32_t threads = 0;
+    // Where those threads come from: a pool of the caller's (threads is
+    // then its own), or null for one made for the build.
+    WorkerPool* pool = nullptr;
+    // As BuildOptions: the most this build may take, in bytes (0 sets no
+    // budget of its own); the budget it shares with the builds running at
+    // the same time (null for the process's); transparent huge pages on
+    // its large arrays.
+    std::size_t memoryBudget = 0;
+    SharedBuildBudget* sharedBudget = nullptr;
+    bool hugePages = true;
+    // For tests of the out-of-memory path: the build's memory is refused
+    // past this many bytes, as the system refuses it when it has no more to
+    // give; 0 sets no such limit.
+    std::size_t memoryLimit = 0;
+};
+
+// Builds scene's hierarchy over list's spheres and triangles. The list's
+// primitives must stay in place while the scene is used; a hit names its
+// entry in the list (primitive) and the entry's object. Says how the build
+// ended (OverBudget, OutOfMemory, InputTooLarge past 2^27 shapes); scene is
+// usable only when it is Built.
+BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
+                            const QueryBuildOptions& options);
+
+// The same over triangleCount triangles given as index triples into
+// vertexCount vertices of three floats (x, y, z) each. The arrays are read
+// during the call only: the scene keeps copies of the corners it needs. A
+// hit's primitive is the triangle's index, its object null and its
+// material white. A triangle with a corner that is not finite can never be
+// hit and is left out; an index not below vertexCount refuses the build
+// (InvalidInput), and nothing is built.
+BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t vertexCount,
+                            const uint32_t* indices, uint32_t triangleCount,
+                            const QueryBuildOptions& options);
+
+// The scene over list with the renderer's kd-tree too, built with method
+// (0, 1, 2 as buildKdTree) and options, the hierarchy on every core; or,
+// with scanWholeList, neither: every query then tests the whole list.
 constexpr int32_t scanWholeList = -1;
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_t method,
                             const BuildOptions& options = {});
+
+// The bytes a scene's structures take: the hierarchy's and the kd-tree's
+// (with its copies of the list's references), the caller's list and
+// primitives not counted.
+std::size_t querySceneBytes(const QueryScene& scene);
+
 void releaseQueryScene(QueryScene& scene);
 
 // The nearest hit on the segment; false, and hit.t infinity, where there is

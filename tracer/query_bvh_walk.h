@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vantrel/bvh/query_bvh.h"
+#include "vantrel/bvh/bvh.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/leaf_kernel.h"
@@ -113,78 +113,66 @@ template <class F>
     return met;
 }
 
-// Tests leaf k's shapes, nearest hit: the first in the leaf at the smallest
+// Tests a leaf's shapes, nearest hit: the first in the leaf at the smallest
 // distance, taken where it is nearer than what the walk has, or as near and
-// earlier in the list, so that what is found does not hang on the walk's
-// order. Every lane of a group is tested, its padding accepting nothing.
+// earlier in the input, so that what is found does not hang on the walk's
+// order.
 template <class F>
-[[gnu::always_inline]] inline bool nearestInLeaf(const QueryBvh& bvh, uint32_t k,
+[[gnu::always_inline]] inline bool nearestInLeaf(const QueryBvh& bvh, uint32_t leaf,
                                                  const QueryRay& ray, const ShearedRay& sheared,
                                                  bool found, float& tfar, BvhHit& hit) {
-    bool taken = false;
-    const auto take = [&](float t, uint32_t entry, const void* object, PrimitiveType type) {
-        if (found && !(t < tfar) && entry > hit.entry)
-            return;
-        hit = {t, object, type, entry};
-        // Its weights and material are read once the walk ends.
-        __builtin_prefetch(object);
-        tfar = t;
-        found = taken = true;
-    };
+    const float* rows = leafRows(bvh, leaf);
+    const uint32_t count = leafCount(leaf);
     float t;
-    if (!bvh.triangleGroups.empty()) {
-        const TriangleGroup& group = bvh.triangleGroups[k];
-        const uint32_t lane =
-            nearestTriangleQueryLanes<F>(&group, triangleGroupLanes, sheared, ray.tnear, tfar, t);
-        if (lane != noEntry)
-            take(t, bvh.triangleEntries[k * triangleGroupLanes + lane], group.triangle[lane],
-                 PrimitiveType::Triangle);
+    uint32_t lane;
+    uint32_t rowCount;
+    if (isSphereLeaf(leaf)) {
+        lane =
+            nearestSphereRowsLanes<F>(rows, count, {ray.origin, ray.direction}, ray.tnear, tfar, t);
+        rowCount = sphereRows;
+    } else {
+        lane = nearestTriangleRowsLanes<F>(rows, count, sheared, ray.tnear, tfar, t);
+        rowCount = triangleRows;
     }
-    if (!bvh.sphereGroups.empty()) {
-        const SphereGroup& group = bvh.sphereGroups[k];
-        const uint32_t lane = nearestSphereQueryLanes<F>(
-            &group, sphereGroupLanes, {ray.origin, ray.direction}, ray.tnear, tfar, t);
-        if (lane != noEntry)
-            take(t, bvh.sphereEntries[k * sphereGroupLanes + lane], group.sphere[lane],
-                 PrimitiveType::Sphere);
-    }
-    return taken;
+    if (lane == noEntry)
+        return false;
+    const uint32_t index = leafShapeIndex(rows, rowCount, count, lane);
+    if (found && !(t < tfar) && index > hit.index)
+        return false;
+    hit = {t, index, leaf, lane};
+    tfar = t;
+    return true;
 }
 
 template <class F>
-[[gnu::always_inline]] inline bool anyInLeaf(const QueryBvh& bvh, uint32_t k, const QueryRay& ray,
-                                             const ShearedRay& sheared, float tfar) {
+[[gnu::always_inline]] inline bool anyInLeaf(const QueryBvh& bvh, uint32_t leaf,
+                                             const QueryRay& ray, const ShearedRay& sheared,
+                                             float tfar) {
+    const float* rows = leafRows(bvh, leaf);
+    const uint32_t count = leafCount(leaf);
     float t;
-    return (!bvh.triangleGroups.empty() &&
-            anyTriangleQueryLanes<F>(&bvh.triangleGroups[k], triangleGroupLanes, sheared, ray.tnear,
-                                     tfar)) ||
-           (!bvh.sphereGroups.empty() &&
-            nearestSphereQueryLanes<F>(&bvh.sphereGroups[k], sphereGroupLanes,
-                                       {ray.origin, ray.direction}, ray.tnear, tfar, t) != noEntry);
+    return isSphereLeaf(leaf) ? nearestSphereRowsLanes<F>(rows, count, {ray.origin, ray.direction},
+                                                          ray.tnear, tfar, t) != noEntry
+                              : anyTriangleRowsLanes<F>(rows, count, sheared, ray.tnear, tfar);
 }
 
 // The lines of a child that its test reads.
 [[gnu::always_inline]] inline void prefetchChild(const QueryBvh& bvh, uint32_t child) {
     constexpr int line = 64;
-    if ((child & leafChild) == 0) {
-        const char* node = reinterpret_cast<const char*>(&bvh.nodes[child]);
-        for (int at = 0; at < static_cast<int>(sizeof(BvhNode)); at += line)
-            __builtin_prefetch(node + at);
-        return;
+    const char* start;
+    int bytes;
+    if (!isLeafChild(child)) {
+        start = reinterpret_cast<const char*>(&bvh.nodes[child]);
+        bytes = static_cast<int>(offsetof(BvhNode, child) + sizeof(BvhNode::child));
+    } else {
+        // The shapes' numbers; their indices are read only for a hit.
+        start = reinterpret_cast<const char*>(leafRows(bvh, child));
+        bytes = static_cast<int>(sizeof(float) * (isSphereLeaf(child) ? sphereRows : triangleRows) *
+                                 leafCount(child));
     }
-    const uint32_t leaf = child & ~leafChild;
-    if (!bvh.triangleGroups.empty()) {
-        // The corners' rows; the normals and the triangles' places after
-        // them are read only for a hit.
-        const char* group = reinterpret_cast<const char*>(&bvh.triangleGroups[leaf]);
-        for (int at = 0; at < static_cast<int>(offsetof(TriangleGroup, nx)); at += line)
-            __builtin_prefetch(group + at);
-    }
-    if (!bvh.sphereGroups.empty()) {
-        const char* group = reinterpret_cast<const char*>(&bvh.sphereGroups[leaf]);
-        for (int at = 0; at < static_cast<int>(offsetof(SphereGroup, sphere)); at += line)
-            __builtin_prefetch(group + at);
-    }
+    const auto first = reinterpret_cast<uintptr_t>(start) & ~uintptr_t{line - 1};
+    for (uintptr_t at = first; at < reinterpret_cast<uintptr_t>(start) + bytes; at += line)
+        __builtin_prefetch(reinterpret_cast<const void*>(at));
 }
 
 // Nearest hit: children nearest first, and a deferred child is dropped once
@@ -207,7 +195,7 @@ walkBvhFrom(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slac
     // Changes only with a nearer hit.
     F leaveBy = F(tfar) + box.slack;
     for (;;) {
-        if ((child & leafChild) == 0) {
+        if (!isLeafChild(child)) {
             const BvhNode& node = bvh.nodes[child];
             uint32_t met = childrenMet<F>(node, box, leaveBy, entries);
             // The children's memory asked for at once rather than a miss at a
@@ -244,7 +232,7 @@ walkBvhFrom(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slac
                 continue;
             }
         } else {
-            const uint32_t leaf = child & ~leafChild;
+            const uint32_t leaf = child;
             if constexpr (anyHit) {
                 if (anyInLeaf<F>(bvh, leaf, ray, sheared, tfar))
                     return true;
@@ -347,7 +335,7 @@ template <class W, class F>
             if (walkBvhFrom<F, true>(bvh, child, boxRayOf<F>(rays[k], slack[k]), slack[k], rays[k],
                                      sheared[k], end, unused))
                 occluded |= walking;
-        } else if (walking != 0 && (child & leafChild) == 0) {
+        } else if (walking != 0 && !isLeafChild(child)) {
             const BvhNode& node = bvh.nodes[child];
             // Each box's planes less the shared origin, as the lone walk
             // forms them: lower and upper by axis.
@@ -380,7 +368,7 @@ template <class W, class F>
             }
         } else if (walking != 0) {
             // A leaf, for several rays.
-            const uint32_t leaf = child & ~leafChild;
+            const uint32_t leaf = child;
             for (uint32_t rest = walking; rest != 0; rest &= rest - 1) {
                 const auto k = static_cast<uint32_t>(__builtin_ctz(rest));
                 if (anyInLeaf<F>(bvh, leaf, rays[k], sheared[k], tfar[k]))

@@ -57,49 +57,62 @@ nearestSphereQueryLanes(const SphereGroup* groups, uint32_t count, const Ray& ra
     });
 }
 
-// Lanes whose edge function came out zero, answered by the lone test. Rare,
-// and out of the lane loop so that the loop stays in line.
-template <class F>
-[[gnu::noinline]] void answerEdgeLanes(const TriangleGroup* groups, uint32_t first, uint32_t edges,
-                                       const ShearedRay& ray, float tnear, float tfar, F& candidate,
+// Lanes whose edge function came out zero, answered by the lone test; corner
+// (lane, k) gives corner k of the triangle in a lane. Rare, and out of the
+// lane loop so that the loop stays in line.
+template <class F, class Corner>
+[[gnu::noinline]] void answerEdgeLanes(uint32_t edges, const Corner& corner, const ShearedRay& ray,
+                                       float tnear, float tfar, F& candidate,
                                        typename F::Mask& accepted) {
-    using G = TriangleGroup;
     for (; edges != 0; edges &= edges - 1) {
         const uint32_t lane = static_cast<uint32_t>(__builtin_ctz(edges));
-        const G& group = groups[(first + lane) / triangleGroupLanes];
-        const uint32_t k = (first + lane) % triangleGroupLanes;
         float t = 0.0f;
-        const bool hit = hitsTriangle(ray, {group.x0[k], group.y0[k], group.z0[k]},
-                                      {group.x1[k], group.y1[k], group.z1[k]},
-                                      {group.x2[k], group.y2[k], group.z2[k]}, tnear, tfar, t);
+        const bool hit =
+            hitsTriangle(ray, corner(lane, 0), corner(lane, 1), corner(lane, 2), tnear, tfar, t);
         const typename F::Mask only = F::Mask::ofBits(1u << lane);
         candidate = select(only, F(t), candidate);
         accepted = andNot(only, accepted) | (hit ? only : andNot(only, only));
     }
 }
 
-// One step of triangles from entry first on: their distances and which the
-// test accepts in [tnear, tfar].
+// One step of the watertight test: row(corner, axis) gives F::width lanes
+// of one coordinate of the triangles' corners; their distances and which
+// the test accepts in [tnear, tfar], of the lanes of valid.
+template <class F, class Row, class Corner>
+[[gnu::always_inline]] inline void
+watertightStep(const Row& row, const Corner& corner, const ShearedRay& ray, float tnear, float tfar,
+               typename F::Mask valid, F& candidate, typename F::Mask& accepted) {
+    // Each corner's rows by axis, read in the ray's order of axes.
+    const F v0[3] = {row(0, ray.kx), row(0, ray.ky), row(0, ray.kz)};
+    const F v1[3] = {row(1, ray.kx), row(1, ray.ky), row(1, ray.kz)};
+    const F v2[3] = {row(2, ray.kx), row(2, ray.ky), row(2, ray.kz)};
+    const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar, valid);
+    candidate = hits.t;
+    accepted = hits.accepted;
+    if (const uint32_t edges = bits(hits.onEdge))
+        answerEdgeLanes<F>(edges, corner, ray, tnear, tfar, candidate, accepted);
+}
+
+// One step of a kd-tree leaf's groups, from triangle first on.
 template <class F>
 [[gnu::always_inline]] inline void triangleQueryStep(const TriangleGroup* groups, uint32_t first,
                                                      uint32_t count, const ShearedRay& ray,
                                                      float tnear, float tfar, F& candidate,
                                                      typename F::Mask& accepted) {
     using G = TriangleGroup;
-    using Row = float(G::*)[triangleGroupLanes];
-    // Each corner's rows by axis, read in the ray's order of axes.
-    const Row rows0[3] = {&G::x0, &G::y0, &G::z0};
-    const Row rows1[3] = {&G::x1, &G::y1, &G::z1};
-    const Row rows2[3] = {&G::x2, &G::y2, &G::z2};
-    const auto row = [&](Row r) { return loadRow<F>(groups, first, count, r); };
-    const F v0[3] = {row(rows0[ray.kx]), row(rows0[ray.ky]), row(rows0[ray.kz])};
-    const F v1[3] = {row(rows1[ray.kx]), row(rows1[ray.ky]), row(rows1[ray.kz])};
-    const F v2[3] = {row(rows2[ray.kx]), row(rows2[ray.ky]), row(rows2[ray.kz])};
-    const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar);
-    candidate = hits.t;
-    accepted = hits.accepted;
-    if (const uint32_t edges = bits(hits.onEdge))
-        answerEdgeLanes(groups, first, edges, ray, tnear, tfar, candidate, accepted);
+    using Coordinate = float(G::*)[triangleGroupLanes];
+    static constexpr Coordinate rows[3][3] = {
+        {&G::x0, &G::y0, &G::z0}, {&G::x1, &G::y1, &G::z1}, {&G::x2, &G::y2, &G::z2}};
+    const auto row = [&](int corner, int axis) {
+        return loadRow<F>(groups, first, count, rows[corner][axis]);
+    };
+    const auto corner = [&](uint32_t lane, int k) {
+        const G& group = groups[(first + lane) / triangleGroupLanes];
+        const uint32_t at = (first + lane) % triangleGroupLanes;
+        return Vector3{(group.*rows[k][0])[at], (group.*rows[k][1])[at], (group.*rows[k][2])[at]};
+    };
+    // The padding's NaN corners accept nothing.
+    watertightStep<F>(row, corner, ray, tnear, tfar, F::Mask::ofBits(~0u), candidate, accepted);
 }
 
 // Flattened: the step in line in the loop, as a lambda this large is not.
@@ -127,6 +140,70 @@ template <class F>
             return true;
     }
     return false;
+}
+
+// The lanes of a leaf of count shapes that hold one, from shape first on.
+template <class F> typename F::Mask lanesBelow(uint32_t count, uint32_t first) {
+    const uint32_t left = count - first;
+    return F::Mask::ofBits(left >= 32 ? ~0u : (1u << left) - 1);
+}
+
+// One step of a hierarchy's leaf of count triangles, from triangle first on
+// (bvh/bvh.h: rows of count floats, x0 y0 z0 x1 ... z2).
+template <class F>
+[[gnu::always_inline]] inline void
+triangleRowsStep(const float* rows, uint32_t count, uint32_t first, const ShearedRay& ray,
+                 float tnear, float tfar, F& candidate, typename F::Mask& accepted) {
+    const auto row = [&](int corner, int axis) {
+        return F::loadUnaligned(rows + (3 * corner + axis) * count + first);
+    };
+    const auto corner = [&](uint32_t lane, int k) {
+        const float* at = rows + 3 * k * count + first + lane;
+        return Vector3{at[0], at[count], at[2 * count]};
+    };
+    watertightStep<F>(row, corner, ray, tnear, tfar, lanesBelow<F>(count, first), candidate,
+                      accepted);
+}
+
+template <class F>
+[[gnu::always_inline, gnu::flatten]] inline uint32_t
+nearestTriangleRowsLanes(const float* rows, uint32_t count, const ShearedRay& ray, float tnear,
+                         float tfar, float& distance) {
+    return nearestOfLanes<F>(
+        count, distance, [&](uint32_t first, F& candidate, typename F::Mask& accepted) {
+            triangleRowsStep<F>(rows, count, first, ray, tnear, tfar, candidate, accepted);
+        });
+}
+
+template <class F>
+[[gnu::always_inline]] inline bool anyTriangleRowsLanes(const float* rows, uint32_t count,
+                                                        const ShearedRay& ray, float tnear,
+                                                        float tfar) {
+    for (uint32_t first = 0; first < count; first += F::width) {
+        F candidate;
+        typename F::Mask accepted;
+        triangleRowsStep<F>(rows, count, first, ray, tnear, tfar, candidate, accepted);
+        if (bits(accepted) != 0)
+            return true;
+    }
+    return false;
+}
+
+// The same for a leaf of count spheres (rows x y z radius).
+template <class F>
+[[gnu::always_inline]] inline uint32_t nearestSphereRowsLanes(const float* rows, uint32_t count,
+                                                              const Ray& ray, float tnear,
+                                                              float tfar, float& distance) {
+    const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const float a = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    return nearestOfLanes<F>(count, distance, [&](uint32_t first, F& candidate, auto& accepted) {
+        const auto row = [&](int k) { return F::loadUnaligned(rows + k * count + first); };
+        const F fx = F(ray.origin.x) - row(0);
+        const F fy = F(ray.origin.y) - row(1);
+        const F fz = F(ray.origin.z) - row(2);
+        candidate = querySphereRoot<F>(fx, fy, fz, d, a, row(3), tnear, tfar, accepted);
+        accepted = accepted & lanesBelow<F>(count, first);
+    });
 }
 
 } // namespace vantrel

@@ -14,7 +14,8 @@ bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, c
     const std::array<F, 3> v0 = onAxes(V0);
     const std::array<F, 3> v1 = onAxes(V1);
     const std::array<F, 3> v2 = onAxes(V2);
-    WatertightHits<F> hits = watertightHits<F>(v0.data(), v1.data(), v2.data(), ray, tnear, tfar);
+    WatertightHits<F> hits =
+        watertightHits<F>(v0.data(), v1.data(), v2.data(), ray, tnear, tfar, F::Mask::ofBits(1));
     if (hits.onEdge.v) {
         const auto sheared = [&](const std::array<F, 3>& c, double& x, double& y, double& z) {
             z = double(c[2].v - ray.oz);

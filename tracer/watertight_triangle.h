@@ -85,11 +85,11 @@ typename F::Mask edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], c
 }
 
 // The corners on the ray's axes kx, ky, kz (v0[0] on kx, ...), lane by
-// lane; hits at t in [tnear, tfar], two-sided.
+// lane; hits at t in [tnear, tfar], two-sided, in the lanes of valid alone.
 template <class F>
-[[gnu::always_inline]] inline WatertightHits<F> watertightHits(const F v0[3], const F v1[3],
-                                                               const F v2[3], const ShearedRay& ray,
-                                                               float tnear, float tfar) {
+[[gnu::always_inline]] inline WatertightHits<F>
+watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedRay& ray, float tnear,
+               float tfar, typename F::Mask valid) {
     using Mask = typename F::Mask;
     const F az = v0[2] - F(ray.oz);
     const F bz = v1[2] - F(ray.oz);
@@ -109,12 +109,12 @@ template <class F>
     // A zero decides only where the other two agree: two of opposite signs
     // already put the ray outside (as in a triangle with two corners at one
     // point, common in exported models).
-    const Mask onEdge = andNot(outside, (U == zero) | (V == zero) | (W == zero));
+    const Mask onEdge = andNot(outside, (U == zero) | (V == zero) | (W == zero)) & valid;
     const F det = U + V + W;
     const F inverse = F(1.0f) / det;
     const F t = (F(ray.shearZ) * (U * az + V * bz + W * cz)) * inverse;
     const Mask inSegment = (t >= F(tnear)) & (t <= F(tfar));
-    Mask accepted = andNot(outside | (det == zero), inSegment);
+    Mask accepted = andNot(outside | (det == zero), inSegment) & valid;
     // Rare: most lanes leave by an edge.
     if (bits(accepted) != 0) {
         const F z[3] = {az, bz, cz};

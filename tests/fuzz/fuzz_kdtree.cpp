@@ -417,6 +417,34 @@ void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) 
         return;
     QueryScene whole;
     FUZZ_CHECK(buildQueryScene(whole, list, scanWholeList) == BuildResult::Built);
+    // The hierarchy alone, on two threads, and over the list's triangles as
+    // arrays, which a scan of those triangles alone answers for.
+    QueryBuildOptions hierarchy;
+    hierarchy.threads = 2;
+    hierarchy.memoryBudget = buildBudgetBytes;
+    QueryScene alone;
+    FUZZ_CHECK(buildQueryScene(alone, list, hierarchy) == BuildResult::Built);
+    std::vector<PrimitiveRef> triangleRefs;
+    std::vector<float> vertices;
+    std::vector<uint32_t> indices;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (list.items[i].type != PrimitiveType::Triangle)
+            continue;
+        triangleRefs.push_back(list.items[i]);
+        const Triangle& t = *static_cast<const Triangle*>(list.items[i].object);
+        for (const Vector3& v : {t.V0, t.V1, t.V2}) {
+            indices.push_back(static_cast<uint32_t>(vertices.size() / 3));
+            vertices.insert(vertices.end(), {v.x, v.y, v.z});
+        }
+    }
+    QueryScene arrays;
+    FUZZ_CHECK(buildQueryScene(arrays, vertices.data(), static_cast<uint32_t>(vertices.size() / 3),
+                               indices.data(), static_cast<uint32_t>(triangleRefs.size()),
+                               hierarchy) == BuildResult::Built);
+    QueryScene wholeTriangles;
+    FUZZ_CHECK(buildQueryScene(wholeTriangles,
+                               {triangleRefs.data(), static_cast<uint32_t>(triangleRefs.size())},
+                               scanWholeList) == BuildResult::Built);
     RayGenerator random{~seed * 7u};
     TraceContext context;
     for (uint32_t i = 0; i < scene.rayCount; ++i) {
@@ -448,9 +476,27 @@ void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) 
         }
         FUZZ_CHECK(std::memcmp(&hit, &expected, sizeof hit) == 0);
         FUZZ_CHECK(any == found);
+        QueryHit hierarchyHit;
+        intersectNearest(context, alone, ray, hierarchyHit);
+        FUZZ_CHECK(std::memcmp(&hierarchyHit, &expected, sizeof hit) == 0);
+        const auto bits = [](float x) {
+            uint32_t b;
+            std::memcpy(&b, &x, sizeof b);
+            return b;
+        };
+        QueryHit fromArrays;
+        const bool triangleFound = intersectNearest(context, wholeTriangles, ray, expected);
+        FUZZ_CHECK(intersectNearest(context, arrays, ray, fromArrays) == triangleFound);
+        FUZZ_CHECK(!triangleFound || (fromArrays.primitive == expected.primitive &&
+                                      bits(fromArrays.t) == bits(expected.t) &&
+                                      bits(fromArrays.u) == bits(expected.u) &&
+                                      bits(fromArrays.v) == bits(expected.v)));
     }
     releaseQueryScene(walked);
     releaseQueryScene(whole);
+    releaseQueryScene(alone);
+    releaseQueryScene(arrays);
+    releaseQueryScene(wholeTriangles);
 }
 
 // The heap and the list store a build took, beyond what was live before it:
