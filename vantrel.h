@@ -10,6 +10,7 @@
 #include "vantrel/kdtree/build.h"
 #include "vantrel/kdtree/build_budget.h"
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/indexed_mesh.h"
 #include "vantrel/scene/mesh_import.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/records.h"

@@ -26,14 +26,16 @@ int main(int argc, char** argv) {
     std::string reason;
     PrimitiveList* mesh = readMesh(argv[1], asItIs, reason);
     QueryScene scene;
-    if (!mesh || buildQueryScene(scene, *mesh, 1) != BuildResult::Built || !scene.tree) {
-        std::fprintf(stderr, "%s: %s\n", argv[1],
-                     mesh ? "the tree could not be built" : reason.c_str());
+    Vector3 lower;
+    Vector3 upper;
+    if (!mesh || buildQueryScene(scene, *mesh, QueryBuildOptions{}) != BuildResult::Built ||
+        !querySceneBounds(scene, lower, upper)) {
+        std::fprintf(stderr, "%s: %s\n", argv[1], mesh ? "nothing to trace" : reason.c_str());
         releaseMesh(mesh);
         return 1;
     }
-    const float* lo = scene.tree->boundsMin;
-    const float* hi = scene.tree->boundsMax;
+    const float lo[3] = {lower.x, lower.y, lower.z};
+    const float hi[3] = {upper.x, upper.y, upper.z};
     const Vector3 centre{(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
     const Vector3 corner{hi[0], hi[1], hi[2]};
     const float size = std::sqrt(dot(corner - centre, corner - centre)) * 2;

@@ -35,21 +35,27 @@ int main(int argc, char** argv) {
         return 2;
     }
     const Matrix4 asItIs = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+    // Vertices and index triples, as scans come: no record per triangle.
+    IndexedMesh mesh;
     std::string reason;
-    PrimitiveList* mesh = readMesh(argv[1], asItIs, reason);
-    if (!mesh) {
+    if (!readIndexedMesh(argv[1], asItIs, mesh, reason)) {
         std::fprintf(stderr, "%s: %s\n", argv[1], reason.c_str());
         return 1;
     }
+    const auto triangles = static_cast<uint32_t>(mesh.indices.size() / 3);
     QueryScene scene;
-    if (buildQueryScene(scene, *mesh, 1) != BuildResult::Built || !scene.tree) {
-        std::fprintf(stderr, "%s: the tree could not be built\n", argv[1]);
-        releaseMesh(mesh);
+    Vector3 lower;
+    Vector3 upper;
+    if (buildQueryScene(scene, mesh.vertices.data(),
+                        static_cast<uint32_t>(mesh.vertices.size() / 3), mesh.indices.data(),
+                        triangles, QueryBuildOptions{}) != BuildResult::Built ||
+        !querySceneBounds(scene, lower, upper)) {
+        std::fprintf(stderr, "%s: nothing to trace\n", argv[1]);
         return 1;
     }
     // The camera looks at the box's centre, by default from a corner of it.
-    const float* lo = scene.tree->boundsMin;
-    const float* hi = scene.tree->boundsMax;
+    const float lo[3] = {lower.x, lower.y, lower.z};
+    const float hi[3] = {upper.x, upper.y, upper.z};
     const Vector3 centre{(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
     const Vector3 eye =
         argc == 6 ? Vector3{std::strtof(argv[3], nullptr), std::strtof(argv[4], nullptr),
@@ -92,7 +98,7 @@ int main(int argc, char** argv) {
         for (int k = 0; k < 3; ++k)
             normal[3 * i + k] = static_cast<uint8_t>(127.5f + 127 * n[k]);
         // The file's own face: the mesh readers keep it for every triangle.
-        const MeshFace face = meshFaceOf(*mesh, hit.primitive);
+        const MeshFace face = mesh.faces[hit.primitive];
         const uint32_t key = (face.face + 1) * 2654435761u ^ face.mesh * 40503u;
         for (int k = 0; k < 3; ++k)
             id[3 * i + k] = static_cast<uint8_t>(64 + (key >> (8 * k)) % 192);
@@ -101,12 +107,11 @@ int main(int argc, char** argv) {
     const bool written = writePng(prefix + "-depth.png", depth, w, h) &&
                          writePng(prefix + "-normal.png", normal, w, h) &&
                          writePng(prefix + "-id.png", id, w, h);
-    std::printf("%u triangles, %zu of %zu pixels hit\n", mesh->count,
+    std::printf("%u triangles, %zu of %zu pixels hit\n", triangles,
                 static_cast<size_t>(std::count_if(
                     hits.begin(), hits.end(),
                     [](const QueryHit& hit) { return hit.primitive != noPrimitive; })),
                 hits.size());
     releaseQueryScene(scene);
-    releaseMesh(mesh);
     return written ? 0 : 1;
 }

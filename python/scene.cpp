@@ -7,25 +7,44 @@ namespace vantrel {
 
 namespace {
 
-std::string buildRefusal(BuildResult result) {
+std::string buildRefusal(BuildResult result, const char* structure) {
     switch (result) {
     case BuildResult::OverBudget:
-        return "the kd-tree build would take more memory than the build's budget (" +
+        return std::string("the ") + structure +
+               " would take more memory than the build's budget (" +
                std::to_string(buildMemoryBudget() >> 20) + " MiB here)";
     case BuildResult::InputTooLarge:
-        return "the scene is too large for any kd-tree build within the memory budget (" +
-               std::to_string(buildMemoryBudget() >> 20) + " MiB here)";
+        return std::string("the scene is too large for a ") + structure +
+               " within the memory budget (" + std::to_string(buildMemoryBudget() >> 20) +
+               " MiB here)";
     case BuildResult::OutOfMemory:
-        return "out of memory while building the kd-tree";
+        return std::string("out of memory while building the ") + structure;
     default:
         return "method must be 0, 1 or 2";
     }
 }
 
+// A refusal of the kernel's as the exception Python expects.
+void refuse(BuildResult result, const char* structure) {
+    if (result == BuildResult::OverBudget || result == BuildResult::InputTooLarge ||
+        result == BuildResult::OutOfMemory) {
+        PyErr_SetString(PyExc_MemoryError, buildRefusal(result, structure).c_str());
+        throw py::error_already_set();
+    }
+    throw py::value_error(buildRefusal(result, structure));
+}
+
+const Matrix4 asItIs = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+
 } // namespace
 
-Scene::Scene(const py::handle& vertices, const py::handle& faces, int method) : method_(method) {
-    const FloatArray points = rowsOf(vertices, 3, "vertices");
+Scene::Scene(int method) : method_(method) {
+    if (method_ < 0 || method_ > 2)
+        throw py::value_error("method must be 0, 1 or 2");
+}
+
+Scene::Scene(const py::handle& vertices, const py::handle& faces, int method) : Scene(method) {
+    const Numbers<float> points = rowsOf<float>(vertices, 3, "vertices");
     IndexArray corners;
     try {
         corners = IndexArray::ensure(faces);
@@ -44,42 +63,37 @@ Scene::Scene(const py::handle& vertices, const py::handle& faces, int method) : 
         throw py::value_error("faces holds " + std::to_string(outside) +
                               " indices that are negative or not below the " +
                               std::to_string(count) + " vertices");
-    const double* p = points.data();
-    const auto vertex = [&](int64_t k) {
-        return Vector3{float(p[3 * k]), float(p[3 * k + 1]), float(p[3 * k + 2])};
-    };
-    triangles_.resize(static_cast<size_t>(corners.shape(0)));
-    for (size_t i = 0; i < triangles_.size(); ++i)
-        triangles_[i] = {vertex(index[3 * i]),
-                         vertex(index[3 * i + 1]),
-                         vertex(index[3 * i + 2]),
-                         {1.0f, 1.0f, 1.0f, 0.0f}};
-    for (Triangle& triangle : triangles_)
-        refs_.push_back({&triangle, PrimitiveType::Triangle});
+    vertices_.assign(points.data(), points.data() + points.size());
+    indices_.assign(index, index + corners.size());
     build();
 }
 
 std::unique_ptr<Scene> Scene::load(const std::string& path, int method) {
     std::unique_ptr<Scene> scene(new Scene(method));
-    const Matrix4 asItIs = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+    IndexedMesh mesh;
     std::string reason;
-    PrimitiveList* mesh = readMesh(path.c_str(), asItIs, reason);
-    if (!mesh)
+    bool read;
+    {
+        py::gil_scoped_release release;
+        read = readIndexedMesh(path.c_str(), asItIs, mesh, reason);
+    }
+    if (!read)
         throw py::value_error("cannot read '" + path +
                               "': " + (reason.empty() ? "not a mesh the readers know" : reason));
-    scene->mesh_ = mesh;
-    if (mesh->count == 0)
+    if (mesh.indices.empty())
         throw py::value_error("'" + path + "' holds no triangle");
-    scene->refs_.assign(mesh->items, mesh->items + mesh->count);
     // Hits name the file's faces: a polygon's triangles share its index.
     bool ownFaces = true;
-    for (uint32_t i = 0; i < mesh->count; ++i) {
-        scene->faceIds_.push_back(meshFaceOf(*mesh, i).face);
-        ownFaces = ownFaces && scene->faceIds_.back() == i;
+    scene->faceIds_.resize(mesh.faces.size());
+    for (size_t i = 0; i < mesh.faces.size(); ++i) {
+        scene->faceIds_[i] = mesh.faces[i].face;
+        ownFaces = ownFaces && mesh.faces[i].face == i;
     }
     // Every triangle its own face, in the file's order: nothing to look up.
     if (ownFaces)
-        scene->faceIds_.clear();
+        scene->faceIds_ = {};
+    scene->vertices_ = std::move(mesh.vertices);
+    scene->indices_ = std::move(mesh.indices);
     scene->build();
     return scene;
 }
@@ -102,14 +116,14 @@ std::unique_ptr<Scene> Scene::spheres(const py::handle& centres, const py::handl
                                    {1.0f, 1.0f, 1.0f, 0.0f}});
     }
     for (Sphere& sphere : scene->spheres_)
-        scene->refs_.push_back({&sphere, PrimitiveType::Sphere});
+        scene->sphereRefs_.push_back({&sphere, PrimitiveType::Sphere});
     scene->build();
     return scene;
 }
 
 Scene::~Scene() {
     releaseQueryScene(query_);
-    releaseMesh(mesh_);
+    releaseKdTree(renderTree_);
 }
 
 Result Scene::intersect(const py::handle& origins, const py::handle& directions, float tnear,
@@ -167,8 +181,9 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
                                    const py::object& threads) const {
     if (width < 1 || height < 1 || width > 16384 || height > 16384)
         throw py::value_error("width and height must be from 1 to 16384");
-    const float* lo = query_.tree->boundsMin;
-    const float* hi = query_.tree->boundsMax;
+    const KdTree& tree = renderTree();
+    const float* lo = tree.boundsMin;
+    const float* hi = tree.boundsMax;
     const Vector3 centre{(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
     const Vector3 corner{hi[0] - centre.x, hi[1] - centre.y, hi[2] - centre.z};
     const float radius = std::sqrt(dot(corner, corner));
@@ -189,7 +204,7 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
     const float tall = 2.0f * std::tan(fovDegrees * 3.14159265f / 360.0f);
     buildRayTable(frame, {1.0f, tall * float(width) / float(height), tall});
     const Matrix4 camera = cameraLookingAt(from, at);
-    PrimitiveRef top{query_.tree, PrimitiveType::NestedTree};
+    PrimitiveRef top{const_cast<KdTree*>(&tree), PrimitiveType::NestedTree};
     WorkerPool& pool = poolFor(threads);
     {
         py::gil_scoped_release release;
@@ -200,12 +215,13 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
 }
 
 py::tuple Scene::bounds() const {
+    Vector3 lower{0.0f, 0.0f, 0.0f};
+    Vector3 upper{0.0f, 0.0f, 0.0f};
+    querySceneBounds(query_, lower, upper);
     py::array_t<float> lo(3);
     py::array_t<float> hi(3);
-    for (int k = 0; k < 3; ++k) {
-        lo.mutable_data()[k] = query_.tree->boundsMin[k];
-        hi.mutable_data()[k] = query_.tree->boundsMax[k];
-    }
+    std::copy(&lower.x, &lower.x + 3, lo.mutable_data());
+    std::copy(&upper.x, &upper.x + 3, hi.mutable_data());
     return py::make_tuple(lo, hi);
 }
 
@@ -223,41 +239,61 @@ py::tuple Scene::state() const {
         }
         return py::make_tuple("spheres", centres, radii, method_);
     }
-    py::array_t<float> vertices({3 * refs_.size(), size_t{3}});
-    py::array_t<int64_t> faces({refs_.size(), size_t{3}});
-    for (size_t i = 0; i < refs_.size(); ++i) {
-        const Triangle& t = *static_cast<const Triangle*>(refs_[i].object);
-        const Vector3 corners[3] = {t.V0, t.V1, t.V2};
-        for (int k = 0; k < 3; ++k) {
-            float* p = vertices.mutable_data() + 3 * (3 * i + k);
-            p[0] = corners[k].x;
-            p[1] = corners[k].y;
-            p[2] = corners[k].z;
-            faces.mutable_data()[3 * i + k] = int64_t(3 * i + k);
-        }
-    }
+    py::array_t<float> vertices({vertices_.size() / 3, size_t{3}});
+    py::array_t<int64_t> faces({indices_.size() / 3, size_t{3}});
+    std::copy(vertices_.begin(), vertices_.end(), vertices.mutable_data());
+    std::copy(indices_.begin(), indices_.end(), faces.mutable_data());
     return py::make_tuple("triangles", vertices, faces, method_, faceIds_);
 }
 
 void Scene::build() {
-    if (method_ < 0 || method_ > 2)
-        throw py::value_error("method must be 0, 1 or 2");
+    QueryBuildOptions options;
+    options.pool = &poolFor(py::none());
     BuildResult result;
     {
         py::gil_scoped_release release;
-        result = buildQueryScene(query_, {refs_.data(), uint32_t(refs_.size())}, method_);
-    }
-    if (result == BuildResult::OverBudget || result == BuildResult::InputTooLarge ||
-        result == BuildResult::OutOfMemory) {
-        PyErr_SetString(PyExc_MemoryError, buildRefusal(result).c_str());
-        throw py::error_already_set();
+        result = spheres_.empty()
+                     ? buildQueryScene(query_, vertices_.data(),
+                                       static_cast<uint32_t>(vertices_.size() / 3), indices_.data(),
+                                       triangleCount(), options)
+                     : buildQueryScene(query_, {sphereRefs_.data(), sphereCount()}, options);
     }
     if (result != BuildResult::Built)
-        throw py::value_error(buildRefusal(result));
+        refuse(result, "queries' hierarchy");
+}
+
+const KdTree& Scene::renderTree() const {
+    const std::lock_guard<std::mutex> lock(renderMaking);
+    if (renderTree_)
+        return *renderTree_;
+    std::vector<PrimitiveRef> refs = sphereRefs_;
+    if (spheres_.empty()) {
+        const auto corner = [&](uint32_t k) {
+            return Vector3{vertices_[3 * k], vertices_[3 * k + 1], vertices_[3 * k + 2]};
+        };
+        renderTriangles_.resize(triangleCount());
+        for (size_t i = 0; i < renderTriangles_.size(); ++i)
+            renderTriangles_[i] = {corner(indices_[3 * i]),
+                                   corner(indices_[3 * i + 1]),
+                                   corner(indices_[3 * i + 2]),
+                                   {1.0f, 1.0f, 1.0f, 0.0f}};
+        for (Triangle& triangle : renderTriangles_)
+            refs.push_back({&triangle, PrimitiveType::Triangle});
+    }
+    renderRefs_ = std::move(refs);
+    BuildResult result;
+    {
+        py::gil_scoped_release release;
+        const PrimitiveList list{renderRefs_.data(), static_cast<uint32_t>(renderRefs_.size())};
+        result = buildKdTree(&renderTree_, &list, method_, BuildOptions{});
+    }
+    if (result != BuildResult::Built)
+        refuse(result, "kd-tree");
+    return *renderTree_;
 }
 
 void Scene::setFaceIds(std::vector<uint32_t> ids) {
-    if (!ids.empty() && ids.size() != triangles_.size())
+    if (!ids.empty() && ids.size() != triangleCount())
         throw py::value_error("a pickled scene's face indices must number its triangles");
     faceIds_ = std::move(ids);
 }

@@ -1,5 +1,6 @@
 // The scene type of the module: triangles or spheres from arrays or a file,
-// with the query scene built over them, and what Python calls on it.
+// the queries' hierarchy built over them on every core, and what Python
+// calls on it.
 #pragma once
 
 #include <pybind11/numpy.h>
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,7 +33,7 @@ class Scene {
     py::array_t<uint8_t> render(int width, int height, const py::object& eye,
                                 const py::object& target, const py::object& fov,
                                 const py::object& threads) const;
-    uint32_t triangleCount() const { return spheres_.empty() ? uint32_t(refs_.size()) : 0; }
+    uint32_t triangleCount() const { return uint32_t(indices_.size() / 3); }
     uint32_t sphereCount() const { return uint32_t(spheres_.size()); }
     py::tuple bounds() const;
     int method() const { return method_; }
@@ -40,8 +42,11 @@ class Scene {
     void setFaceIds(std::vector<uint32_t> ids);
 
   private:
-    explicit Scene(int method) : method_(method) {}
+    explicit Scene(int method);
+    // The queries' hierarchy over the triangles or the spheres.
     void build();
+    // The renderer's kd-tree, made on the first frame: the queries need none.
+    const KdTree& renderTree() const;
 
     template <class T> void occludedInRuns(WorkerPool& pool, const Rays& rays, bool* out) const {
         pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
@@ -53,12 +58,17 @@ class Scene {
     }
 
     int method_;
-    std::vector<Triangle> triangles_;
-    std::vector<Sphere> spheres_;
-    std::vector<PrimitiveRef> refs_;
-    PrimitiveList* mesh_ = nullptr;
+    std::vector<float> vertices_;   // x, y, z each
+    std::vector<uint32_t> indices_; // three a triangle
     std::vector<uint32_t> faceIds_; // per triangle, the file's face; empty: the triangle's own
+    std::vector<Sphere> spheres_;
+    std::vector<PrimitiveRef> sphereRefs_;
     QueryScene query_;
+    // The renderer's: the triangles as records, and its tree over them.
+    mutable std::mutex renderMaking;
+    mutable std::vector<Triangle> renderTriangles_;
+    mutable std::vector<PrimitiveRef> renderRefs_;
+    mutable KdTree* renderTree_ = nullptr;
 };
 
 } // namespace vantrel

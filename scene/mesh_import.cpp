@@ -304,8 +304,13 @@ PrimitiveList* importMesh(const char* path, const Matrix4& transform, std::strin
     return importMeshBounded(path, transform, 0, error);
 }
 
-PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uint64_t maxBytes,
-                                 std::string& error) {
+namespace {
+
+// The library's scene of the file, its polygons split into triangles, and
+// where each of its meshes' faces comes from; null, with the reason, when
+// the file cannot be imported within maxBytes.
+const aiScene* importScene(Assimp::Importer& importer, const char* path, uint64_t maxBytes,
+                           FileFaces& fileFaces, std::string& error) {
     error.clear();
     const std::string extension = extensionOf(path);
     if (!accepted(extension)) {
@@ -315,7 +320,6 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
     ModelFolder folder;
     if (!findModelFolder(path, folder, error) || !checkModel(folder, extension, maxBytes, error))
         return nullptr;
-    Assimp::Importer importer;
     keepAcceptedReaders(importer);
     ModelFileSystem* files = new ModelFileSystem(folder);
     importer.SetIOHandler(files); // the importer's to delete
@@ -323,26 +327,58 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
     bool split = false;
     if (scene && !checkFaces(*scene, split, error))
         return nullptr;
-    FileFaces fileFaces;
     if (scene && split) {
         fileFaces = fileFacesBeforeSplit(*scene);
         scene = importer.ApplyPostProcessing(aiProcess_Triangulate);
     }
-    if (!scene) {
+    if (!scene)
         error = files->failure().empty() ? reasonOf(importer) : files->failure();
-        return nullptr;
-    }
+    return scene;
+}
+
+// Every mesh placed by the scene's nodes, and its triangles' count; false,
+// with the reason, for more than the lists can hold.
+bool placedTriangles(const aiScene& scene, std::vector<Placement>& placements, uint64_t& count,
+                     std::string& error) {
     const size_t mostPlacements = size_t{1} << 22;
-    const std::vector<Placement> placements = placeMeshes(*scene, mostPlacements);
+    placements = placeMeshes(scene, mostPlacements);
     if (placements.size() > mostPlacements) {
         error = "the file places more than " + std::to_string(mostPlacements) + " meshes";
-        return nullptr;
+        return false;
     }
-    const uint64_t count = countTriangles(placements);
+    count = countTriangles(placements);
     if (count > meshTriangleCeiling) {
         error = "more triangles than a list can hold";
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+// The file's faces of a placed mesh, where its polygons were split.
+const std::vector<uint32_t>* facesOf(const FileFaces& fileFaces, const Placement& p) {
+    return p.meshIndex < fileFaces.size() && fileFaces[p.meshIndex].size() == p.mesh->mNumFaces
+               ? &fileFaces[p.meshIndex]
+               : nullptr;
+}
+
+// A vertex of a placed mesh where the file's nodes put it.
+aiVector3D placedVertex(const Placement& p, unsigned k) {
+    // Most files place nothing: their numbers reach the caller's transform
+    // unchanged, as from the text loader.
+    return p.moved ? p.toScene * p.mesh->mVertices[k] : p.mesh->mVertices[k];
+}
+
+} // namespace
+
+PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uint64_t maxBytes,
+                                 std::string& error) {
+    Assimp::Importer importer;
+    FileFaces fileFaces;
+    const aiScene* scene = importScene(importer, path, maxBytes, fileFaces, error);
+    std::vector<Placement> placements;
+    uint64_t count = 0;
+    if (!scene || !placedTriangles(*scene, placements, count, error))
+        return nullptr;
     // The list itself, weighed while the library still holds the scene.
     if (!fits(count * (sizeof(Triangle) + sizeof(PrimitiveRef)), maxBytes, error))
         return nullptr;
@@ -350,10 +386,7 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
     MeshArrays mesh = allocateMeshArrays(count, true);
     uint32_t i = 0;
     for (const Placement& p : placements) {
-        const std::vector<uint32_t>* faces =
-            p.meshIndex < fileFaces.size() && fileFaces[p.meshIndex].size() == p.mesh->mNumFaces
-                ? &fileFaces[p.meshIndex]
-                : nullptr;
+        const std::vector<uint32_t>* faces = facesOf(fileFaces, p);
         for (unsigned f = 0; f < p.mesh->mNumFaces; ++f) {
             const aiFace& face = p.mesh->mFaces[f];
             if (!isTriangle(*p.mesh, face))
@@ -361,11 +394,7 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
             mesh.faces[i] = {p.meshIndex, faces != nullptr ? (*faces)[f] : f};
             float corners[9];
             for (int k = 0; k < 3; ++k) {
-                aiVector3D v = p.mesh->mVertices[face.mIndices[k]];
-                // Most files place nothing: their numbers reach the caller's
-                // transform unchanged, as from the text loader.
-                if (p.moved)
-                    v = p.toScene * v;
+                const aiVector3D v = placedVertex(p, face.mIndices[k]);
                 corners[3 * k] = v.x;
                 corners[3 * k + 1] = v.y;
                 corners[3 * k + 2] = v.z;
@@ -374,6 +403,49 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
         }
     }
     return finishMesh(mesh);
+}
+
+bool importIndexedMesh(const char* path, const Matrix4& transform, uint64_t maxBytes,
+                       IndexedMesh& mesh, std::string& error) {
+    mesh = IndexedMesh{};
+    Assimp::Importer importer;
+    FileFaces fileFaces;
+    const aiScene* scene = importScene(importer, path, maxBytes, fileFaces, error);
+    std::vector<Placement> placements;
+    uint64_t count = 0;
+    if (!scene || !placedTriangles(*scene, placements, count, error))
+        return false;
+    uint64_t vertexCount = 0;
+    for (const Placement& p : placements)
+        vertexCount += p.mesh->mNumVertices;
+    if (vertexCount > UINT32_MAX) {
+        error = "more vertices than 32-bit indices can name";
+        return false;
+    }
+    if (!fits(count * (3 * sizeof(uint32_t) + sizeof(MeshFace)) + vertexCount * 3 * sizeof(float),
+              maxBytes, error))
+        return false;
+    mesh.vertices.reserve(vertexCount * 3);
+    mesh.indices.reserve(count * 3);
+    mesh.faces.reserve(count);
+    for (const Placement& p : placements) {
+        const auto base = static_cast<uint32_t>(mesh.vertices.size() / 3);
+        for (unsigned k = 0; k < p.mesh->mNumVertices; ++k) {
+            const aiVector3D v = placedVertex(p, k);
+            const Vector3 placed = transformPoint(transform, v.x, v.y, v.z);
+            mesh.vertices.insert(mesh.vertices.end(), {placed.x, placed.y, placed.z});
+        }
+        const std::vector<uint32_t>* faces = facesOf(fileFaces, p);
+        for (unsigned f = 0; f < p.mesh->mNumFaces; ++f) {
+            const aiFace& face = p.mesh->mFaces[f];
+            if (!isTriangle(*p.mesh, face))
+                continue;
+            mesh.faces.push_back({p.meshIndex, faces != nullptr ? (*faces)[f] : f});
+            for (int k = 0; k < 3; ++k)
+                mesh.indices.push_back(base + face.mIndices[k]);
+        }
+    }
+    return true;
 }
 
 } // namespace vantrel

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "vantrel/scene/indexed_mesh.h"
 #include "vantrel/scene/records.h"
 
 namespace vantrel {
@@ -39,5 +40,13 @@ PrimitiveList* importMesh(const char* path, const Matrix4& transform, std::strin
 // As importMesh, but refused also when it would take more than maxBytes.
 PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uint64_t maxBytes,
                                  std::string& error);
+
+// As importMeshBounded (0: no bound of the caller's), into arrays: each
+// placed mesh's vertices once, transformed as importMesh transforms a
+// triangle's corners, so the same floats; its triangles as index triples,
+// each with the file's mesh and face. False, with the reason, where the
+// file cannot be imported.
+bool importIndexedMesh(const char* path, const Matrix4& transform, uint64_t maxBytes,
+                       IndexedMesh& mesh, std::string& error);
 
 } // namespace vantrel

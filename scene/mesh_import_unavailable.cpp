@@ -24,4 +24,9 @@ PrimitiveList* importMesh(const char* path, const Matrix4& transform, std::strin
     return importMeshBounded(path, transform, 0, error);
 }
 
+bool importIndexedMesh(const char*, const Matrix4&, uint64_t, IndexedMesh&, std::string& error) {
+    error = "this build reads only the nine-number text format (built without assimp)";
+    return false;
+}
+
 } // namespace vantrel

@@ -254,6 +254,20 @@ TEST_F(MeshImport, EveryFormatGivesTheCubeAsTheTextLoaderPlacesIt) {
         // Two triangles on each face, covering it.
         for (const std::set<int>& covered : quadCorners)
             EXPECT_EQ(covered.size(), 4u);
+        // As arrays, the same triangles to the bit, with the same faces.
+        IndexedMesh arrays;
+        ASSERT_TRUE(readIndexedMesh(c.path.c_str(), placement, arrays, error)) << error;
+        ASSERT_EQ(arrays.indices.size(), 36u);
+        ASSERT_EQ(arrays.faces.size(), 12u);
+        for (uint32_t i = 0; i < 36; ++i) {
+            const float* v = &arrays.vertices[3 * arrays.indices[i]];
+            const Triangle& t = triangles[i / 3];
+            EXPECT_TRUE(sameBits({v[0], v[1], v[2]}, i % 3 == 0   ? t.V0
+                                                     : i % 3 == 1 ? t.V1
+                                                                  : t.V2))
+                << "corner " << i;
+            EXPECT_EQ(arrays.faces[i / 3].face, meshFaceOf(*mesh, i / 3).face);
+        }
     }
 }
 
@@ -278,6 +292,17 @@ TEST_F(MeshImport, TrianglesNameTheFilesMeshAndFace) {
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(meshFaceOf(*text, 1).mesh, 0u);
     EXPECT_EQ(meshFaceOf(*text, 1).face, 1u);
+
+    IndexedMesh arrays;
+    ASSERT_TRUE(readIndexedMesh(path.c_str(), placement, arrays, error)) << error;
+    std::multiset<std::pair<uint32_t, uint32_t>> arrayFaces;
+    for (const MeshFace& face : arrays.faces)
+        arrayFaces.insert({face.mesh, face.face});
+    EXPECT_EQ(arrayFaces, faces);
+    ASSERT_TRUE(readIndexedMesh(write("two.tri", "0 0 0 1 0 0 0 1 0\n1 1 1 2 1 1 1 2 1\n").c_str(),
+                                placement, arrays, error));
+    EXPECT_EQ(arrays.indices, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(arrays.faces[1].face, 1u);
 }
 
 TEST_F(MeshImport, RefusesWhatItCannotReadWithTheLibrarysReason) {

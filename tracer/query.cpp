@@ -480,6 +480,16 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
     return result;
 }
 
+bool querySceneBounds(const QueryScene& scene, Vector3& lower, Vector3& upper) {
+    if (!scene.bvh || scene.bvh->shapeCount == 0)
+        return false;
+    const float* lo = scene.bvh->boundsMin;
+    const float* hi = scene.bvh->boundsMax;
+    lower = {lo[0], lo[1], lo[2]};
+    upper = {hi[0], hi[1], hi[2]};
+    return true;
+}
+
 std::size_t querySceneBytes(const QueryScene& scene) {
     return (scene.bvh ? sizeof(QueryBvh) + bvhBytes(*scene.bvh) : 0) +
            (scene.tree ? kdTreeBytes(*scene.tree) : 0) +

@@ -110,6 +110,10 @@ constexpr int32_t scanWholeList = -1;
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_t method,
                             const BuildOptions& options = {});
 
+// The box around the shapes the scene's hierarchy holds; false, leaving
+// lower and upper as they were, where it holds none (or has no hierarchy).
+bool querySceneBounds(const QueryScene& scene, Vector3& lower, Vector3& upper);
+
 // The bytes a scene's structures take: the hierarchy's and the kd-tree's
 // (with its copies of the list's references), the caller's list and
 // primitives not counted.
