@@ -99,14 +99,20 @@ void answerAsTheWholeList(std::vector<PrimitiveRef>& refs, const std::vector<Que
             ASSERT_EQ(intersectAny(context, scene.query, rays[i]), found[i] != 0) << i;
             hits += found[i];
         }
-        // A batch on three threads, whose runs of rays from one point may
+        // Batches on three threads, whose runs of rays from one point may
         // walk together.
         WorkerPool pool(3);
         std::vector<char> occluded(rays.size());
         intersectAny(pool, scene.query, rays.data(), reinterpret_cast<bool*>(occluded.data()),
                      rays.size());
-        for (size_t i = 0; i < rays.size(); ++i)
+        std::vector<QueryHit> nearest(rays.size());
+        intersectNearest(pool, scene.query, rays.data(), nearest.data(), rays.size());
+        for (size_t i = 0; i < rays.size(); ++i) {
             ASSERT_EQ(occluded[i] != 0, found[i] != 0) << "batch, ray " << i;
+            QueryHit expected;
+            intersectNearest(context, whole.query, rays[i], expected);
+            ASSERT_TRUE(sameHit(nearest[i], expected)) << "batch, ray " << i;
+        }
     }
 }
 

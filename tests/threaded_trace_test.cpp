@@ -21,6 +21,7 @@
 #include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/packet_trace.h"
+#include "vantrel/tracer/query.h"
 #include "vantrel/tracer/render.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/traverse.h"
@@ -170,6 +171,141 @@ TEST(ThreadedFrame, EveryThreadCountAndKernelDrawsTheOneThreadFrame) {
             }
         }
     }
+}
+
+namespace {
+
+// The frame of a query scene, drawn by draw, and the rays of its pixels as
+// the frame makes them (the camera's turn of the ray table, each component
+// kept off zero), for the queries' own answers.
+template <class Draw> std::vector<uint8_t> queryFrame(Frame& frame, Draw&& draw) {
+    frame.clear();
+    draw(frame.target);
+    return frame.pixels;
+}
+
+Vector3 pixelDirection(const Matrix4& camera, const Vector3& l) {
+    const float* m = camera.m;
+    return {keepOffZero(m[0] * l.x + m[4] * l.y + m[8] * l.z),
+            keepOffZero(m[1] * l.x + m[5] * l.y + m[9] * l.z),
+            keepOffZero(m[2] * l.x + m[6] * l.y + m[10] * l.z)};
+}
+
+} // namespace
+
+// Frames of query scenes (from a list of spheres and triangles, and from
+// arrays of triangles) under every kernel, on one thread and on pools of 2,
+// 3, 4 and 8: pixel for pixel the scalar kernel's, which traces every ray
+// alone; a pixel is lit exactly where its ray's query finds a hit.
+TEST(ThreadedFrame, QueryScenesDrawTheFrameOfRaysTracedAlone) {
+    KernelGuard guard;
+    Frame frame(200, 150);
+    Scene mixed(3000, 30, 0);
+    QueryScene list;
+    ASSERT_EQ(buildQueryScene(list, listOf(mixed.refs), QueryBuildOptions{}), BuildResult::Built);
+    std::vector<float> vertices;
+    std::vector<uint32_t> indices;
+    for (const Triangle& t : mixed.triangles)
+        for (const Vector3& v : {t.V0, t.V1, t.V2}) {
+            indices.push_back(static_cast<uint32_t>(vertices.size() / 3));
+            vertices.insert(vertices.end(), {v.x, v.y, v.z});
+        }
+    QueryScene arrays;
+    ASSERT_EQ(buildQueryScene(arrays, vertices.data(), static_cast<uint32_t>(vertices.size() / 3),
+                              indices.data(), static_cast<uint32_t>(indices.size() / 3),
+                              QueryBuildOptions{}),
+              BuildResult::Built);
+    std::vector<std::unique_ptr<WorkerPool>> pools;
+    for (uint32_t threads : {2u, 3u, 4u, 8u})
+        pools.push_back(std::make_unique<WorkerPool>(threads));
+    TraceContext own;
+    const Matrix4 camera = cameraMatrixAt(5000);
+    for (const QueryScene* scene : {&list, &arrays}) {
+        for (FrameLight light : {FrameLight::Renderer, FrameLight::Model}) {
+            selectKernel(Kernel::Scalar);
+            const std::vector<uint8_t> alone = queryFrame(frame, [&](RenderTarget& target) {
+                renderFrame(own, *scene, target, camera, light);
+            });
+            uint32_t lit = 0;
+            for (size_t i = 0; i < size_t{frame.target.width} * frame.target.height; i += 7) {
+                QueryHit hit;
+                const bool found =
+                    intersectNearest(own, *scene,
+                                     {{camera.m[12], camera.m[13], camera.m[14]},
+                                      pixelDirection(camera, frame.target.rays[i].direction),
+                                      0.0f,
+                                      INFINITY},
+                                     hit);
+                // Lit by the model's light, a hit is never black, but on a
+                // material too dark to show.
+                const uint8_t* p = &alone[3 * i];
+                const Material& c = hit.material;
+                if (!found) {
+                    ASSERT_EQ(p[0] | p[1] | p[2], 0) << "pixel " << i;
+                } else if (light == FrameLight::Model &&
+                           std::max({c.red, c.green, c.blue}) >= 0.05f) {
+                    ASSERT_NE(p[0] | p[1] | p[2], 0) << "pixel " << i;
+                }
+                lit += found;
+            }
+            EXPECT_GT(lit, 300u);
+            for (Kernel kernel : availableKernels()) {
+                selectKernel(kernel);
+                SCOPED_TRACE(kernelName(kernel));
+                EXPECT_TRUE(alone == queryFrame(frame, [&](RenderTarget& target) {
+                                renderFrame(own, *scene, target, camera, light);
+                            }));
+                for (auto& pool : pools)
+                    EXPECT_TRUE(alone == queryFrame(frame,
+                                                    [&](RenderTarget& target) {
+                                                        renderFrame(*pool, *scene, target, camera,
+                                                                    light);
+                                                    }))
+                        << pool->threadCount() << " threads";
+            }
+        }
+    }
+    releaseQueryScene(list);
+    releaseQueryScene(arrays);
+}
+
+// A model a thousand times smaller, seen from a camera a thousand times
+// nearer, shows the same: the queries' triangle test has no size bound.
+TEST(ThreadedFrame, AModelLooksTheSameAtAThousandthOfItsSize) {
+    Scene sheet(0, 40, 0);
+    Frame frame(160, 120);
+    WorkerPool pool(2);
+    std::vector<std::vector<uint8_t>> frames;
+    for (float scale : {1.0f, 0.001f}) {
+        std::vector<float> vertices;
+        std::vector<uint32_t> indices;
+        for (const Triangle& t : sheet.triangles)
+            for (const Vector3& v : {t.V0, t.V1, t.V2}) {
+                indices.push_back(static_cast<uint32_t>(vertices.size() / 3));
+                vertices.insert(vertices.end(), {v.x * scale, v.y * scale, v.z * scale});
+            }
+        QueryScene scene;
+        ASSERT_EQ(buildQueryScene(scene, vertices.data(),
+                                  static_cast<uint32_t>(vertices.size() / 3), indices.data(),
+                                  static_cast<uint32_t>(indices.size() / 3), QueryBuildOptions{}),
+                  BuildResult::Built);
+        const Matrix4 camera =
+            cameraLookingAt({10.0f * scale, 18.0f * scale, -16.0f * scale}, {0.0f, 0.0f, 0.0f});
+        frames.push_back(queryFrame(frame, [&](RenderTarget& target) {
+            renderFrame(pool, scene, target, camera, FrameLight::Model);
+        }));
+        releaseQueryScene(scene);
+    }
+    uint32_t lit = 0;
+    uint32_t differ = 0;
+    for (size_t i = 0; i < frames[0].size(); i += 3) {
+        const bool a = (frames[0][i] | frames[0][i + 1] | frames[0][i + 2]) != 0;
+        const bool b = (frames[1][i] | frames[1][i + 1] | frames[1][i + 2]) != 0;
+        lit += a;
+        differ += a != b || std::abs(frames[0][i] - frames[1][i]) > 2;
+    }
+    EXPECT_GT(lit, frames[0].size() / 3 / 4);
+    EXPECT_LE(differ, frames[0].size() / 3 / 200);
 }
 
 namespace {

@@ -64,6 +64,12 @@ struct KernelTable {
                                 const ShearedRay* sheared, const float* tfar,
                                 uint32_t count) = nullptr;
     uint32_t onePointLanes = 0;
+    // The nearest hits of up to onePointLanes rays that leave one point,
+    // walked together, each in hits[k] where bit k of the answer is set;
+    // null where they are walked one by one.
+    uint32_t (*nearestFromOnePoint)(const QueryBvh& bvh, const QueryRay* rays,
+                                    const ShearedRay* sheared, const float* tfar, uint32_t count,
+                                    BvhHit* hits) = nullptr;
 };
 
 // The most rays from one point any table walks together: a bit of the

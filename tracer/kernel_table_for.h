@@ -14,6 +14,7 @@
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/packet_walk.h"
 #include "vantrel/tracer/primary_rays.h"
+#include "vantrel/tracer/query_bvh_packet.h"
 #include "vantrel/tracer/query_bvh_walk.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
 
@@ -54,6 +55,7 @@ template <class F> KernelTable withBvhWalks(KernelTable table) {
 template <class W, class F> KernelTable withOnePointWalk(KernelTable table) {
     static_assert(W::width > 1 && W::width <= mostOnePointLanes, "a lane a ray");
     table.anyFromOnePoint = anyFromOnePointLanes<W, F>;
+    table.nearestFromOnePoint = nearestFromOnePointLanes<W, F>;
     table.onePointLanes = W::width;
     return table;
 }

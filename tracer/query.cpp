@@ -502,13 +502,17 @@ void releaseQueryScene(QueryScene& scene) {
     scene = QueryScene{};
 }
 
-bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
-                      QueryHit& hit) {
-    Search found{ray, {}, false, ray.tfar};
-    hit = QueryHit{infinity, 0.0f, 0.0f, {0.0f, 0.0f, 0.0f}, {}, noPrimitive, PrimitiveType::Sphere,
-                   nullptr};
-    if (!search(context, scene, found))
-        return false;
+namespace {
+
+QueryHit noHit() {
+    return {infinity, 0.0f, 0.0f, {0.0f, 0.0f, 0.0f}, {}, noPrimitive, PrimitiveType::Sphere,
+            nullptr};
+}
+
+// The hit a search found, with what a caller reads of it: where on the shape
+// (once per ray, for the hit that won, rather than per candidate), its
+// normal and its material.
+void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit) {
     hit.t = found.tfar;
     hit.type = found.type;
     hit.object = found.object;
@@ -518,7 +522,6 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
     shapeFound(found, triangle, sphere);
     Vector3 normal;
     if (found.type == PrimitiveType::Triangle) {
-        // Once per ray, for the hit that won, rather than per candidate.
         hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
         normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
         hit.material = triangle.material;
@@ -528,7 +531,64 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
     }
     const float length = std::sqrt(dot(normal, normal));
     hit.normal = length > 0.0f ? normal * (1.0f / length) : Vector3{0.0f, 0.0f, 0.0f};
+}
+
+// The run of rays from rays[0] on that leave its point, up to lanes of them
+// and as long as each is traceable: their count, each one's end in tfar and
+// sheared ray.
+uint32_t runFromOnePoint(const QueryRay* rays, size_t count, uint32_t lanes, float* tfar,
+                         ShearedRay* sheared) {
+    uint32_t run = 0;
+    while (run < count && run < lanes && sameOrigin(rays[run], rays[0])) {
+        tfar[run] = rays[run].tfar;
+        if (!traceable(rays[run], tfar[run]))
+            break;
+        sheared[run] = shearRay(rays[run].origin, rays[run].direction);
+        ++run;
+    }
+    return run;
+}
+
+} // namespace
+
+bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
+                      QueryHit& hit) {
+    Search found{ray, {}, false, ray.tfar};
+    hit = noHit();
+    if (!search(context, scene, found))
+        return false;
+    finishHit(ray, found, hit);
     return true;
+}
+
+void intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay* rays,
+                      QueryHit* hits, size_t count) {
+    // Only the hierarchy is walked together; a scene without one is tested
+    // ray by ray.
+    const uint32_t lanes = kernelInUse.nearestFromOnePoint != nullptr && scene.bvh != nullptr
+                               ? kernelInUse.onePointLanes
+                               : 0;
+    ShearedRay sheared[mostOnePointLanes];
+    float tfar[mostOnePointLanes];
+    BvhHit nearest[mostOnePointLanes];
+    for (size_t i = 0; i < count;) {
+        const uint32_t run = runFromOnePoint(rays + i, count - i, lanes, tfar, sheared);
+        if (run < 2) {
+            intersectNearest(context, scene, rays[i], hits[i]);
+            ++i;
+            continue;
+        }
+        const uint32_t found =
+            kernelInUse.nearestFromOnePoint(*scene.bvh, rays + i, sheared, tfar, run, nearest);
+        for (uint32_t k = 0; k < run; ++k) {
+            Search search{rays[i + k], sheared[k], false, tfar[k]};
+            const bool hit = (found >> k & 1u) != 0 && takeFromHierarchy(scene, search, nearest[k]);
+            hits[i + k] = noHit();
+            if (searchOutsideTree(context, scene, search, hit))
+                finishHit(rays[i + k], search, hits[i + k]);
+        }
+        i += run;
+    }
 }
 
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {
@@ -541,8 +601,8 @@ constexpr size_t raysPerRun = 256;
 
 void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays,
                       QueryHit* hits, size_t count) {
-    pool.runEach(count, raysPerRun, [&](size_t i, TraceContext& context) {
-        intersectNearest(context, scene, rays[i], hits[i]);
+    pool.runRanges(count, raysPerRun, [&](size_t first, size_t end, TraceContext& context) {
+        intersectNearest(context, scene, rays + first, hits + first, end - first);
     });
 }
 
@@ -556,15 +616,7 @@ void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay
     ShearedRay sheared[mostOnePointLanes];
     float tfar[mostOnePointLanes];
     for (size_t i = 0; i < count;) {
-        uint32_t run = 0;
-        while (i + run < count && run < lanes && sameOrigin(rays[i + run], rays[i])) {
-            const QueryRay& ray = rays[i + run];
-            tfar[run] = ray.tfar;
-            if (!traceable(ray, tfar[run]))
-                break;
-            sheared[run] = shearRay(ray.origin, ray.direction);
-            ++run;
-        }
+        const uint32_t run = runFromOnePoint(rays + i, count - i, lanes, tfar, sheared);
         if (run < 2) {
             occluded[i] = intersectAny(context, scene, rays[i]);
             ++i;

@@ -132,8 +132,13 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
 // Whether anything lies on the segment; ends at the first hit it finds.
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray);
 
-// The same for count rays at once on every thread of pool.
+// The same for count rays at once on every thread of pool; rays next to
+// each other in the array that leave one point (a camera's, a shading
+// point's) walk the hierarchy together, with the same answers.
 void intersectNearest(WorkerPool& pool, const QueryScene& scene, const QueryRay* rays,
+                      QueryHit* hits, size_t count);
+// The same on the calling thread, for a program's own threads.
+void intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay* rays,
                       QueryHit* hits, size_t count);
 // Rays next to each other in the array that leave one point, as a shading
 // point's occlusion samples do, walk the hierarchy together, up to 8 (AVX2)

@@ -178,11 +178,13 @@ template <class F>
 // Nearest hit: children nearest first, and a deferred child is dropped once
 // the hit found is nearer than its box. Occlusion (anyHit): the first hit
 // ends the walk, and the order is the node's. From child from on, whose box
-// the ray meets, with box formed for it with slack.
+// the ray meets, with box formed for it with slack; where found, hit holds
+// what an earlier part of the walk found, at tfar.
 template <class F, bool anyHit>
-[[gnu::always_inline]] inline bool
-walkBvhFrom(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slack,
-            const QueryRay& ray, const ShearedRay& sheared, float& tfar, BvhHit& hit) {
+[[gnu::always_inline]] inline bool walkBvhFrom(const QueryBvh& bvh, uint32_t from,
+                                               const BoxRay<F>& box, float slack,
+                                               const QueryRay& ray, const ShearedRay& sheared,
+                                               float& tfar, BvhHit& hit, bool found = false) {
     struct Pending {
         uint32_t child;
         float entry;
@@ -191,7 +193,6 @@ walkBvhFrom(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slac
     uint32_t top = 0;
     alignas(64) float entries[bvhWidth];
     uint32_t child = from;
-    bool found = false;
     // Changes only with a nearer hit.
     F leaveBy = F(tfar) + box.slack;
     for (;;) {

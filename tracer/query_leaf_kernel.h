@@ -86,7 +86,8 @@ watertightStep(const Row& row, const Corner& corner, const ShearedRay& ray, floa
     const F v0[3] = {row(0, ray.kx), row(0, ray.ky), row(0, ray.kz)};
     const F v1[3] = {row(1, ray.kx), row(1, ray.ky), row(1, ray.kz)};
     const F v2[3] = {row(2, ray.kx), row(2, ray.ky), row(2, ray.kz)};
-    const WatertightHits<F> hits = watertightHits<F>(v0, v1, v2, ray, tnear, tfar, valid);
+    const WatertightHits<F> hits =
+        watertightHits<F>(v0, v1, v2, shearedLanes<F>(ray), tnear, tfar, valid);
     candidate = hits.t;
     accepted = hits.accepted;
     if (const uint32_t edges = bits(hits.onEdge))

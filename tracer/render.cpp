@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 
 #include "vantrel/kdtree/kd_tree.h"
+#include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/lanes_scalar.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/primary_rays.h"
+#include "vantrel/tracer/query.h"
 #include "vantrel/tracer/scratch_pool.h"
 #include "vantrel/tracer/shade.h"
 #include "vantrel/tracer/trace_context.h"
@@ -66,6 +69,17 @@ void tracePixel(TraceContext& context, const PrimitiveList& scene, RenderTarget&
     clearColour(context);
     shade(context, scene, scene, 0, ray, 1.0f);
     writePixel(context, target.pixels + 3 * i);
+}
+
+void lightHit(const QueryHit& hit, const Vector3& direction, FrameLight light, float colour[3]);
+void writeHit(const QueryHit& hit, const Vector3& direction, FrameLight light, uint8_t* pixel);
+
+void traceQueryPixel(TraceContext& context, const QueryScene& scene, FrameLight light,
+                     RenderTarget& target, const float* m, size_t i) {
+    const Vector3 direction = pixelDirection(m, target.rays[i].direction);
+    QueryHit hit;
+    intersectNearest(context, scene, {{m[12], m[13], m[14]}, direction, 0.0f, INFINITY}, hit);
+    writeHit(hit, direction, light, target.pixels + 3 * i);
 }
 
 // What shade does for the rays of the block at (x, y), given the hits that
@@ -197,24 +211,129 @@ uint64_t pieceAfter(const FrameBands& bands, uint64_t piece) {
     return uint64_t{bandEnd(bands, static_cast<uint32_t>(piece / bands.slices))} * bands.slices;
 }
 
-// Traces a piece in tiles of the traced size, down the band, left to right.
-void tracePiece(TraceContext& context, const PrimitiveList& scene, RenderTarget& target,
-                const Matrix4& camera, const FrameBands& bands, uint64_t piece) {
+// Traces a piece in tiles of the traced size, down the band, left to right:
+// region(context, x0, y0, x1, y1) traces a tile.
+template <class Region>
+void tracePiece(TraceContext& context, Region& region, uint32_t width, const FrameBands& bands,
+                uint64_t piece) {
     const uint32_t y0 = static_cast<uint32_t>(piece / bands.slices);
     const uint32_t y1 = bandEnd(bands, y0);
     const uint64_t slice = piece % bands.slices;
     const uint64_t columns = bands.columns;
     const uint32_t x0 = static_cast<uint32_t>(columns * slice / bands.slices * traceTileSize);
     const uint32_t x1 = static_cast<uint32_t>(
-        std::min<uint64_t>(columns * (slice + 1) / bands.slices * traceTileSize, target.width));
+        std::min<uint64_t>(columns * (slice + 1) / bands.slices * traceTileSize, width));
     for (uint32_t x = x0; x < x1; x += traceTileSize) {
         for (uint32_t y = y0; y < y1; y += traceTileSize) {
             const uint32_t saved = context.scratch.used;
-            traceRegion(context, scene, target, camera, x, y, std::min(x + traceTileSize, x1),
-                        std::min(y + traceTileSize, y1));
+            region(context, x, y, std::min(x + traceTileSize, x1), std::min(y + traceTileSize, y1));
             context.scratch.used = saved;
         }
     }
+}
+
+// A frame on every thread of pool, in bands.
+template <class Region>
+void renderInBands(WorkerPool& pool, const RenderTarget& target, Region&& region) {
+    const FrameBands bands = frameBands(target, pool.threadCount());
+    // The pool's item is a thread's turn: each takes pieces until none are
+    // left, and the pool adds the threads' ray counts once they are done.
+    alignas(64) std::atomic<uint64_t> nextPiece{0};
+    pool.run(pool.threadCount(), [&](uint32_t, TraceContext& context) {
+        uint64_t piece = nextPiece.load(std::memory_order_relaxed);
+        for (;;) {
+            uint64_t end;
+            do {
+                if (piece >= bands.pieceEnd)
+                    return;
+                end = pieceAfter(bands, piece);
+            } while (!nextPiece.compare_exchange_weak(piece, end, std::memory_order_relaxed));
+            tracePiece(context, region, target.width, bands, piece);
+            piece = end;
+        }
+    });
+}
+
+// The colour of a query's hit, lit as light says.
+void lightHit(const QueryHit& hit, const Vector3& direction, FrameLight light, float colour[3]) {
+    Vector3 n = hit.normal;
+    float intensity;
+    if (light == FrameLight::Renderer) {
+        // A sphere's normal faces the ray's origin, as the renderer's does.
+        if (hit.type == PrimitiveType::Sphere && dot(n, direction) > 0.0f)
+            n = n * -1.0f;
+        intensity = static_cast<float>(0.707 * n.x + 0.7 - 0.707 * n.y);
+    } else {
+        // Towards the eye, whichever side of the surface it sees: a light
+        // from the camera, the renderer's light at a quarter, and a little
+        // ambient, which add up to white at most.
+        if (dot(n, direction) > 0.0f)
+            n = n * -1.0f;
+        const float facing = -dot(n, direction) / std::sqrt(dot(direction, direction));
+        const float lit = 0.70710677f * n.x - 0.70710677f * n.y;
+        intensity = 0.2f + 0.55f * facing + 0.25f * std::max(lit, 0.0f);
+    }
+    colour[0] = intensity * hit.material.red;
+    colour[1] = intensity * hit.material.green;
+    colour[2] = intensity * hit.material.blue;
+}
+
+void writeHit(const QueryHit& hit, const Vector3& direction, FrameLight light, uint8_t* pixel) {
+    if (hit.primitive == noPrimitive) {
+        pixel[0] = pixel[1] = pixel[2] = 0;
+        return;
+    }
+    float colour[3];
+    lightHit(hit, direction, light, colour);
+    pixel[0] = channelToByte(colour[0]);
+    pixel[1] = channelToByte(colour[1]);
+    pixel[2] = channelToByte(colour[2]);
+}
+
+// A tile of a query scene's frame: blocks of pixels whose rays the
+// hierarchy walks together where the kernel walks rays from one point
+// together, the rest ray by ray; each pixel as its ray's query answers.
+void traceQueryRegion(TraceContext& context, const QueryScene& scene, FrameLight light,
+                      RenderTarget& target, const Matrix4& camera, uint32_t x0, uint32_t y0,
+                      uint32_t x1, uint32_t y1) {
+    const float* m = camera.m;
+    const Vector3 eye{m[12], m[13], m[14]};
+    // A block is as many pixels as the kernel walks rays from one point:
+    // four wide, two or four high.
+    const uint32_t lanes =
+        kernelInUse.nearestFromOnePoint != nullptr ? kernelInUse.onePointLanes : 0;
+    uint32_t y = y0;
+    if (lanes != 0) {
+        const uint32_t blockHeight = lanes / packetWidth;
+        for (; y < y1 && y1 - y >= blockHeight; y += blockHeight) {
+            prefetchRays(target, x0, x1, y + blockHeight, y1, blockHeight);
+            uint32_t x = x0;
+            for (; x < x1 && x1 - x >= packetWidth; x += packetWidth) {
+                size_t pixel[maxPacketLanes];
+                for (uint32_t lane = 0; lane < lanes; ++lane)
+                    pixel[lane] = static_cast<size_t>(y + lane / packetWidth) * target.width + x +
+                                  lane % packetWidth;
+                RayPacket packet;
+                kernelInUse.packetDirections(camera, target.rays, pixel, packet);
+                QueryRay rays[maxPacketLanes];
+                QueryHit hits[maxPacketLanes];
+                for (uint32_t lane = 0; lane < lanes; ++lane)
+                    rays[lane] = {eye, laneDirection(packet, lane), 0.0f, INFINITY};
+                intersectNearest(context, scene, rays, hits, lanes);
+                for (uint32_t lane = 0; lane < lanes; ++lane)
+                    writeHit(hits[lane], rays[lane].direction, light,
+                             target.pixels + 3 * pixel[lane]);
+            }
+            for (uint32_t row = y; row < y + blockHeight; ++row)
+                for (uint32_t column = x; column < x1; ++column)
+                    traceQueryPixel(context, scene, light, target, m,
+                                    static_cast<size_t>(row) * target.width + column);
+        }
+    }
+    for (; y < y1; ++y)
+        for (uint32_t x = x0; x < x1; ++x)
+            traceQueryPixel(context, scene, light, target, m,
+                            static_cast<size_t>(y) * target.width + x);
 }
 
 } // namespace
@@ -235,23 +354,27 @@ void renderFrame(TraceContext& context, const PrimitiveList& scene, RenderTarget
 
 void renderFrame(WorkerPool& pool, const PrimitiveList& scene, RenderTarget& target,
                  const Matrix4& camera) {
-    const FrameBands bands = frameBands(target, pool.threadCount());
-    // The pool's item is a thread's turn: each takes pieces until none are
-    // left, and the pool adds the threads' ray counts once they are done.
-    alignas(64) std::atomic<uint64_t> nextPiece{0};
-    pool.run(pool.threadCount(), [&](uint32_t, TraceContext& context) {
-        uint64_t piece = nextPiece.load(std::memory_order_relaxed);
-        for (;;) {
-            uint64_t end;
-            do {
-                if (piece >= bands.pieceEnd)
-                    return;
-                end = pieceAfter(bands, piece);
-            } while (!nextPiece.compare_exchange_weak(piece, end, std::memory_order_relaxed));
-            tracePiece(context, scene, target, camera, bands, piece);
-            piece = end;
-        }
-    });
+    renderInBands(pool, target,
+                  [&](TraceContext& context, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+                      traceRegion(context, scene, target, camera, x0, y0, x1, y1);
+                  });
+}
+
+void renderFrame(TraceContext& context, const QueryScene& scene, RenderTarget& target,
+                 const Matrix4& camera, FrameLight light) {
+    for (uint32_t y = 0; y < target.height; y += traceTileSize)
+        for (uint32_t x = 0; x < target.width; x += traceTileSize)
+            traceQueryRegion(context, scene, light, target, camera, x, y,
+                             std::min(x + traceTileSize, target.width),
+                             std::min(y + traceTileSize, target.height));
+}
+
+void renderFrame(WorkerPool& pool, const QueryScene& scene, RenderTarget& target,
+                 const Matrix4& camera, FrameLight light) {
+    renderInBands(pool, target,
+                  [&](TraceContext& context, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+                      traceQueryRegion(context, scene, light, target, camera, x0, y0, x1, y1);
+                  });
 }
 
 void renderTile(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera,

@@ -10,6 +10,7 @@
 namespace vantrel {
 
 class WorkerPool;
+struct QueryScene;
 
 // Writes every pixel of target once.
 void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera);
@@ -23,6 +24,24 @@ void renderFrame(TraceContext& context, const PrimitiveList& scene, RenderTarget
 // every pixel and the ray count are those of the one-thread frame.
 void renderFrame(WorkerPool& pool, const PrimitiveList& scene, RenderTarget& target,
                  const Matrix4& camera);
+
+// How a frame of a query scene is lit: as the renderer lights its hits (its
+// light and ambient, which turn bright faces white), or so that a model's
+// form reads (a light from the camera, the renderer's light at a quarter
+// and a little ambient, together never past the material's colour).
+enum class FrameLight { Renderer, Model };
+
+// A frame of a query scene: each pixel's ray from the camera through the
+// scene's hierarchy, with the queries' triangle test (no size bound, so a
+// model shows at its own coordinates), its hit lit as light says; black
+// where nothing is hit. Blocks of pixels are walked together where the
+// kernel walks rays from one point together; every kernel and every thread
+// count gives the pixels that tracing each ray alone with intersectNearest
+// gives. The rays count in no tree's rayCount.
+void renderFrame(TraceContext& context, const QueryScene& scene, RenderTarget& target,
+                 const Matrix4& camera, FrameLight light);
+void renderFrame(WorkerPool& pool, const QueryScene& scene, RenderTarget& target,
+                 const Matrix4& camera, FrameLight light);
 
 // Renders the half-open region [x0, x1) x [y0, y1), subdividing into tiles of
 // `size` while size is above 16.

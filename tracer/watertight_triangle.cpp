@@ -14,8 +14,9 @@ bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, c
     const std::array<F, 3> v0 = onAxes(V0);
     const std::array<F, 3> v1 = onAxes(V1);
     const std::array<F, 3> v2 = onAxes(V2);
+    const ShearedLanes<F> lanes = shearedLanes<F>(ray);
     WatertightHits<F> hits =
-        watertightHits<F>(v0.data(), v1.data(), v2.data(), ray, tnear, tfar, F::Mask::ofBits(1));
+        watertightHits<F>(v0.data(), v1.data(), v2.data(), lanes, tnear, tfar, F::Mask::ofBits(1));
     if (hits.onEdge.v) {
         const auto sheared = [&](const std::array<F, 3>& c, double& x, double& y, double& z) {
             z = double(c[2].v - ray.oz);
@@ -35,7 +36,7 @@ bool hitsTriangle(const ShearedRay& ray, const Vector3& V0, const Vector3& V1, c
         const F zs[3] = {float(az), float(bz), float(cz)};
         const F xy[6] = {float(ax), float(ay), float(bx), float(by), float(cx), float(cy)};
         // Edge-on, det zero included.
-        if (edgeOnToRounding<F>(v0.data(), v1.data(), v2.data(), zs, xy, det, ray).v)
+        if (edgeOnToRounding<F>(v0.data(), v1.data(), v2.data(), zs, xy, det, lanes).v)
             return false;
         const float inverse = 1.0f / det;
         hits.t = (ray.shearZ * (U * float(az) + V * float(bz) + W * float(cz))) * inverse;

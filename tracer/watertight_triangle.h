@@ -60,6 +60,22 @@ template <class F> struct WatertightHits {
     typename F::Mask onEdge;
 };
 
+// A sheared ray on every lane: one ray spread over them (for a ray against
+// several triangles), or one ray a lane (for rays against one triangle),
+// each lane's values those of its own ShearedRay.
+template <class F> struct ShearedLanes {
+    F ox;
+    F oy;
+    F oz;
+    F shearX;
+    F shearY;
+    F shearZ;
+};
+
+template <class F> ShearedLanes<F> shearedLanes(const ShearedRay& ray) {
+    return {F(ray.ox), F(ray.oy), F(ray.oz), F(ray.shearX), F(ray.shearY), F(ray.shearZ)};
+}
+
 // Where det, the sum of the edge functions, is no larger than its rounding
 // could make it. Each corner's sheared x and y carry the rounding of their
 // reach (the difference from the origin and the shear product): at most
@@ -70,12 +86,11 @@ template <class F> struct WatertightHits {
 // hierarchy's boxes may rightly pass by. No hit.
 template <class F>
 typename F::Mask edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], const F z[3],
-                                  const F sheared[6], F det, const ShearedRay& ray) {
+                                  const F sheared[6], F det, const ShearedLanes<F>& ray) {
     const auto magnitude = [](F x) { return max(x, -x); };
-    const F shear(std::max(std::fabs(ray.shearX), std::fabs(ray.shearY)));
+    const F shear = max(magnitude(ray.shearX), magnitude(ray.shearY));
     const auto reach = [&](const F v[3], F zv) {
-        return max(magnitude(v[0] - F(ray.ox)), magnitude(v[1] - F(ray.oy))) +
-               shear * magnitude(zv);
+        return max(magnitude(v[0] - ray.ox), magnitude(v[1] - ray.oy)) + shear * magnitude(zv);
     };
     const F most = max(max(reach(v0, z[0]), reach(v1, z[1])), reach(v2, z[2]));
     F largest = magnitude(sheared[0]);
@@ -88,18 +103,18 @@ typename F::Mask edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], c
 // lane; hits at t in [tnear, tfar], two-sided, in the lanes of valid alone.
 template <class F>
 [[gnu::always_inline]] inline WatertightHits<F>
-watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedRay& ray, float tnear,
-               float tfar, typename F::Mask valid) {
+watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedLanes<F>& ray, F tnear,
+               F tfar, typename F::Mask valid) {
     using Mask = typename F::Mask;
-    const F az = v0[2] - F(ray.oz);
-    const F bz = v1[2] - F(ray.oz);
-    const F cz = v2[2] - F(ray.oz);
-    const F ax = (v0[0] - F(ray.ox)) - F(ray.shearX) * az;
-    const F ay = (v0[1] - F(ray.oy)) - F(ray.shearY) * az;
-    const F bx = (v1[0] - F(ray.ox)) - F(ray.shearX) * bz;
-    const F by = (v1[1] - F(ray.oy)) - F(ray.shearY) * bz;
-    const F cx = (v2[0] - F(ray.ox)) - F(ray.shearX) * cz;
-    const F cy = (v2[1] - F(ray.oy)) - F(ray.shearY) * cz;
+    const F az = v0[2] - ray.oz;
+    const F bz = v1[2] - ray.oz;
+    const F cz = v2[2] - ray.oz;
+    const F ax = (v0[0] - ray.ox) - ray.shearX * az;
+    const F ay = (v0[1] - ray.oy) - ray.shearY * az;
+    const F bx = (v1[0] - ray.ox) - ray.shearX * bz;
+    const F by = (v1[1] - ray.oy) - ray.shearY * bz;
+    const F cx = (v2[0] - ray.ox) - ray.shearX * cz;
+    const F cy = (v2[1] - ray.oy) - ray.shearY * cz;
     const F U = cx * by - cy * bx;
     const F V = ax * cy - ay * cx;
     const F W = bx * ay - by * ax;
@@ -112,8 +127,8 @@ watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedRay& ra
     const Mask onEdge = andNot(outside, (U == zero) | (V == zero) | (W == zero)) & valid;
     const F det = U + V + W;
     const F inverse = F(1.0f) / det;
-    const F t = (F(ray.shearZ) * (U * az + V * bz + W * cz)) * inverse;
-    const Mask inSegment = (t >= F(tnear)) & (t <= F(tfar));
+    const F t = (ray.shearZ * (U * az + V * bz + W * cz)) * inverse;
+    const Mask inSegment = (t >= tnear) & (t <= tfar);
     Mask accepted = andNot(outside | (det == zero), inSegment) & valid;
     // Rare: most lanes leave by an edge.
     if (bits(accepted) != 0) {
