@@ -90,7 +90,7 @@ if(NOT SANITIZED)
   # build stops at its budget and says what to try.
   string(REPEAT "0 0 0 1 0 1 0 1 1\n" 3000 same)
   file(WRITE "${WORK}/same.tri" "${same}")
-  bench_limited(600000 --mesh "${WORK}/same.tri" --frames 1)
+  bench_limited(600000 --mesh "${WORK}/same.tri" --accel kd --frames 1)
   if(NOT status EQUAL 1)
     fail("overlapping mesh within 600 MB: exit status ${status}, expected 1")
   endif()
@@ -132,10 +132,19 @@ endforeach()
 # A model a hundredth of a unit across: the renderer's test, bound to a
 # size, sees nothing of it; the queries see it at its own coordinates.
 file(WRITE "${WORK}/tiny.tri" "0 0 0 0.01 0 0 0 0.01 0\n0 0 0 0 0.01 0 0 0 0.01\n")
-bench(--mesh-as-is "${WORK}/tiny.tri" --frames 1 --json --out "${WORK}/tiny.png")
+bench(--mesh-as-is "${WORK}/tiny.tri" --accel kd --frames 1 --json --out "${WORK}/tiny.png")
 if(NOT status EQUAL 0 OR NOT err MATCHES "too small for any ray to hit.*entirely black")
   fail("tiny model, renderer: status ${status}, stderr [${err}]")
 endif()
+# Through the hierarchy, the default for meshes, it shows; its bytes a
+# triangle are among the figures.
+bench(--mesh-as-is "${WORK}/tiny.tri" --frames 1 --json --out "${WORK}/tiny.png")
+if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT out MATCHES "\"bytes_per_primitive\":[0-9]"
+   OR NOT out MATCHES "\"accel\":\"bvh\"")
+  fail("tiny model, hierarchy: status ${status}, stdout [${out}], stderr [${err}]")
+endif()
+expect_rejected(2 --mesh "${WORK}/tiny.tri" --accel bvh --method 1)
+expect_rejected(2 --accel octree)
 foreach(image depth normal id)
   bench(--mesh-as-is "${WORK}/tiny.tri" --frames 1 --json --image ${image} --out "${WORK}/tiny.png")
   if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT out MATCHES "\"image\":\"${image}\"")
@@ -176,7 +185,7 @@ endif()
 # good ones is left out, with a word, and the frame still shows the rest.
 file(WRITE "${WORK}/far.tri"
      "0 0 0 1 0 0 0 1 0\n0 0 0 0 0 1 1 0 0\n0 0 0 1e39 0 0 0 1 0\n0 0 0 1e-4 0 0 0 1e-4 0\n")
-bench(--mesh "${WORK}/far.tri" --frames 1 --out "${WORK}/far.ppm")
+bench(--mesh "${WORK}/far.tri" --accel kd --frames 1 --out "${WORK}/far.ppm")
 if(NOT status EQUAL 0 OR err MATCHES "black")
   fail("far mesh: status ${status}, stderr [${err}]")
 endif()
@@ -203,7 +212,7 @@ bench(--mesh "${WORK}/small.tri" --frame-at 5000 --out "${WORK}/small.ppm")
 if(NOT status EQUAL 0 OR err MATCHES "black")
   fail("placed small mesh: status ${status}, stderr [${err}]")
 endif()
-bench(--mesh-as-is "${WORK}/small.tri" --frame-at 5000 --out "${WORK}/small.ppm")
+bench(--mesh-as-is "${WORK}/small.tri" --accel kd --frame-at 5000 --out "${WORK}/small.ppm")
 expect_error("entirely black")
 
 # Every kernel this processor runs renders the demo frame at 5000 ms bit for

@@ -31,6 +31,20 @@ struct BvhHit {
     uint32_t lane;  // its place in the leaf
 };
 
+// The most rays from one point any table walks together: a bit of the
+// answer a ray.
+constexpr uint32_t mostOnePointLanes = 32;
+
+// Rays that leave one point, by component, as a walk of them together
+// reads them: each traceable, with its end (as the walks take it) in tfar.
+struct OnePointRays {
+    Vector3 origin;
+    uint32_t count;
+    alignas(64) float direction[3][mostOnePointLanes];
+    alignas(64) float tnear[mostOnePointLanes];
+    alignas(64) float tfar[mostOnePointLanes];
+};
+
 struct KernelTable {
     uint32_t (*nearestSphere)(const SphereGroup* groups, uint32_t count, const Ray& ray,
                               float& distance);
@@ -67,14 +81,9 @@ struct KernelTable {
     // The nearest hits of up to onePointLanes rays that leave one point,
     // walked together, each in hits[k] where bit k of the answer is set;
     // null where they are walked one by one.
-    uint32_t (*nearestFromOnePoint)(const QueryBvh& bvh, const QueryRay* rays,
-                                    const ShearedRay* sheared, const float* tfar, uint32_t count,
+    uint32_t (*nearestFromOnePoint)(const QueryBvh& bvh, const OnePointRays& rays,
                                     BvhHit* hits) = nullptr;
 };
-
-// The most rays from one point any table walks together: a bit of the
-// answer a ray.
-constexpr uint32_t mostOnePointLanes = 32;
 
 // The process's one choice of instruction set: set at start to the best the
 // processor runs, and by selectKernel, which must not run while any thread

@@ -12,6 +12,7 @@
 #include "vantrel/scene/buildable.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/query_hits.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
 #include "vantrel/tracer/trace_context.h"
 #include "vantrel/tracer/watertight_triangle.h"
@@ -510,9 +511,9 @@ QueryHit noHit() {
 }
 
 // The hit a search found, with what a caller reads of it: where on the shape
-// (once per ray, for the hit that won, rather than per candidate), its
-// normal and its material.
-void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit) {
+// (once per ray, for the hit that won, rather than per candidate; unless
+// the caller needs no weights), its normal and its material.
+void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit, bool weights = true) {
     hit.t = found.tfar;
     hit.type = found.type;
     hit.object = found.object;
@@ -522,7 +523,8 @@ void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit) {
     shapeFound(found, triangle, sphere);
     Vector3 normal;
     if (found.type == PrimitiveType::Triangle) {
-        hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
+        if (weights)
+            hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
         normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
         hit.material = triangle.material;
     } else {
@@ -569,19 +571,26 @@ void intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
                                ? kernelInUse.onePointLanes
                                : 0;
     ShearedRay sheared[mostOnePointLanes];
-    float tfar[mostOnePointLanes];
+    OnePointRays together;
     BvhHit nearest[mostOnePointLanes];
     for (size_t i = 0; i < count;) {
-        const uint32_t run = runFromOnePoint(rays + i, count - i, lanes, tfar, sheared);
+        const uint32_t run = runFromOnePoint(rays + i, count - i, lanes, together.tfar, sheared);
         if (run < 2) {
             intersectNearest(context, scene, rays[i], hits[i]);
             ++i;
             continue;
         }
-        const uint32_t found =
-            kernelInUse.nearestFromOnePoint(*scene.bvh, rays + i, sheared, tfar, run, nearest);
+        together.origin = rays[i].origin;
+        together.count = run;
         for (uint32_t k = 0; k < run; ++k) {
-            Search search{rays[i + k], sheared[k], false, tfar[k]};
+            together.direction[0][k] = rays[i + k].direction.x;
+            together.direction[1][k] = rays[i + k].direction.y;
+            together.direction[2][k] = rays[i + k].direction.z;
+            together.tnear[k] = rays[i + k].tnear;
+        }
+        const uint32_t found = kernelInUse.nearestFromOnePoint(*scene.bvh, together, nearest);
+        for (uint32_t k = 0; k < run; ++k) {
+            Search search{rays[i + k], sheared[k], false, together.tfar[k]};
             const bool hit = (found >> k & 1u) != 0 && takeFromHierarchy(scene, search, nearest[k]);
             hits[i + k] = noHit();
             if (searchOutsideTree(context, scene, search, hit))
@@ -589,6 +598,14 @@ void intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
         }
         i += run;
     }
+}
+
+void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found, bool weights,
+                    QueryHit& hit) {
+    Search search{ray, {}, false, ray.tfar};
+    hit = noHit();
+    if (takeFromHierarchy(scene, search, found))
+        finishHit(ray, search, hit, weights);
 }
 
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {

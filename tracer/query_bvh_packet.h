@@ -9,8 +9,11 @@
 // by the same floats, so it ends with its lone walk's hit.
 #pragma once
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 
+#include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/query_bvh_walk.h"
 
 namespace vantrel {
@@ -30,9 +33,91 @@ template <class W> struct PacketRays {
     alignas(64) float shearX[W::width];
     alignas(64) float shearY[W::width];
     alignas(64) float shearZ[W::width];
-    typename W::Mask back[3]; // the direction runs down the axis
-    bool sameAxes;            // every ray's sheared axes are the first's
+    typename W::Mask back[3];     // the direction runs down the axis
+    bool sameAxes;                // every ray's sheared axes are the first's
+    int axes[3];                  // the first ray's kx, ky, kz
+    ShearedRay sheared[W::width]; // where the axes differ
 };
+
+// The sheared ray of lane k, as shearRay makes it.
+template <class W>
+ShearedRay shearedOf(const PacketRays<W>& lanes, const OnePointRays& rays, uint32_t k) {
+    if (!lanes.sameAxes)
+        return lanes.sheared[k];
+    const float o[3] = {rays.origin.x, rays.origin.y, rays.origin.z};
+    const int* a = lanes.axes;
+    return {a[0],           a[1], a[2], o[a[0]], o[a[1]], o[a[2]], lanes.shearX[k], lanes.shearY[k],
+            lanes.shearZ[k]};
+}
+
+// Ray k's direction; lanes past the rays' count repeat the first.
+inline Vector3 directionOf(const OnePointRays& rays, uint32_t k) {
+    const uint32_t at = k < rays.count ? k : 0;
+    return {rays.direction[0][at], rays.direction[1][at], rays.direction[2][at]};
+}
+
+inline QueryRay queryOf(const OnePointRays& rays, uint32_t k) {
+    return {rays.origin,
+            {rays.direction[0][k], rays.direction[1][k], rays.direction[2][k]},
+            rays.tnear[k],
+            rays.tfar[k]};
+}
+
+// Each lane's part in the tests, worked out for all of them at once where
+// their rays share their sheared axes (a block of a frame always does):
+// the same floats shearRay and boxSlack work out for one.
+template <class W>
+void setUpLanes(const QueryBvh& bvh, const OnePointRays& rays, PacketRays<W>& lanes) {
+    const typename W::Mask valid = W::Mask::ofBits((1u << rays.count) - 1);
+    W d[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        // Lanes past count repeat the first ray and are never walked.
+        d[axis] = select(valid, W::load(rays.direction[axis]), W(rays.direction[axis][0]));
+        const W inverse = W(1.0f) / d[axis];
+        inverse.store(lanes.inverse[axis]);
+        // 1/d carries d's sign, a zero's included.
+        lanes.back[axis] = inverse < W(0.0f);
+    }
+    select(valid, W::load(rays.tnear), W(rays.tnear[0])).store(lanes.tnear);
+    select(valid, W::load(rays.tfar), W(rays.tfar[0])).store(lanes.tfar);
+    const ShearedRay first = shearRay(rays.origin, directionOf(rays, 0));
+    lanes.axes[0] = first.kx;
+    lanes.axes[1] = first.ky;
+    lanes.axes[2] = first.kz;
+    // The axis each direction is longest on, and which way along it it runs,
+    // as shearRay picks them.
+    const W ax = abs(d[0]);
+    const W ay = abs(d[1]);
+    const typename W::Mask zLongest = abs(d[2]) > max(ax, ay);
+    const typename W::Mask yLonger = !(ax > ay);
+    const uint32_t onZ = bits(zLongest);
+    const uint32_t onY = bits(andNot(zLongest, yLonger));
+    const uint32_t all = bits(W::Mask::ofBits(~0u));
+    const uint32_t expected = first.kz == 2 ? all : 0;
+    const uint32_t expectedY = first.kz == 1 ? all : 0;
+    const W dz = d[first.kz];
+    const uint32_t down = bits(dz < W(0.0f));
+    const uint32_t expectedDown = first.shearZ < 0.0f ? all : 0;
+    lanes.sameAxes = onZ == expected && onY == expectedY && down == expectedDown;
+    if (!lanes.sameAxes) {
+        for (uint32_t k = 0; k < W::width; ++k) {
+            lanes.sheared[k] = shearRay(rays.origin, directionOf(rays, k));
+            lanes.shearX[k] = lanes.sheared[k].shearX;
+            lanes.shearY[k] = lanes.sheared[k].shearY;
+            lanes.shearZ[k] = lanes.sheared[k].shearZ;
+            lanes.slack[k] = boxSlack(bvh, lanes.sheared[k]);
+        }
+        return;
+    }
+    (d[first.kx] / dz).store(lanes.shearX);
+    (d[first.ky] / dz).store(lanes.shearY);
+    const W shearZ = W(1.0f) / dz;
+    shearZ.store(lanes.shearZ);
+    const float reach = std::max(std::fabs(bvh.boundsMin[first.kz] - first.oz),
+                                 std::fabs(bvh.boundsMax[first.kz] - first.oz));
+    const W slack = W(0x1p-18f * reach) * abs(shearZ);
+    select(slack <= W(FLT_MAX), slack, W(FLT_MAX)).store(lanes.slack);
+}
 
 // Takes a lane's candidate at t, the shape index-th of the input, as the lone
 // walk's leaf test would: nearer, or as near and earlier in the input.
@@ -46,19 +131,19 @@ inline bool takeNearer(BvhHit& hit, bool found, float& tfar, float t, uint32_t i
 }
 
 // A leaf of triangles against the walking rays, a triangle at a time on
-// every lane; found gains the rays that take a hit.
+// every lane (their sheared axes shared); found gains the rays that take a
+// hit.
 template <class W>
-void triangleLeafForPacket(const QueryBvh& bvh, uint32_t leaf, const QueryRay* rays,
-                           const ShearedRay* sheared, PacketRays<W>& lanes, uint32_t walking,
-                           uint32_t& found, BvhHit* hits) {
+void triangleLeafForPacket(const QueryBvh& bvh, uint32_t leaf, const OnePointRays& rays,
+                           PacketRays<W>& lanes, uint32_t walking, uint32_t& found, BvhHit* hits) {
     const float* rows = leafRows(bvh, leaf);
     const uint32_t count = leafCount(leaf);
-    const ShearedRay& first = sheared[__builtin_ctz(walking)];
-    const ShearedLanes<W> ray{W(first.ox),           W(first.oy),           W(first.oz),
+    const float o[3] = {rays.origin.x, rays.origin.y, rays.origin.z};
+    const int* axes = lanes.axes;
+    const ShearedLanes<W> ray{W(o[axes[0]]),         W(o[axes[1]]),         W(o[axes[2]]),
                               W::load(lanes.shearX), W::load(lanes.shearY), W::load(lanes.shearZ)};
     const W tnear = W::load(lanes.tnear);
     const typename W::Mask valid = W::Mask::ofBits(walking);
-    const int axes[3] = {first.kx, first.ky, first.kz};
     for (uint32_t i = 0; i < count; ++i) {
         W corners[3][3];
         for (int c = 0; c < 3; ++c)
@@ -79,8 +164,8 @@ void triangleLeafForPacket(const QueryBvh& bvh, uint32_t leaf, const QueryRay* r
                 const float* at = rows + 3 * c * count + i;
                 return Vector3{at[0], at[count], at[2 * count]};
             };
-            const bool hit = hitsTriangle(sheared[k], corner(0), corner(1), corner(2),
-                                          rays[k].tnear, lanes.tfar[k], t[k]);
+            const bool hit = hitsTriangle(shearedOf(lanes, rays, k), corner(0), corner(1),
+                                          corner(2), rays.tnear[k], lanes.tfar[k], t[k]);
             accepted = hit ? accepted | 1u << k : accepted & ~(1u << k);
         }
         const uint32_t index = leafShapeIndex(rows, triangleRows, count, i);
@@ -94,43 +179,21 @@ void triangleLeafForPacket(const QueryBvh& bvh, uint32_t leaf, const QueryRay* r
 
 } // namespace packet_detail
 
-// The nearest hit of each of count rays (at most W::width, traceable, each
-// with its end in tfar) that leave one point: bit k of the result says ray
-// k has one, in hits[k].
+// The nearest hit of each of rays' count rays (at most W::width): bit k of
+// the result says ray k has one, in hits[k].
 template <class W, class F>
-[[gnu::flatten]] uint32_t nearestFromOnePointLanes(const QueryBvh& bvh, const QueryRay* rays,
-                                                   const ShearedRay* sheared, const float* tfar,
-                                                   uint32_t count, BvhHit* hits) {
+[[gnu::flatten]] uint32_t nearestFromOnePointLanes(const QueryBvh& bvh, const OnePointRays& rays,
+                                                   BvhHit* hits) {
     using namespace packet_detail;
     if (bvh.root == noChild)
         return 0;
-    // Lanes past count repeat the first ray and are never walked.
     PacketRays<W> lanes;
-    uint32_t backward[3] = {0, 0, 0};
-    lanes.sameAxes = true;
-    for (uint32_t lane = 0; lane < W::width; ++lane) {
-        const uint32_t k = lane < count ? lane : 0;
-        const float d[3] = {rays[k].direction.x, rays[k].direction.y, rays[k].direction.z};
-        for (int axis = 0; axis < 3; ++axis) {
-            lanes.inverse[axis][lane] = 1.0f / d[axis];
-            backward[axis] |= (std::signbit(d[axis]) ? 1u : 0u) << lane;
-        }
-        lanes.slack[lane] = boxSlack(bvh, sheared[k]);
-        lanes.tnear[lane] = rays[k].tnear;
-        lanes.tfar[lane] = tfar[k];
-        lanes.shearX[lane] = sheared[k].shearX;
-        lanes.shearY[lane] = sheared[k].shearY;
-        lanes.shearZ[lane] = sheared[k].shearZ;
-        lanes.sameAxes = lanes.sameAxes && sheared[k].kx == sheared[0].kx &&
-                         sheared[k].ky == sheared[0].ky && sheared[k].kz == sheared[0].kz;
-    }
-    for (int axis = 0; axis < 3; ++axis)
-        lanes.back[axis] = W::Mask::ofBits(backward[axis]);
+    setUpLanes<W>(bvh, rays, lanes);
     const W inv[3] = {W::load(lanes.inverse[0]), W::load(lanes.inverse[1]),
                       W::load(lanes.inverse[2])};
     const W near = W::load(lanes.tnear);
     const W pastBy = W::load(lanes.slack);
-    const F origin[3] = {F(rays[0].origin.x), F(rays[0].origin.y), F(rays[0].origin.z)};
+    const F origin[3] = {F(rays.origin.x), F(rays.origin.y), F(rays.origin.z)};
     struct Pending {
         uint32_t child;
         uint32_t rays;
@@ -140,7 +203,7 @@ template <class W, class F>
     // be met.
     Pending pending[bvhStackSize + 1];
     uint32_t top = 0;
-    const uint32_t all = count == 32 ? ~0u : (1u << count) - 1;
+    const uint32_t all = rays.count == 32 ? ~0u : (1u << rays.count) - 1;
     uint32_t found = 0;
     uint32_t child = bvh.root;
     uint32_t walking = all;
@@ -148,8 +211,9 @@ template <class W, class F>
         if ((walking & (walking - 1)) == 0) {
             // One ray left here: its own walk takes the subtree.
             const auto k = static_cast<uint32_t>(__builtin_ctz(walking));
-            if (walkBvhFrom<F, false>(bvh, child, boxRayOf<F>(rays[k], lanes.slack[k]),
-                                      lanes.slack[k], rays[k], sheared[k], lanes.tfar[k], hits[k],
+            const QueryRay ray = queryOf(rays, k);
+            if (walkBvhFrom<F, false>(bvh, child, boxRayOf<F>(ray, lanes.slack[k]), lanes.slack[k],
+                                      ray, shearedOf(lanes, rays, k), lanes.tfar[k], hits[k],
                                       (found >> k & 1u) != 0))
                 found |= walking;
         } else if (!isLeafChild(child)) {
@@ -180,6 +244,8 @@ template <class W, class F>
                 const uint32_t metRays = bits(met) & walking;
                 if (metRays == 0)
                     continue;
+                // Its memory asked for now, while the other boxes are tested.
+                prefetchChild(bvh, node.child[k]);
                 pending[top++] = {node.child[k], metRays,
                                   minLane(select(met, enter, W(noHitDistance)))};
             }
@@ -193,12 +259,12 @@ template <class W, class F>
             }
         } else if (lanes.sameAxes && !isSphereLeaf(child) &&
                    static_cast<uint32_t>(__builtin_popcount(walking)) >= leastRaysForPacketLeaf) {
-            triangleLeafForPacket<W>(bvh, child, rays, sheared, lanes, walking, found, hits);
+            triangleLeafForPacket<W>(bvh, child, rays, lanes, walking, found, hits);
         } else {
             for (uint32_t rest = walking; rest != 0; rest &= rest - 1) {
                 const auto k = static_cast<uint32_t>(__builtin_ctz(rest));
-                if (nearestInLeaf<F>(bvh, child, rays[k], sheared[k], (found >> k & 1u) != 0,
-                                     lanes.tfar[k], hits[k]))
+                if (nearestInLeaf<F>(bvh, child, queryOf(rays, k), shearedOf(lanes, rays, k),
+                                     (found >> k & 1u) != 0, lanes.tfar[k], hits[k]))
                     found |= 1u << k;
             }
         }

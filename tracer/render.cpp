@@ -13,6 +13,7 @@
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/primary_rays.h"
 #include "vantrel/tracer/query.h"
+#include "vantrel/tracer/query_hits.h"
 #include "vantrel/tracer/scratch_pool.h"
 #include "vantrel/tracer/shade.h"
 #include "vantrel/tracer/trace_context.h"
@@ -298,13 +299,27 @@ void traceQueryRegion(TraceContext& context, const QueryScene& scene, FrameLight
                       uint32_t x1, uint32_t y1) {
     const float* m = camera.m;
     const Vector3 eye{m[12], m[13], m[14]};
-    // A block is as many pixels as the kernel walks rays from one point:
-    // four wide, two or four high.
-    const uint32_t lanes =
-        kernelInUse.nearestFromOnePoint != nullptr ? kernelInUse.onePointLanes : 0;
+    // A block is as many pixels as the kernel walks rays from one point: four
+    // wide, two or four high. Where the scene has entries beside its
+    // hierarchy, or the camera is not finite, each ray takes the queries'
+    // own path, which answers for those.
+    bool finite = true;
+    for (const float value : camera.m)
+        finite = finite && std::isfinite(value);
+    const uint32_t lanes = kernelInUse.nearestFromOnePoint != nullptr && scene.bvh != nullptr &&
+                                   scene.outsideTree.empty() && finite
+                               ? kernelInUse.onePointLanes
+                               : 0;
+    // The end of a ray as the walks take it, as for a query's INFINITY.
+    const float end = std::nextafter(noHitDistance, 0.0f);
     uint32_t y = y0;
     if (lanes != 0) {
         const uint32_t blockHeight = lanes / packetWidth;
+        OnePointRays rays;
+        rays.origin = eye;
+        rays.count = lanes;
+        std::fill_n(rays.tnear, lanes, 0.0f);
+        std::fill_n(rays.tfar, lanes, end);
         for (; y < y1 && y1 - y >= blockHeight; y += blockHeight) {
             prefetchRays(target, x0, x1, y + blockHeight, y1, blockHeight);
             uint32_t x = x0;
@@ -315,14 +330,20 @@ void traceQueryRegion(TraceContext& context, const QueryScene& scene, FrameLight
                                   lane % packetWidth;
                 RayPacket packet;
                 kernelInUse.packetDirections(camera, target.rays, pixel, packet);
-                QueryRay rays[maxPacketLanes];
-                QueryHit hits[maxPacketLanes];
-                for (uint32_t lane = 0; lane < lanes; ++lane)
-                    rays[lane] = {eye, laneDirection(packet, lane), 0.0f, INFINITY};
-                intersectNearest(context, scene, rays, hits, lanes);
-                for (uint32_t lane = 0; lane < lanes; ++lane)
-                    writeHit(hits[lane], rays[lane].direction, light,
-                             target.pixels + 3 * pixel[lane]);
+                for (int axis = 0; axis < 3; ++axis)
+                    std::copy_n(packet.direction[axis], lanes, rays.direction[axis]);
+                BvhHit nearest[maxPacketLanes];
+                const uint32_t found = kernelInUse.nearestFromOnePoint(*scene.bvh, rays, nearest);
+                for (uint32_t lane = 0; lane < lanes; ++lane) {
+                    const Vector3 direction = laneDirection(packet, lane);
+                    QueryHit hit;
+                    if ((found >> lane & 1u) != 0)
+                        hitOfHierarchy(scene, {eye, direction, 0.0f, INFINITY}, nearest[lane],
+                                       false, hit);
+                    else
+                        hit.primitive = noPrimitive;
+                    writeHit(hit, direction, light, target.pixels + 3 * pixel[lane]);
+                }
             }
             for (uint32_t row = y; row < y + blockHeight; ++row)
                 for (uint32_t column = x; column < x1; ++column)

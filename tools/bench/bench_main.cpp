@@ -75,6 +75,8 @@ std::string numbers(std::initializer_list<float> values) {
 std::string settingsJson(const BenchOptions& options, uint32_t primitives) {
     std::string json = "\"version\":\"" + std::string(VANTREL_VERSION) + "\"";
     json += ",\"method\":" + std::to_string(options.method);
+    json += std::string(",\"accel\":\"") + (options.accel == BenchAccel::Hierarchy ? "bvh" : "kd") +
+            "\"";
     json += options.meshPath.empty()
                 ? std::string(",\"scene\":\"spheres\"")
                 : ",\"mesh\":\"" + jsonEscaped(options.meshPath) + "\"" +
@@ -169,6 +171,9 @@ int runBench(int argc, char** argv) {
     }
     scene.progress = &progress;
     scene.queries = options.image != ImageKind::Colour;
+    scene.hierarchy = options.accel == BenchAccel::Hierarchy;
+    scene.buildThreads = options.threads;
+    scene.light = FrameLight::Renderer;
     scene.image = options.image;
     scene.keepMeshCoordinates = options.meshAsIs;
     scene.buildOptions = benchBuildOptions();
@@ -181,7 +186,7 @@ int runBench(int argc, char** argv) {
             releaseToolScene(scene);
             return failWith(error, 1);
         }
-        warnAboutMesh(tool, *scene.mesh, scene.queries);
+        warnAboutMesh(tool, *scene.mesh, scene.queries || scene.hierarchy);
     }
     if (scene.buildResult != BuildResult::Built) {
         const BuildResult result = scene.buildResult;
@@ -204,7 +209,12 @@ int runBench(int argc, char** argv) {
     result.kernel = kernelName(options.kernel);
     result.threads = pool ? pool->threadCount() : 1;
     result.buildMs = scene.buildMs;
-    result.tree = measureKdTree(*scene.tree);
+    result.hierarchy = scene.hierarchy;
+    if (scene.tree)
+        result.tree = measureKdTree(*scene.tree);
+    const uint32_t primitives = scene.mesh ? scene.mesh->count : options.sphereCount;
+    if (scene.hierarchy && primitives != 0)
+        result.bytesPerPrimitive = static_cast<double>(querySceneBytes(scene.query)) / primitives;
     result.frames = benchFrameCount(options);
     for (uint32_t frame = 0; frame < result.frames; ++frame) {
         showProgress(progress, "rendering frame " + std::to_string(frame + 1) + " of " +
@@ -215,7 +225,6 @@ int runBench(int argc, char** argv) {
     }
     clearProgress(progress);
     result.peakRssMib = peakResidentMib();
-    const uint32_t primitives = scene.mesh ? scene.mesh->count : options.sphereCount;
     result.settingsJson = settingsJson(options, primitives);
     std::string pixelLine;
     if (options.pixelGiven) {
@@ -242,12 +251,13 @@ int runBench(int argc, char** argv) {
     if (options.json) {
         std::printf("%s\n", formatJson(result).c_str());
     } else {
+        const std::string through =
+            scene.hierarchy ? "the hierarchy" : "method " + std::to_string(options.method);
         if (options.meshPath.empty())
-            std::printf("scene:          %u spheres, method %d\n", options.sphereCount,
-                        options.method);
+            std::printf("scene:          %u spheres, %s\n", options.sphereCount, through.c_str());
         else
-            std::printf("scene:          %u triangles from %s, method %d\n", scene.mesh->count,
-                        options.meshPath.c_str(), options.method);
+            std::printf("scene:          %u triangles from %s, %s\n", scene.mesh->count,
+                        options.meshPath.c_str(), through.c_str());
         std::fputs(formatText(result).c_str(), stdout);
         if (!pixelLine.empty())
             std::printf("%s\n", pixelLine.c_str());

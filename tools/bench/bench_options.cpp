@@ -44,8 +44,8 @@ bool parsePair(const std::string& text, char separator, bool fromZero, uint32_t&
 
 OptionNames benchOptionNames() {
     return {{"--help", "--json", "--version"},
-            {"--spheres", "--method", "--frames", "--frame-at", "--out", "--mesh", "--mesh-as-is",
-             "--kernel", "--threads", "--size", "--camera", "--pixel", "--image"}};
+            {"--spheres", "--method", "--accel", "--frames", "--frame-at", "--out", "--mesh",
+             "--mesh-as-is", "--kernel", "--threads", "--size", "--camera", "--pixel", "--image"}};
 }
 
 } // namespace
@@ -71,6 +71,9 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
     options = defaultBenchOptions();
     bool spheresGiven = false;
     bool framesGiven = false;
+    bool methodGiven = false;
+    bool accelGiven = false;
+    BenchAccel accel = BenchAccel::KdTree;
     const OptionNames optionNames = benchOptionNames();
     Arguments arguments{argc, argv};
     Argument argument;
@@ -99,6 +102,12 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
             if (!parseCount(value, 2, number))
                 return fail(error, "--method takes 0, 1 or 2, not '" + value + "'");
             options.method = static_cast<int32_t>(number);
+            methodGiven = true;
+        } else if (name == "--accel") {
+            if (value != "kd" && value != "bvh")
+                return fail(error, "--accel takes kd or bvh, not '" + value + "'");
+            accelGiven = true;
+            accel = value == "kd" ? BenchAccel::KdTree : BenchAccel::Hierarchy;
         } else if (name == "--frames") {
             if (!parseCount(value, orbitFrameCount, number) || number == 0)
                 return fail(error, "--frames takes a count from 1 to " +
@@ -173,6 +182,13 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
         return fail(error, "--frames and --frame-at cannot be combined");
     if (spheresGiven && !options.meshPath.empty())
         return fail(error, "--spheres and --mesh cannot be combined");
+    if (methodGiven && accelGiven && accel == BenchAccel::Hierarchy)
+        return fail(error, "--method is the kd-tree's: it cannot be combined with --accel bvh");
+    // Meshes through the hierarchy unless a kd-tree is asked for; the
+    // spheres, the demo's scene, through the demo's kd-tree.
+    options.accel = accelGiven                                ? accel
+                    : methodGiven || options.meshPath.empty() ? BenchAccel::KdTree
+                                                              : BenchAccel::Hierarchy;
     return ParseOutcome::Run;
 }
 
@@ -194,7 +210,13 @@ const char* benchUsage() {
            "                  (0 to 10000000; default 250000), as many as the build's\n"
            "                  memory budget holds at 2.5 KiB a sphere\n"
            "  --method M      kd-tree split method: 0 midpoint, 1 cost-driven,\n"
-           "                  2 cost-driven with the empty-side rule (default 0)\n"
+           "                  2 cost-driven with the empty-side rule (default 0);\n"
+           "                  implies --accel kd\n"
+           "  --accel A       what the frames are traced through: kd, the renderer's\n"
+           "                  kd-tree (the default for the spheres), or bvh, the queries'\n"
+           "                  hierarchy, built on the --threads threads, with their\n"
+           "                  triangle test, which has no size bound (the default for\n"
+           "                  --mesh and --mesh-as-is)\n"
            "  --frames K      render the first K frames of the orbit (1 to 25; default 25)\n"
            "  --frame-at MS   render only the frame at clock value MS milliseconds\n"
            "  --out FILE      write the last frame rendered; FILE ends in .png or .ppm\n"

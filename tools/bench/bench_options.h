@@ -15,9 +15,14 @@ namespace vantrel {
 constexpr uint32_t benchMaxSpheres = 10000000;
 constexpr uint32_t benchMaxThreads = 1024;
 
+// What the frames are traced through: the renderer's kd-tree, or the
+// queries' hierarchy (the queries' triangle test, no size bound).
+enum class BenchAccel { KdTree, Hierarchy };
+
 struct BenchOptions {
     uint32_t sphereCount;
     int32_t method;
+    BenchAccel accel;    // the kd-tree for the spheres and with --method, else the hierarchy
     uint32_t frameCount; // the first frames of the orbit, unless singleFrame
     bool singleFrame;    // render only the frame at frameAtMs
     int32_t frameAtMs;

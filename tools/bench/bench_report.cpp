@@ -44,6 +44,8 @@ std::string formatJson(const BenchResult& result) {
     append(out, "{\"kernel\":\"%s\",", result.kernel != nullptr ? result.kernel : "");
     append(out, "\"threads\":%" PRIu32 ",", result.threads);
     append(out, "\"build_ms\":%.3f,", finite(result.buildMs));
+    if (result.hierarchy)
+        append(out, "\"bytes_per_primitive\":%.1f,", finite(result.bytesPerPrimitive));
     append(out, "\"nodes\":%" PRIu64 ",\"leaves\":%" PRIu64 ",\"empty_leaves\":%" PRIu64 ",",
            tree.nodes, tree.leaves, tree.emptyLeaves);
     append(out, "\"references\":%" PRIu64 ",\"max_leaf\":%" PRIu32 ",\"depth\":%" PRIu32 ",",
@@ -60,15 +62,20 @@ std::string formatJson(const BenchResult& result) {
 std::string formatText(const BenchResult& result) {
     const TreeStats& tree = result.tree;
     std::string out;
-    append(out, "kd-tree build:  %.1f ms\n", result.buildMs);
-    append(out,
-           "kd-tree:        %" PRIu64 " nodes, %" PRIu64 " leaves (%" PRIu64
-           " empty), depth %" PRIu32 "\n",
-           tree.nodes, tree.leaves, tree.emptyLeaves, tree.depth);
-    append(out,
-           "leaf contents:  %" PRIu64 " references, %.2f on average and %" PRIu32
-           " at most per non-empty leaf\n",
-           tree.references, averageLeafReferences(tree), tree.maxLeaf);
+    if (result.hierarchy) {
+        append(out, "hierarchy build: %.1f ms\n", result.buildMs);
+        append(out, "hierarchy:      %.1f bytes a primitive\n", result.bytesPerPrimitive);
+    } else {
+        append(out, "kd-tree build:  %.1f ms\n", result.buildMs);
+        append(out,
+               "kd-tree:        %" PRIu64 " nodes, %" PRIu64 " leaves (%" PRIu64
+               " empty), depth %" PRIu32 "\n",
+               tree.nodes, tree.leaves, tree.emptyLeaves, tree.depth);
+        append(out,
+               "leaf contents:  %" PRIu64 " references, %.2f on average and %" PRIu32
+               " at most per non-empty leaf\n",
+               tree.references, averageLeafReferences(tree), tree.maxLeaf);
+    }
     append(out, "render:         %" PRIu32 " %s in %.3f s, %" PRIu64 " rays\n", result.frames,
            result.frames == 1 ? "frame" : "frames", result.renderSeconds, result.rays);
     append(out, "speed:          %.2f Mrays/s, %.2f frames/s (%s kernel, %" PRIu32 " %s)\n",

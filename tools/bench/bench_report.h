@@ -11,8 +11,10 @@ namespace vantrel {
 struct BenchResult {
     const char* kernel; // the name of the tracer's kernel
     uint32_t threads;   // that rendered each frame
-    double buildMs;     // the kd-tree build alone
+    double buildMs;     // the kd-tree's or the hierarchy's build alone
+    bool hierarchy;     // frames through the queries' hierarchy; tree is then all 0
     TreeStats tree;
+    double bytesPerPrimitive; // the hierarchy's structures; 0 without one
     uint32_t frames;
     double renderSeconds; // time inside renderFrame only
     uint64_t rays;        // rays tested against the tree over all frames

@@ -26,10 +26,21 @@ constexpr Vector3 demoViewExtent = {1.0f, 1.3333334f, 1.0f};
 
 void buildTree(ToolScene& scene, const PrimitiveList& list, int32_t method) {
     if (scene.progress)
-        showProgress(*scene.progress, "building the kd-tree of " + std::to_string(list.count) +
-                                          " primitives, method " + std::to_string(method));
+        showProgress(*scene.progress,
+                     scene.hierarchy
+                         ? "building the hierarchy of " + std::to_string(list.count) + " primitives"
+                         : "building the kd-tree of " + std::to_string(list.count) +
+                               " primitives, method " + std::to_string(method));
     const auto start = std::chrono::steady_clock::now();
-    if (scene.queries) {
+    if (scene.hierarchy) {
+        QueryBuildOptions options;
+        options.threads = scene.buildThreads;
+        options.memoryBudget = scene.buildOptions.memoryBudget;
+        options.sharedBudget = scene.buildOptions.sharedBudget;
+        options.hugePages = scene.buildOptions.hugePages;
+        scene.buildResult = buildQueryScene(scene.query, list, options);
+        scene.tree = nullptr;
+    } else if (scene.queries) {
         scene.buildResult = buildQueryScene(scene.query, list, method, scene.buildOptions);
         scene.tree = scene.query.tree;
     } else {
@@ -41,6 +52,11 @@ void buildTree(ToolScene& scene, const PrimitiveList& list, int32_t method) {
         scene.tree = nullptr;
     scene.topLevelEntry = {scene.tree, PrimitiveType::NestedTree};
     scene.topLevelList = {&scene.topLevelEntry, 1};
+}
+
+// Whether the scene's frames and probes go through the queries.
+bool throughQueries(const ToolScene& scene) {
+    return scene.queries || scene.hierarchy;
 }
 
 } // namespace
@@ -71,7 +87,7 @@ void buildSphereScene(ToolScene& scene, uint32_t count, int32_t method) {
     buildTree(scene, list, method);
     // The tree holds its own copies of the references; the queries name a
     // hit by its place in the list.
-    if (scene.queries)
+    if (throughQueries(scene))
         scene.sphereRefs = refs;
     else
         delete[] refs;
@@ -171,6 +187,18 @@ FrameRun renderToolFrame(ToolScene& scene, int32_t clockMs) {
     const Matrix4 camera = toolCamera(scene, clockMs);
     if (scene.queries)
         return renderQueryFrame(scene, camera);
+    if (scene.hierarchy) {
+        const auto start = std::chrono::steady_clock::now();
+        if (scene.pool != nullptr) {
+            renderFrame(*scene.pool, scene.query, scene.target, camera, scene.light);
+        } else {
+            TraceContext context;
+            renderFrame(context, scene.query, scene.target, camera, scene.light);
+        }
+        const auto end = std::chrono::steady_clock::now();
+        return {scene.target.width * scene.target.height,
+                std::chrono::duration<double>(end - start).count()};
+    }
     // Per frame, so that long runs cannot wrap the 32-bit counter.
     scene.tree->rayCount = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -188,8 +216,10 @@ PixelProbe probePixel(ToolScene& scene, int32_t clockMs, uint32_t x, uint32_t y)
         turned(camera, scene.target.rays[size_t{y} * scene.target.width + x].direction);
     PixelProbe probe{};
     probe.ray.origin = {camera.m[12], camera.m[13], camera.m[14]};
-    if (scene.queries) {
-        probe.ray.direction = d;
+    const Vector3 offZero{keepOffZero(d.x), keepOffZero(d.y), keepOffZero(d.z)};
+    if (throughQueries(scene)) {
+        // A colour frame's rays are the renderer's, a query image's as turned.
+        probe.ray.direction = scene.queries ? d : offZero;
         TraceContext context;
         QueryHit hit;
         probe.hit = intersectNearest(context, scene.query,
@@ -197,15 +227,15 @@ PixelProbe probePixel(ToolScene& scene, int32_t clockMs, uint32_t x, uint32_t y)
         probe.record = {hit.material, hit.t, hit.normal};
         return probe;
     }
-    probe.ray.direction = {keepOffZero(d.x), keepOffZero(d.y), keepOffZero(d.z)};
+    probe.ray.direction = offZero;
     probe.hit = intersectList(scene.topLevelList, probe.ray) != 0;
     probe.record = hitRecord;
     return probe;
 }
 
 void releaseToolScene(ToolScene& scene) {
-    if (scene.queries)
-        releaseQueryScene(scene.query); // and the tree with it
+    if (throughQueries(scene))
+        releaseQueryScene(scene.query); // and the tree with it, if any
     else
         releaseKdTree(scene.tree);
     delete[] scene.sphereRefs;

@@ -13,6 +13,7 @@
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/query.h"
+#include "vantrel/tracer/render.h"
 #include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
@@ -42,6 +43,12 @@ struct ToolScene {
     ImageKind image;
     QueryScene query;
     PrimitiveRef* sphereRefs; // the spheres' list, kept for the queries
+    // Everything through the queries' hierarchy alone, built on
+    // buildThreads threads (0: one per core), colour frames lit by light:
+    // no kd-tree is built.
+    bool hierarchy;
+    uint32_t buildThreads;
+    FrameLight light;
 };
 
 // The 512x384 target with the demo's ray table; call first.
@@ -64,7 +71,7 @@ bool buildMeshScene(ToolScene& scene, const char* path, int32_t method, std::str
 Matrix4 toolCamera(const ToolScene& scene, int32_t clockMs);
 
 struct FrameRun {
-    uint32_t rays;  // tested against the scene's tree
+    uint32_t rays;  // tested against the scene's tree, or traced through the hierarchy
     double seconds; // inside renderFrame
 };
 
