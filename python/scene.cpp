@@ -123,7 +123,6 @@ std::unique_ptr<Scene> Scene::spheres(const py::handle& centres, const py::handl
 
 Scene::~Scene() {
     releaseQueryScene(query_);
-    releaseKdTree(renderTree_);
 }
 
 Result Scene::intersect(const py::handle& origins, const py::handle& directions, float tnear,
@@ -181,11 +180,11 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
                                    const py::object& threads) const {
     if (width < 1 || height < 1 || width > 16384 || height > 16384)
         throw py::value_error("width and height must be from 1 to 16384");
-    const KdTree& tree = renderTree();
-    const float* lo = tree.boundsMin;
-    const float* hi = tree.boundsMax;
-    const Vector3 centre{(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
-    const Vector3 corner{hi[0] - centre.x, hi[1] - centre.y, hi[2] - centre.z};
+    Vector3 lo{0.0f, 0.0f, 0.0f};
+    Vector3 hi{0.0f, 0.0f, 0.0f};
+    querySceneBounds(query_, lo, hi);
+    const Vector3 centre{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
+    const Vector3 corner{hi.x - centre.x, hi.y - centre.y, hi.z - centre.z};
     const float radius = std::sqrt(dot(corner, corner));
     const float fovDegrees = fov.is_none() ? 45.0f : fov.cast<float>();
     if (!(fovDegrees > 0.0f && fovDegrees < 180.0f))
@@ -204,11 +203,10 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
     const float tall = 2.0f * std::tan(fovDegrees * 3.14159265f / 360.0f);
     buildRayTable(frame, {1.0f, tall * float(width) / float(height), tall});
     const Matrix4 camera = cameraLookingAt(from, at);
-    PrimitiveRef top{const_cast<KdTree*>(&tree), PrimitiveType::NestedTree};
     WorkerPool& pool = poolFor(threads);
     {
         py::gil_scoped_release release;
-        renderFrame(pool, {&top, 1}, frame, camera);
+        renderFrame(pool, query_, frame, camera, FrameLight::Model);
     }
     delete[] frame.rays;
     return image;
@@ -260,36 +258,6 @@ void Scene::build() {
     }
     if (result != BuildResult::Built)
         refuse(result, "queries' hierarchy");
-}
-
-const KdTree& Scene::renderTree() const {
-    const std::lock_guard<std::mutex> lock(renderMaking);
-    if (renderTree_)
-        return *renderTree_;
-    std::vector<PrimitiveRef> refs = sphereRefs_;
-    if (spheres_.empty()) {
-        const auto corner = [&](uint32_t k) {
-            return Vector3{vertices_[3 * k], vertices_[3 * k + 1], vertices_[3 * k + 2]};
-        };
-        renderTriangles_.resize(triangleCount());
-        for (size_t i = 0; i < renderTriangles_.size(); ++i)
-            renderTriangles_[i] = {corner(indices_[3 * i]),
-                                   corner(indices_[3 * i + 1]),
-                                   corner(indices_[3 * i + 2]),
-                                   {1.0f, 1.0f, 1.0f, 0.0f}};
-        for (Triangle& triangle : renderTriangles_)
-            refs.push_back({&triangle, PrimitiveType::Triangle});
-    }
-    renderRefs_ = std::move(refs);
-    BuildResult result;
-    {
-        py::gil_scoped_release release;
-        const PrimitiveList list{renderRefs_.data(), static_cast<uint32_t>(renderRefs_.size())};
-        result = buildKdTree(&renderTree_, &list, method_, BuildOptions{});
-    }
-    if (result != BuildResult::Built)
-        refuse(result, "kd-tree");
-    return *renderTree_;
 }
 
 void Scene::setFaceIds(std::vector<uint32_t> ids) {

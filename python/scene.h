@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,10 +42,9 @@ class Scene {
 
   private:
     explicit Scene(int method);
-    // The queries' hierarchy over the triangles or the spheres.
+    // The queries' hierarchy over the triangles or the spheres, which the
+    // queries and the frames walk.
     void build();
-    // The renderer's kd-tree, made on the first frame: the queries need none.
-    const KdTree& renderTree() const;
 
     template <class T> void occludedInRuns(WorkerPool& pool, const Rays& rays, bool* out) const {
         pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
@@ -64,11 +62,6 @@ class Scene {
     std::vector<Sphere> spheres_;
     std::vector<PrimitiveRef> sphereRefs_;
     QueryScene query_;
-    // The renderer's: the triangles as records, and its tree over them.
-    mutable std::mutex renderMaking;
-    mutable std::vector<Triangle> renderTriangles_;
-    mutable std::vector<PrimitiveRef> renderRefs_;
-    mutable KdTree* renderTree_ = nullptr;
 };
 
 } // namespace vantrel

@@ -14,6 +14,8 @@
 #include "tools/view/view_frame.h"
 #include "tools/view/view_screenshot.h"
 #include "vantrel/kdtree/build.h"
+#include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/query.h"
 
 using namespace vantrel;
 using namespace vantrel::testing_support;
@@ -116,4 +118,51 @@ TEST(ViewFrame, TheFramedModelIsWhollyInViewAndEveryRayCounted) {
     releaseViewTarget(target);
     stopViewRenderer(renderer);
     stopViewRenderer(alone);
+}
+
+// Through the queries' hierarchy, at the model's own coordinates (a unit
+// sphere, which the renderer's test would refuse at a thousandth of that):
+// wholly in view, lit all over from the camera, the same on three threads.
+TEST(ViewFrame, AModelAtItsOwnScaleIsWhollyInViewAndLitFromTheCamera) {
+    for (float scale : {1.0f, 0.001f}) {
+        std::string why;
+        Mesh mesh(loadToolMesh(VANTREL_SHIPPED_ICOSPHERE, true, why));
+        ASSERT_TRUE(mesh) << why;
+        for (uint32_t i = 0; i < mesh->count; ++i) {
+            Triangle& t = *static_cast<Triangle*>(mesh->items[i].object);
+            for (Vector3* v : {&t.V0, &t.V1, &t.V2})
+                *v = *v * scale;
+        }
+        QueryScene scene;
+        ASSERT_EQ(buildQueryScene(scene, *mesh, QueryBuildOptions{}), BuildResult::Built);
+        BoundingBox box;
+        ASSERT_TRUE(triangleBounds(*mesh, box));
+        ViewRenderer renderer = startViewRenderer(3);
+        ViewRenderer alone = startViewRenderer(1);
+        RenderTarget target{};
+        sizeViewTarget(target, 320, 200);
+        ViewCamera camera = framedView(modelFraming(*mesh, box), 320, 200);
+        for (int turn = 0; turn < 3; ++turn, orbitView(camera, 150.0f, 70.0f)) {
+            ASSERT_EQ(renderViewFrame(alone, scene, target, viewCameraMatrix(camera)), 320u * 200);
+            const std::vector<uint8_t> oneThread(target.pixels, target.pixels + 3 * 320 * 200);
+            renderViewFrame(renderer, scene, target, viewCameraMatrix(camera));
+            ASSERT_TRUE(std::equal(oneThread.begin(), oneThread.end(), target.pixels));
+            uint32_t lit = 0, litOnBorder = 0, dim = 0;
+            for (uint32_t y = 0; y < 200; ++y)
+                for (uint32_t x = 0; x < 320; ++x) {
+                    const uint8_t* p = target.pixels + 3 * (size_t{y} * 320 + x);
+                    lit += p[0] != 0;
+                    litOnBorder += p[0] != 0 && (x == 0 || y == 0 || x == 319 || y == 199);
+                    dim += p[0] != 0 && p[0] < 40;
+                }
+            EXPECT_EQ(litOnBorder, 0u) << "scale " << scale << ", turn " << turn;
+            // Most of the short side across, and no face of it in the dark.
+            EXPECT_GT(lit, 200u * 200 / 2);
+            EXPECT_EQ(dim, 0u);
+        }
+        releaseViewTarget(target);
+        stopViewRenderer(renderer);
+        stopViewRenderer(alone);
+        releaseQueryScene(scene);
+    }
 }

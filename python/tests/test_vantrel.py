@@ -185,13 +185,13 @@ def test_a_pickled_scene_answers_as_the_original():
 
 
 @pytest.mark.skipif(not BENCH, reason="the benchmark is not built")
-def test_a_rendered_image_is_the_renderers(tmp_path):
+def test_a_rendered_image_is_the_benchmarks_through_the_hierarchy(tmp_path):
     eye, target, fov = (2.5, 1.5, -3.0), (0.0, 0.1, 0.0), 40.0
     image = vantrel.Scene.load(MESH).render(96, 64, eye=eye, target=target, fov=fov, threads=2)
     out = tmp_path / "frame.ppm"
     camera = ",".join(str(x) for x in (*eye, *target, fov))
-    subprocess.run([BENCH, "--mesh-as-is", MESH, "--frames", "1", "--size", "96x64",
-                    "--camera", camera, "--out", str(out)], check=True, capture_output=True)
+    subprocess.run([BENCH, "--mesh-as-is", MESH, "--light", "model", "--frames", "1", "--size",
+                    "96x64", "--camera", camera, "--out", str(out)], check=True, capture_output=True)
     data = out.read_bytes()
     assert data.startswith(b"P6\n96 64\n255\n")
     assert image.shape == (64, 96, 3) and image.max() > 0

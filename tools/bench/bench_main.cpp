@@ -77,6 +77,7 @@ std::string settingsJson(const BenchOptions& options, uint32_t primitives) {
     json += ",\"method\":" + std::to_string(options.method);
     json += std::string(",\"accel\":\"") + (options.accel == BenchAccel::Hierarchy ? "bvh" : "kd") +
             "\"";
+    json += std::string(",\"light\":\"") + (options.modelLight ? "model" : "renderer") + "\"";
     json += options.meshPath.empty()
                 ? std::string(",\"scene\":\"spheres\"")
                 : ",\"mesh\":\"" + jsonEscaped(options.meshPath) + "\"" +
@@ -173,7 +174,7 @@ int runBench(int argc, char** argv) {
     scene.queries = options.image != ImageKind::Colour;
     scene.hierarchy = options.accel == BenchAccel::Hierarchy;
     scene.buildThreads = options.threads;
-    scene.light = FrameLight::Renderer;
+    scene.light = options.modelLight ? FrameLight::Model : FrameLight::Renderer;
     scene.image = options.image;
     scene.keepMeshCoordinates = options.meshAsIs;
     scene.buildOptions = benchBuildOptions();

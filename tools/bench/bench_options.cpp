@@ -44,8 +44,9 @@ bool parsePair(const std::string& text, char separator, bool fromZero, uint32_t&
 
 OptionNames benchOptionNames() {
     return {{"--help", "--json", "--version"},
-            {"--spheres", "--method", "--accel", "--frames", "--frame-at", "--out", "--mesh",
-             "--mesh-as-is", "--kernel", "--threads", "--size", "--camera", "--pixel", "--image"}};
+            {"--spheres", "--method", "--accel", "--light", "--frames", "--frame-at", "--out",
+             "--mesh", "--mesh-as-is", "--kernel", "--threads", "--size", "--camera", "--pixel",
+             "--image"}};
 }
 
 } // namespace
@@ -103,6 +104,10 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                 return fail(error, "--method takes 0, 1 or 2, not '" + value + "'");
             options.method = static_cast<int32_t>(number);
             methodGiven = true;
+        } else if (name == "--light") {
+            if (value != "renderer" && value != "model")
+                return fail(error, "--light takes renderer or model, not '" + value + "'");
+            options.modelLight = value == "model";
         } else if (name == "--accel") {
             if (value != "kd" && value != "bvh")
                 return fail(error, "--accel takes kd or bvh, not '" + value + "'");
@@ -186,6 +191,8 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
         return fail(error, "--method is the kd-tree's: it cannot be combined with --accel bvh");
     // Meshes through the hierarchy unless a kd-tree is asked for; the
     // spheres, the demo's scene, through the demo's kd-tree.
+    if (options.modelLight && accelGiven && accel == BenchAccel::KdTree)
+        return fail(error, "--light model lights frames of the hierarchy: not with --accel kd");
     options.accel = accelGiven                                ? accel
                     : methodGiven || options.meshPath.empty() ? BenchAccel::KdTree
                                                               : BenchAccel::Hierarchy;
@@ -234,6 +241,9 @@ const char* benchUsage() {
            "  --mesh-as-is FILE  the same with the file's coordinates kept; the orbit\n"
            "                  then circles the centre of the mesh's bounding box, its\n"
            "                  distances scaled by the box's largest half-extent over 11.\n"
+           "  --light L       how frames of the hierarchy are lit: renderer (its light and\n"
+           "                  ambient, the default) or model (a light from the camera,\n"
+           "                  as the viewer and Python's render light a model)\n"
            "  --kernel K      the instruction set of the leaf tests and packet walks:\n"
            "                  scalar, avx2 or avx512 (default: the best this processor\n"
            "                  runs). Every kernel renders the same pixels.\n"

@@ -23,6 +23,7 @@ struct BenchOptions {
     uint32_t sphereCount;
     int32_t method;
     BenchAccel accel;    // the kd-tree for the spheres and with --method, else the hierarchy
+    bool modelLight;     // frames of the hierarchy lit as the viewer lights them
     uint32_t frameCount; // the first frames of the orbit, unless singleFrame
     bool singleFrame;    // render only the frame at frameAtMs
     int32_t frameAtMs;

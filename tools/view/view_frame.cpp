@@ -29,6 +29,12 @@ uint32_t renderViewFrame(ViewRenderer& renderer, const PrimitiveList& scene, KdT
     return tree.rayCount;
 }
 
+uint32_t renderViewFrame(ViewRenderer& renderer, const QueryScene& scene, RenderTarget& target,
+                         const Matrix4& camera) {
+    renderFrame(*renderer.pool, scene, target, camera, FrameLight::Model);
+    return target.width * target.height;
+}
+
 void sizeViewTarget(RenderTarget& target, uint32_t width, uint32_t height) {
     releaseViewTarget(target);
     target.width = std::max(width, 1u);

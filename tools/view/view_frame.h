@@ -7,6 +7,7 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/query.h"
 #include "vantrel/tracer/render_target.h"
 #include "vantrel/tracer/worker_pool.h"
 
@@ -27,6 +28,11 @@ void stopViewRenderer(ViewRenderer& renderer);
 // as the one-thread frame writes it.
 uint32_t renderViewFrame(ViewRenderer& renderer, const PrimitiveList& scene, KdTree& tree,
                          RenderTarget& target, const Matrix4& camera);
+
+// The same through a query scene's hierarchy, lit so that the model's form
+// reads; returns the rays traced, one a pixel.
+uint32_t renderViewFrame(ViewRenderer& renderer, const QueryScene& scene, RenderTarget& target,
+                         const Matrix4& camera);
 
 // Gives target a ray table and pixels of width x height (both at least 1),
 // releasing what it had; the ray table has the viewer's field of view.

@@ -32,7 +32,8 @@ void loadOnWorker(ViewLoad& load, const std::string& path, int32_t method) {
         else if (result == BuildResult::InputTooLarge)
             error = inputTooLargeMessage(processMemoryLeft());
         else
-            error = "out of memory while building the kd-tree of '" + path + "'";
+            error = std::string("out of memory while building the ") +
+                    (load.scene.hierarchy ? "hierarchy" : "kd-tree") + " of '" + path + "'";
     }
     clearProgress(load.progress);
     const std::lock_guard<std::mutex> lock(load.mutex);
@@ -45,7 +46,10 @@ void loadOnWorker(ViewLoad& load, const std::string& path, int32_t method) {
 
 void startViewLoad(ViewLoad& load, const std::string& path, int32_t method) {
     load.scene = ToolScene{};
-    load.scene.keepMeshCoordinates = viewAtModelCoordinates;
+    load.scene.hierarchy = method == noMethod;
+    load.scene.keepMeshCoordinates = load.scene.hierarchy;
+    load.scene.buildThreads = 0;
+    load.scene.light = FrameLight::Model;
     load.progress = progressLineFor(false);
     load.progress.observer = [&load](const std::string& step) { setStep(load, step); };
     load.scene.progress = &load.progress;

@@ -9,15 +9,9 @@
 
 #include "tools/common/progress_line.h"
 #include "tools/common/tool_scene.h"
+#include "tools/view/view_options.h"
 
 namespace vantrel {
-
-// Where the model is traced. The triangle test refuses triangles with
-// |(e1 x e2) . d| below 0.001, a bound on their size, so a model is placed
-// as the benchmark's --mesh places it (centred, largest half-extent 11);
-// with a scale-free triangle test this becomes true and the model is traced
-// where its file puts it.
-constexpr bool viewAtModelCoordinates = false;
 
 struct ViewLoad {
     ToolScene scene; // the worker's until finishViewLoad returns
@@ -30,8 +24,13 @@ struct ViewLoad {
     std::string error;
 };
 
-// Starts reading path and building its tree with method. The steps are
-// shown on terminal, when standard error is one, as the benchmark shows them.
+// Starts reading path and building the queries' hierarchy over it on every
+// core, the model where its file puts it: the queries' triangle test has
+// no size bound. With a method (0, 1 or 2), its kd-tree instead, the model
+// placed as the benchmark's --mesh places it (centred, largest half-extent
+// 11), for the renderer's test, which refuses triangles below a size. The
+// steps are shown on terminal, when standard error is one, as the benchmark
+// shows them.
 void startViewLoad(ViewLoad& load, const std::string& path, int32_t method);
 
 // The step under way; true once the work is over.

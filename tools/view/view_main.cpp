@@ -173,7 +173,7 @@ int runView(int argc, char** argv) {
         releaseViewTarget(target);
         return failWith(tool, error, 1);
     }
-    warnAboutMesh(tool, *load.scene.mesh, false);
+    warnAboutMesh(tool, *load.scene.mesh, load.scene.hierarchy);
     int status = 0;
     if (width != screen->w || height != screen->h) {
         screen = openWindow(width, height, target);
@@ -195,8 +195,11 @@ int runView(int argc, char** argv) {
         const double now = secondsNow();
         applyHeldMoves(controls, static_cast<float>(std::min(now - lastFrame, longestMoveStep)));
         lastFrame = now;
-        const uint32_t rays = renderViewFrame(renderer, load.scene.topLevelList, *load.scene.tree,
-                                              target, viewCameraMatrix(controls.camera));
+        const Matrix4 camera = viewCameraMatrix(controls.camera);
+        const uint32_t rays = load.scene.hierarchy
+                                  ? renderViewFrame(renderer, load.scene.query, target, camera)
+                                  : renderViewFrame(renderer, load.scene.topLevelList,
+                                                    *load.scene.tree, target, camera);
         copyToSurface(target, screen);
         SDL_Flip(screen);
         if (screenshotDue) {

@@ -5,6 +5,7 @@ namespace vantrel {
 ParseOutcome parseViewOptions(int argc, const char* const* argv, ViewOptions& options,
                               std::string& error) {
     options = ViewOptions{};
+    options.method = noMethod;
     const OptionNames names{{"--help", "-h"}, {"--method", "--threads"}};
     Arguments arguments{argc, argv};
     Argument argument;
@@ -46,11 +47,14 @@ const char* viewUsage() {
            "from a camera that the mouse and the keys move. FILE is read as the benchmark's\n"
            "--mesh reads it: .obj, .ply, .stl, .off, .gltf and .glb through the mesh\n"
            "importer, where it is built; the nine-number text format (.tri) for any other\n"
-           "name. The model is centred and scaled to a largest half-extent of 11, as the\n"
-           "benchmark's --mesh places it, and framed so that all of it is in view.\n"
+           "name. The model is shown where its file puts it, whatever its size, through\n"
+           "the queries' hierarchy built on every core, lit from the camera, and framed\n"
+           "so that all of it is in view.\n"
            "\n"
-           "  --method M    kd-tree split method: 0 midpoint, 1 cost-driven,\n"
-           "                2 cost-driven with the empty-side rule (default 0)\n"
+           "  --method M    render through the renderer's kd-tree instead, built with\n"
+           "                split method M: 0 midpoint, 1 cost-driven, 2 cost-driven with\n"
+           "                the empty-side rule; the model is then centred and scaled to\n"
+           "                a largest half-extent of 11, as the benchmark's --mesh places it\n"
            "  --threads N   threads that render each frame, 0 for one per core\n"
            "                (default 0)\n"
            "  --help        print this help\n"

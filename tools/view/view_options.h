@@ -10,9 +10,12 @@ namespace vantrel {
 
 constexpr uint32_t viewMaxThreads = 1024;
 
+// No kd-tree: the model is rendered through the queries' hierarchy.
+constexpr int32_t noMethod = -1;
+
 struct ViewOptions {
     std::string meshPath;
-    int32_t method;   // kd-tree split method, as the benchmark's --method
+    int32_t method;   // through a kd-tree of this split method; noMethod: the hierarchy
     uint32_t threads; // 0: every core
 };
 
