@@ -35,7 +35,8 @@ set(VANTREL_PUBLIC_HEADERS
   kdtree/kd_tree.h kdtree/build.h kdtree/build_budget.h
   tracer/intersect.h tracer/render.h tracer/kernel.h tracer/trace_context.h
   tracer/worker_pool.h tracer/scratch_pool.h tracer/query.h tracer/camera.h
-  tracer/render_target.h app/camera.h app/render_target.h)
+  tracer/render_target.h tracer/geometry_scene.h
+  tracer/geometry_query.h tracer/point_query.h app/camera.h app/render_target.h)
 foreach(header IN LISTS VANTREL_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${header}

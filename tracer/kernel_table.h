@@ -21,6 +21,8 @@ struct PacketHits;
 struct ShearedRay;
 struct QueryRay;
 struct QueryBvh;
+struct PointPlacement;
+struct NearestPoint;
 
 // What a walk of the queries' hierarchy found: the nearest shape and its
 // distance.
@@ -45,6 +47,13 @@ struct OnePointRays {
     alignas(64) float tfar[mostOnePointLanes];
 };
 
+// Where a walk that finds every hit puts them: take(data, t, index) for
+// each, in no order; null take only counts them.
+struct HitSink {
+    void (*take)(void* data, float t, uint32_t index) = nullptr;
+    void* data = nullptr;
+};
+
 struct KernelTable {
     uint32_t (*nearestSphere)(const SphereGroup* groups, uint32_t count, const Ray& ray,
                               float& distance);
@@ -65,6 +74,13 @@ struct KernelTable {
                          float tfar, BvhHit& hit);
     bool (*anyInBvh)(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
                      float tfar);
+    // Every hit in [tnear, tfar], handed to sink; gives their count.
+    uint32_t (*everyInBvh)(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
+                           float tfar, const HitSink& sink);
+    // The closest point of the hierarchy's shapes, of geometry, taken into
+    // best where it is nearer (closest_in_bvh.h).
+    void (*closestInBvh)(const QueryBvh& bvh, const PointPlacement& placement, uint32_t geometry,
+                         NearestPoint& best);
     // Both null where the lanes of a packet are walked one by one.
     void (*tracePacket)(TraceContext& context, const KdTree& tree, const RayPacket& packet,
                         PacketHits& hits);

@@ -9,11 +9,13 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/records.h"
+#include "vantrel/tracer/closest_in_bvh.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/leaf_kernel.h"
 #include "vantrel/tracer/packet_trace.h"
 #include "vantrel/tracer/packet_walk.h"
 #include "vantrel/tracer/primary_rays.h"
+#include "vantrel/tracer/query_bvh_every_hit.h"
 #include "vantrel/tracer/query_bvh_packet.h"
 #include "vantrel/tracer/query_bvh_walk.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
@@ -44,6 +46,8 @@ template <class F> KernelTable withBvhWalks(KernelTable table) {
     if constexpr (F::width <= bvhWidth) {
         table.nearestInBvh = nearestInBvhLanes<F>;
         table.anyInBvh = anyInBvhLanes<F>;
+        table.everyInBvh = everyInBvhLanes<F>;
+        table.closestInBvh = closestInBvhLanes<F>;
     }
     return table;
 }
@@ -69,12 +73,12 @@ template <class F> KernelTable kernelTableFor() {
         return withBvhWalks<F>({nearestSphereLanes<F>, nearestTriangleLanes<F>,
                                 nearestSphereQueryLanes<F>, nearestTriangleQueryLanes<F>,
                                 anyTriangleQueryLanes<F>, nullptr, nullptr, nullptr, nullptr,
-                                lonePacketLanes, Kernel{}});
+                                nullptr, nullptr, lonePacketLanes, Kernel{}});
     else
         return withBvhWalks<F>({nearestSphereLanes<F>, nearestTriangleLanes<F>,
                                 nearestSphereQueryLanes<F>, nearestTriangleQueryLanes<F>,
-                                anyTriangleQueryLanes<F>, nullptr, nullptr, tracePacketLanes<F>,
-                                packetDirectionsLanes<F>, F::width, Kernel{}});
+                                anyTriangleQueryLanes<F>, nullptr, nullptr, nullptr, nullptr,
+                                tracePacketLanes<F>, packetDirectionsLanes<F>, F::width, Kernel{}});
 }
 extern template KernelTable kernelTableFor<avx2::Floats>();
 extern template KernelTable kernelTableFor<avx512::Floats>();

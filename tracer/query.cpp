@@ -12,6 +12,7 @@
 #include "vantrel/scene/buildable.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/pool_threads.h"
 #include "vantrel/tracer/query_hits.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
 #include "vantrel/tracer/trace_context.h"
@@ -254,20 +255,6 @@ bool walkTree(TraceContext& context, Search& search, const KdTree& tree, int nes
     }
 }
 
-// Whether ray is a segment the walks can trace, whose end as they take it
-// is left in tfar (the ray's own on entry).
-bool traceable(const QueryRay& ray, float& tfar) {
-    const Vector3& d = ray.direction;
-    // A ray that is nowhere or goes nowhere meets nothing.
-    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !isFinite(d) || !isFinite(ray.origin) ||
-        !(ray.tnear <= tfar))
-        return false;
-    // A distance that overflowed names no place on the ray; and the leaf
-    // kernels, nearest or any, take only distances below the largest float.
-    tfar = std::min(tfar, std::nextafter(noHitDistance, 0.0f));
-    return true;
-}
-
 bool sameOrigin(const QueryRay& a, const QueryRay& b) {
     return a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.origin.z == b.origin.z;
 }
@@ -374,19 +361,7 @@ BuildResult buildHierarchy(QueryScene& scene, const BvhInput& input, uint32_t sh
     try {
         account.require(leastHierarchyBytes(shapes));
         std::unique_ptr<WorkerPool> ownPool;
-        WorkerPool* pool = options.pool;
-        if (!pool && options.threads != 1) {
-            ownPool = std::make_unique<WorkerPool>(options.threads);
-            pool = ownPool.get();
-        }
-        BuildThreads threads;
-        if (pool) {
-            threads = {pool->threadCount(), pool,
-                       [](void* on, uint32_t items, void (*work)(void*, uint32_t), void* data) {
-                           static_cast<WorkerPool*>(on)->run(
-                               items, [&](uint32_t item, TraceContext&) { work(data, item); });
-                       }};
-        }
+        const BuildThreads threads = poolThreads(options, ownPool);
         std::unique_ptr<QueryBvh> bvh(new QueryBvh);
         buildBvh(*bvh, input, threads, {&charges, HierarchyCharges::charge}, options.hugePages);
         scene.bvh = bvh.release();
@@ -598,6 +573,18 @@ void intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
         }
         i += run;
     }
+}
+
+bool traceable(const QueryRay& ray, float& tfar) {
+    const Vector3& d = ray.direction;
+    // A ray that is nowhere or goes nowhere meets nothing.
+    if ((d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) || !isFinite(d) || !isFinite(ray.origin) ||
+        !(ray.tnear <= tfar))
+        return false;
+    // A distance that overflowed names no place on the ray; and the leaf
+    // kernels, nearest or any, take only distances below the largest float.
+    tfar = std::min(tfar, std::nextafter(noHitDistance, 0.0f));
+    return true;
 }
 
 void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found, bool weights,

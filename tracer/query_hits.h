@@ -7,6 +7,10 @@
 
 namespace vantrel {
 
+// Whether ray is a segment the walks can trace, whose end as they take it
+// is left in tfar (the ray's own on entry).
+bool traceable(const QueryRay& ray, float& tfar);
+
 // The hit a walk of scene's hierarchy found along ray, as intersectNearest
 // gives it (the scene's entries outside the hierarchy aside); its weights
 // (u, v) only where asked.

@@ -15,10 +15,15 @@ namespace vantrel {
 // A ray with a direction of any length against spheres, lane by lane: f is
 // origin - centre, a the direction's squared length. The discriminant is
 // taken from the point of the line nearest the centre, which keeps it exact
-// enough far from the sphere; the nearer root in [tnear, tfar] is the hit.
+// enough far from the sphere. Both roots, nearer first, where real.
+template <class F> struct QuerySphereRoots {
+    F nearer;
+    F farther;
+    typename F::Mask real;
+};
+
 template <class F>
-F querySphereRoot(F fx, F fy, F fz, const float d[3], float a, F radius, float tnear, float tfar,
-                  typename F::Mask& accepted) {
+QuerySphereRoots<F> querySphereRoots(F fx, F fy, F fz, const float d[3], float a, F radius) {
     const F b = -(fx * F(d[0]) + fy * F(d[1]) + fz * F(d[2]));
     const F along = b / F(a);
     const F nx = fx + F(d[0]) * along;
@@ -31,10 +36,16 @@ F querySphereRoot(F fx, F fy, F fz, const float d[3], float a, F radius, float t
     const F q = select(b < zero, b - s, b + s);
     const F t0 = q / F(a);
     const F t1 = select(q == zero, t0, ((fx * fx + fy * fy + fz * fz) - r2) / q);
-    const F nearer = select(t1 < t0, t1, t0);
-    const F farther = select(t1 < t0, t0, t1);
-    const F t = select(nearer >= F(tnear), nearer, farther);
-    accepted = (discriminant >= zero) & (t >= F(tnear)) & (t <= F(tfar));
+    return {select(t1 < t0, t1, t0), select(t1 < t0, t0, t1), discriminant >= zero};
+}
+
+// The hit: the nearer root in [tnear, tfar], or else the farther.
+template <class F>
+F querySphereRoot(F fx, F fy, F fz, const float d[3], float a, F radius, float tnear, float tfar,
+                  typename F::Mask& accepted) {
+    const QuerySphereRoots<F> roots = querySphereRoots<F>(fx, fy, fz, d, a, radius);
+    const F t = select(roots.nearer >= F(tnear), roots.nearer, roots.farther);
+    accepted = roots.real & (t >= F(tnear)) & (t <= F(tfar));
     return t;
 }
 

@@ -1,0 +1,102 @@
+// Every hit of one ray through the queries' hierarchy, for counting the
+// surfaces a segment crosses or listing them: each box the segment meets is
+// walked, in the node's order, since no hit ends or shortens the walk.
+#pragma once
+
+#include <cstdint>
+
+#include "vantrel/bvh/bvh.h"
+#include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/query_bvh_walk.h"
+#include "vantrel/tracer/query_leaf_kernel.h"
+
+namespace vantrel {
+
+// The lanes of mask, each with its distance in t, handed to sink.
+template <class F>
+[[gnu::always_inline]] inline void takeLanes(uint32_t mask, const F& t, const float* rows,
+                                             uint32_t rowCount, uint32_t count, uint32_t first,
+                                             const HitSink& sink) {
+    alignas(64) float distances[F::width];
+    t.store(distances);
+    for (; mask != 0; mask &= mask - 1) {
+        const auto lane = static_cast<uint32_t>(__builtin_ctz(mask));
+        sink.take(sink.data, distances[lane], leafShapeIndex(rows, rowCount, count, first + lane));
+    }
+}
+
+// A leaf's hits: each triangle the segment crosses, each sphere where it
+// enters and where it leaves in the segment.
+template <class F>
+[[gnu::always_inline]] inline uint32_t everyInLeaf(const QueryBvh& bvh, uint32_t leaf,
+                                                   const QueryRay& ray, const ShearedRay& sheared,
+                                                   float tfar, const HitSink& sink) {
+    const float* rows = leafRows(bvh, leaf);
+    const uint32_t count = leafCount(leaf);
+    uint32_t hits = 0;
+    if (isSphereLeaf(leaf)) {
+        const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+        const float a = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+        for (uint32_t first = 0; first < count; first += F::width) {
+            const auto row = [&](int k) { return F::loadUnaligned(rows + k * count + first); };
+            const QuerySphereRoots<F> roots =
+                querySphereRoots<F>(F(ray.origin.x) - row(0), F(ray.origin.y) - row(1),
+                                    F(ray.origin.z) - row(2), d, a, row(3));
+            const typename F::Mask valid = roots.real & lanesBelow<F>(count, first);
+            const F near(ray.tnear);
+            const F far(tfar);
+            const uint32_t nearer = bits(valid & (roots.nearer >= near) & (roots.nearer <= far));
+            const uint32_t farther = bits(valid & (roots.farther >= near) & (roots.farther <= far));
+            hits += static_cast<uint32_t>(__builtin_popcount(nearer) + __builtin_popcount(farther));
+            if (sink.take) {
+                takeLanes<F>(nearer, roots.nearer, rows, sphereRows, count, first, sink);
+                takeLanes<F>(farther, roots.farther, rows, sphereRows, count, first, sink);
+            }
+        }
+        return hits;
+    }
+    for (uint32_t first = 0; first < count; first += F::width) {
+        F t;
+        typename F::Mask accepted;
+        triangleRowsStep<F>(rows, count, first, sheared, ray.tnear, tfar, t, accepted);
+        const uint32_t crossed = bits(accepted);
+        hits += static_cast<uint32_t>(__builtin_popcount(crossed));
+        if (sink.take)
+            takeLanes<F>(crossed, t, rows, triangleRows, count, first, sink);
+    }
+    return hits;
+}
+
+template <class F>
+[[gnu::flatten]] uint32_t everyInBvhLanes(const QueryBvh& bvh, const QueryRay& ray,
+                                          const ShearedRay& sheared, float tfar,
+                                          const HitSink& sink) {
+    if (bvh.root == noChild)
+        return 0;
+    const float slack = boxSlack(bvh, sheared);
+    const BoxRay<F> box = boxRayOf<F>(ray, slack);
+    const F leaveBy = F(tfar) + box.slack;
+    uint32_t pending[bvhStackSize];
+    uint32_t top = 0;
+    alignas(64) float entries[bvhWidth];
+    uint32_t hits = 0;
+    uint32_t child = bvh.root;
+    for (;;) {
+        if (!isLeafChild(child)) {
+            const BvhNode& node = bvh.nodes[child];
+            // Every child met is walked: its lines asked for at once.
+            for (uint32_t met = childrenMet<F>(node, box, leaveBy, entries); met != 0;
+                 met &= met - 1) {
+                pending[top] = node.child[__builtin_ctz(met)];
+                prefetchChild(bvh, pending[top++]);
+            }
+        } else {
+            hits += everyInLeaf<F>(bvh, child, ray, sheared, tfar, sink);
+        }
+        if (top == 0)
+            return hits;
+        child = pending[--top];
+    }
+}
+
+} // namespace vantrel
