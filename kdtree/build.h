@@ -66,6 +66,7 @@ enum class BuildResult {
     UnknownMethod, // method is not 0, 1 or 2
     InvalidInput,  // a query scene's triangle names a vertex past the arrays
     Cancelled,     // options.cancel was set
+    OutOfRange,    // a query scene's shape lies beyond queryCoordinateLimit
 };
 
 // The references a midpoint build (method 0) of list makes at most, the

@@ -426,11 +426,57 @@ std::size_t kdTreeBytes(const KdTree& tree) {
     return bytes;
 }
 
+bool beyondQueryRange(float coordinate) {
+    return std::fabs(coordinate) > queryCoordinateLimit;
+}
+
+bool beyondQueryRange(const Vector3& point, float reach = 0.0f) {
+    return beyondQueryRange(std::fabs(point.x) + reach) ||
+           beyondQueryRange(std::fabs(point.y) + reach) ||
+           beyondQueryRange(std::fabs(point.z) + reach);
+}
+
 } // namespace
+
+uint32_t queryShapesOutOfRange(const PrimitiveList& list) {
+    uint32_t beyond = 0;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const PrimitiveRef& ref = list.items[i];
+        if (!isBuildable(ref))
+            continue;
+        if (ref.type == PrimitiveType::Sphere) {
+            const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
+            beyond += beyondQueryRange(sphere.centre, std::fabs(sphere.radius));
+        } else if (ref.type == PrimitiveType::Triangle) {
+            const Triangle& t = *static_cast<const Triangle*>(ref.object);
+            beyond += beyondQueryRange(t.V0) || beyondQueryRange(t.V1) || beyondQueryRange(t.V2);
+        }
+    }
+    return beyond;
+}
+
+uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,
+                               uint32_t triangleCount) {
+    uint32_t beyond = 0;
+    for (size_t i = 0; i < triangleCount; ++i) {
+        bool far = false;
+        bool finite = true;
+        for (size_t k = 0; k < 9; ++k) {
+            const float c = vertices[3 * size_t{indices[3 * i + k / 3]} + k % 3];
+            finite = finite && std::isfinite(c);
+            far = far || beyondQueryRange(c);
+        }
+        // A corner that is not finite leaves the triangle out of the build.
+        beyond += far && finite;
+    }
+    return beyond;
+}
 
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
                             const QueryBuildOptions& options) {
     releaseQueryScene(scene);
+    if (queryShapesOutOfRange(list) != 0)
+        return BuildResult::OutOfRange;
     BvhInput input;
     input.list = &list;
     const BuildResult result = buildHierarchy(scene, input, list.count, options);
@@ -448,6 +494,8 @@ BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t v
     for (size_t i = 0; i < size_t{3} * triangleCount; ++i)
         if (indices[i] >= vertexCount)
             return BuildResult::InvalidInput;
+    if (queryShapesOutOfRange(vertices, indices, triangleCount) != 0)
+        return BuildResult::OutOfRange;
     BvhInput input;
     input.vertices = vertices;
     input.indices = indices;
@@ -462,6 +510,9 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
         scene.list = list;
         return BuildResult::Built;
     }
+    // Before the kd-tree's build, which the hierarchy's refusal would waste.
+    if (queryShapesOutOfRange(list) != 0)
+        return BuildResult::OutOfRange;
     KdTree* tree = nullptr;
     const BuildResult built = buildKdTree(&tree, &list, method, options);
     if (built != BuildResult::Built)
