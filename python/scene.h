@@ -22,9 +22,12 @@ namespace vantrel {
 class Scene {
   public:
     Scene(const py::handle& vertices, const py::handle& faces, int method);
-    static std::unique_ptr<Scene> load(const std::string& path, int method);
+    static std::unique_ptr<Scene> load(const py::handle& path, int method);
     static std::unique_ptr<Scene> spheres(const py::handle& centres, const py::handle& radii,
                                           int method);
+    // A scene from what state() gave, each field checked: a pickle's state
+    // may come from anywhere.
+    static std::unique_ptr<Scene> fromState(const py::handle& state);
     ~Scene();
     Result intersect(const py::handle& origins, const py::handle& directions, float tnear,
                      float tfar, const py::object& threads) const;
@@ -39,7 +42,6 @@ class Scene {
     int method() const { return method_; }
     // What a copy on another machine needs: the arrays and the method.
     py::tuple state() const;
-    void setFaceIds(std::vector<uint32_t> ids);
 
   private:
     explicit Scene(int method);
@@ -47,6 +49,8 @@ class Scene {
     void build();
     // The renderer's kd-tree, made on the first frame: the queries need none.
     const KdTree& renderTree() const;
+    // Hits name these faces of the file, one per triangle.
+    void setFaceIds(const py::handle& ids);
 
     template <class T> void occludedInRuns(WorkerPool& pool, const Rays& rays, bool* out) const {
         pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
