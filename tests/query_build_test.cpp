@@ -247,14 +247,19 @@ TEST(QueryBuild, ShapesWithinTheRangeAreHitAndThoseBeyondRefused) {
     EXPECT_GT(traced, 500);
 
     // Beyond: a corner, or a sphere's reach, past the limit.
-    std::vector<Triangle> triangles{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {}},
-                                    {{-1e19f, -1e19f, 3}, {1e19f, -1e19f, 3}, {0, 1e19f, 3}, {}},
-                                    {{0, 0, 0}, {2 * limit, 0, 0}, {0, 1, 0}, {}},
-                                    {{limit, -limit, 0}, {0, limit, 0}, {-limit, 0, limit}, {}}};
+    // A point far off is no triangle a ray can hit, and lies anywhere.
+    std::vector<Triangle> triangles{
+        {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {}},
+        {{1e30f, 1e30f, 1e30f}, {1e30f, 1e30f, 1e30f}, {1e30f, 1e30f, 1e30f}, {}},
+        {{-1e19f, -1e19f, 3}, {1e19f, -1e19f, 3}, {0, 1e19f, 3}, {}},
+        {{0, 0, 0}, {2 * limit, 0, 0}, {0, 1, 0}, {}},
+        {{limit, -limit, 0}, {0, limit, 0}, {-limit, 0, limit}, {}}};
     std::vector<Sphere> spheres{{{0, 0, 0}, 1, {}},
                                 {{0, 0, 0}, 2e19f, {}},
                                 {{limit, 0, 0}, limit / 4, {}},
                                 {{-limit / 2, 0, 0}, limit / 2, {}}};
+    std::vector<PrimitiveRef> pointAndTriangle{ref(triangles[0]), ref(triangles[1])};
+    EXPECT_EQ(Built(listOf(pointAndTriangle), onThreads(1)).result, BuildResult::Built);
     std::vector<PrimitiveRef> refs;
     referenceAll(spheres, triangles, refs);
     EXPECT_EQ(queryShapesOutOfRange(listOf(refs)), 4u);
@@ -271,9 +276,10 @@ TEST(QueryBuild, ShapesWithinTheRangeAreHitAndThoseBeyondRefused) {
             indices.push_back(static_cast<uint32_t>(vertices.size() / 3));
             vertices.insert(vertices.end(), {v.x, v.y, v.z});
         }
-    EXPECT_EQ(queryShapesOutOfRange(vertices.data(), indices.data(), 4), 2u);
+    EXPECT_EQ(queryShapesOutOfRange(vertices.data(), indices.data(), 5), 2u);
+    EXPECT_EQ(queryShapesOutOfRange(vertices.data(), indices.data(), 2), 0u);
     QueryScene arrays;
-    EXPECT_EQ(buildQueryScene(arrays, vertices.data(), 12, indices.data(), 4, onThreads(1)),
+    EXPECT_EQ(buildQueryScene(arrays, vertices.data(), 15, indices.data(), 5, onThreads(1)),
               BuildResult::OutOfRange);
     EXPECT_EQ(arrays.bvh, nullptr);
     EXPECT_EQ(processBuildBudget().taken(), 0u);

@@ -436,6 +436,15 @@ bool beyondQueryRange(const Vector3& point, float reach = 0.0f) {
            beyondQueryRange(std::fabs(point.z) + reach);
 }
 
+// Corners on one line, or at one point: no ray hits such a triangle,
+// wherever it lies, and no product of its test can make it seem hit.
+bool withoutArea(const Vector3& a, const Vector3& b, const Vector3& c) {
+    const double e1[3] = {double{b.x} - a.x, double{b.y} - a.y, double{b.z} - a.z};
+    const double e2[3] = {double{c.x} - a.x, double{c.y} - a.y, double{c.z} - a.z};
+    return e1[1] * e2[2] - e1[2] * e2[1] == 0.0 && e1[2] * e2[0] - e1[0] * e2[2] == 0.0 &&
+           e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
+}
+
 } // namespace
 
 uint32_t queryShapesOutOfRange(const PrimitiveList& list) {
@@ -449,7 +458,9 @@ uint32_t queryShapesOutOfRange(const PrimitiveList& list) {
             beyond += beyondQueryRange(sphere.centre, std::fabs(sphere.radius));
         } else if (ref.type == PrimitiveType::Triangle) {
             const Triangle& t = *static_cast<const Triangle*>(ref.object);
-            beyond += beyondQueryRange(t.V0) || beyondQueryRange(t.V1) || beyondQueryRange(t.V2);
+            beyond +=
+                (beyondQueryRange(t.V0) || beyondQueryRange(t.V1) || beyondQueryRange(t.V2)) &&
+                !withoutArea(t.V0, t.V1, t.V2);
         }
     }
     return beyond;
@@ -459,15 +470,16 @@ uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,
                                uint32_t triangleCount) {
     uint32_t beyond = 0;
     for (size_t i = 0; i < triangleCount; ++i) {
-        bool far = false;
-        bool finite = true;
-        for (size_t k = 0; k < 9; ++k) {
-            const float c = vertices[3 * size_t{indices[3 * i + k / 3]} + k % 3];
-            finite = finite && std::isfinite(c);
-            far = far || beyondQueryRange(c);
+        Vector3 corners[3];
+        for (size_t k = 0; k < 3; ++k) {
+            const float* v = vertices + 3 * size_t{indices[3 * i + k]};
+            corners[k] = {v[0], v[1], v[2]};
         }
         // A corner that is not finite leaves the triangle out of the build.
-        beyond += far && finite;
+        beyond += isFinite(corners[0]) && isFinite(corners[1]) && isFinite(corners[2]) &&
+                  (beyondQueryRange(corners[0]) || beyondQueryRange(corners[1]) ||
+                   beyondQueryRange(corners[2])) &&
+                  !withoutArea(corners[0], corners[1], corners[2]);
     }
     return beyond;
 }

@@ -92,7 +92,8 @@ struct QueryBuildOptions {
 constexpr float queryCoordinateLimit = 0x1p39f; // about 5.5e11
 
 // The list's spheres and triangles the build takes in (finite ones) that
-// lie beyond queryCoordinateLimit.
+// lie beyond queryCoordinateLimit; a triangle without area (its corners on
+// one line or at one point), which no ray hits, lies anywhere.
 uint32_t queryShapesOutOfRange(const PrimitiveList& list);
 // The same for triangles given as arrays, as buildQueryScene takes them.
 uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,

@@ -408,7 +408,8 @@ void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
 }
 
 // A shape the queries refuse: finite, with a coordinate (a sphere's centre
-// plus or minus its radius) beyond the range their tests answer.
+// plus or minus its radius) beyond the range their tests answer, and, for a
+// triangle, an area.
 bool beyondQueryRange(const PrimitiveRef& ref) {
     const auto far = [](const Vector3& v, float reach) {
         const double most = queryCoordinateLimit;
@@ -422,7 +423,13 @@ bool beyondQueryRange(const PrimitiveRef& ref) {
         return far(s.centre, std::fabs(s.radius));
     }
     const Triangle& t = *static_cast<const Triangle*>(ref.object);
-    return far(t.V0, 0) || far(t.V1, 0) || far(t.V2, 0);
+    const double e1[3] = {double{t.V1.x} - t.V0.x, double{t.V1.y} - t.V0.y,
+                          double{t.V1.z} - t.V0.z};
+    const double e2[3] = {double{t.V2.x} - t.V0.x, double{t.V2.y} - t.V0.y,
+                          double{t.V2.z} - t.V0.z};
+    const bool flat = e1[1] * e2[2] == e1[2] * e2[1] && e1[2] * e2[0] == e1[0] * e2[2] &&
+                      e1[0] * e2[1] == e1[1] * e2[0];
+    return (far(t.V0, 0) || far(t.V1, 0) || far(t.V2, 0)) && !flat;
 }
 
 // Whether ray meets ref squarely, well past tnear: a triangle of some area
