@@ -31,7 +31,7 @@ set(VANTREL_PUBLIC_HEADERS
   vantrel.h
   scene/records.h scene/vector_ops.h scene/triangle_loader.h scene/mesh_load_failure.h
   scene/mesh_import.h scene/mesh_reader.h scene/regular_file.h scene/packed_groups.h
-  scene/buildable.h scene/build_budget.h scene/indexed_mesh.h
+  scene/buildable.h scene/build_budget.h scene/indexed_mesh.h scene/memory_left.h
   kdtree/kd_tree.h kdtree/build.h kdtree/build_budget.h
   tracer/intersect.h tracer/render.h tracer/kernel.h tracer/trace_context.h
   tracer/worker_pool.h tracer/scratch_pool.h tracer/query.h tracer/camera.h

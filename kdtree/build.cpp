@@ -1,10 +1,13 @@
 #include "vantrel/kdtree/build.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
+#include <vector>
 
 #include "vantrel/kdtree/compile/compile.h"
 #include "vantrel/kdtree/nodes/build_driver.h"
+#include "vantrel/kdtree/split/midpoint_estimate.h"
 #include "vantrel/kdtree/split/split_cost.h"
 #include "vantrel/kdtree/split/split_midpoint.h"
 #include "vantrel/scene/vector_ops.h"
@@ -32,17 +35,46 @@ void loadRoot(CKdNode& root, const PrimitiveList& list) {
     computeBounds(root);
 }
 
+namespace {
+
+// In a box that is a single point no plane separates anything and no node
+// is ever thinner than the root: every level would copy the whole list into
+// both children, 2^20 times over. Such a root stays a leaf.
+int32_t depthBelow(const float boundsMin[3], const float boundsMax[3]) {
+    const bool point = boundsMin[0] == boundsMax[0] && boundsMin[1] == boundsMax[1] &&
+                       boundsMin[2] == boundsMax[2];
+    return point ? 0 : maxDepth;
+}
+
+} // namespace
+
+uint64_t midpointReferencesForeseen(const PrimitiveList& list) {
+    float boundsMin[3];
+    float boundsMax[3];
+    boundsOfBuildable(list, boundsMin, boundsMax);
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < list.count; ++i)
+        count += isBuildable(list.items[i]) ? 1 : 0;
+    const uint32_t sampled = std::min(count, midpointSampleSize);
+    std::vector<PrimitiveRef> sample;
+    sample.reserve(sampled);
+    for (uint32_t i = 0, buildable = 0; i < list.count && sample.size() < sampled; ++i) {
+        if (!isBuildable(list.items[i]))
+            continue;
+        if (buildable++ ==
+            midpointSampleIndex(static_cast<uint32_t>(sample.size()), count, sampled))
+            sample.push_back(list.items[i]);
+    }
+    return count + midpointEntriesEstimate(sample, count, boundsMin, boundsMax,
+                                           depthBelow(boundsMin, boundsMax));
+}
+
 void growNodeTree(CKdNode& root, int32_t method) {
-    // In a box that is a single point no plane separates anything and no
-    // node is ever thinner than the root: every level would copy the whole
-    // list into both children, 2^20 times over.
-    const bool point = root.boundsMin[0] == root.boundsMax[0] &&
-                       root.boundsMin[1] == root.boundsMax[1] &&
-                       root.boundsMin[2] == root.boundsMax[2];
-    const int32_t depth = point ? 0 : maxDepth;
-    if (method == 0)
+    const int32_t depth = depthBelow(root.boundsMin, root.boundsMax);
+    if (method == 0) {
+        root.context().foreseeListEntries(midpointEntriesEstimate(root, depth));
         splitMidpoint(root, root, depth);
-    else
+    } else
         splitByCost(root, root, depth, method);
 }
 
@@ -101,6 +133,8 @@ BuildResult buildKdTree(KdTree** out, const PrimitiveList* list, int32_t method,
             *out = buildInContext(*list, method, context);
             return BuildResult::Built;
         } catch (const std::bad_alloc&) {
+            if (context.cancelled)
+                return BuildResult::Cancelled;
             if (context.budget.tooLarge())
                 return BuildResult::InputTooLarge;
             return context.budget.exceeded() ? BuildResult::OverBudget : BuildResult::OutOfMemory;

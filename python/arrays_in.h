@@ -8,9 +8,11 @@
 
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "memory_needed.h"
 #include "vantrel/vantrel.h"
 
 namespace vantrel {
@@ -22,22 +24,34 @@ using FloatArray = Numbers<double>;
 using IndexArray = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
 
 // The pool of threads threads (None: one per core), made on first use and
-// kept: a batch costs no thread's start. A pool runs one batch at a time;
-// batches from several Python threads queue.
-WorkerPool& poolFor(const py::object& threads);
+// kept: a batch costs no thread's start. Kept are the pool of every core and
+// the latest of any other count, so that a sweep of counts leaves one pool
+// beside it; a pool given up stays alive until the calls that hold it end.
+// A pool runs one batch at a time; batches from several Python threads
+// queue.
+std::shared_ptr<WorkerPool> poolFor(const py::object& threads);
+
+// object as numpy makes an array of it (of dtype, or its own choice where
+// dtype is null), C-contiguous; a null object where numpy cannot (its
+// TypeError, ValueError, OverflowError). numpy's MemoryError (an array too
+// large to copy) and KeyboardInterrupt pass on as they are.
+py::object numpyArray(const py::handle& object, const char* dtype);
 
 // An (n, columns) array of finite numbers, as T: float32 rays pass as they
 // are, without a copy.
 template <class T = double>
 Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* name) {
-    Numbers<T> array;
-    try {
-        array = Numbers<T>::ensure(object);
-    } catch (const py::error_already_set&) {
-        array = Numbers<T>();
-    }
-    if (!array)
+    // numpy copies an array of another type or layout (a broadcast one, say)
+    // whole, before anything can be checked.
+    if (py::isinstance<py::array>(object) && !py::isinstance<Numbers<T>>(object))
+        requireMemory(static_cast<std::size_t>(py::reinterpret_borrow<py::array>(object).size()) *
+                          sizeof(T),
+                      std::string("copying ") + name + " into an array of " +
+                          (sizeof(T) == 4 ? "float32" : "float64"));
+    const py::object converted = numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
+    if (!converted)
         throw py::type_error(std::string(name) + " must be an array of numbers");
+    const Numbers<T> array = Numbers<T>::ensure(converted);
     const bool shaped =
         columns == 0 ? array.ndim() == 1 : array.ndim() == 2 && array.shape(1) == columns;
     if (!shaped)
@@ -58,14 +72,22 @@ Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* nam
     return array;
 }
 
+// An (M, columns) array of integers (numpy's integer types, or a list of
+// ints): indices are never rounded from floats or taken from bools.
+IndexArray indicesOf(const py::handle& object, py::ssize_t columns, const char* name);
+
+// A file's path as the system takes it: str, bytes or os.PathLike; one
+// with a NUL in it names no file and is refused.
+std::string pathOf(const py::handle& path);
+
+// Three numbers, as a point.
+Vector3 pointOf(const py::object& object, const char* name);
+
 template <class A, class B> void requireSameRows(const A& a, const B& b, const char* names) {
     if (a.shape(0) != b.shape(0))
         throw py::value_error(std::string(names) + " must have as many rows, not " +
                               std::to_string(a.shape(0)) + " and " + std::to_string(b.shape(0)));
 }
-
-// Three numbers, as a point.
-Vector3 pointOf(const py::object& object, const char* name);
 
 // Rays as the caller holds them: float32, or float64 (numpy's own), in
 // rows one after another are read in place, each thread rounding its

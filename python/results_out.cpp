@@ -3,8 +3,11 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <string>
 #include <type_traits>
 #include <utility>
+
+#include "memory_needed.h"
 
 namespace vantrel {
 
@@ -57,6 +60,7 @@ class ResultBlocks {
 } // namespace
 
 Result resultArrays(std::size_t count) {
+    requireMemory(32 * count, "the results of " + std::to_string(count) + " rays");
     char* block = static_cast<char*>(ResultBlocks::take(32 * count));
     const py::capsule owner(block, [](void* p) { ResultBlocks::give(p); });
     const auto column = [&](auto* first, std::size_t offset) {

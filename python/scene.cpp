@@ -1,11 +1,23 @@
 #include "scene.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+
+#include "interpreter_release.h"
+#include "memory_needed.h"
 
 namespace vantrel {
 
 namespace {
+
+// queryCoordinateLimit, as a user reads it.
+std::string rangeText() {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2g", double{queryCoordinateLimit});
+    return text;
+}
 
 std::string buildRefusal(BuildResult result, const char* structure) {
     switch (result) {
@@ -19,6 +31,9 @@ std::string buildRefusal(BuildResult result, const char* structure) {
                " MiB here)";
     case BuildResult::OutOfMemory:
         return std::string("out of memory while building the ") + structure;
+    case BuildResult::OutOfRange:
+        return std::string("the ") + structure + " takes shapes within " + rangeText() +
+               " of the origin, where its tests answer every ray exactly";
     default:
         return "method must be 0, 1 or 2";
     }
@@ -45,13 +60,7 @@ Scene::Scene(int method) : method_(method) {
 
 Scene::Scene(const py::handle& vertices, const py::handle& faces, int method) : Scene(method) {
     const Numbers<float> points = rowsOf<float>(vertices, 3, "vertices");
-    IndexArray corners;
-    try {
-        corners = IndexArray::ensure(faces);
-    } catch (const py::error_already_set&) {
-    }
-    if (!corners || corners.ndim() != 2 || corners.shape(1) != 3)
-        throw py::value_error("faces must be an (M, 3) array of vertex indices");
+    const IndexArray corners = indicesOf(faces, 3, "faces");
     if (corners.size() == 0)
         throw py::value_error("faces is empty: a scene needs at least one triangle");
     const py::ssize_t count = points.shape(0);
@@ -68,13 +77,14 @@ Scene::Scene(const py::handle& vertices, const py::handle& faces, int method) : 
     build();
 }
 
-std::unique_ptr<Scene> Scene::load(const std::string& path, int method) {
+std::unique_ptr<Scene> Scene::load(const py::handle& file, int method) {
+    const std::string path = pathOf(file);
     std::unique_ptr<Scene> scene(new Scene(method));
     IndexedMesh mesh;
     std::string reason;
     bool read;
     {
-        py::gil_scoped_release release;
+        const WithoutInterpreter release;
         read = readIndexedMesh(path.c_str(), asItIs, mesh, reason);
     }
     if (!read)
@@ -135,10 +145,10 @@ Result Scene::intersect(const py::handle& origins, const py::handle& directions,
     float* u = result.u.mutable_data();
     float* v = result.v.mutable_data();
     float* normal = result.normal.mutable_data();
-    WorkerPool& pool = poolFor(threads);
-    py::gil_scoped_release release;
+    const std::shared_ptr<WorkerPool> pool = poolFor(threads);
+    const WithoutInterpreter release;
     inRuns(
-        pool, rays,
+        *pool, rays,
         [&](const QueryRay& ray, size_t i, TraceContext& context) {
             QueryHit hit;
             intersectNearest(context, query_, ray, hit);
@@ -163,15 +173,16 @@ Result Scene::intersect(const py::handle& origins, const py::handle& directions,
 py::array_t<bool> Scene::occluded(const py::handle& origins, const py::handle& directions,
                                   float tnear, float tfar, const py::object& threads) const {
     const Rays rays = raysOf(origins, directions, tnear, tfar);
+    requireMemory(rays.count, "the answers of " + std::to_string(rays.count) + " rays");
     py::array_t<bool> result(rays.count);
     bool* out = result.mutable_data();
-    WorkerPool& pool = poolFor(threads);
-    py::gil_scoped_release release;
+    const std::shared_ptr<WorkerPool> pool = poolFor(threads);
+    const WithoutInterpreter release;
     // A run at a time, so that rays from one point walk together.
     if (rays.doubles)
-        occludedInRuns<double>(pool, rays, out);
+        occludedInRuns<double>(*pool, rays, out);
     else
-        occludedInRuns<float>(pool, rays, out);
+        occludedInRuns<float>(*pool, rays, out);
     return result;
 }
 
@@ -180,22 +191,47 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
                                    const py::object& threads) const {
     if (width < 1 || height < 1 || width > 16384 || height > 16384)
         throw py::value_error("width and height must be from 1 to 16384");
-    Vector3 lo{0.0f, 0.0f, 0.0f};
-    Vector3 hi{0.0f, 0.0f, 0.0f};
-    querySceneBounds(query_, lo, hi);
-    const Vector3 centre{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
-    const Vector3 corner{hi.x - centre.x, hi.y - centre.y, hi.z - centre.z};
-    const float radius = std::sqrt(dot(corner, corner));
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    requireMemory(size_t(width) * size_t(height) * (3 + sizeof(Ray)),
+                  "rendering " + size + " (the image and a ray for each pixel)");
     const float fovDegrees = fov.is_none() ? 45.0f : fov.cast<float>();
     if (!(fovDegrees > 0.0f && fovDegrees < 180.0f))
         throw py::value_error("fov must be between 0 and 180 degrees");
-    const float away = radius / std::sin(fovDegrees * 3.14159265f / 360.0f) * 1.1f + 1e-6f;
+    Vector3 lower{0.0f, 0.0f, 0.0f};
+    Vector3 upper{0.0f, 0.0f, 0.0f};
+    querySceneBounds(query_, lower, upper);
+    const float* lo = &lower.x;
+    const float* hi = &upper.x;
+    const Vector3 centre{(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
     const Vector3 at = target.is_none() ? centre : pointOf(target, "target");
-    const Vector3 from = eye.is_none()
-                             ? Vector3{at.x + away * 0.6f, at.y + away * 0.45f, at.z - away * 0.66f}
-                             : pointOf(eye, "eye");
+    Vector3 from;
+    if (eye.is_none()) {
+        // In double: the box of a scene near the floats' limit has no float
+        // radius, and then no eye is in range.
+        const double dx = double{hi[0]} - lo[0];
+        const double dy = double{hi[1]} - lo[1];
+        const double dz = double{hi[2]} - lo[2];
+        const double radius = std::sqrt(dx * dx + dy * dy + dz * dz) / 2;
+        const double away = radius / std::sin(fovDegrees * 3.14159265 / 360.0) * 1.1 + 1e-6;
+        from = {float(at.x + away * 0.6), float(at.y + away * 0.45), float(at.z - away * 0.66)};
+        if (!isFinite(from) || !cameraCanLookAt(from, at)) {
+            char distance[32];
+            std::snprintf(distance, sizeof distance, "%.3g", away);
+            throw py::value_error(std::string("no camera can frame the whole scene with this "
+                                              "fov: the eye would be ") +
+                                  distance +
+                                  " from the target, too far to aim across in floats; give "
+                                  "eye and target, or a wider fov");
+        }
+    } else {
+        from = pointOf(eye, "eye");
+    }
     if (from.x == at.x && from.y == at.y && from.z == at.z)
         throw py::value_error("eye and target must differ");
+    if (!cameraCanLookAt(from, at))
+        throw py::value_error("eye and target are too far apart or too close for a camera to aim "
+                              "from one at the other: target - eye must have a length from 1e-19 "
+                              "to 1.8e19");
     RenderTarget frame{static_cast<uint32_t>(width), static_cast<uint32_t>(height), nullptr,
                        nullptr};
     py::array_t<uint8_t> image({size_t(height), size_t(width), size_t{3}});
@@ -203,12 +239,22 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
     const float tall = 2.0f * std::tan(fovDegrees * 3.14159265f / 360.0f);
     buildRayTable(frame, {1.0f, tall * float(width) / float(height), tall});
     const Matrix4 camera = cameraLookingAt(from, at);
-    WorkerPool& pool = poolFor(threads);
+    const std::shared_ptr<WorkerPool> pool = poolFor(threads);
     {
-        py::gil_scoped_release release;
-        renderFrame(pool, query_, frame, camera, FrameLight::Model);
+        const WithoutInterpreter release;
+        renderFrame(*pool, query_, frame, camera, FrameLight::Model);
     }
     delete[] frame.rays;
+    // As the benchmark warns of a black frame: a camera or a scene the
+    // renderer cannot show gives no error of its own.
+    const uint8_t* bytes = frame.pixels;
+    const bool black =
+        std::all_of(bytes, bytes + image.size(), [](uint8_t byte) { return byte == 0; });
+    if (black && PyErr_WarnEx(PyExc_RuntimeWarning,
+                              "render: the image is entirely black: no ray met anything "
+                              "(check eye, target and fov)",
+                              1) != 0)
+        throw py::error_already_set(); // warnings made errors
     return image;
 }
 
@@ -246,24 +292,90 @@ py::tuple Scene::state() const {
 
 void Scene::build() {
     QueryBuildOptions options;
-    options.pool = &poolFor(py::none());
+    const std::shared_ptr<WorkerPool> pool = poolFor(py::none());
+    options.pool = pool.get();
     BuildResult result;
     {
-        py::gil_scoped_release release;
+        const WithoutInterpreter release;
         result = spheres_.empty()
                      ? buildQueryScene(query_, vertices_.data(),
                                        static_cast<uint32_t>(vertices_.size() / 3), indices_.data(),
                                        triangleCount(), options)
                      : buildQueryScene(query_, {sphereRefs_.data(), sphereCount()}, options);
     }
+    if (result == BuildResult::OutOfRange) {
+        const uint32_t beyond =
+            spheres_.empty()
+                ? queryShapesOutOfRange(vertices_.data(), indices_.data(), triangleCount())
+                : queryShapesOutOfRange({sphereRefs_.data(), sphereCount()});
+        const bool one = beyond == 1;
+        const char* what = spheres_.empty()
+                               ? (one ? " triangle has a corner" : " triangles have a corner")
+                               : (one ? " sphere reaches" : " spheres reach");
+        throw py::value_error(std::to_string(beyond) + what + " beyond " + rangeText() +
+                              " from the origin, where the queries' tests answer every ray "
+                              "exactly; move the scene nearer the origin or scale it down");
+    }
     if (result != BuildResult::Built)
         refuse(result, "queries' hierarchy");
 }
 
-void Scene::setFaceIds(std::vector<uint32_t> ids) {
-    if (!ids.empty() && ids.size() != triangleCount())
-        throw py::value_error("a pickled scene's face indices must number its triangles");
-    faceIds_ = std::move(ids);
+void Scene::setFaceIds(const py::handle& ids) {
+    const py::object converted = numpyArray(ids, nullptr);
+    const auto raw = py::reinterpret_borrow<py::array>(converted);
+    const char kind = converted ? raw.dtype().kind() : 'O';
+    // An empty list reads as float64.
+    const bool integers = converted && (kind == 'i' || kind == 'u' || raw.size() == 0);
+    if (!integers || raw.ndim() != 1)
+        throw py::value_error("a pickled scene's face indices must be a list of integers");
+    if (raw.size() != 0 && static_cast<size_t>(raw.size()) != triangleCount())
+        throw py::value_error("a pickled scene's face indices must number its triangles: " +
+                              std::to_string(raw.size()) + " for " +
+                              std::to_string(triangleCount()));
+    const IndexArray faces = IndexArray::ensure(numpyArray(raw, "int64"));
+    // Only the file could say how many faces it has (a line or a point is a
+    // face there too): a face index is whatever fits 32 bits, but the mark
+    // of no face.
+    size_t outside = 0;
+    for (py::ssize_t i = 0; i < faces.size(); ++i)
+        outside += faces.data()[i] < 0 || faces.data()[i] >= int64_t{noPrimitive};
+    if (outside != 0)
+        throw py::value_error("a pickled scene's face indices hold " + std::to_string(outside) +
+                              " that are negative or past 32 bits");
+    faceIds_.assign(faces.data(), faces.data() + faces.size());
+}
+
+namespace {
+
+int methodOf(const py::handle& method) {
+    if (PyBool_Check(method.ptr()) || !PyLong_Check(method.ptr()))
+        throw py::type_error("a pickled scene's method must be an int");
+    const long value = PyLong_AsLong(method.ptr());
+    if (value == -1 && PyErr_Occurred())
+        PyErr_Clear();
+    if (value < 0 || value > 2)
+        throw py::value_error("method must be 0, 1 or 2");
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+std::unique_ptr<Scene> Scene::fromState(const py::handle& state) {
+    const char* const form = "a Scene's state is ('triangles', vertices, faces, method, "
+                             "face indices) or ('spheres', centres, radii, method)";
+    if (!py::isinstance<py::tuple>(state) || py::len(state) == 0 ||
+        !py::isinstance<py::str>(state[py::int_(0)]))
+        throw py::value_error(form);
+    const auto fields = py::reinterpret_borrow<py::tuple>(state);
+    const std::string kind = fields[0].cast<std::string>();
+    if (kind == "spheres" && fields.size() == 4)
+        return spheres(fields[1], fields[2], methodOf(fields[3]));
+    if (kind != "triangles" || fields.size() != 5)
+        throw py::value_error(std::string(form) + "; not a " + kind + " state of " +
+                              std::to_string(fields.size()) + " fields");
+    auto scene = std::make_unique<Scene>(fields[1], fields[2], methodOf(fields[3]));
+    scene->setFaceIds(fields[4]);
+    return scene;
 }
 
 } // namespace vantrel

@@ -21,9 +21,12 @@ namespace vantrel {
 class Scene {
   public:
     Scene(const py::handle& vertices, const py::handle& faces, int method);
-    static std::unique_ptr<Scene> load(const std::string& path, int method);
+    static std::unique_ptr<Scene> load(const py::handle& path, int method);
     static std::unique_ptr<Scene> spheres(const py::handle& centres, const py::handle& radii,
                                           int method);
+    // A scene from what state() gave, each field checked: a pickle's state
+    // may come from anywhere.
+    static std::unique_ptr<Scene> fromState(const py::handle& state);
     ~Scene();
     Result intersect(const py::handle& origins, const py::handle& directions, float tnear,
                      float tfar, const py::object& threads) const;
@@ -38,13 +41,14 @@ class Scene {
     int method() const { return method_; }
     // What a copy on another machine needs: the arrays and the method.
     py::tuple state() const;
-    void setFaceIds(std::vector<uint32_t> ids);
 
   private:
     explicit Scene(int method);
     // The queries' hierarchy over the triangles or the spheres, which the
     // queries and the frames walk.
     void build();
+    // Hits name these faces of the file, one per triangle.
+    void setFaceIds(const py::handle& ids);
 
     template <class T> void occludedInRuns(WorkerPool& pool, const Rays& rays, bool* out) const {
         pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {

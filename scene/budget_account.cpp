@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <new>
 
-
 namespace vantrel {
 
 namespace {
@@ -65,6 +64,13 @@ void BudgetAccount::require(uint64_t bytes) {
         refusedAtOnce = true;
         refuse();
     }
+}
+
+void BudgetAccount::foresee(uint64_t bytes) {
+    const std::size_t most = limit();
+    const std::size_t held = charged + uncounted;
+    if (bytes > most - std::min(most, held))
+        refuse();
 }
 
 std::size_t BudgetAccount::limit() const {

@@ -34,6 +34,10 @@ class BudgetAccount {
     // the budgets whatever the builds beside it hold.
     void require(uint64_t bytes);
 
+    // Throws std::bad_alloc as a refused charge does (exceeded()), and counts
+    // nothing, where bytes on top of what is charged would pass the budgets.
+    void foresee(uint64_t bytes);
+
     // True once a charge was refused; tooLarge() when require() refused.
     bool exceeded() const { return refused; }
     bool tooLarge() const { return refusedAtOnce; }

@@ -93,6 +93,44 @@ TEST(CameraLookingAt, StandsAtTheEyeFacingTheTargetUpright) {
     expectMatrixNear(cameraLookingAt({0, 0, -60}, {0, 0, 0}), expected);
 }
 
+// Whether a camera can aim from eye at target: from 1.1e-19 apart (a
+// squared length the floats hold in full) to 1.8e19 apart, and there its
+// matrix is orthonormal; not where target - eye, or its square, overflows,
+// loses its digits or is not a number, where the matrix holds nonsense.
+TEST(CameraLookingAt, AimsAcrossWhatFloatsCanScaleAndNoFurther) {
+    const float nan = std::nanf("");
+    struct Case {
+        Vector3 eye;
+        Vector3 target;
+        bool aims;
+    };
+    const Case cases[] = {{{0, 0, -60}, {0, 0, 0}, true},
+                          {{2e-19f, 0, 0}, {0, 0, 0}, true},
+                          {{1e19f, 0, 0}, {-1e18f, 0, 0}, true},
+                          {{5e18f, 5e18f, 5e18f}, {0, 0, 0}, true},
+                          {{3e38f, 0, 0}, {-3e38f, 0, 0}, false},
+                          {{1e38f, 1e38f, 1e38f}, {-1e38f, -1e38f, -1e38f}, false},
+                          {{2e19f, 0, 0}, {0, 0, 0}, false},
+                          {{1e-45f, 0, 0}, {0, 0, 0}, false},
+                          {{1e-20f, 1e-20f, 0}, {0, 0, 0}, false},
+                          {{nan, 0, 0}, {0, 0, 0}, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.eye.x << " to " << c.target.x);
+        ASSERT_EQ(cameraCanLookAt(c.eye, c.target), c.aims);
+        if (!c.aims)
+            continue;
+        const Matrix4 f = cameraLookingAt(c.eye, c.target);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                EXPECT_NEAR(f.m[4 * i] * f.m[4 * j] + f.m[4 * i + 1] * f.m[4 * j + 1] +
+                                f.m[4 * i + 2] * f.m[4 * j + 2],
+                            i == j ? 1.0f : 0.0f, tolerance);
+    }
+    // Where the floats fail it, the matrix is not a camera.
+    const Matrix4 overflowed = cameraLookingAt({3e38f, 0, 0}, {-3e38f, 0, 0});
+    EXPECT_FALSE(std::isfinite(overflowed.m[8]) && std::fabs(overflowed.m[8]) > 0.5f);
+}
+
 struct RayTable : ::testing::Test {
     RenderTarget target{512, 384, nullptr, nullptr};
     void SetUp() override { buildRayTable(target, {1.0f, 1.3333334f, 1.0f}); }

@@ -194,3 +194,93 @@ TEST(QueryBuild, StopsAtItsBudgetAndWhereMemoryRunsOut) {
     EXPECT_EQ(build(0, least / 2), BuildResult::OutOfMemory);
     EXPECT_EQ(build(4 * least, 0), BuildResult::Built);
 }
+
+// Within queryCoordinateLimit the tests' products stay in float range, so a
+// ray at a point well inside a triangle, or at a sphere's centre, from
+// anywhere within it, finds it, whatever the direction's length; shapes
+// beyond it are refused at build with their count, from a list and from
+// arrays, where the tests once missed them without a word.
+TEST(QueryBuild, ShapesWithinTheRangeAreHitAndThoseBeyondRefused) {
+    std::mt19937 random(29);
+    const float limit = queryCoordinateLimit;
+    const auto within = [&](float reach) {
+        return Vector3{randomFloat(random, -reach, reach), randomFloat(random, -reach, reach),
+                       randomFloat(random, -reach, reach)};
+    };
+    TraceContext context;
+    int traced = 0;
+    for (int round = 0; round < 300; ++round) {
+        Triangle triangle{within(limit), within(limit), within(limit), {1, 1, 1, 0}};
+        const float ws[2] = {randomFloat(random, 0.15f, 0.7f), randomFloat(random, 0.15f, 0.7f)};
+        const float w1 = ws[0] * (1 - ws[1] * 0.5f);
+        const float w2 = ws[1] * (1 - ws[0] * 0.5f);
+        const Vector3 inside = triangle.V0 * (1 - w1 - w2) + triangle.V1 * w1 + triangle.V2 * w2;
+        const float radius = randomFloat(random, 1, limit / 2);
+        Sphere sphere{within(limit - radius), radius, {1, 1, 1, 0}};
+        for (int shape = 0; shape < 2; ++shape) {
+            const Vector3 target = shape == 0 ? inside : sphere.centre;
+            Vector3 origin = within(limit);
+            const Vector3 toward = target - origin;
+            if (shape == 1 && std::sqrt(dot(toward, toward)) < 1.5f * radius)
+                continue;
+            // Not along the triangle's plane, where rounding decides.
+            const Vector3 n = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
+            const double along =
+                std::fabs(dot(n, toward)) /
+                (std::sqrt(double(dot(n, n))) * std::sqrt(double(dot(toward, toward))));
+            if (shape == 0 && !(along > 0.2))
+                continue;
+            std::vector<PrimitiveRef> refs{shape == 0 ? ref(triangle) : ref(sphere)};
+            const Built built(listOf(refs), onThreads(1));
+            ASSERT_EQ(built.result, BuildResult::Built);
+            for (const float length : {1.0f, 1.0f / std::sqrt(dot(toward, toward))}) {
+                const QueryRay ray{origin, toward * length, 0.0f, infinity};
+                QueryHit hit;
+                ASSERT_TRUE(intersectNearest(context, built.scene, ray, hit))
+                    << "round " << round << ", shape " << shape << ", direction " << length;
+                EXPECT_LE(hit.t, 1.0001f / length) << "round " << round;
+                EXPECT_TRUE(intersectAny(context, built.scene, ray)) << "round " << round;
+                ++traced;
+            }
+        }
+    }
+    EXPECT_GT(traced, 500);
+
+    // Beyond: a corner, or a sphere's reach, past the limit.
+    // A point far off is no triangle a ray can hit, and lies anywhere.
+    std::vector<Triangle> triangles{
+        {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {}},
+        {{1e30f, 1e30f, 1e30f}, {1e30f, 1e30f, 1e30f}, {1e30f, 1e30f, 1e30f}, {}},
+        {{-1e19f, -1e19f, 3}, {1e19f, -1e19f, 3}, {0, 1e19f, 3}, {}},
+        {{0, 0, 0}, {2 * limit, 0, 0}, {0, 1, 0}, {}},
+        {{limit, -limit, 0}, {0, limit, 0}, {-limit, 0, limit}, {}}};
+    std::vector<Sphere> spheres{{{0, 0, 0}, 1, {}},
+                                {{0, 0, 0}, 2e19f, {}},
+                                {{limit, 0, 0}, limit / 4, {}},
+                                {{-limit / 2, 0, 0}, limit / 2, {}}};
+    std::vector<PrimitiveRef> pointAndTriangle{ref(triangles[0]), ref(triangles[1])};
+    EXPECT_EQ(Built(listOf(pointAndTriangle), onThreads(1)).result, BuildResult::Built);
+    std::vector<PrimitiveRef> refs;
+    referenceAll(spheres, triangles, refs);
+    EXPECT_EQ(queryShapesOutOfRange(listOf(refs)), 4u);
+    const Built list(listOf(refs), onThreads(2));
+    EXPECT_EQ(list.result, BuildResult::OutOfRange);
+    EXPECT_EQ(list.scene.bvh, nullptr);
+    QueryScene withTree;
+    EXPECT_EQ(buildQueryScene(withTree, listOf(refs), 1), BuildResult::OutOfRange);
+    EXPECT_EQ(withTree.tree, nullptr);
+    std::vector<float> vertices;
+    std::vector<uint32_t> indices;
+    for (const Triangle& t : triangles)
+        for (const Vector3& v : {t.V0, t.V1, t.V2}) {
+            indices.push_back(static_cast<uint32_t>(vertices.size() / 3));
+            vertices.insert(vertices.end(), {v.x, v.y, v.z});
+        }
+    EXPECT_EQ(queryShapesOutOfRange(vertices.data(), indices.data(), 5), 2u);
+    EXPECT_EQ(queryShapesOutOfRange(vertices.data(), indices.data(), 2), 0u);
+    QueryScene arrays;
+    EXPECT_EQ(buildQueryScene(arrays, vertices.data(), 15, indices.data(), 5, onThreads(1)),
+              BuildResult::OutOfRange);
+    EXPECT_EQ(arrays.bvh, nullptr);
+    EXPECT_EQ(processBuildBudget().taken(), 0u);
+}

@@ -267,7 +267,8 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
     std::mt19937 random(23);
     std::vector<Sphere> spheres(500, Sphere{{1, 2, 3}, 0.5f, {1, 0, 0, 0}});
     std::vector<Triangle> triangles(2000, Triangle{{0, 0, 0}, {2, 0, 1}, {0, 3, 2}, {0, 1, 0, 0}});
-    for (int i = 0; i < 120; ++i) {
+    // Out to the edge of the range the queries take (queryCoordinateLimit).
+    for (int i = 0; i < 39; ++i) {
         const float x = std::ldexp(1.0f, i);
         spheres.push_back({{-x, 0, 0}, 0.25f * x, {0, 0, 1, 0}});
         triangles.push_back({{x, -1, -1}, {x, 1, -1}, {x, 0, 1}, {0, 0, 1, 0}});

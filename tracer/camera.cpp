@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "vantrel/scene/vector_ops.h"
 
@@ -51,6 +52,12 @@ Matrix4 cameraLookingAt(const Vector3& eye, const Vector3& target) {
     const Vector3 up = cross(forward, right);
     return {{right.x, right.y, right.z, 0.0f, up.x, up.y, up.z, 0.0f, forward.x, forward.y,
              forward.z, 0.0f, eye.x, eye.y, eye.z, 1.0f}};
+}
+
+bool cameraCanLookAt(const Vector3& eye, const Vector3& target) {
+    const Vector3 forward = target - eye;
+    const float squared = dot(forward, forward);
+    return std::isfinite(squared) && squared >= std::numeric_limits<float>::min();
 }
 
 Matrix4 cameraMatrixAt(int32_t ticks) {

@@ -19,6 +19,12 @@ void buildRayTable(RenderTarget& target, const Vector3& viewExtent);
 // ray table built by buildRayTable: its x is right, y up and z ahead.
 Matrix4 cameraLookingAt(const Vector3& eye, const Vector3& target);
 
+// Whether cameraLookingAt can aim from eye at target: target - eye, and its
+// length squared in float, finite and that above the smallest normal float,
+// so that it scales to a unit direction. Elsewhere the matrix holds
+// infinities or NaN and every ray misses.
+bool cameraCanLookAt(const Vector3& eye, const Vector3& target);
+
 // The camera matrix at a clock value, in ticks of clockTicks(). Pure.
 Matrix4 cameraMatrixAt(int32_t ticks);
 

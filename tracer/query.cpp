@@ -402,11 +402,69 @@ std::size_t kdTreeBytes(const KdTree& tree) {
     return bytes;
 }
 
+bool beyondQueryRange(float coordinate) {
+    return std::fabs(coordinate) > queryCoordinateLimit;
+}
+
+bool beyondQueryRange(const Vector3& point, float reach = 0.0f) {
+    return beyondQueryRange(std::fabs(point.x) + reach) ||
+           beyondQueryRange(std::fabs(point.y) + reach) ||
+           beyondQueryRange(std::fabs(point.z) + reach);
+}
+
+// Corners on one line, or at one point: no ray hits such a triangle,
+// wherever it lies, and no product of its test can make it seem hit.
+bool withoutArea(const Vector3& a, const Vector3& b, const Vector3& c) {
+    const double e1[3] = {double{b.x} - a.x, double{b.y} - a.y, double{b.z} - a.z};
+    const double e2[3] = {double{c.x} - a.x, double{c.y} - a.y, double{c.z} - a.z};
+    return e1[1] * e2[2] - e1[2] * e2[1] == 0.0 && e1[2] * e2[0] - e1[0] * e2[2] == 0.0 &&
+           e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
+}
+
 } // namespace
+
+uint32_t queryShapesOutOfRange(const PrimitiveList& list) {
+    uint32_t beyond = 0;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const PrimitiveRef& ref = list.items[i];
+        if (!isBuildable(ref))
+            continue;
+        if (ref.type == PrimitiveType::Sphere) {
+            const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
+            beyond += beyondQueryRange(sphere.centre, std::fabs(sphere.radius));
+        } else if (ref.type == PrimitiveType::Triangle) {
+            const Triangle& t = *static_cast<const Triangle*>(ref.object);
+            beyond +=
+                (beyondQueryRange(t.V0) || beyondQueryRange(t.V1) || beyondQueryRange(t.V2)) &&
+                !withoutArea(t.V0, t.V1, t.V2);
+        }
+    }
+    return beyond;
+}
+
+uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,
+                               uint32_t triangleCount) {
+    uint32_t beyond = 0;
+    for (size_t i = 0; i < triangleCount; ++i) {
+        Vector3 corners[3];
+        for (size_t k = 0; k < 3; ++k) {
+            const float* v = vertices + 3 * size_t{indices[3 * i + k]};
+            corners[k] = {v[0], v[1], v[2]};
+        }
+        // A corner that is not finite leaves the triangle out of the build.
+        beyond += isFinite(corners[0]) && isFinite(corners[1]) && isFinite(corners[2]) &&
+                  (beyondQueryRange(corners[0]) || beyondQueryRange(corners[1]) ||
+                   beyondQueryRange(corners[2])) &&
+                  !withoutArea(corners[0], corners[1], corners[2]);
+    }
+    return beyond;
+}
 
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
                             const QueryBuildOptions& options) {
     releaseQueryScene(scene);
+    if (queryShapesOutOfRange(list) != 0)
+        return BuildResult::OutOfRange;
     BvhInput input;
     input.list = &list;
     const BuildResult result = buildHierarchy(scene, input, list.count, options);
@@ -424,6 +482,8 @@ BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t v
     for (size_t i = 0; i < size_t{3} * triangleCount; ++i)
         if (indices[i] >= vertexCount)
             return BuildResult::InvalidInput;
+    if (queryShapesOutOfRange(vertices, indices, triangleCount) != 0)
+        return BuildResult::OutOfRange;
     BvhInput input;
     input.vertices = vertices;
     input.indices = indices;
@@ -438,6 +498,9 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_
         scene.list = list;
         return BuildResult::Built;
     }
+    // Before the kd-tree's build, which the hierarchy's refusal would waste.
+    if (queryShapesOutOfRange(list) != 0)
+        return BuildResult::OutOfRange;
     KdTree* tree = nullptr;
     const BuildResult built = buildKdTree(&tree, &list, method, options);
     if (built != BuildResult::Built)

@@ -84,11 +84,26 @@ struct QueryBuildOptions {
     std::size_t memoryLimit = 0;
 };
 
+// The largest magnitude of a coordinate of a shape the queries take (a
+// triangle's corners, a sphere's centre plus or minus its radius): within
+// it, and for rays from within it, no product the triangle and sphere tests
+// form passes the largest float, so every hit is found. A build over a
+// shape beyond it ends OutOfRange; queryShapesOutOfRange counts them.
+constexpr float queryCoordinateLimit = 0x1p39f; // about 5.5e11
+
+// The list's spheres and triangles the build takes in (finite ones) that
+// lie beyond queryCoordinateLimit; a triangle without area (its corners on
+// one line or at one point), which no ray hits, lies anywhere.
+uint32_t queryShapesOutOfRange(const PrimitiveList& list);
+// The same for triangles given as arrays, as buildQueryScene takes them.
+uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,
+                               uint32_t triangleCount);
+
 // Builds scene's hierarchy over list's spheres and triangles. The list's
 // primitives must stay in place while the scene is used; a hit names its
 // entry in the list (primitive) and the entry's object. Says how the build
-// ended (OverBudget, OutOfMemory, InputTooLarge past 2^27 shapes); scene is
-// usable only when it is Built.
+// ended (OverBudget, OutOfMemory, InputTooLarge past 2^27 shapes,
+// OutOfRange); scene is usable only when it is Built.
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
                             const QueryBuildOptions& options);
 
@@ -98,7 +113,8 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
 // hit's primitive is the triangle's index, its object null and its
 // material white. A triangle with a corner that is not finite can never be
 // hit and is left out; an index not below vertexCount refuses the build
-// (InvalidInput), and nothing is built.
+// (InvalidInput), as a corner beyond queryCoordinateLimit does (OutOfRange),
+// and nothing is built.
 BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t vertexCount,
                             const uint32_t* indices, uint32_t triangleCount,
                             const QueryBuildOptions& options);

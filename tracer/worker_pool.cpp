@@ -1,7 +1,10 @@
 #include "vantrel/tracer/worker_pool.h"
 
 #include <chrono>
+#include <new>
 #include <system_error>
+
+#include <pthread.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -53,6 +56,12 @@ template <class Done> void spinFor(Done done) {
     }
 }
 
+// The pools alive, for the fork handlers; held across a fork, so that the
+// child finds the list whole.
+std::mutex poolsGuard;
+WorkerPool* firstPool = nullptr;
+std::once_flag forkHandlers;
+
 } // namespace
 
 WorkerPool::WorkerPool(uint32_t threads) {
@@ -60,19 +69,25 @@ WorkerPool::WorkerPool(uint32_t threads) {
     for (uint32_t thread = 0; thread < wanted; ++thread)
         contexts.push_back(std::make_unique<TraceContext>());
     spinWhileWaiting = wanted <= threadsOfMachine();
-    workers.reserve(wanted - 1);
-    for (uint32_t thread = 1; thread < wanted; ++thread) {
-        try {
-            workers.emplace_back(&WorkerPool::serve, this, contexts[thread].get());
-        } catch (const std::system_error&) {
-            // No more threads to be had: work with those there are.
-            break;
-        }
-    }
-    contexts.resize(workers.size() + 1);
+    startWorkers();
+    std::call_once(forkHandlers, [] {
+        pthread_atfork([] { poolsGuard.lock(); }, [] { poolsGuard.unlock(); },
+                       &WorkerPool::afterForkInChild);
+    });
+    const std::lock_guard<std::mutex> lock(poolsGuard);
+    nextPool = firstPool;
+    if (firstPool)
+        firstPool->previousPool = this;
+    firstPool = this;
 }
 
 WorkerPool::~WorkerPool() {
+    {
+        const std::lock_guard<std::mutex> lock(poolsGuard);
+        (previousPool ? previousPool->nextPool : firstPool) = nextPool;
+        if (nextPool)
+            nextPool->previousPool = previousPool;
+    }
     {
         const std::lock_guard<std::mutex> lock(state);
         stopping = true;
@@ -91,8 +106,39 @@ void WorkerPool::workOnBatch(TraceContext& context) noexcept {
     }
 }
 
-void WorkerPool::serve(TraceContext* context) {
-    uint64_t seen = 0;
+void WorkerPool::startWorkers() {
+    workers.reserve(contexts.size() - 1);
+    const uint64_t startedBefore = batch.load();
+    for (size_t thread = workers.size() + 1; thread < contexts.size(); ++thread) {
+        try {
+            workers.emplace_back(&WorkerPool::serve, this, contexts[thread].get(), startedBefore);
+        } catch (const std::system_error&) {
+            // No more threads to be had: work with those there are.
+            break;
+        }
+    }
+    contexts.resize(workers.size() + 1);
+}
+
+void WorkerPool::dropWorkersAfterFork() {
+    // Made anew in place, the old ones never destroyed: their threads do not
+    // exist here, to be joined or to let go of a lock they held at the fork.
+    new (&workers) std::vector<std::thread>();
+    new (&batchOrder) std::mutex();
+    new (&state) std::mutex();
+    new (&started) std::condition_variable();
+    new (&finished) std::condition_variable();
+    working = 0;
+    stopping = false;
+}
+
+void WorkerPool::afterForkInChild() {
+    for (WorkerPool* pool = firstPool; pool; pool = pool->nextPool)
+        pool->dropWorkersAfterFork();
+    poolsGuard.unlock();
+}
+
+void WorkerPool::serve(TraceContext* context, uint64_t seen) {
     for (;;) {
         if (spinWhileWaiting)
             spinFor([&] { return batch.load(std::memory_order_acquire) != seen; });
@@ -114,6 +160,9 @@ void WorkerPool::runBatch(uint32_t count, Item item, void* work) {
     const std::lock_guard<std::mutex> order(batchOrder);
     if (count == 0)
         return;
+    // Workers lost to a fork, or never started.
+    if (workers.size() + 1 < contexts.size())
+        startWorkers();
     {
         const std::lock_guard<std::mutex> lock(state);
         batchItem = item;

@@ -23,6 +23,11 @@ class WorkerPool {
     // threads: how many threads work on a batch, the one that runs it
     // included; 0 for one per core the machine has. Where the system gives
     // fewer threads than asked for, the pool works with those it got.
+    //
+    // In the child of a fork() only the thread that forked goes on, so a
+    // pool made before it has no workers there: its next batch starts new
+    // ones, and the child may use it (or make pools of its own) as any
+    // process does.
     explicit WorkerPool(uint32_t threads = 0);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
@@ -74,7 +79,16 @@ class WorkerPool {
     void runBatch(uint32_t count, Item item, void* work);
     // An item that throws ends the program here: its batch could not finish.
     void workOnBatch(TraceContext& context) noexcept;
-    void serve(TraceContext* context);
+    // seen: the batches started before the worker, which it does not take.
+    void serve(TraceContext* context, uint64_t seen);
+    // A worker for every context but the first that has none; where the
+    // system gives no more threads, the pool works with those it has.
+    void startWorkers();
+    // In a forked child, before anything else runs there: the workers and
+    // whoever held the locks are gone. The workers are dropped unjoined and
+    // the locks made anew.
+    void dropWorkersAfterFork();
+    static void afterForkInChild();
 
     std::vector<std::unique_ptr<TraceContext>> contexts;
     std::vector<std::thread> workers;
@@ -94,6 +108,9 @@ class WorkerPool {
     Item batchItem = nullptr;
     void* batchWork = nullptr;
     uint32_t batchCount = 0;
+    // The process's pools, linked for fork().
+    WorkerPool* previousPool = nullptr;
+    WorkerPool* nextPool = nullptr;
 
     // The one line every thread writes during a batch: once per item. On a
     // line of its own, since the object's size is a multiple of its

@@ -1,6 +1,7 @@
 #include "vantrel/kdtree/nodes/build_context.h"
 
 #include <algorithm>
+#include <new>
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/kdtree/nodes/kd_node.h"
@@ -75,11 +76,21 @@ void BuildContext::chargeBuildInput(uint32_t entries) {
 }
 
 void BuildContext::chargeChildNodes() {
+    // Once a node: a check far finer than a person waits, and far rarer than
+    // the work of a node.
+    if (options.cancel && options.cancel->load(std::memory_order_relaxed)) {
+        cancelled = true;
+        throw std::bad_alloc(); // unwinds as a refused charge does
+    }
     budget.charge(2 * nodes.blockBytes());
 }
 
 void BuildContext::chargeListEntries(uint64_t entries) {
     budget.charge(entries * sizeof(ListEntry));
+}
+
+void BuildContext::foreseeListEntries(uint64_t entries) {
+    budget.foresee(entries * sizeof(ListEntry));
 }
 
 void BuildContext::chargeCompiledTree(const CKdNode& root) {

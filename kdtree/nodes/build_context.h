@@ -35,16 +35,20 @@ class BuildContext {
     void chargeBuildInput(uint32_t entries);
     // Working storage that grows past what the input was charged for.
     void chargeWorkingStorage(uint64_t bytes) { budget.charge(bytes); }
-    // Two nodes.
+    // Two nodes; where the build was asked to stop, stops it instead.
     void chargeChildNodes();
     void chargeListEntries(uint64_t entries);
+    // Entries a build foresees taking on top of what it holds: ends it now,
+    // as passing the budget does, where they would pass it.
+    void foreseeListEntries(uint64_t entries);
     // The compiled tree's arrays, but for the leaves' packed groups, charged
     // once packing has counted them.
     void chargeCompiledTree(const CKdNode& root);
     void chargeLeafGroups(uint32_t sphereGroups, uint32_t triangleGroups);
 
     const BuildOptions options;
-    BudgetAccount budget; // given back last, once the memory below is
+    bool cancelled = false; // stopped at options.cancel
+    BudgetAccount budget;   // given back last, once the memory below is
     ListStore lists;
     BlockPool nodes; // every node but the root
 };

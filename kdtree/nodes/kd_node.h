@@ -45,4 +45,7 @@ CKdNode* makeNode(BuildContext& context);
 // leaves the inverted box (+max float .. -max float).
 void computeBounds(CKdNode& node);
 
+// The same box around the entries of list that a build takes in.
+void boundsOfBuildable(const PrimitiveList& list, float boundsMin[3], float boundsMax[3]);
+
 } // namespace vantrel

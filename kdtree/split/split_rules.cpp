@@ -9,24 +9,33 @@ constexpr float thinFactor = 0.03f;
 
 } // namespace
 
+bool boxSplits(const float boxMin[3], const float boxMax[3], const float rootMin[3],
+               const float rootMax[3], int32_t depth) {
+    if (depth <= 0)
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        const float extent = boxMax[k] - boxMin[k];
+        const float rootExtent = rootMax[k] - rootMin[k];
+        if (extent < thinFactor * rootExtent)
+            return false;
+    }
+    return true;
+}
+
 bool passesLeafTest(const CKdNode& node, const CKdNode& root, int32_t depth) {
     if (node.primitives.size() <= leafEntryLimit)
         return true;
-    if (depth <= 0)
-        return true;
-    for (int k = 0; k < 3; ++k) {
-        const float extent = node.boundsMax[k] - node.boundsMin[k];
-        const float rootExtent = root.boundsMax[k] - root.boundsMin[k];
-        if (extent < thinFactor * rootExtent)
-            return true;
-    }
-    return false;
+    return !boxSplits(node.boundsMin, node.boundsMax, root.boundsMin, root.boundsMax, depth);
 }
 
 int32_t chooseSplitAxis(const CKdNode& node) {
-    const float ex = node.boundsMax[0] - node.boundsMin[0];
-    const float ey = node.boundsMax[1] - node.boundsMin[1];
-    const float ez = node.boundsMax[2] - node.boundsMin[2];
+    return chooseSplitAxis(node.boundsMin, node.boundsMax);
+}
+
+int32_t chooseSplitAxis(const float boxMin[3], const float boxMax[3]) {
+    const float ex = boxMax[0] - boxMin[0];
+    const float ey = boxMax[1] - boxMin[1];
+    const float ez = boxMax[2] - boxMin[2];
     int32_t axis = 0;
     if (ey > ex)
         axis = 1;

@@ -1,8 +1,15 @@
 """The Python module against plain numpy tests of the same rays, across
 thread counts, on bad input, pickled, and against the C++ renderer."""
+import copyreg
 import os
+import pathlib
 import pickle
+import signal
 import subprocess
+import sys
+import threading
+import time
+import warnings
 
 import numpy as np
 import pytest
@@ -211,3 +218,191 @@ def test_a_local_cluster_of_two_workers_gets_the_arrays_of_one_process():
                  for i in range(0, 4000, 1000)]
         t = np.concatenate(client.gather(parts))
     assert np.array_equal(t, scene.intersect(origins, directions).t)
+
+
+def test_a_scene_is_made_once_and_its_pickled_state_is_checked():
+    vertices, faces = mesh_arrays()
+    unmade = [vantrel.Scene.__new__(vantrel.Scene), copyreg.__newobj__(vantrel.Scene)]
+    calls = [lambda s: s.render(8, 8), lambda s: s.bounds, lambda s: s.triangle_count,
+             lambda s: s.intersect([[0, 0, 0]], [[0, 0, 1]]), lambda s: s.occluded([[0, 0, 0]], [[0, 0, 1]]),
+             lambda s: pickle.dumps(s)]
+    for scene in unmade:
+        for call in calls:
+            with pytest.raises(TypeError, match="not initialised"):
+                call(scene)
+    scene = vantrel.Scene(vertices, faces)
+    with pytest.raises(TypeError, match="already made"):
+        scene.__init__(vertices[:3], [[0, 1, 2]])
+    with pytest.raises(TypeError, match="already made"):
+        scene.__setstate__(vantrel.Scene.spheres(np.eye(3), np.ones(3)).__getstate__())
+    assert scene.triangle_count == 320
+    good = scene.__getstate__()
+    v, f = vertices[:3], np.array([[0, 1, 2]])
+    bad_states = [
+        ("cubes", v, f, 0, []), (3, v, f, 0, []), ("triangles", v, f, 0), (), "triangles",
+        ("triangles", v, f, "1", []), ("triangles", v, f, True, []), ("triangles", v, f, 3, []),
+        ("triangles", v, f.astype(float) + 0.5, 0, []), ("triangles", v, f + 3, 0, []),
+        ("triangles", v, f, 0, [-1]), ("triangles", v, f, 0, [2 ** 32]), ("triangles", v, f, 0, [0.5]),
+        ("triangles", v, f, 0, [0, 0]), ("triangles", v[:, :2], f, 0, []),
+        ("spheres", v, np.ones(2), 0), ("spheres", v, -np.ones(3), 0), ("spheres", v, np.ones(3), 0, []),
+    ]
+    for state in bad_states:
+        with pytest.raises((TypeError, ValueError)) as refused:
+            vantrel.Scene.__new__(vantrel.Scene).__setstate__(state)
+        assert "Unable to cast" not in str(refused.value), state
+    copy = vantrel.Scene.__new__(vantrel.Scene)
+    copy.__setstate__(good)
+    assert copy.triangle_count == 320 and copy.method == 0
+
+
+def test_input_is_taken_strictly_and_refused_with_its_reason(tmp_path):
+    vertices, faces = mesh_arrays()
+    scene = vantrel.Scene(vertices, faces)
+    origins, directions = random_rays(10, 11)
+    cases = [
+        (lambda: vantrel.Scene(vertices, faces + 0.7), TypeError, "integers"),
+        (lambda: vantrel.Scene(vertices, [[0, 1, 2.7]]), TypeError, "integers"),
+        (lambda: vantrel.Scene(vertices, faces.astype(bool)), TypeError, "integers"),
+        (lambda: vantrel.Scene.load(MESH + "\0garbage"), ValueError, "NUL"),
+        (lambda: vantrel.Scene.load(3), TypeError, "PathLike"),
+        (lambda: scene.intersect(origins, directions, threads=1.5), TypeError, "whole number"),
+        (lambda: scene.intersect(origins, directions, threads=True), TypeError, "whole number"),
+        (lambda: scene.occluded(origins, directions, threads=0), ValueError, "positive"),
+        (lambda: scene.render(8, 8, threads=-(10 ** 30)), ValueError, "positive"),
+    ]
+    for make, error, reason in cases:
+        with pytest.raises(error, match=reason):
+            make()
+    # numpy's own MemoryError, for a copy it cannot make, comes through.
+    huge = np.broadcast_to(np.zeros(3, np.int64), (2 ** 40, 3))
+    with pytest.raises(MemoryError):
+        vantrel.Scene(vertices, huge)
+    with pytest.raises(MemoryError, match="origins"):
+        scene.intersect(np.broadcast_to(np.zeros(3), (2 ** 40, 3)), np.broadcast_to(np.ones(3), (2 ** 40, 3)))
+    assert vantrel.Scene.load(pathlib.Path(MESH)).triangle_count == 320
+    assert vantrel.Scene.load(os.fsencode(MESH)).triangle_count == 320
+    assert np.array_equal(scene.intersect(origins, directions, threads=10 ** 30).t,
+                          scene.intersect(origins, directions, threads=np.int64(1)).t)
+
+
+FORKED_CALLS = """
+import os, signal, sys, numpy as np, multiprocessing, vantrel
+scene = vantrel.Scene.load(sys.argv[1])
+o, d = np.array([[0, 0, -4.0]]), np.array([[0, 0, 1.0]])
+def answers(_=None):
+    return (float(scene.intersect(o, d).t[0]), bool(scene.occluded(o, d, threads=3)[0]),
+            int(scene.render(16, 16, threads=2).sum()))
+parent = answers()
+pid = os.fork()
+if pid == 0:
+    signal.alarm(10)
+    os._exit(0 if answers() == parent else 1)
+_, status = os.waitpid(pid, 0)
+assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, status
+with multiprocessing.get_context("fork").Pool(2) as pool:
+    assert pool.map_async(answers, range(4)).get(timeout=20) == [parent] * 4
+print("forked", parent[1])
+"""
+
+DAEMON_AT_EXIT = """
+import sys, threading, time, numpy as np, vantrel
+rng = np.random.default_rng(0)
+scene = vantrel.Scene.spheres(rng.random((2000, 3)) * 50, np.full(2000, 0.5), method=1)
+o, d = rng.random((1_000_000, 3)) * 50, rng.normal(size=(1_000_000, 3))
+soup = vantrel.Scene(rng.random((60000, 3)), np.arange(60000).reshape(-1, 3))
+work = {"intersect": lambda: scene.intersect(o, d, threads=2), "render": lambda: scene.render(1024, 1024, threads=2),
+        "build": lambda: soup.render(8, 8)}[sys.argv[1]]
+def loop():
+    while True:
+        work()
+threading.Thread(target=loop, daemon=True).start()
+time.sleep(0.4)
+sys.exit(7)
+"""
+
+
+def test_forked_children_and_exiting_interpreters_with_pools_in_use():
+    env = dict(os.environ)
+    done = subprocess.run([sys.executable, "-c", FORKED_CALLS, MESH], env=env, capture_output=True,
+                          text=True, timeout=60)
+    assert done.returncode == 0 and "forked True" in done.stdout, done.stderr
+    for work in ("intersect", "render", "build"):
+        done = subprocess.run([sys.executable, "-c", DAEMON_AT_EXIT, work], env=env,
+                              capture_output=True, text=True, timeout=60)
+        assert done.returncode == 7, (work, done.returncode, done.stderr)
+        assert "Traceback" not in done.stderr, done.stderr
+    # A sweep of thread counts keeps one pool beside every core's.
+    scene = vantrel.Scene.load(MESH)
+    origins, directions = random_rays(50, 12)
+    before = len(os.listdir("/proc/self/task"))
+    for threads in range(1, 41):
+        scene.intersect(origins, directions, threads=threads)
+        scene.render(8, 8, threads=threads)
+    assert len(os.listdir("/proc/self/task")) - before <= 40
+
+
+LIMITED_MEMORY = """
+import resource, sys, numpy as np, vantrel
+scene = vantrel.Scene.load(sys.argv[1])
+held = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize"))
+bound = (held << 10) + (1500 << 20)
+resource.setrlimit(resource.RLIMIT_AS, (bound, bound))
+rays = np.zeros((40_000_000, 3), np.float32)
+for call in (lambda: scene.render(16384, 16384), lambda: scene.render(12000, 9000),
+             lambda: scene.intersect(rays, rays)):
+    try:
+        call()
+        print("taken")
+    except MemoryError as error:
+        print(error)
+"""
+
+
+def test_memory_is_weighed_before_a_frame_or_results_take_it():
+    done = subprocess.run([sys.executable, "-c", LIMITED_MEMORY, MESH], capture_output=True, text=True,
+                          timeout=60)
+    lines = done.stdout.splitlines()
+    assert done.returncode == 0 and len(lines) == 3, done.stderr
+    assert "rendering 16384x16384" in lines[0] and "address-space limit" in lines[0]
+    assert "rendering 12000x9000" in lines[1] and "MiB" in lines[1]
+    # The rays fit; their results would not.
+    assert lines[2].startswith("the results of 40000000 rays: about 1221 MiB"), lines[2]
+
+
+def test_render_refuses_a_camera_it_cannot_aim_and_warns_of_a_black_frame():
+    scene = vantrel.Scene.load(MESH)
+    for eye, target, fov in (([3e38] * 3, [-3e38] * 3, None), ([1e-45, 0, 0], [0, 0, 0], None),
+                             ([1e38, 0, 0], [-1e38, 0, 0], None), (None, None, 1e-30)):
+        with pytest.raises(ValueError, match="aim|frame"):
+            scene.render(8, 8, eye=eye, target=target, fov=fov)
+    with pytest.warns(RuntimeWarning, match="entirely black"):
+        assert scene.render(8, 8, eye=[0, 0, -5], target=[0, 0, -9]).max() == 0
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert scene.render(8, 8).max() > 0
+
+
+def test_shapes_beyond_the_range_of_the_tests_are_refused_and_those_within_are_hit():
+    for size in (1e3, 1e9, 5e11):
+        triangle = np.array([[-size, -size, 3], [size, -size, 3], [0, size, 3]])
+        scene = vantrel.Scene(triangle, [[0, 1, 2]])
+        hits = scene.intersect([[100, 100, 10]], [[0, 0, -1]])
+        assert hits.t[0] == pytest.approx(7) and scene.occluded([[100, 100, 10]], [[0, 0, -1]])[0]
+        spheres = vantrel.Scene.spheres([[0, 0, 0]], [size])
+        assert spheres.intersect([[0, 0, -3 * size]], [[0, 0, 1]]).t[0] == pytest.approx(2 * size)
+    with pytest.raises(ValueError, match="1 triangle has a corner beyond"):
+        vantrel.Scene(np.array([[-1e19, -1e19, 3], [1e19, -1e19, 3], [0, 1e19, 3]]), [[0, 1, 2]])
+    with pytest.raises(ValueError, match="2 spheres reach beyond"):
+        vantrel.Scene.spheres([[0, 0, 0], [1, 1, 1], [3e38, 0, 0]], [2e19, 1, 1])
+
+
+def test_overlapping_copies_render_at_once_through_the_hierarchy():
+    # 200,000 copies of one triangle: a kd-tree's midpoint split would copy
+    # them into every cell; the hierarchy holds each once.
+    rng = np.random.default_rng(3)
+    corners = rng.random((3, 3))
+    copies = vantrel.Scene(corners, np.zeros((200_000, 3), int) + [0, 1, 2])
+    start = time.monotonic()
+    image = copies.render(8, 8, eye=[0.5, 0.5, -3], target=corners.mean(axis=0))
+    assert image.shape == (8, 8, 3) and image.max() > 0
+    assert time.monotonic() - start < 5

@@ -4,6 +4,8 @@
 // more; where the input is finite and of moderate size, every ray must find
 // through the tree exactly the hit that a scan of the flat list finds; and
 // the build must make exactly the tree of the reference builder.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -405,15 +407,122 @@ void traceRays(KdTree& tree, const Scene& scene, uint32_t seed) {
     }
 }
 
+// A shape the queries refuse: finite, with a coordinate (a sphere's centre
+// plus or minus its radius) beyond the range their tests answer, and, for a
+// triangle, an area.
+bool beyondQueryRange(const PrimitiveRef& ref) {
+    const auto far = [](const Vector3& v, float reach) {
+        const double most = queryCoordinateLimit;
+        return std::fabs(double{v.x}) + reach > most || std::fabs(double{v.y}) + reach > most ||
+               std::fabs(double{v.z}) + reach > most;
+    };
+    if (!isBuildable(ref))
+        return false;
+    if (ref.type == PrimitiveType::Sphere) {
+        const Sphere& s = *static_cast<const Sphere*>(ref.object);
+        return far(s.centre, std::fabs(s.radius));
+    }
+    const Triangle& t = *static_cast<const Triangle*>(ref.object);
+    const double e1[3] = {double{t.V1.x} - t.V0.x, double{t.V1.y} - t.V0.y,
+                          double{t.V1.z} - t.V0.z};
+    const double e2[3] = {double{t.V2.x} - t.V0.x, double{t.V2.y} - t.V0.y,
+                          double{t.V2.z} - t.V0.z};
+    const bool flat = e1[1] * e2[2] == e1[2] * e2[1] && e1[2] * e2[0] == e1[0] * e2[2] &&
+                      e1[0] * e2[1] == e1[1] * e2[0];
+    return (far(t.V0, 0) || far(t.V1, 0) || far(t.V2, 0)) && !flat;
+}
+
+// Whether ray meets ref squarely, well past tnear: a triangle of some area
+// not along its plane, at weights of 0.1 at least; a sphere of radius 0.01 or
+// more from outside, through the inner half of its radius. Worked out in
+// double from the floats the queries take. distance: where it meets it;
+// slack: how far off, in lengths of the direction, the floats may put that
+// point (a few of their steps at the magnitudes of the ray and the shape).
+bool meetsSquarely(const PrimitiveRef& ref, const QueryRay& ray, double& distance, double& slack) {
+    if (!isBuildable(ref))
+        return false;
+    using D = std::array<double, 3>;
+    const auto of = [](const Vector3& v) { return D{v.x, v.y, v.z}; };
+    const auto minus = [](const D& a, const D& b) {
+        return D{a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+    };
+    const auto dotOf = [](const D& a, const D& b) {
+        return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    };
+    const auto crossOf = [](const D& a, const D& b) {
+        return D{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    };
+    const D o = of(ray.origin);
+    const D d = of(ray.direction);
+    const double dd = dotOf(d, d);
+    double magnitude = 0;
+    double size = 0; // a triangle's longest edge, a sphere's radius
+    for (const D& point :
+         {o, ref.type == PrimitiveType::Sphere ? of(static_cast<const Sphere*>(ref.object)->centre)
+                                               : of(static_cast<const Triangle*>(ref.object)->V0)})
+        for (double c : point)
+            magnitude = std::max(magnitude, std::fabs(c));
+    if (ref.type == PrimitiveType::Sphere) {
+        const Sphere& s = *static_cast<const Sphere*>(ref.object);
+        const double r = std::fabs(double{s.radius});
+        size = r;
+        magnitude += r;
+        const D f = minus(o, of(s.centre));
+        const double b = dotOf(f, d);
+        const double ff = dotOf(f, f);
+        const double perpendicular = ff - b * b / dd;
+        if (!(r >= 0.01) || ff < 2.25 * r * r || perpendicular > 0.25 * r * r || b >= 0)
+            return false;
+        distance = (-b - std::sqrt(b * b - dd * (ff - r * r))) / dd;
+    } else if (ref.type == PrimitiveType::Triangle) {
+        const Triangle& t = *static_cast<const Triangle*>(ref.object);
+        const D v0 = of(t.V0);
+        const D e1 = minus(of(t.V1), v0);
+        const D e2 = minus(of(t.V2), v0);
+        const D n = crossOf(e1, e2);
+        const double area = std::sqrt(dotOf(n, n));
+        const double longest =
+            std::max({dotOf(e1, e1), dotOf(e2, e2), dotOf(minus(e2, e1), minus(e2, e1))});
+        size = std::sqrt(longest);
+        magnitude += size;
+        const double facing = dotOf(n, d);
+        if (!(area > 0.05 * longest) || !(std::fabs(facing) > 0.3 * area * std::sqrt(dd)))
+            return false;
+        distance = dotOf(n, minus(v0, o)) / facing;
+        const D p = {o[0] + distance * d[0], o[1] + distance * d[1], o[2] + distance * d[2]};
+        const D q = minus(p, v0);
+        const double u = dotOf(crossOf(q, e2), n) / (area * area);
+        const double v = dotOf(crossOf(e1, q), n) / (area * area);
+        if (!(u >= 0.1 && v >= 0.1 && 1 - u - v >= 0.1))
+            return false;
+    } else {
+        return false;
+    }
+    slack = (1e-5 * magnitude + 1e-4) / std::sqrt(dd) + 1e-4 * std::fabs(distance);
+    // Seen from a thousand times its size away, a shape is a speck the
+    // tests may rightly take for rounding.
+    return std::isfinite(distance) && distance > ray.tnear + slack &&
+           size >= 1e-3 * distance * std::sqrt(dd);
+}
+
 // The queries over the same entries: every ray, some with zero components
 // or beginning behind the origin, finds through the queries' hierarchy
 // exactly what a scan of the whole list finds, and the occlusion query
-// agrees. Beyond moderate values only crashes are looked for.
+// agrees. Beyond moderate values only crashes are looked for, but that a
+// ray that meets a shape squarely finds it (or a nearer one) wherever the
+// scene lies within the queries' range; a scene with a shape beyond it is
+// refused, its shapes counted.
 void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) {
     BuildOptions options;
     options.memoryBudget = buildBudgetBytes;
     QueryScene walked;
-    if (buildQueryScene(walked, list, scene.method, options) != BuildResult::Built)
+    uint32_t beyond = 0;
+    for (uint32_t i = 0; i < list.count; ++i)
+        beyond += beyondQueryRange(list.items[i]);
+    FUZZ_CHECK(queryShapesOutOfRange(list) == beyond);
+    const BuildResult built = buildQueryScene(walked, list, scene.method, options);
+    FUZZ_CHECK((built == BuildResult::OutOfRange) == (beyond != 0));
+    if (built != BuildResult::Built)
         return;
     QueryScene whole;
     FUZZ_CHECK(buildQueryScene(whole, list, scanWholeList) == BuildResult::Built);
@@ -462,6 +571,25 @@ void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) 
         const bool found = intersectNearest(context, whole, ray, expected);
         intersectNearest(context, walked, ray, hit);
         const bool any = intersectAny(context, walked, ray);
+        double distance;
+        double slack;
+        const bool inRange =
+            isFinite(ray.origin) && std::max({std::fabs(ray.origin.x), std::fabs(ray.origin.y),
+                                              std::fabs(ray.origin.z)}) <= queryCoordinateLimit;
+        if (inRange && !scene.refs.empty() &&
+            meetsSquarely(scene.refs[i % scene.refs.size()], ray, distance, slack)) {
+            const double most = distance + slack;
+            const bool met = expected.t <= most && hit.t <= most && any;
+            if (!met)
+                std::fprintf(stderr,
+                             "query %u from (%.9g, %.9g, %.9g) along (%.9g, %.9g, %.9g) meets "
+                             "entry %u at %.9g; whole list: %.9g; hierarchy: %.9g, occluded %d\n",
+                             i, ray.origin.x, ray.origin.y, ray.origin.z, ray.direction.x,
+                             ray.direction.y, ray.direction.z,
+                             static_cast<uint32_t>(i % scene.refs.size()), distance, expected.t,
+                             hit.t, any);
+            FUZZ_CHECK(met);
+        }
         if (!scene.comparable || !moderate(ray.origin))
             continue;
         if (std::memcmp(&hit, &expected, sizeof hit) != 0 || any != found) {

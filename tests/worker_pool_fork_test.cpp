@@ -1,0 +1,74 @@
+// A pool in the child of a fork(): only the forking thread goes on there,
+// so the pool's workers are gone, and a batch must not wait for them.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "vantrel/tracer/worker_pool.h"
+
+using namespace vantrel;
+
+namespace {
+
+// Runs count items on pool; true when each ran once.
+bool runsEveryItem(WorkerPool& pool, uint32_t count) {
+    std::vector<std::atomic<int>> runs(count);
+    pool.run(count, [&](uint32_t item, TraceContext&) { runs[item].fetch_add(1); });
+    for (const std::atomic<int>& ran : runs)
+        if (ran.load() != 1)
+            return false;
+    return true;
+}
+
+} // namespace
+
+// Forked while its workers wait and while another thread's batch runs: the
+// child's batches run every item, on as many threads as the parent's, and
+// the child makes and ends pools of its own; the parent's pool goes on.
+TEST(WorkerPool, AForkedChildRunsItsBatchesOnThreadsOfItsOwn) {
+    WorkerPool pool(3);
+    ASSERT_TRUE(runsEveryItem(pool, 500));
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop)
+            runsEveryItem(pool, 50);
+    });
+    for (int round = 0; round < 4; ++round) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            alarm(5); // a batch that waits for the parent's workers ends here
+            bool sound = pool.threadCount() == 3;
+            std::atomic<uint32_t> threadsSeen{0};
+            std::atomic<bool> seen[3] = {};
+            for (int batch = 0; batch < 20; ++batch) {
+                sound = sound && runsEveryItem(pool, 1000);
+                pool.run(64, [&](uint32_t, TraceContext& context) {
+                    for (uint32_t k = 0; k < 3; ++k)
+                        if (&context == &pool.context(k) && !seen[k].exchange(true))
+                            threadsSeen.fetch_add(1);
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                });
+            }
+            {
+                WorkerPool own(2);
+                sound = sound && runsEveryItem(own, 1000);
+            }
+            _exit(sound && threadsSeen.load() >= 2 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status)) << "round " << round << ": the child ended by signal "
+                                       << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << "round " << round;
+    }
+    stop = true;
+    busy.join();
+    EXPECT_TRUE(runsEveryItem(pool, 500));
+}
