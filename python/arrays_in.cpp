@@ -121,21 +121,113 @@ bool doublesInRows(const py::handle& object) {
            (py::reinterpret_borrow<py::array>(object).flags() & py::array::c_style) != 0;
 }
 
-Rays raysOf(const py::handle& origins, const py::handle& directions, float tnear, float tfar) {
-    const bool doubles = doublesInRows(origins) && doublesInRows(directions);
-    Rays rays{doubles ? py::array(rowsOf<double>(origins, 3, "origins"))
-                      : py::array(rowsOf<float>(origins, 3, "origins")),
-              doubles ? py::array(rowsOf<double>(directions, 3, "directions"))
-                      : py::array(rowsOf<float>(directions, 3, "directions")),
-              doubles,
-              tnear,
-              tfar,
-              0};
-    requireSameRows(rays.origins, rays.directions, "origins and directions");
-    if (std::isnan(tnear) || std::isnan(tfar))
-        throw py::value_error("tnear and tfar must be numbers");
-    rays.count = static_cast<size_t>(rays.origins.shape(0));
-    return rays;
+namespace {
+
+std::string shapeText(const py::array& array) {
+    return py::str(py::tuple(py::cast(
+                       std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()))))
+        .cast<std::string>();
+}
+
+// An array of shape (..., columns), as rows of T, and its leading shape.
+template <class T>
+Numbers<T> rowsOfAnyShape(const py::handle& object, py::ssize_t columns, const char* name,
+                          std::vector<py::ssize_t>& shape) {
+    // numpy copies an array of another type or layout (a broadcast one, say)
+    // whole, before anything can be checked.
+    if (py::isinstance<py::array>(object) && !py::isinstance<Numbers<T>>(object))
+        requireMemory(static_cast<std::size_t>(py::reinterpret_borrow<py::array>(object).size()) *
+                          sizeof(T),
+                      std::string("copying ") + name + " into an array of " +
+                          (sizeof(T) == 4 ? "float32" : "float64"));
+    const py::object converted = numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
+    if (!converted)
+        throw py::type_error(std::string(name) + " must be an array of numbers");
+    const auto array = py::reinterpret_borrow<py::array>(converted);
+    if (array.ndim() == 0 || array.shape(array.ndim() - 1) != columns)
+        throw py::value_error(std::string(name) + " must have shape (..., " +
+                              std::to_string(columns) + "), not " + shapeText(array));
+    shape.assign(array.shape(), array.shape() + array.ndim() - 1);
+    const py::ssize_t rows = array.size() / columns;
+    return rowsOf<T>(array.attr("reshape")(rows, columns), columns, name);
+}
+
+// A segment's end: one number for every ray, or one for each.
+const float* boundOf(const py::handle& object, const char* name,
+                     const std::vector<py::ssize_t>& shape, float& value, Numbers<float>& values) {
+    if (PyFloat_Check(object.ptr()) || PyLong_Check(object.ptr()) ||
+        (py::isinstance<py::array>(object) &&
+         py::reinterpret_borrow<py::array>(object).ndim() == 0) ||
+        py::isinstance(object, py::module_::import("numpy").attr("number"))) {
+        if (PyBool_Check(object.ptr()))
+            throw py::type_error(std::string(name) + " must be a number or an array of them");
+        value = py::float_(py::reinterpret_borrow<py::object>(object)).cast<float>();
+        if (std::isnan(value))
+            throw py::value_error(std::string(name) + " must be a number, not NaN");
+        return nullptr;
+    }
+    const py::object converted = numpyArray(object, "float32");
+    if (!converted)
+        throw py::type_error(std::string(name) + " must be a number or an array of them");
+    py::object spread;
+    try {
+        spread = py::module_::import("numpy").attr("broadcast_to")(converted,
+                                                                   py::tuple(py::cast(shape)));
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_ValueError))
+            throw;
+        throw py::value_error(std::string(name) +
+                              " must be a number or an array of the rays' shape " +
+                              py::str(py::tuple(py::cast(shape))).cast<std::string>() + ", not " +
+                              shapeText(py::reinterpret_borrow<py::array>(converted)));
+    }
+    values = Numbers<float>::ensure(numpyArray(spread, "float32"));
+    size_t nan = 0;
+    for (py::ssize_t i = 0; i < values.size(); ++i)
+        nan += std::isnan(values.data()[i]);
+    if (nan != 0)
+        throw py::value_error(std::string(name) + " holds " + std::to_string(nan) + " NaN");
+    return values.data();
+}
+
+} // namespace
+
+Rays raysOf(const py::handle& rays, const py::handle& directions, const py::handle& tnear,
+            const py::handle& tfar) {
+    Rays batch;
+    if (directions.is_none()) {
+        batch.doubles = doublesInRows(rays);
+        batch.origins = batch.doubles
+                            ? py::array(rowsOfAnyShape<double>(rays, 6, "rays", batch.shape))
+                            : py::array(rowsOfAnyShape<float>(rays, 6, "rays", batch.shape));
+        batch.directions = batch.origins;
+        batch.originStep = batch.directionStep = 6;
+        batch.directionStart = 3;
+    } else {
+        std::vector<py::ssize_t> other;
+        batch.doubles = doublesInRows(rays) && doublesInRows(directions);
+        batch.origins = batch.doubles
+                            ? py::array(rowsOfAnyShape<double>(rays, 3, "origins", batch.shape))
+                            : py::array(rowsOfAnyShape<float>(rays, 3, "origins", batch.shape));
+        batch.directions =
+            batch.doubles ? py::array(rowsOfAnyShape<double>(directions, 3, "directions", other))
+                          : py::array(rowsOfAnyShape<float>(directions, 3, "directions", other));
+        if (other != batch.shape)
+            throw py::value_error(
+                "origins and directions must have as many rows (one shape before their last "
+                "axis), not " +
+                py::str(py::tuple(py::cast(batch.shape))).cast<std::string>() + " and " +
+                py::str(py::tuple(py::cast(other))).cast<std::string>());
+    }
+    batch.count = static_cast<size_t>(batch.origins.shape(0));
+    batch.tnearEach = boundOf(tnear, "tnear", batch.shape, batch.tnear, batch.tnears);
+    batch.tfarEach = boundOf(tfar, "tfar", batch.shape, batch.tfar, batch.tfars);
+    return batch;
+}
+
+Numbers<double> pointsOf(const py::handle& points, const char* name,
+                         std::vector<py::ssize_t>& shape) {
+    return rowsOfAnyShape<double>(points, 3, name, shape);
 }
 
 } // namespace vantrel

@@ -91,7 +91,10 @@ template <class A, class B> void requireSameRows(const A& a, const B& b, const c
 
 // Rays as the caller holds them: float32, or float64 (numpy's own), in
 // rows one after another are read in place, each thread rounding its
-// own rays to float; any other array is copied to float32 first.
+// own rays to float; any other array is copied to float32 first. A row is
+// a ray's origin and direction (originStep 6), or origins and directions
+// are rows of their own (3 each). Each ray's segment is the scalar tnear
+// and tfar, or its own in tnears and tfars.
 struct Rays {
     py::array origins;
     py::array directions;
@@ -99,44 +102,57 @@ struct Rays {
     float tnear;
     float tfar;
     size_t count;
+    size_t originStep = 3;
+    size_t directionStep = 3;
+    size_t directionStart = 0;
+    // Each ray's own ends, where given: arrays held in tnears and tfars.
+    const float* tnearEach = nullptr;
+    const float* tfarEach = nullptr;
+    Numbers<float> tnears;
+    Numbers<float> tfars;
+    // The rays' leading shape, which the answers keep.
+    std::vector<py::ssize_t> shape;
 };
 
-// The rays of origins and directions, each (N, 3), in the segment
-// [tnear, tfar].
-Rays raysOf(const py::handle& origins, const py::handle& directions, float tnear, float tfar);
+// The rays of an array of shape (..., 6), or of origins and directions of
+// shape (..., 3) each; tnear and tfar numbers, or arrays of the rays'
+// leading shape (or that numpy broadcasts to it).
+Rays raysOf(const py::handle& rays, const py::handle& directions, const py::handle& tnear,
+            const py::handle& tfar);
+
+// Points of shape (..., 3), as float64 rows, and their leading shape.
+Numbers<double> pointsOf(const py::handle& points, const char* name,
+                         std::vector<py::ssize_t>& shape);
 
 // Rays a thread takes at once.
 constexpr size_t runLength = 1024;
 
 template <class T> QueryRay rayAt(const Rays& rays, size_t i) {
-    const T* o = static_cast<const T*>(rays.origins.data()) + 3 * i;
-    const T* d = static_cast<const T*>(rays.directions.data()) + 3 * i;
+    const T* o = static_cast<const T*>(rays.origins.data()) + rays.originStep * i;
+    const T* d = static_cast<const T*>(rays.directions.data()) + rays.directionStart +
+                 rays.directionStep * i;
     return {{float(o[0]), float(o[1]), float(o[2])},
             {float(d[0]), float(d[1]), float(d[2])},
-            rays.tnear,
-            rays.tfar};
+            rays.tnearEach ? rays.tnearEach[i] : rays.tnear,
+            rays.tfarEach ? rays.tfarEach[i] : rays.tfar};
 }
 
-template <class T, class Answer, class Finish>
-void inRunsOf(WorkerPool& pool, const Rays& rays, Answer& answer, Finish& finish) {
+template <class T, class Answer> void inRunsOf(WorkerPool& pool, const Rays& rays, Answer& answer) {
     pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
         for (size_t i = first; i < end; ++i)
             answer(rayAt<T>(rays, i), i, context);
-        finish(first, end);
     });
 }
 
 // Each ray from the caller's arrays, answered in place: runs of rays
-// handed out to the pool's threads, each tracing through its own
-// context and writing its rays' results, then finishing the run's
-// results, so that no array of rays or hits is made. Without the
-// interpreter: the arrays are held by the caller.
-template <class Answer, class Finish>
-void inRuns(WorkerPool& pool, const Rays& rays, Answer&& answer, Finish&& finish) {
+// handed out to the pool's threads, each tracing through its own context
+// and writing its rays' results, so that no array of rays or hits is made.
+// Without the interpreter: the arrays are held by the caller.
+template <class Answer> void inRuns(WorkerPool& pool, const Rays& rays, Answer&& answer) {
     if (rays.doubles)
-        inRunsOf<double>(pool, rays, answer, finish);
+        inRunsOf<double>(pool, rays, answer);
     else
-        inRunsOf<float>(pool, rays, answer, finish);
+        inRunsOf<float>(pool, rays, answer);
 }
 
 } // namespace vantrel

@@ -33,8 +33,9 @@ bool made(py::handle self) {
 
 const Scene& madeScene(py::handle self) {
     if (!made(self))
-        throw py::type_error("this Scene is not initialised: make one with Scene(vertices, "
-                             "faces), Scene.load(path) or Scene.spheres(centres, radii)");
+        throw py::type_error("this Scene is not initialised: make one with Scene(), "
+                             "Scene(vertices, faces), Scene.load(path) or Scene.spheres(centres, "
+                             "radii)");
     return *self.cast<const Scene*>();
 }
 
@@ -42,6 +43,20 @@ template <class R, class... A> auto onScene(R (Scene::*method)(A...) const) {
     return [method](py::handle self, A... arguments) -> R {
         return (madeScene(self).*method)(std::forward<A>(arguments)...);
     };
+}
+
+template <class R, class... A> auto onScene(R (Scene::*method)(A...)) {
+    return [method](py::handle self, A... arguments) -> R {
+        return (const_cast<Scene&>(madeScene(self)).*method)(std::forward<A>(arguments)...);
+    };
+}
+
+// Results read by name as well: hits.t or hits["t"].
+template <class T> py::object field(const T& result, const py::str& name) {
+    const py::object self = py::cast(result);
+    if (!py::hasattr(self, name) || std::string(name).rfind('_', 0) == 0)
+        throw py::key_error(name);
+    return self.attr(name);
 }
 
 // pybind11 skips a constructor called on a live instance without a word;
@@ -67,28 +82,71 @@ PYBIND11_MODULE(vantrel, m) {
     m.attr("__version__") = VANTREL_VERSION;
     waitForCallsAtExit();
 
-    py::class_<Result>(m, "Hits", "What intersect found for each ray.")
+    py::class_<Result>(m, "Hits", "What intersect found for each ray, in the rays' shape.")
         .def_readonly("t", &Result::t, "distance in lengths of the direction; inf where none")
-        .def_readonly("prim", &Result::prim, "the face or sphere hit; -1 where none")
+        .def_readonly("geom", &Result::geom, "the geometry hit; -1 where none")
+        .def_readonly("prim", &Result::prim,
+                      "the face or sphere hit, within its geometry (a file's mesh); -1 where none")
         .def_readonly("u", &Result::u, "barycentric weight of V1; 0 for spheres")
         .def_readonly("v", &Result::v, "barycentric weight of V2; 0 for spheres")
-        .def_readonly("normal", &Result::normal, "unit geometric normal");
+        .def_readonly("normal", &Result::normal, "unit geometric normal")
+        .def("__getitem__", &field<Result>);
+
+    py::class_<ClosestPoints>(m, "ClosestPoints",
+                              "What closest_points found for each point, in the points' shape.")
+        .def_readonly("point", &ClosestPoints::point, "the closest point of the surfaces")
+        .def_readonly("distance", &ClosestPoints::distance, "the distance to it")
+        .def_readonly("geom", &ClosestPoints::geom, "its geometry; -1 for an empty scene")
+        .def_readonly("prim", &ClosestPoints::prim, "its face or sphere within the geometry")
+        .def_readonly("u", &ClosestPoints::u, "its barycentric weight of V1; 0 for spheres")
+        .def_readonly("v", &ClosestPoints::v, "its barycentric weight of V2; 0 for spheres")
+        .def_readonly("normal", &ClosestPoints::normal, "the surface's unit normal there")
+        .def("__getitem__", &field<ClosestPoints>);
 
     const auto inf = std::numeric_limits<float>::infinity();
-    py::class_<Scene> scene(m, "Scene");
-    scene
+    py::class_<Scene> scene(m, "Scene",
+                            "Triangle meshes, sets of spheres and instances of them, each a "
+                            "geometry with an id (0, 1, 2, ... as added); built on every core on "
+                            "the first query after a change.");
+    scene.def(py::init<>())
         .def(py::init<const py::handle&, const py::handle&, int>(), py::arg("vertices"),
              py::arg("faces"), py::arg("method") = 0)
         .def_static("load", &Scene::load, py::arg("path"), py::arg("method") = 0)
         .def_static("spheres", &Scene::spheres, py::arg("centres"), py::arg("radii"),
                     py::arg("method") = 0)
-        .def("intersect", onScene(&Scene::intersect), py::arg("origins"), py::arg("directions"),
-             py::arg("tnear") = 0.0f, py::arg("tfar") = inf, py::arg("threads") = py::none())
-        .def("occluded", onScene(&Scene::occluded), py::arg("origins"), py::arg("directions"),
-             py::arg("tnear") = 0.0f, py::arg("tfar") = inf, py::arg("threads") = py::none())
+        .def("add_triangles", onScene(&Scene::addTriangles), py::arg("vertices"), py::arg("faces"),
+             "Adds a mesh of (N, 3) vertices and (M, 3) faces; its id.")
+        .def("add_spheres", onScene(&Scene::addSpheres), py::arg("centres"), py::arg("radii"),
+             "Adds (N, 3) centres and (N,) radii; its id.")
+        .def("add_instance", onScene(&Scene::addInstance), py::arg("geometry_id"),
+             py::arg("transform"),
+             "Adds the geometry again under a 4x4 affine transform (a point p goes to "
+             "transform @ [*p, 1]); its id.")
+        .def("update_vertices", onScene(&Scene::updateVertices), py::arg("geometry_id"),
+             py::arg("vertices"),
+             "Moves a mesh's vertices (as many as it has); its hierarchy is refitted.")
+        .def("intersect", onScene(&Scene::intersect), py::arg("rays"),
+             py::arg("directions") = py::none(), py::arg("tnear") = 0.0f, py::arg("tfar") = inf,
+             py::arg("threads") = py::none(),
+             "Nearest hits of rays (..., 6), or of origins and directions (..., 3) each.")
+        .def("occluded", onScene(&Scene::occluded), py::arg("rays"),
+             py::arg("directions") = py::none(), py::arg("tnear") = 0.0f, py::arg("tfar") = inf,
+             py::arg("threads") = py::none(), "Whether anything lies on each segment.")
+        .def("count_intersections", onScene(&Scene::countIntersections), py::arg("rays"),
+             py::arg("directions") = py::none(), py::arg("tnear") = 0.0f, py::arg("tfar") = inf,
+             py::arg("threads") = py::none(), "How many surfaces each segment crosses.")
+        .def("closest_points", onScene(&Scene::closestPoints), py::arg("points"),
+             py::arg("threads") = py::none(), "The closest point of the surfaces to each point.")
+        .def("distance", onScene(&Scene::distance), py::arg("points"),
+             py::arg("threads") = py::none(), "The distance from each point to the surfaces.")
+        .def("signed_distance", onScene(&Scene::signedDistance), py::arg("points"),
+             py::arg("threads") = py::none(), "The distance, negative inside.")
+        .def("occupancy", onScene(&Scene::occupancy), py::arg("points"),
+             py::arg("threads") = py::none(), "1 where a point is inside the surfaces, else 0.")
         .def("render", onScene(&Scene::render), py::arg("width") = 512, py::arg("height") = 384,
              py::arg("eye") = py::none(), py::arg("target") = py::none(),
              py::arg("fov") = py::none(), py::arg("threads") = py::none())
+        .def_property_readonly("geometry_count", onScene(&Scene::geometryCount))
         .def_property_readonly("triangle_count", onScene(&Scene::triangleCount))
         .def_property_readonly("sphere_count", onScene(&Scene::sphereCount))
         .def_property_readonly("bounds", onScene(&Scene::bounds))

@@ -60,19 +60,52 @@ class ResultBlocks {
 } // namespace
 
 Result resultArrays(std::size_t count) {
-    requireMemory(32 * count, "the results of " + std::to_string(count) + " rays");
-    char* block = static_cast<char*>(ResultBlocks::take(32 * count));
+    constexpr std::size_t bytesEach = 40;
+    requireMemory(bytesEach * count, "the results of " + std::to_string(count) + " rays");
+    char* block = static_cast<char*>(ResultBlocks::take(bytesEach * count));
     const py::capsule owner(block, [](void* p) { ResultBlocks::give(p); });
     const auto column = [&](auto* first, std::size_t offset) {
         using T = std::remove_pointer_t<decltype(first)>;
         return py::array_t<T>({count}, {sizeof(T)}, reinterpret_cast<T*>(block + offset), owner);
     };
-    return {column(static_cast<float*>(nullptr), 8 * count),
+    // The 8-byte columns first, each aligned.
+    return {column(static_cast<float*>(nullptr), 16 * count),
+            column(static_cast<int64_t*>(nullptr), 8 * count),
             column(static_cast<int64_t*>(nullptr), 0),
-            column(static_cast<float*>(nullptr), 12 * count),
-            column(static_cast<float*>(nullptr), 16 * count),
+            column(static_cast<float*>(nullptr), 20 * count),
+            column(static_cast<float*>(nullptr), 24 * count),
             py::array_t<float>({count, std::size_t{3}}, {3 * sizeof(float), sizeof(float)},
-                               reinterpret_cast<float*>(block + 20 * count), owner)};
+                               reinterpret_cast<float*>(block + 28 * count), owner)};
+}
+
+ClosestPoints closestPointArrays(std::size_t count) {
+    requireMemory(52 * count, "the closest points of " + std::to_string(count) + " points");
+    return {py::array_t<float>({count, std::size_t{3}}),
+            py::array_t<float>(count),
+            py::array_t<int64_t>(count),
+            py::array_t<int64_t>(count),
+            py::array_t<float>(count),
+            py::array_t<float>(count),
+            py::array_t<float>({count, std::size_t{3}})};
+}
+
+py::array shaped(const py::array& array, const std::vector<py::ssize_t>& shape) {
+    std::vector<py::ssize_t> to = shape;
+    if (array.ndim() == 2)
+        to.push_back(array.shape(1));
+    return array.attr("reshape")(py::tuple(py::cast(to)));
+}
+
+void reshape(Result& result, const std::vector<py::ssize_t>& shape) {
+    result = {shaped(result.t, shape), shaped(result.geom, shape), shaped(result.prim, shape),
+              shaped(result.u, shape), shaped(result.v, shape),    shaped(result.normal, shape)};
+}
+
+void reshape(ClosestPoints& result, const std::vector<py::ssize_t>& shape) {
+    result = {shaped(result.point, shape), shaped(result.distance, shape),
+              shaped(result.geom, shape),  shaped(result.prim, shape),
+              shaped(result.u, shape),     shaped(result.v, shape),
+              shaped(result.normal, shape)};
 }
 
 } // namespace vantrel

@@ -58,11 +58,48 @@ Scene::Scene(int method) : method_(method) {
         throw py::value_error("method must be 0, 1 or 2");
 }
 
+Scene::Scene() : Scene(0) {}
+
 Scene::Scene(const py::handle& vertices, const py::handle& faces, int method) : Scene(method) {
+    addTriangles(vertices, faces);
+    readable();
+}
+
+Scene::~Scene() {
+    releaseGeometryScene(scene_);
+}
+
+namespace {
+
+// The number of the thing a message names, with its noun.
+std::string counted(uint32_t count, const char* one, const char* many) {
+    return std::to_string(count) + (count == 1 ? one : many);
+}
+
+void refuseOutOfRange(uint32_t beyond, bool spheres) {
+    if (beyond == 0)
+        return;
+    throw py::value_error(
+        (spheres ? counted(beyond, " sphere reaches", " spheres reach")
+                 : counted(beyond, " triangle has a corner", " triangles have a corner")) +
+        " beyond " + rangeText() +
+        " from the origin, where the queries' tests answer every ray exactly; move the scene "
+        "nearer the origin or scale it down");
+}
+
+} // namespace
+
+uint32_t Scene::added(uint32_t id, std::vector<uint32_t> faceIds) {
+    faceIds_.resize(scene_.geometries.size());
+    faceIds_[id] = std::move(faceIds);
+    return id;
+}
+
+uint32_t Scene::addTriangles(const py::handle& vertices, const py::handle& faces) {
     const Numbers<float> points = rowsOf<float>(vertices, 3, "vertices");
     const IndexArray corners = indicesOf(faces, 3, "faces");
     if (corners.size() == 0)
-        throw py::value_error("faces is empty: a scene needs at least one triangle");
+        throw py::value_error("faces is empty: a mesh needs at least one triangle");
     const py::ssize_t count = points.shape(0);
     const int64_t* index = corners.data();
     size_t outside = 0;
@@ -72,9 +109,146 @@ Scene::Scene(const py::handle& vertices, const py::handle& faces, int method) : 
         throw py::value_error("faces holds " + std::to_string(outside) +
                               " indices that are negative or not below the " +
                               std::to_string(count) + " vertices");
-    vertices_.assign(points.data(), points.data() + points.size());
-    indices_.assign(index, index + corners.size());
-    build();
+    if (count > py::ssize_t{0xfffffffe} || corners.shape(0) > py::ssize_t{0xfffffffe})
+        throw py::value_error("a mesh takes fewer than 2^32 vertices and 2^32 triangles");
+    const std::vector<uint32_t> indices(index, index + corners.size());
+    const auto triangles = static_cast<uint32_t>(corners.shape(0));
+    refuseOutOfRange(queryShapesOutOfRange(points.data(), indices.data(), triangles), false);
+    const auto lock = writable();
+    return added(vantrel::addTriangles(scene_, points.data(), static_cast<uint32_t>(count),
+                                       indices.data(), triangles),
+                 {});
+}
+
+uint32_t Scene::addSpheres(const py::handle& centres, const py::handle& radii) {
+    const Numbers<float> c = rowsOf<float>(centres, 3, "centres");
+    const Numbers<float> r = rowsOf<float>(radii, 0, "radii");
+    requireSameRows(c, r, "centres and radii");
+    if (c.shape(0) == 0)
+        throw py::value_error("centres is empty: a set of spheres needs at least one");
+    if (c.shape(0) > py::ssize_t{0xfffffffe})
+        throw py::value_error("a set of spheres takes fewer than 2^32");
+    const auto count = static_cast<uint32_t>(c.shape(0));
+    std::vector<Sphere> spheres(count);
+    std::vector<PrimitiveRef> refs(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!(r.data()[i] >= 0.0f))
+            throw py::value_error("radii must not be negative (row " + std::to_string(i) + ")");
+        const float* at = c.data() + 3 * i;
+        spheres[i] = {{at[0], at[1], at[2]}, r.data()[i], {}};
+        refs[i] = {&spheres[i], PrimitiveType::Sphere};
+    }
+    refuseOutOfRange(queryShapesOutOfRange({refs.data(), count}), true);
+    const auto lock = writable();
+    const uint32_t id = vantrel::addSpheres(scene_, c.data(), r.data(), count);
+    if (id == noGeometry)
+        throw py::value_error("each sphere must reach no farther than the float range");
+    return added(id, {});
+}
+
+uint32_t Scene::addInstance(const py::handle& geometry, const py::handle& transform) {
+    const FloatArray m = rowsOf(transform, 4, "transform");
+    if (m.shape(0) != 4)
+        throw py::value_error("transform must be a 4x4 matrix, not of " +
+                              std::to_string(m.shape(0)) + " rows");
+    const double* row = m.data();
+    if (row[12] != 0.0 || row[13] != 0.0 || row[14] != 0.0 || row[15] != 1.0)
+        throw py::value_error("transform must be affine: its last row 0, 0, 0, 1");
+    const auto lock = writable();
+    const uint32_t of = geometryOf(geometry);
+    const GeometryKind kind = scene_.geometries[of].kind;
+    if (kind == GeometryKind::Instance)
+        throw py::value_error("geometry " + std::to_string(of) +
+                              " is an instance: instances place meshes and spheres");
+    const uint32_t id = vantrel::addInstance(scene_, of, row);
+    if (id != noGeometry)
+        return added(id, {});
+    if (kind == GeometryKind::Spheres)
+        throw py::value_error("transform must keep spheres round (a rotation, a mirror, one "
+                              "scale and a move), and be invertible");
+    throw py::value_error("transform must be invertible: its upper left 3x3 is singular");
+}
+
+void Scene::updateVertices(const py::handle& geometry, const py::handle& vertices) {
+    const Numbers<float> points = rowsOf<float>(vertices, 3, "vertices");
+    const auto lock = writable();
+    const uint32_t id = geometryOf(geometry);
+    const Geometry& mesh = scene_.geometries[id];
+    if (mesh.kind != GeometryKind::Triangles)
+        throw py::value_error("geometry " + std::to_string(id) +
+                              " is not a mesh: only a mesh's vertices move");
+    if (static_cast<size_t>(points.size()) != mesh.vertices.size())
+        throw py::value_error("vertices must number the mesh's " +
+                              std::to_string(mesh.vertices.size() / 3) + ", not " +
+                              std::to_string(points.shape(0)));
+    refuseOutOfRange(queryShapesOutOfRange(points.data(), mesh.indices.data(),
+                                           static_cast<uint32_t>(mesh.indices.size() / 3)),
+                     false);
+    const std::shared_ptr<WorkerPool> pool = poolFor(py::none());
+    QueryBuildOptions options;
+    options.pool = pool.get();
+    VertexUpdate update;
+    {
+        const WithoutInterpreter release;
+        update = vantrel::updateVertices(scene_, id, points.data(), options);
+    }
+    // A tree the moved vertices no longer suit is built again on the next
+    // query: the same answers, found faster.
+    if (update.rebuildAdvised)
+        rebuildGeometry(scene_, id);
+}
+
+uint32_t Scene::geometryOf(const py::handle& geometry) const {
+    if (PyBool_Check(geometry.ptr()) || !PyIndex_Check(geometry.ptr()))
+        throw py::type_error("a geometry id must be an int");
+    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(geometry.ptr()));
+    if (!index)
+        throw py::error_already_set();
+    int overflow = 0;
+    const long long id = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    const size_t count = scene_.geometries.size();
+    if (overflow != 0 || id < 0 || static_cast<unsigned long long>(id) >= count)
+        throw py::value_error("no geometry " + py::str(index).cast<std::string>() +
+                              ": the scene has " + counted(uint32_t(count), "", "") +
+                              " (ids from 0)");
+    return static_cast<uint32_t>(id);
+}
+
+std::unique_lock<std::shared_mutex> Scene::writable() const {
+    std::unique_lock<std::shared_mutex> lock(lock_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        // Another thread queries without the interpreter's lock.
+        const WithoutInterpreter release;
+        lock.lock();
+    }
+    return lock;
+}
+
+std::shared_lock<std::shared_mutex> Scene::readable() const {
+    for (;;) {
+        {
+            std::shared_lock<std::shared_mutex> lock(lock_, std::try_to_lock);
+            if (!lock.owns_lock()) {
+                const WithoutInterpreter release;
+                lock.lock();
+            }
+            if (scene_.built)
+                return lock;
+        }
+        const auto lock = writable();
+        if (scene_.built)
+            continue;
+        const std::shared_ptr<WorkerPool> pool = poolFor(py::none());
+        QueryBuildOptions options;
+        options.pool = pool.get();
+        BuildResult result;
+        {
+            const WithoutInterpreter release;
+            result = buildGeometryScene(const_cast<GeometryScene&>(scene_), options);
+        }
+        if (result != BuildResult::Built)
+            refuse(result, "queries' hierarchy");
+    }
 }
 
 std::unique_ptr<Scene> Scene::load(const py::handle& file, int method) {
@@ -92,290 +266,81 @@ std::unique_ptr<Scene> Scene::load(const py::handle& file, int method) {
                               "': " + (reason.empty() ? "not a mesh the readers know" : reason));
     if (mesh.indices.empty())
         throw py::value_error("'" + path + "' holds no triangle");
-    // Hits name the file's faces: a polygon's triangles share its index.
-    bool ownFaces = true;
-    scene->faceIds_.resize(mesh.faces.size());
-    for (size_t i = 0; i < mesh.faces.size(); ++i) {
-        scene->faceIds_[i] = mesh.faces[i].face;
-        ownFaces = ownFaces && mesh.faces[i].face == i;
+    // Each of the file's meshes a geometry, with the vertices its triangles
+    // use, in their order; a hit names the face within its mesh.
+    const size_t triangles = mesh.indices.size() / 3;
+    std::vector<uint32_t> meshes;
+    for (size_t i = 0; i < triangles; ++i)
+        if (meshes.empty() || mesh.faces[i].mesh != meshes.back())
+            meshes.push_back(mesh.faces[i].mesh);
+    std::vector<uint32_t> renumbered(mesh.vertices.size() / 3, noPrimitive);
+    std::vector<uint32_t> used;
+    size_t first = 0;
+    for (size_t m = 0; m < meshes.size(); ++m) {
+        size_t end = first;
+        while (end < triangles && mesh.faces[end].mesh == meshes[m])
+            ++end;
+        std::vector<float> vertices;
+        std::vector<int64_t> indices;
+        std::vector<uint32_t> faces;
+        bool ownFaces = true;
+        for (size_t t = first; t < end; ++t) {
+            for (int k = 0; k < 3; ++k) {
+                const uint32_t from = mesh.indices[3 * t + k];
+                if (renumbered[from] == noPrimitive) {
+                    renumbered[from] = static_cast<uint32_t>(vertices.size() / 3);
+                    vertices.insert(vertices.end(), &mesh.vertices[3 * size_t{from}],
+                                    &mesh.vertices[3 * size_t{from}] + 3);
+                    used.push_back(from);
+                }
+                indices.push_back(renumbered[from]);
+            }
+            faces.push_back(mesh.faces[t].face);
+            ownFaces = ownFaces && mesh.faces[t].face == t - first;
+        }
+        const uint32_t id = scene->addTriangles(
+            py::array_t<float>({vertices.size() / 3, size_t{3}}, vertices.data()),
+            py::array_t<int64_t>({indices.size() / 3, size_t{3}}, indices.data()));
+        if (!ownFaces)
+            scene->faceIds_[id] = std::move(faces);
+        for (const uint32_t from : used)
+            renumbered[from] = noPrimitive;
+        used.clear();
+        first = end;
     }
-    // Every triangle its own face, in the file's order: nothing to look up.
-    if (ownFaces)
-        scene->faceIds_ = {};
-    scene->vertices_ = std::move(mesh.vertices);
-    scene->indices_ = std::move(mesh.indices);
-    scene->build();
+    scene->readable();
     return scene;
 }
 
 std::unique_ptr<Scene> Scene::spheres(const py::handle& centres, const py::handle& radii,
                                       int method) {
-    const FloatArray c = rowsOf(centres, 3, "centres");
-    const FloatArray r = rowsOf(radii, 0, "radii");
-    requireSameRows(c, r, "centres and radii");
-    if (c.shape(0) == 0)
-        throw py::value_error("centres is empty: a scene needs at least one sphere");
     std::unique_ptr<Scene> scene(new Scene(method));
-    const double* cd = c.data();
-    const double* rd = r.data();
-    for (py::ssize_t i = 0; i < c.shape(0); ++i) {
-        if (!(rd[i] >= 0.0))
-            throw py::value_error("radii must not be negative (row " + std::to_string(i) + ")");
-        scene->spheres_.push_back({{float(cd[3 * i]), float(cd[3 * i + 1]), float(cd[3 * i + 2])},
-                                   float(rd[i]),
-                                   {1.0f, 1.0f, 1.0f, 0.0f}});
-    }
-    for (Sphere& sphere : scene->spheres_)
-        scene->sphereRefs_.push_back({&sphere, PrimitiveType::Sphere});
-    scene->build();
+    scene->addSpheres(centres, radii);
+    scene->readable();
     return scene;
 }
 
-Scene::~Scene() {
-    releaseQueryScene(query_);
+uint32_t Scene::geometryCount() const {
+    const auto lock = readable();
+    return static_cast<uint32_t>(scene_.geometries.size());
 }
 
-Result Scene::intersect(const py::handle& origins, const py::handle& directions, float tnear,
-                        float tfar, const py::object& threads) const {
-    const Rays rays = raysOf(origins, directions, tnear, tfar);
-    const size_t count = rays.count;
-    Result result = resultArrays(count);
-    float* t = result.t.mutable_data();
-    int64_t* prim = result.prim.mutable_data();
-    float* u = result.u.mutable_data();
-    float* v = result.v.mutable_data();
-    float* normal = result.normal.mutable_data();
-    const std::shared_ptr<WorkerPool> pool = poolFor(threads);
-    const WithoutInterpreter release;
-    inRuns(
-        *pool, rays,
-        [&](const QueryRay& ray, size_t i, TraceContext& context) {
-            QueryHit hit;
-            intersectNearest(context, query_, ray, hit);
-            t[i] = hit.t;
-            prim[i] = hit.primitive == noPrimitive ? -1 : int64_t{hit.primitive};
-            u[i] = hit.u;
-            v[i] = hit.v;
-            normal[3 * i] = hit.normal.x;
-            normal[3 * i + 1] = hit.normal.y;
-            normal[3 * i + 2] = hit.normal.z;
-        },
-        [&](size_t first, size_t end) {
-            // Apart from the walks, so that the run's lookups are in
-            // flight together rather than each stalling a walk.
-            if (!faceIds_.empty())
-                for (size_t i = first; i < end; ++i)
-                    prim[i] = prim[i] < 0 ? -1 : int64_t{faceIds_[prim[i]]};
-        });
-    return result;
+uint32_t Scene::triangleCount() const {
+    const auto lock = readable();
+    size_t count = 0;
+    for (const Geometry& geometry : scene_.geometries)
+        if (geometry.kind == GeometryKind::Triangles)
+            count += geometry.indices.size() / 3;
+    return static_cast<uint32_t>(count);
 }
 
-py::array_t<bool> Scene::occluded(const py::handle& origins, const py::handle& directions,
-                                  float tnear, float tfar, const py::object& threads) const {
-    const Rays rays = raysOf(origins, directions, tnear, tfar);
-    requireMemory(rays.count, "the answers of " + std::to_string(rays.count) + " rays");
-    py::array_t<bool> result(rays.count);
-    bool* out = result.mutable_data();
-    const std::shared_ptr<WorkerPool> pool = poolFor(threads);
-    const WithoutInterpreter release;
-    // A run at a time, so that rays from one point walk together.
-    if (rays.doubles)
-        occludedInRuns<double>(*pool, rays, out);
-    else
-        occludedInRuns<float>(*pool, rays, out);
-    return result;
-}
-
-py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
-                                   const py::object& target, const py::object& fov,
-                                   const py::object& threads) const {
-    if (width < 1 || height < 1 || width > 16384 || height > 16384)
-        throw py::value_error("width and height must be from 1 to 16384");
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    requireMemory(size_t(width) * size_t(height) * (3 + sizeof(Ray)),
-                  "rendering " + size + " (the image and a ray for each pixel)");
-    const float fovDegrees = fov.is_none() ? 45.0f : fov.cast<float>();
-    if (!(fovDegrees > 0.0f && fovDegrees < 180.0f))
-        throw py::value_error("fov must be between 0 and 180 degrees");
-    Vector3 lower{0.0f, 0.0f, 0.0f};
-    Vector3 upper{0.0f, 0.0f, 0.0f};
-    querySceneBounds(query_, lower, upper);
-    const float* lo = &lower.x;
-    const float* hi = &upper.x;
-    const Vector3 centre{(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
-    const Vector3 at = target.is_none() ? centre : pointOf(target, "target");
-    Vector3 from;
-    if (eye.is_none()) {
-        // In double: the box of a scene near the floats' limit has no float
-        // radius, and then no eye is in range.
-        const double dx = double{hi[0]} - lo[0];
-        const double dy = double{hi[1]} - lo[1];
-        const double dz = double{hi[2]} - lo[2];
-        const double radius = std::sqrt(dx * dx + dy * dy + dz * dz) / 2;
-        const double away = radius / std::sin(fovDegrees * 3.14159265 / 360.0) * 1.1 + 1e-6;
-        from = {float(at.x + away * 0.6), float(at.y + away * 0.45), float(at.z - away * 0.66)};
-        if (!isFinite(from) || !cameraCanLookAt(from, at)) {
-            char distance[32];
-            std::snprintf(distance, sizeof distance, "%.3g", away);
-            throw py::value_error(std::string("no camera can frame the whole scene with this "
-                                              "fov: the eye would be ") +
-                                  distance +
-                                  " from the target, too far to aim across in floats; give "
-                                  "eye and target, or a wider fov");
-        }
-    } else {
-        from = pointOf(eye, "eye");
-    }
-    if (from.x == at.x && from.y == at.y && from.z == at.z)
-        throw py::value_error("eye and target must differ");
-    if (!cameraCanLookAt(from, at))
-        throw py::value_error("eye and target are too far apart or too close for a camera to aim "
-                              "from one at the other: target - eye must have a length from 1e-19 "
-                              "to 1.8e19");
-    RenderTarget frame{static_cast<uint32_t>(width), static_cast<uint32_t>(height), nullptr,
-                       nullptr};
-    py::array_t<uint8_t> image({size_t(height), size_t(width), size_t{3}});
-    frame.pixels = image.mutable_data();
-    const float tall = 2.0f * std::tan(fovDegrees * 3.14159265f / 360.0f);
-    buildRayTable(frame, {1.0f, tall * float(width) / float(height), tall});
-    const Matrix4 camera = cameraLookingAt(from, at);
-    const std::shared_ptr<WorkerPool> pool = poolFor(threads);
-    {
-        const WithoutInterpreter release;
-        renderFrame(*pool, query_, frame, camera, FrameLight::Model);
-    }
-    delete[] frame.rays;
-    // As the benchmark warns of a black frame: a camera or a scene the
-    // renderer cannot show gives no error of its own.
-    const uint8_t* bytes = frame.pixels;
-    const bool black =
-        std::all_of(bytes, bytes + image.size(), [](uint8_t byte) { return byte == 0; });
-    if (black && PyErr_WarnEx(PyExc_RuntimeWarning,
-                              "render: the image is entirely black: no ray met anything "
-                              "(check eye, target and fov)",
-                              1) != 0)
-        throw py::error_already_set(); // warnings made errors
-    return image;
-}
-
-py::tuple Scene::bounds() const {
-    Vector3 lower{0.0f, 0.0f, 0.0f};
-    Vector3 upper{0.0f, 0.0f, 0.0f};
-    querySceneBounds(query_, lower, upper);
-    py::array_t<float> lo(3);
-    py::array_t<float> hi(3);
-    std::copy(&lower.x, &lower.x + 3, lo.mutable_data());
-    std::copy(&upper.x, &upper.x + 3, hi.mutable_data());
-    return py::make_tuple(lo, hi);
-}
-
-py::tuple Scene::state() const {
-    if (!spheres_.empty()) {
-        py::array_t<float> centres({spheres_.size(), size_t{3}});
-        py::array_t<float> radii(spheres_.size());
-        for (size_t i = 0; i < spheres_.size(); ++i) {
-            const Sphere& s = spheres_[i];
-            float* c = centres.mutable_data() + 3 * i;
-            c[0] = s.centre.x;
-            c[1] = s.centre.y;
-            c[2] = s.centre.z;
-            radii.mutable_data()[i] = s.radius;
-        }
-        return py::make_tuple("spheres", centres, radii, method_);
-    }
-    py::array_t<float> vertices({vertices_.size() / 3, size_t{3}});
-    py::array_t<int64_t> faces({indices_.size() / 3, size_t{3}});
-    std::copy(vertices_.begin(), vertices_.end(), vertices.mutable_data());
-    std::copy(indices_.begin(), indices_.end(), faces.mutable_data());
-    return py::make_tuple("triangles", vertices, faces, method_, faceIds_);
-}
-
-void Scene::build() {
-    QueryBuildOptions options;
-    const std::shared_ptr<WorkerPool> pool = poolFor(py::none());
-    options.pool = pool.get();
-    BuildResult result;
-    {
-        const WithoutInterpreter release;
-        result = spheres_.empty()
-                     ? buildQueryScene(query_, vertices_.data(),
-                                       static_cast<uint32_t>(vertices_.size() / 3), indices_.data(),
-                                       triangleCount(), options)
-                     : buildQueryScene(query_, {sphereRefs_.data(), sphereCount()}, options);
-    }
-    if (result == BuildResult::OutOfRange) {
-        const uint32_t beyond =
-            spheres_.empty()
-                ? queryShapesOutOfRange(vertices_.data(), indices_.data(), triangleCount())
-                : queryShapesOutOfRange({sphereRefs_.data(), sphereCount()});
-        const bool one = beyond == 1;
-        const char* what = spheres_.empty()
-                               ? (one ? " triangle has a corner" : " triangles have a corner")
-                               : (one ? " sphere reaches" : " spheres reach");
-        throw py::value_error(std::to_string(beyond) + what + " beyond " + rangeText() +
-                              " from the origin, where the queries' tests answer every ray "
-                              "exactly; move the scene nearer the origin or scale it down");
-    }
-    if (result != BuildResult::Built)
-        refuse(result, "queries' hierarchy");
-}
-
-void Scene::setFaceIds(const py::handle& ids) {
-    const py::object converted = numpyArray(ids, nullptr);
-    const auto raw = py::reinterpret_borrow<py::array>(converted);
-    const char kind = converted ? raw.dtype().kind() : 'O';
-    // An empty list reads as float64.
-    const bool integers = converted && (kind == 'i' || kind == 'u' || raw.size() == 0);
-    if (!integers || raw.ndim() != 1)
-        throw py::value_error("a pickled scene's face indices must be a list of integers");
-    if (raw.size() != 0 && static_cast<size_t>(raw.size()) != triangleCount())
-        throw py::value_error("a pickled scene's face indices must number its triangles: " +
-                              std::to_string(raw.size()) + " for " +
-                              std::to_string(triangleCount()));
-    const IndexArray faces = IndexArray::ensure(numpyArray(raw, "int64"));
-    // Only the file could say how many faces it has (a line or a point is a
-    // face there too): a face index is whatever fits 32 bits, but the mark
-    // of no face.
-    size_t outside = 0;
-    for (py::ssize_t i = 0; i < faces.size(); ++i)
-        outside += faces.data()[i] < 0 || faces.data()[i] >= int64_t{noPrimitive};
-    if (outside != 0)
-        throw py::value_error("a pickled scene's face indices hold " + std::to_string(outside) +
-                              " that are negative or past 32 bits");
-    faceIds_.assign(faces.data(), faces.data() + faces.size());
-}
-
-namespace {
-
-int methodOf(const py::handle& method) {
-    if (PyBool_Check(method.ptr()) || !PyLong_Check(method.ptr()))
-        throw py::type_error("a pickled scene's method must be an int");
-    const long value = PyLong_AsLong(method.ptr());
-    if (value == -1 && PyErr_Occurred())
-        PyErr_Clear();
-    if (value < 0 || value > 2)
-        throw py::value_error("method must be 0, 1 or 2");
-    return static_cast<int>(value);
-}
-
-} // namespace
-
-std::unique_ptr<Scene> Scene::fromState(const py::handle& state) {
-    const char* const form = "a Scene's state is ('triangles', vertices, faces, method, "
-                             "face indices) or ('spheres', centres, radii, method)";
-    if (!py::isinstance<py::tuple>(state) || py::len(state) == 0 ||
-        !py::isinstance<py::str>(state[py::int_(0)]))
-        throw py::value_error(form);
-    const auto fields = py::reinterpret_borrow<py::tuple>(state);
-    const std::string kind = fields[0].cast<std::string>();
-    if (kind == "spheres" && fields.size() == 4)
-        return spheres(fields[1], fields[2], methodOf(fields[3]));
-    if (kind != "triangles" || fields.size() != 5)
-        throw py::value_error(std::string(form) + "; not a " + kind + " state of " +
-                              std::to_string(fields.size()) + " fields");
-    auto scene = std::make_unique<Scene>(fields[1], fields[2], methodOf(fields[3]));
-    scene->setFaceIds(fields[4]);
-    return scene;
+uint32_t Scene::sphereCount() const {
+    const auto lock = readable();
+    size_t count = 0;
+    for (const Geometry& geometry : scene_.geometries)
+        if (geometry.kind == GeometryKind::Spheres)
+            count += geometry.radii.size();
+    return static_cast<uint32_t>(count);
 }
 
 } // namespace vantrel

@@ -1,6 +1,6 @@
-// The scene type of the module: triangles or spheres from arrays or a file,
-// the queries' hierarchy built over them on every core, and what Python
-// calls on it.
+// The scene type of the module: triangle meshes, sets of spheres and
+// instances of them, each a geometry of a scene built on every core on the
+// first query after a change, and what Python calls on it.
 #pragma once
 
 #include <pybind11/numpy.h>
@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,11 @@ namespace vantrel {
 
 class Scene {
   public:
+    // An empty scene, to add geometries to.
+    Scene();
+    // A scene of one mesh, geometry 0.
     Scene(const py::handle& vertices, const py::handle& faces, int method);
+    // Each mesh of the file a geometry, in the file's order.
     static std::unique_ptr<Scene> load(const py::handle& path, int method);
     static std::unique_ptr<Scene> spheres(const py::handle& centres, const py::handle& radii,
                                           int method);
@@ -28,44 +33,56 @@ class Scene {
     // may come from anywhere.
     static std::unique_ptr<Scene> fromState(const py::handle& state);
     ~Scene();
-    Result intersect(const py::handle& origins, const py::handle& directions, float tnear,
-                     float tfar, const py::object& threads) const;
-    py::array_t<bool> occluded(const py::handle& origins, const py::handle& directions, float tnear,
-                               float tfar, const py::object& threads) const;
+
+    uint32_t addTriangles(const py::handle& vertices, const py::handle& faces);
+    uint32_t addSpheres(const py::handle& centres, const py::handle& radii);
+    uint32_t addInstance(const py::handle& geometry, const py::handle& transform);
+    void updateVertices(const py::handle& geometry, const py::handle& vertices);
+
+    Result intersect(const py::handle& rays, const py::handle& directions, const py::handle& tnear,
+                     const py::handle& tfar, const py::object& threads) const;
+    py::array occluded(const py::handle& rays, const py::handle& directions,
+                       const py::handle& tnear, const py::handle& tfar,
+                       const py::object& threads) const;
+    py::array countIntersections(const py::handle& rays, const py::handle& directions,
+                                 const py::handle& tnear, const py::handle& tfar,
+                                 const py::object& threads) const;
+    ClosestPoints closestPoints(const py::handle& points, const py::object& threads) const;
+    py::array distance(const py::handle& points, const py::object& threads) const;
+    py::array signedDistance(const py::handle& points, const py::object& threads) const;
+    py::array occupancy(const py::handle& points, const py::object& threads) const;
     py::array_t<uint8_t> render(int width, int height, const py::object& eye,
                                 const py::object& target, const py::object& fov,
                                 const py::object& threads) const;
-    uint32_t triangleCount() const { return uint32_t(indices_.size() / 3); }
-    uint32_t sphereCount() const { return uint32_t(spheres_.size()); }
+
+    uint32_t geometryCount() const;
+    uint32_t triangleCount() const;
+    uint32_t sphereCount() const;
     py::tuple bounds() const;
     int method() const { return method_; }
-    // What a copy on another machine needs: the arrays and the method.
+    // What a copy on another machine needs: each geometry's arrays.
     py::tuple state() const;
 
   private:
     explicit Scene(int method);
-    // The queries' hierarchy over the triangles or the spheres, which the
-    // queries and the frames walk.
-    void build();
-    // Hits name these faces of the file, one per triangle.
-    void setFaceIds(const py::handle& ids);
+    // The scene, built where a change left it unbuilt, held for reading
+    // while the lock lives: a query of one thread does not meet another's
+    // change.
+    std::shared_lock<std::shared_mutex> readable() const;
+    std::unique_lock<std::shared_mutex> writable() const;
+    uint32_t added(uint32_t id, std::vector<uint32_t> faceIds);
+    // The id of a geometry of this scene, as Python gave it.
+    uint32_t geometryOf(const py::handle& geometry) const;
 
-    template <class T> void occludedInRuns(WorkerPool& pool, const Rays& rays, bool* out) const {
-        pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
-            QueryRay run[runLength];
-            for (size_t i = first; i < end; ++i)
-                run[i - first] = rayAt<T>(rays, i);
-            intersectAny(context, query_, run, out + first, end - first);
-        });
-    }
+    template <class Answer>
+    py::array answerPoints(const py::handle& points, const py::object& threads,
+                           Answer&& answer) const;
 
-    int method_;
-    std::vector<float> vertices_;   // x, y, z each
-    std::vector<uint32_t> indices_; // three a triangle
-    std::vector<uint32_t> faceIds_; // per triangle, the file's face; empty: the triangle's own
-    std::vector<Sphere> spheres_;
-    std::vector<PrimitiveRef> sphereRefs_;
-    QueryScene query_;
+    int method_; // the renderer's split method, kept for old pickles
+    GeometryScene scene_;
+    // Per geometry, the file's face of each triangle; empty: its own.
+    std::vector<std::vector<uint32_t>> faceIds_;
+    mutable std::shared_mutex lock_;
 };
 
 } // namespace vantrel

@@ -18,9 +18,11 @@ namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-bool allFinite(const float* values, size_t count) {
+// Whether every number is finite and within the queries' range: only then
+// does a build take in every triangle, and a refit can stand for it.
+bool allInRange(const float* values, size_t count) {
     for (size_t i = 0; i < count; ++i)
-        if (!std::isfinite(values[i]))
+        if (!(std::fabs(values[i]) <= queryCoordinateLimit))
             return false;
     return true;
 }
@@ -79,37 +81,45 @@ void grow(double* box) {
     }
 }
 
-void setBox(GeometryScene& scene, uint32_t id) {
+// A geometry's box where the scene puts it (for an instance, around its
+// geometry's box transformed); false where it holds nothing to hit.
+bool placedBox(const GeometryScene& scene, uint32_t id, double* box) {
     const Geometry& geometry = scene.geometries[id];
-    double* box = &scene.boxes[6 * size_t{id}];
     const Geometry& placed =
         geometry.kind == GeometryKind::Instance ? scene.geometries[geometry.of] : geometry;
     Vector3 lower;
     Vector3 upper;
-    if (!querySceneBounds(placed.query, lower, upper)) {
-        // Nothing to hit: a box no ray enters.
-        std::fill(box, box + 3, infinity);
-        std::fill(box + 3, box + 6, -infinity);
-        return;
-    }
+    if (!querySceneBounds(placed.query, lower, upper))
+        return false;
     if (geometry.kind != GeometryKind::Instance) {
         const double bounds[6] = {lower.x, lower.y, lower.z, upper.x, upper.y, upper.z};
         std::copy(bounds, bounds + 6, box);
-    } else {
-        std::fill(box, box + 3, infinity);
-        std::fill(box + 3, box + 6, -infinity);
-        for (int corner = 0; corner < 8; ++corner) {
-            const Double3 p = mapPoint(geometry.transform, {(corner & 1) ? upper.x : lower.x,
-                                                            (corner & 2) ? upper.y : lower.y,
-                                                            (corner & 4) ? upper.z : lower.z});
-            const double at[3] = {p.x, p.y, p.z};
-            for (int k = 0; k < 3; ++k) {
-                box[k] = std::min(box[k], at[k]);
-                box[3 + k] = std::max(box[3 + k], at[k]);
-            }
+        return true;
+    }
+    std::fill(box, box + 3, infinity);
+    std::fill(box + 3, box + 6, -infinity);
+    for (int corner = 0; corner < 8; ++corner) {
+        const Double3 p = mapPoint(geometry.transform, {(corner & 1) ? upper.x : lower.x,
+                                                        (corner & 2) ? upper.y : lower.y,
+                                                        (corner & 4) ? upper.z : lower.z});
+        const double at[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k) {
+            box[k] = std::min(box[k], at[k]);
+            box[3 + k] = std::max(box[3 + k], at[k]);
         }
     }
-    grow(box);
+    return true;
+}
+
+void setBox(GeometryScene& scene, uint32_t id) {
+    double* box = &scene.boxes[6 * size_t{id}];
+    if (placedBox(scene, id, box)) {
+        grow(box);
+        return;
+    }
+    // Nothing to hit: a box no ray enters.
+    std::fill(box, box + 3, infinity);
+    std::fill(box + 3, box + 6, -infinity);
 }
 
 void setBoxes(GeometryScene& scene) {
@@ -129,7 +139,7 @@ uint32_t addTriangles(GeometryScene& scene, const float* vertices, uint32_t vert
     geometry.kind = GeometryKind::Triangles;
     geometry.vertices.assign(vertices, vertices + size_t{3} * vertexCount);
     geometry.indices.assign(indices, indices + size_t{3} * triangleCount);
-    geometry.finite = allFinite(vertices, size_t{3} * vertexCount);
+    geometry.inRange = allInRange(vertices, size_t{3} * vertexCount);
     return added(scene, std::move(geometry));
 }
 
@@ -198,12 +208,12 @@ VertexUpdate updateVertices(GeometryScene& scene, uint32_t geometry, const float
         return {false, false, 0.0, false};
     Geometry& mesh = scene.geometries[geometry];
     std::copy(vertices, vertices + mesh.vertices.size(), mesh.vertices.begin());
-    const bool wasFinite = mesh.finite;
-    mesh.finite = allFinite(vertices, mesh.vertices.size());
+    const bool wasInRange = mesh.inRange;
+    mesh.inRange = allInRange(vertices, mesh.vertices.size());
     scene.built = false;
     // A triangle the build left out, or one that now must be, changes
     // which the hierarchy holds: only a build puts that right.
-    if (!mesh.built || !wasFinite || !mesh.finite || !mesh.query.bvh) {
+    if (!mesh.built || !wasInRange || !mesh.inRange || !mesh.query.bvh) {
         mesh.built = false;
         return {true, false, 0.0, false};
     }
@@ -226,6 +236,21 @@ void rebuildGeometry(GeometryScene& scene, uint32_t geometry) {
         return;
     scene.geometries[geometry].built = false;
     scene.built = false;
+}
+
+bool geometrySceneBounds(const GeometryScene& scene, double* lower, double* upper) {
+    bool any = false;
+    for (uint32_t id = 0; id < scene.geometries.size(); ++id) {
+        double box[6];
+        if (!placedBox(scene, id, box))
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            lower[k] = any ? std::min(lower[k], box[k]) : box[k];
+            upper[k] = any ? std::max(upper[k], box[3 + k]) : box[3 + k];
+        }
+        any = true;
+    }
+    return any;
 }
 
 std::size_t geometrySceneBytes(const GeometryScene& scene) {

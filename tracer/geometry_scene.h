@@ -42,8 +42,9 @@ struct Geometry {
     // The hierarchy's cost (bvhCost) when it was built, and now.
     double builtCost = 0.0;
     double cost = 0.0;
-    // Every vertex finite: a moved mesh keeps its hierarchy only then.
-    bool finite = true;
+    // Every vertex finite and within queryCoordinateLimit: a moved mesh
+    // keeps its hierarchy only then.
+    bool inRange = true;
     // The hierarchy's corners in its leaves' order (leafCorners), made on
     // the first refit of a build.
     std::vector<uint32_t> leafCorners;
@@ -93,13 +94,19 @@ constexpr double refitCostLimit = 1.5;
 // Gives geometry new vertices, as many as it has, and refits its
 // hierarchy (boxes recomputed, the tree kept) in a small part of a build's
 // time, on options' threads; every answer then is what a scene built anew
-// with these vertices gives. Where a vertex, new or old, is not finite, the
-// hierarchy is built again on the next build instead.
+// with these vertices gives. Where a vertex, new or old, is not finite or
+// lies beyond queryCoordinateLimit, the hierarchy is built again on the
+// next build instead.
 VertexUpdate updateVertices(GeometryScene& scene, uint32_t geometry, const float* vertices,
                             const QueryBuildOptions& options = {});
 
 // Has geometry's hierarchy built again on the next build.
 void rebuildGeometry(GeometryScene& scene, uint32_t geometry);
+
+// The box around every geometry where the scene puts it, from a built
+// scene's hierarchies (an instance's around its geometry's box, mapped);
+// false, leaving lower and upper as they were, where none holds a shape.
+bool geometrySceneBounds(const GeometryScene& scene, double* lower, double* upper);
 
 // The bytes the scene's hierarchies take, beside its copies of the arrays.
 std::size_t geometrySceneBytes(const GeometryScene& scene);

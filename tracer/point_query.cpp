@@ -41,12 +41,18 @@ constexpr size_t pointsPerRun = 256;
 
 bool closestPoint(const GeometryScene& scene, const Vector3& point, float radius,
                   ClosestPoint& closest) {
+    const double at[3] = {point.x, point.y, point.z};
+    return closestPoint(scene, at, radius, closest);
+}
+
+bool closestPoint(const GeometryScene& scene, const double* point, float radius,
+                  ClosestPoint& closest) {
     const float infinity = std::numeric_limits<float>::infinity();
     closest = {{0.0f, 0.0f, 0.0f}, infinity, noGeometry, 0xffffffffu, 0.0f, 0.0f,
                {0.0f, 0.0f, 0.0f}};
-    if (!isFinite(point) || !(radius >= 0.0f))
+    const Double3 p{point[0], point[1], point[2]};
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) || !(radius >= 0.0f))
         return false;
-    const Double3 p{point.x, point.y, point.z};
     NearestPoint best{double{radius} * radius, {}, {}, 0.0, 0.0, noGeometry, 0xffffffffu};
     for (uint32_t id = 0; id < scene.geometries.size(); ++id) {
         if (boxDistanceSquared(&scene.boxes[6 * size_t{id}], p) > best.distanceSquared)

@@ -31,6 +31,11 @@ struct ClosestPoint {
 // primitive first.
 bool closestPoint(const GeometryScene& scene, const Vector3& point, float radius,
                   ClosestPoint& closest);
+// The same for a point given in double precision, x, y, z: distances far
+// smaller than its coordinates come out exact to the float they are given
+// in, as a float point's rounding would not let them.
+bool closestPoint(const GeometryScene& scene, const double* point, float radius,
+                  ClosestPoint& closest);
 
 // Whether point is inside the surfaces: at least two of three rays from it,
 // in fixed directions, cross them an odd number of times. Inside a closed

@@ -7,6 +7,7 @@
 
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/geometry_query.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/lanes_scalar.h"
@@ -427,6 +428,41 @@ void renderTile(TraceContext& context, const PrimitiveList& scene, RenderTarget&
             context.scratch.used = saved;
         }
     }
+}
+
+void renderFrame(WorkerPool& pool, const GeometryScene& scene, RenderTarget& target,
+                 const Matrix4& camera, FrameLight light) {
+    if (scene.geometries.size() == 1 && scene.geometries[0].kind != GeometryKind::Instance) {
+        renderFrame(pool, scene.geometries[0].query, target, camera, light);
+        return;
+    }
+    const float* m = camera.m;
+    renderInBands(
+        pool, target,
+        [&](TraceContext& context, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+            for (uint32_t y = y0; y < y1; ++y)
+                for (uint32_t x = x0; x < x1; ++x) {
+                    const size_t i = static_cast<size_t>(y) * target.width + x;
+                    const Vector3 direction = pixelDirection(m, target.rays[i].direction);
+                    GeometryHit found;
+                    QueryHit hit{};
+                    hit.primitive = noPrimitive;
+                    if (intersectNearest(context, scene,
+                                         {{m[12], m[13], m[14]}, direction, 0.0f, INFINITY},
+                                         found)) {
+                        const Geometry& g = scene.geometries[found.geometry];
+                        const GeometryKind kind =
+                            g.kind == GeometryKind::Instance ? scene.geometries[g.of].kind : g.kind;
+                        hit.t = found.t;
+                        hit.normal = found.normal;
+                        hit.material = {1.0f, 1.0f, 1.0f, 0.0f};
+                        hit.primitive = found.primitive;
+                        hit.type = kind == GeometryKind::Spheres ? PrimitiveType::Sphere
+                                                                 : PrimitiveType::Triangle;
+                    }
+                    writeHit(hit, direction, light, target.pixels + 3 * i);
+                }
+        });
 }
 
 } // namespace vantrel

@@ -11,6 +11,7 @@ namespace vantrel {
 
 class WorkerPool;
 struct QueryScene;
+struct GeometryScene;
 
 // Writes every pixel of target once.
 void renderFrame(const PrimitiveList& scene, RenderTarget& target, const Matrix4& camera);
@@ -41,6 +42,12 @@ enum class FrameLight { Renderer, Model };
 void renderFrame(TraceContext& context, const QueryScene& scene, RenderTarget& target,
                  const Matrix4& camera, FrameLight light);
 void renderFrame(WorkerPool& pool, const QueryScene& scene, RenderTarget& target,
+                 const Matrix4& camera, FrameLight light);
+
+// The same for a scene of several geometries and instances (a triangle's
+// or sphere's hit lit as a query scene's), ray by ray; a scene of one
+// geometry where it is, as its query scene.
+void renderFrame(WorkerPool& pool, const GeometryScene& scene, RenderTarget& target,
                  const Matrix4& camera, FrameLight light);
 
 // Renders the half-open region [x0, x1) x [y0, y1), subdividing into tiles of

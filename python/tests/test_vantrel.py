@@ -365,8 +365,8 @@ def test_memory_is_weighed_before_a_frame_or_results_take_it():
     assert done.returncode == 0 and len(lines) == 3, done.stderr
     assert "rendering 16384x16384" in lines[0] and "address-space limit" in lines[0]
     assert "rendering 12000x9000" in lines[1] and "MiB" in lines[1]
-    # The rays fit; their results would not.
-    assert lines[2].startswith("the results of 40000000 rays: about 1221 MiB"), lines[2]
+    # The rays fit; their results (40 bytes a ray) would not.
+    assert lines[2].startswith("the results of 40000000 rays: about 1526 MiB"), lines[2]
 
 
 def test_render_refuses_a_camera_it_cannot_aim_and_warns_of_a_black_frame():
