@@ -65,6 +65,14 @@ if(NOT out MATCHES "^[1-9][0-9]* occlusion rays on [1-9][0-9]* threads: [0-9.]+ 
   fail("the occlusion example printed [${out}]")
 endif()
 run("the occlusion picture" "${NOT_BLACK}" "${WORK}/ao.png")
+# A slice through the unit icosphere's middle, a tenth wider than it: the
+# disc of its section inside, at most its radius deep.
+run("run the distance slice example" "${WORK}/example/distance_slice" "${mesh}"
+    "${WORK}/slice.png" 64)
+if(NOT out MATCHES "^4096 points, [1-9][0-9]* inside, signed distances from -0\\.9[0-9]* to 0\\.[0-9]+\n$")
+  fail("the distance slice example printed [${out}]")
+endif()
+run("the distance slice" "${NOT_BLACK}" "${WORK}/slice.png")
 
 set(ENV{PKG_CONFIG_PATH} "${prefix}/lib/pkgconfig")
 run("pkg-config" pkg-config --cflags --libs vantrel libpng)
