@@ -23,6 +23,8 @@
 #include "vantrel/kdtree/nodes/build_driver.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/scene/vector_ops.h"
+#include "vantrel/tracer/geometry_query.h"
+#include "vantrel/tracer/geometry_scene.h"
 #include "vantrel/tracer/intersect.h"
 #include "vantrel/tracer/kernel.h"
 #include "vantrel/tracer/packed_leaf.h"
@@ -505,6 +507,49 @@ bool meetsSquarely(const PrimitiveRef& ref, const QueryRay& ray, double& distanc
            size >= 1e-3 * distance * std::sqrt(dd);
 }
 
+// Every hit of a segment through one mesh's hierarchy, listed and counted,
+// against the same triangles each a geometry of its own (a leaf alone, no
+// walk between boxes): the same hits, the nearest first and at the nearest
+// hit's distance.
+struct EveryHitCheck {
+    GeometryScene mesh;
+    GeometryScene apart;
+    bool usable = false;
+
+    EveryHitCheck(const std::vector<float>& vertices, const std::vector<uint32_t>& indices) {
+        const auto count = static_cast<uint32_t>(indices.size() / 3);
+        addTriangles(mesh, vertices.data(), static_cast<uint32_t>(vertices.size() / 3),
+                     indices.data(), count);
+        for (uint32_t t = 0; t < count; ++t)
+            addTriangles(apart, vertices.data(), static_cast<uint32_t>(vertices.size() / 3),
+                         indices.data() + 3 * t, 1);
+        QueryBuildOptions one;
+        one.threads = 1;
+        usable = count <= 512 && buildGeometryScene(mesh, one) == BuildResult::Built &&
+                 buildGeometryScene(apart, one) == BuildResult::Built;
+    }
+    ~EveryHitCheck() {
+        releaseGeometryScene(mesh);
+        releaseGeometryScene(apart);
+    }
+
+    void check(TraceContext& context, const QueryRay& ray) {
+        if (!usable)
+            return;
+        std::vector<SegmentHit> hits;
+        std::vector<SegmentHit> each;
+        listIntersections(context, mesh, ray, hits);
+        listIntersections(context, apart, ray, each);
+        FUZZ_CHECK(hits.size() == each.size());
+        FUZZ_CHECK(countIntersections(context, mesh, ray) == hits.size());
+        for (size_t k = 0; k < hits.size(); ++k)
+            FUZZ_CHECK(hits[k].t == each[k].t && hits[k].primitive == each[k].geometry);
+        GeometryHit nearest;
+        FUZZ_CHECK(intersectNearest(context, mesh, ray, nearest) == !hits.empty());
+        FUZZ_CHECK(hits.empty() || hits[0].t == nearest.t);
+    }
+};
+
 // The queries over the same entries: every ray, some with zero components
 // or beginning behind the origin, finds through the queries' hierarchy
 // exactly what a scan of the whole list finds, and the occlusion query
@@ -554,6 +599,7 @@ void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) 
     FUZZ_CHECK(buildQueryScene(wholeTriangles,
                                {triangleRefs.data(), static_cast<uint32_t>(triangleRefs.size())},
                                scanWholeList) == BuildResult::Built);
+    EveryHitCheck everyHit(vertices, indices);
     RayGenerator random{~seed * 7u};
     TraceContext context;
     for (uint32_t i = 0; i < scene.rayCount; ++i) {
@@ -590,6 +636,7 @@ void checkQueries(const Scene& scene, const PrimitiveList& list, uint32_t seed) 
                              hit.t, any);
             FUZZ_CHECK(met);
         }
+        everyHit.check(context, ray);
         if (!scene.comparable || !moderate(ray.origin))
             continue;
         if (std::memcmp(&hit, &expected, sizeof hit) != 0 || any != found) {
