@@ -103,15 +103,6 @@ void fillNode(BvhNode& node) {
     }
 }
 
-void setBox(BvhNode& node, uint32_t k, const Box& box) {
-    node.lowerX[k] = box.lower[0];
-    node.lowerY[k] = box.lower[1];
-    node.lowerZ[k] = box.lower[2];
-    node.upperX[k] = box.upper[0];
-    node.upperY[k] = box.upper[1];
-    node.upperZ[k] = box.upper[2];
-}
-
 // A run with what to do with it. On top, a run too short to be shared is
 // left to the task it is handed to, which plans it on its own thread.
 PlannedRun planned(const RefArrays& arrays, const ShapeRun& run, uint32_t depth, bool onTop) {
@@ -179,7 +170,7 @@ uint32_t buildNode(BvhBuild& build, Task& task, const PlannedRun& run, bool onTo
         }
         // Building grew the vector: the node is found again by its index.
         BvhNode& node = task.nodes[at];
-        setBox(node, k, child.run.bounds);
+        setChildBox(node, k, child.run.bounds);
         node.child[k] = code;
     }
     return at;

@@ -4,18 +4,11 @@
 #include <vector>
 
 #include "vantrel/bvh/build_threads.h"
+#include "vantrel/bvh/shape_refs.h"
 
 namespace vantrel {
 
 namespace {
-
-struct Box {
-    float lower[3];
-    float upper[3];
-};
-
-constexpr Box emptyBox{{3.4028235e38f, 3.4028235e38f, 3.4028235e38f},
-                       {-3.4028235e38f, -3.4028235e38f, -3.4028235e38f}};
 
 struct Refit {
     QueryBvh& bvh;
@@ -27,7 +20,7 @@ struct Refit {
 Box refitLeaf(const Refit& refit, uint32_t leaf) {
     const uint32_t count = leafCount(leaf);
     float* rows = refit.bvh.shapes.get() + size_t{refit.bvh.leafFloats} * leafSlot(leaf);
-    Box box = emptyBox;
+    Box box = emptyBox();
     const uint32_t* corners = refit.corners + size_t{3} * leafSlot(leaf);
     for (uint32_t lane = 0; lane < count; ++lane) {
         for (uint32_t corner = 0; corner < 3; ++corner) {
@@ -42,42 +35,21 @@ Box refitLeaf(const Refit& refit, uint32_t leaf) {
     return box;
 }
 
-void setChildBox(BvhNode& node, uint32_t k, const Box& box) {
-    node.lowerX[k] = box.lower[0];
-    node.lowerY[k] = box.lower[1];
-    node.lowerZ[k] = box.lower[2];
-    node.upperX[k] = box.upper[0];
-    node.upperY[k] = box.upper[1];
-    node.upperZ[k] = box.upper[2];
-}
-
 Box refitChild(const Refit& refit, uint32_t child);
 
 Box refitNode(const Refit& refit, uint32_t index) {
     BvhNode& node = refit.bvh.nodes[index];
-    Box whole = emptyBox;
+    Box whole = emptyBox();
     for (uint32_t k = 0; k < bvhWidth && node.child[k] != noChild; ++k) {
         const Box box = refitChild(refit, node.child[k]);
         setChildBox(node, k, box);
-        for (uint32_t axis = 0; axis < 3; ++axis) {
-            whole.lower[axis] = std::min(whole.lower[axis], box.lower[axis]);
-            whole.upper[axis] = std::max(whole.upper[axis], box.upper[axis]);
-        }
+        grow(whole, box);
     }
     return whole;
 }
 
 Box refitChild(const Refit& refit, uint32_t child) {
     return isLeafChild(child) ? refitLeaf(refit, child) : refitNode(refit, child);
-}
-
-Box unite(const Box& a, const Box& b) {
-    Box box;
-    for (uint32_t axis = 0; axis < 3; ++axis) {
-        box.lower[axis] = std::min(a.lower[axis], b.lower[axis]);
-        box.upper[axis] = std::max(a.upper[axis], b.upper[axis]);
-    }
-    return box;
 }
 
 double area(double dx, double dy, double dz) {
@@ -111,7 +83,7 @@ void refitBvh(QueryBvh& bvh, const float* vertices, const uint32_t* corners,
     if (bvh.root == noChild)
         return;
     const Refit refit{bvh, vertices, corners};
-    Box whole = emptyBox;
+    Box whole = emptyBox();
     if (isLeafChild(bvh.root)) {
         whole = refitLeaf(refit, bvh.root);
     } else {
@@ -143,19 +115,19 @@ void refitBvh(QueryBvh& bvh, const float* vertices, const uint32_t* corners,
             if (subtrees[item] != noChild)
                 boxes[item] = refitChild(refit, subtrees[item]);
         });
-        Box inner = emptyBox;
+        Box inner = emptyBox();
         for (size_t item = 0; item < subtrees.size(); ++item) {
             if (subtrees[item] == noChild) {
                 // A child of the root: its children's boxes are gathered.
                 setChildBox(root, slots[item] & 7, inner);
-                whole = unite(whole, inner);
-                inner = emptyBox;
+                grow(whole, inner);
+                inner = emptyBox();
             } else if (slots[item] >> 3 == 0) {
                 setChildBox(root, slots[item], boxes[item]);
-                whole = unite(whole, boxes[item]);
+                grow(whole, boxes[item]);
             } else {
                 setChildBox(bvh.nodes[parents[slots[item] >> 3]], slots[item] & 7, boxes[item]);
-                inner = unite(inner, boxes[item]);
+                grow(inner, boxes[item]);
             }
         }
     }

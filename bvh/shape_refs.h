@@ -26,6 +26,16 @@ inline void grow(Box& box, const Box& other) {
     }
 }
 
+// Child k's box in a node.
+inline void setChildBox(BvhNode& node, uint32_t k, const Box& box) {
+    node.lowerX[k] = box.lower[0];
+    node.lowerY[k] = box.lower[1];
+    node.lowerZ[k] = box.lower[2];
+    node.upperX[k] = box.upper[0];
+    node.upperY[k] = box.upper[1];
+    node.upperZ[k] = box.upper[2];
+}
+
 // Half the surface, which is all the cost model compares; 0 for an empty
 // box.
 inline float halfArea(const Box& box) {

@@ -133,17 +133,7 @@ std::string shapeText(const py::array& array) {
 template <class T>
 Numbers<T> rowsOfAnyShape(const py::handle& object, py::ssize_t columns, const char* name,
                           std::vector<py::ssize_t>& shape) {
-    // numpy copies an array of another type or layout (a broadcast one, say)
-    // whole, before anything can be checked.
-    if (py::isinstance<py::array>(object) && !py::isinstance<Numbers<T>>(object))
-        requireMemory(static_cast<std::size_t>(py::reinterpret_borrow<py::array>(object).size()) *
-                          sizeof(T),
-                      std::string("copying ") + name + " into an array of " +
-                          (sizeof(T) == 4 ? "float32" : "float64"));
-    const py::object converted = numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
-    if (!converted)
-        throw py::type_error(std::string(name) + " must be an array of numbers");
-    const auto array = py::reinterpret_borrow<py::array>(converted);
+    const Numbers<T> array = floatsOf<T>(object, name);
     if (array.ndim() == 0 || array.shape(array.ndim() - 1) != columns)
         throw py::value_error(std::string(name) + " must have shape (..., " +
                               std::to_string(columns) + "), not " + shapeText(array));

@@ -39,8 +39,7 @@ py::object numpyArray(const py::handle& object, const char* dtype);
 
 // An (n, columns) array of finite numbers, as T: float32 rays pass as they
 // are, without a copy.
-template <class T = double>
-Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* name) {
+template <class T> Numbers<T> floatsOf(const py::handle& object, const char* name) {
     // numpy copies an array of another type or layout (a broadcast one, say)
     // whole, before anything can be checked.
     if (py::isinstance<py::array>(object) && !py::isinstance<Numbers<T>>(object))
@@ -51,7 +50,12 @@ Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* nam
     const py::object converted = numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
     if (!converted)
         throw py::type_error(std::string(name) + " must be an array of numbers");
-    const Numbers<T> array = Numbers<T>::ensure(converted);
+    return Numbers<T>::ensure(converted);
+}
+
+template <class T = double>
+Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* name) {
+    const Numbers<T> array = floatsOf<T>(object, name);
     const bool shaped =
         columns == 0 ? array.ndim() == 1 : array.ndim() == 2 && array.shape(1) == columns;
     if (!shaped)

@@ -29,6 +29,19 @@ Vector3 floats(const double* p) {
 
 } // namespace
 
+void Scene::name(uint32_t geometry, uint32_t primitive, int64_t& geom, int64_t& prim) const {
+    if (geometry == noGeometry) {
+        geom = prim = -1;
+        return;
+    }
+    geom = geometry;
+    const Geometry& g = scene_.geometries[geometry];
+    // An instance's primitive is its mesh's face.
+    const std::vector<uint32_t>& faces =
+        faceIds_[g.kind == GeometryKind::Instance ? g.of : geometry];
+    prim = faces.empty() ? int64_t{primitive} : int64_t{faces[primitive]};
+}
+
 Result Scene::intersect(const py::handle& rays, const py::handle& directions,
                         const py::handle& tnear, const py::handle& tfar,
                         const py::object& threads) const {
@@ -53,16 +66,7 @@ Result Scene::intersect(const py::handle& rays, const py::handle& directions,
             normal[3 * i] = hit.normal.x;
             normal[3 * i + 1] = hit.normal.y;
             normal[3 * i + 2] = hit.normal.z;
-            if (hit.geometry == noGeometry) {
-                geom[i] = prim[i] = -1;
-                return;
-            }
-            geom[i] = hit.geometry;
-            const Geometry& g = scene_.geometries[hit.geometry];
-            // A hit of an instance names its mesh's face.
-            const std::vector<uint32_t>& faces =
-                faceIds_[g.kind == GeometryKind::Instance ? g.of : hit.geometry];
-            prim[i] = faces.empty() ? int64_t{hit.primitive} : int64_t{faces[hit.primitive]};
+            name(hit.geometry, hit.primitive, geom[i], prim[i]);
         });
     }
     reshape(result, batch.shape);
@@ -142,16 +146,7 @@ ClosestPoints Scene::closestPoints(const py::handle& points, const py::object& t
             distance[i] = closest.distance;
             u[i] = closest.u;
             v[i] = closest.v;
-            if (closest.geometry == noGeometry) {
-                geom[i] = prim[i] = -1;
-                return;
-            }
-            geom[i] = closest.geometry;
-            const Geometry& g = scene_.geometries[closest.geometry];
-            const std::vector<uint32_t>& faces =
-                faceIds_[g.kind == GeometryKind::Instance ? g.of : closest.geometry];
-            prim[i] =
-                faces.empty() ? int64_t{closest.primitive} : int64_t{faces[closest.primitive]};
+            name(closest.geometry, closest.primitive, geom[i], prim[i]);
         });
     }
     reshape(result, shape);
