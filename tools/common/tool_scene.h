@@ -44,6 +44,11 @@ struct ToolScene {
     PrimitiveRef* sphereRefs; // the spheres' list, kept for the queries
 };
 
+// The memory a width x height frame of image takes: its pixels, its ray
+// table and, through the queries, a band of rays and hits (and, for depth,
+// a distance a pixel).
+uint64_t toolFrameBytes(uint32_t width, uint32_t height, ImageKind image);
+
 // The 512x384 target with the demo's ray table; call first.
 void setUpToolTarget(ToolScene& scene);
 
