@@ -48,7 +48,10 @@ Numbers<T> rowsOf(const py::handle& object, py::ssize_t columns, const char* nam
                           sizeof(T),
                       std::string("copying ") + name + " into an array of " +
                           (sizeof(T) == 4 ? "float32" : "float64"));
-    const py::object converted = numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
+    // An array that is already one passes as it is, without numpy's call.
+    const py::object converted = py::isinstance<Numbers<T>>(object)
+                                     ? py::reinterpret_borrow<py::object>(object)
+                                     : numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
     if (!converted)
         throw py::type_error(std::string(name) + " must be an array of numbers");
     const Numbers<T> array = Numbers<T>::ensure(converted);

@@ -349,7 +349,8 @@ bound = (held << 10) + (1500 << 20)
 resource.setrlimit(resource.RLIMIT_AS, (bound, bound))
 rays = np.zeros((40_000_000, 3), np.float32)
 for call in (lambda: scene.render(16384, 16384), lambda: scene.render(12000, 9000),
-             lambda: scene.intersect(rays, rays)):
+             lambda: scene.intersect(rays, rays),
+             lambda: vantrel.Scene.spheres(np.zeros((20_000_000, 3)), np.ones(20_000_000))):
     try:
         call()
         print("taken")
@@ -362,11 +363,13 @@ def test_memory_is_weighed_before_a_frame_or_results_take_it():
     done = subprocess.run([sys.executable, "-c", LIMITED_MEMORY, MESH], capture_output=True, text=True,
                           timeout=60)
     lines = done.stdout.splitlines()
-    assert done.returncode == 0 and len(lines) == 3, done.stderr
+    assert done.returncode == 0 and len(lines) == 4, done.stderr
     assert "rendering 16384x16384" in lines[0] and "address-space limit" in lines[0]
     assert "rendering 12000x9000" in lines[1] and "MiB" in lines[1]
     # The rays fit; their results would not.
     assert lines[2].startswith("the results of 40000000 rays: about 1221 MiB"), lines[2]
+    # An allocation that fails says what was left.
+    assert "MiB" in lines[3] and "bad_alloc" not in lines[3], lines[3]
 
 
 def test_render_refuses_a_camera_it_cannot_aim_and_warns_of_a_black_frame():
