@@ -267,6 +267,30 @@ bool traceable(const QueryRay& ray, float& tfar) {
     return true;
 }
 
+// The sphere test weighs the direction's squared length against the
+// radius squared: a long direction toward a large sphere passes the largest
+// float there, and the test took it for a hit at 0. A ray whose direction
+// is longer than this is traced with the direction scaled by a power of two
+// to below 1, which scales every distance of the walks exactly, and its
+// hit's distance scaled back.
+constexpr float longestDirectionTraced = 0x1p16f;
+
+// Scales a long direction of ray (and its segment with it); the factor, 1
+// where it was not long.
+float shortenDirection(QueryRay& ray) {
+    const Vector3& d = ray.direction;
+    const float most = std::max({std::fabs(d.x), std::fabs(d.y), std::fabs(d.z)});
+    if (!(most > longestDirectionTraced) || !std::isfinite(most))
+        return 1.0f;
+    int exponent;
+    std::frexp(most, &exponent);
+    const float scale = std::ldexp(1.0f, -exponent);
+    ray.direction = {d.x * scale, d.y * scale, d.z * scale};
+    ray.tnear /= scale;
+    ray.tfar /= scale;
+    return scale;
+}
+
 bool sameOrigin(const QueryRay& a, const QueryRay& b) {
     return a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.origin.z == b.origin.z;
 }
@@ -567,12 +591,14 @@ void releaseQueryScene(QueryScene& scene) {
 
 bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
                       QueryHit& hit) {
-    Search found{ray, {}, false, ray.tfar};
+    QueryRay traced = ray;
+    const float scale = shortenDirection(traced);
+    Search found{traced, {}, false, traced.tfar};
     hit = QueryHit{infinity, 0.0f, 0.0f, {0.0f, 0.0f, 0.0f}, {}, noPrimitive, PrimitiveType::Sphere,
                    nullptr};
     if (!search(context, scene, found))
         return false;
-    hit.t = found.tfar;
+    hit.t = found.tfar * scale;
     hit.type = found.type;
     hit.object = found.object;
     hit.primitive = found.sceneIndex;
@@ -595,7 +621,9 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
 }
 
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {
-    Search found{ray, {}, true, ray.tfar};
+    QueryRay traced = ray;
+    shortenDirection(traced);
+    Search found{traced, {}, true, traced.tfar};
     return search(context, scene, found);
 }
 
@@ -616,12 +644,15 @@ void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay
     const uint32_t lanes = kernelInUse.anyFromOnePoint != nullptr && scene.bvh != nullptr
                                ? kernelInUse.onePointLanes
                                : 0;
+    QueryRay traced[mostOnePointLanes];
     ShearedRay sheared[mostOnePointLanes];
     float tfar[mostOnePointLanes];
     for (size_t i = 0; i < count;) {
         uint32_t run = 0;
         while (i + run < count && run < lanes && sameOrigin(rays[i + run], rays[i])) {
-            const QueryRay& ray = rays[i + run];
+            QueryRay& ray = traced[run];
+            ray = rays[i + run];
+            shortenDirection(ray);
             tfar[run] = ray.tfar;
             if (!traceable(ray, tfar[run]))
                 break;
@@ -633,12 +664,11 @@ void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay
             ++i;
             continue;
         }
-        const uint32_t found =
-            kernelInUse.anyFromOnePoint(*scene.bvh, rays + i, sheared, tfar, run);
+        const uint32_t found = kernelInUse.anyFromOnePoint(*scene.bvh, traced, sheared, tfar, run);
         for (uint32_t k = 0; k < run; ++k) {
             occluded[i + k] = (found >> k & 1u) != 0;
             if (!occluded[i + k] && !scene.outsideTree.empty()) {
-                Search alone{rays[i + k], sheared[k], true, tfar[k]};
+                Search alone{traced[k], sheared[k], true, tfar[k]};
                 occluded[i + k] = searchOutsideTree(context, scene, alone, false);
             }
         }

@@ -393,6 +393,9 @@ def test_shapes_beyond_the_range_of_the_tests_are_refused_and_those_within_are_h
         assert hits.t[0] == pytest.approx(7) and scene.occluded([[100, 100, 10]], [[0, 0, -1]])[0]
         spheres = vantrel.Scene.spheres([[0, 0, 0]], [size])
         assert spheres.intersect([[0, 0, -3 * size]], [[0, 0, 1]]).t[0] == pytest.approx(2 * size)
+        # Toward the centre: the direction's length does not matter.
+        assert spheres.intersect([[0, 0, -3 * size]], [[0, 0, 3 * size]]).t[0] == pytest.approx(2 / 3)
+        assert spheres.occluded([[0, 0, -3 * size]] * 3, [[0, 0, 3 * size]] * 3, tfar=0.6).sum() == 0
     with pytest.raises(ValueError, match="1 triangle has a corner beyond"):
         vantrel.Scene(np.array([[-1e19, -1e19, 3], [1e19, -1e19, 3], [0, 1e19, 3]]), [[0, 1, 2]])
     with pytest.raises(ValueError, match="2 spheres reach beyond"):
