@@ -269,6 +269,7 @@ def test_input_is_taken_strictly_and_refused_with_its_reason(tmp_path):
         (lambda: scene.intersect(origins, directions, threads=True), TypeError, "whole number"),
         (lambda: scene.occluded(origins, directions, threads=0), ValueError, "positive"),
         (lambda: scene.render(8, 8, threads=-(10 ** 30)), ValueError, "positive"),
+        (lambda: scene.render(8, 8, fov="45"), TypeError, "degrees"),
     ]
     for make, error, reason in cases:
         with pytest.raises(error, match=reason):
