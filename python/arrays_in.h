@@ -47,7 +47,10 @@ template <class T> Numbers<T> floatsOf(const py::handle& object, const char* nam
                           sizeof(T),
                       std::string("copying ") + name + " into an array of " +
                           (sizeof(T) == 4 ? "float32" : "float64"));
-    const py::object converted = numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
+    // An array that is already one passes as it is, without numpy's call.
+    const py::object converted = py::isinstance<Numbers<T>>(object)
+                                     ? py::reinterpret_borrow<py::object>(object)
+                                     : numpyArray(object, sizeof(T) == 4 ? "float32" : "float64");
     if (!converted)
         throw py::type_error(std::string(name) + " must be an array of numbers");
     return Numbers<T>::ensure(converted);

@@ -1,6 +1,8 @@
 #include "memory_needed.h"
 
 #include <cstdio>
+#include <exception>
+#include <new>
 
 #include <pybind11/pybind11.h>
 
@@ -29,6 +31,21 @@ void requireMemory(std::size_t bytes, const std::string& what) {
                                 describeMemoryBound(left.bound) + ")";
     PyErr_SetString(PyExc_MemoryError, message.c_str());
     throw pybind11::error_already_set();
+}
+
+void explainFailedAllocations() {
+    pybind11::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown)
+                std::rethrow_exception(thrown);
+        } catch (const std::bad_alloc&) {
+            const MemoryLeft left = processMemoryLeft();
+            const std::string message = "out of memory: " + mebibytes(left.bytes) +
+                                        " left to this process (" +
+                                        describeMemoryBound(left.bound) + ")";
+            PyErr_SetString(PyExc_MemoryError, message.c_str());
+        }
+    });
 }
 
 } // namespace vantrel

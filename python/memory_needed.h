@@ -17,4 +17,8 @@ constexpr std::size_t memoryWorthChecking = std::size_t{64} << 20;
 // rays"), the bytes and the limit, where bytes would pass what is left.
 void requireMemory(std::size_t bytes, const std::string& what);
 
+// Makes a failed allocation's MemoryError say what the process had left,
+// and which limit set it, where pybind11 says only "std::bad_alloc".
+void explainFailedAllocations();
+
 } // namespace vantrel

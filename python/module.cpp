@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "interpreter_release.h"
+#include "memory_needed.h"
 #include "results_out.h"
 #include "scene.h"
 #include "vantrel/version.h"
@@ -81,6 +82,7 @@ PYBIND11_MODULE(vantrel, m) {
     m.doc() = "Ray queries and frames on every core, from numpy arrays.";
     m.attr("__version__") = VANTREL_VERSION;
     waitForCallsAtExit();
+    explainFailedAllocations();
 
     py::class_<Result>(m, "Hits", "What intersect found for each ray, in the rays' shape.")
         .def_readonly("t", &Result::t, "distance in lengths of the direction; inf where none")

@@ -17,7 +17,12 @@ py::array_t<uint8_t> Scene::render(int width, int height, const py::object& eye,
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     requireMemory(size_t(width) * size_t(height) * (3 + sizeof(Ray)),
                   "rendering " + size + " (the image and a ray for each pixel)");
-    const float fovDegrees = fov.is_none() ? 45.0f : fov.cast<float>();
+    if (!fov.is_none() && (!PyNumber_Check(fov.ptr()) || PyUnicode_Check(fov.ptr())))
+        throw py::type_error("fov must be a number of degrees, or None for 45");
+    const float fovDegrees =
+        fov.is_none() ? 45.0f : static_cast<float>(PyFloat_AsDouble(fov.ptr()));
+    if (PyErr_Occurred())
+        throw py::error_already_set();
     if (!(fovDegrees > 0.0f && fovDegrees < 180.0f))
         throw py::value_error("fov must be between 0 and 180 degrees");
     const auto lock = readable();

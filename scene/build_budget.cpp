@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include <new>
+
+#include <pthread.h>
 #include <sys/resource.h>
 
 #include "vantrel/scene/budget_account.h"
@@ -36,7 +39,17 @@ SharedBuildBudget::SharedBuildBudget(std::size_t bytes) : most(lessOverhead(byte
 
 SharedBuildBudget& processBuildBudget() {
     static SharedBuildBudget budget;
+    static const bool forkHandled =
+        pthread_atfork(nullptr, nullptr, &SharedBuildBudget::forgetParentsBuilds) == 0;
+    (void)forkHandled;
     return budget;
+}
+
+void SharedBuildBudget::forgetParentsBuilds() {
+    SharedBuildBudget& budget = processBuildBudget();
+    new (&budget.joining) std::mutex();
+    budget.builds = 0;
+    budget.granted.store(0, std::memory_order_relaxed);
 }
 
 void SharedBuildBudget::join() {

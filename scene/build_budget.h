@@ -38,6 +38,9 @@ class SharedBuildBudget {
     friend class BudgetAccount;
     friend SharedBuildBudget& processBuildBudget();
     SharedBuildBudget() : machineSized(true) {}
+    // In the child of a fork() the builds of the parent's other threads
+    // never end: what they drew is given back, and the lock made anew.
+    static void forgetParentsBuilds();
 
     void join();
     void leave(std::size_t bytes);

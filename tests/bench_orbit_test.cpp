@@ -41,6 +41,17 @@ TEST(Orbit, TriangleBoundsCoverEveryVertexAndSkipOtherEntries) {
     ASSERT_TRUE(triangleBounds({mixed, 3}, box));
     EXPECT_EQ(box.min.x, -4);
     EXPECT_EQ(box.max.z, 9);
+    // Nor does a triangle no ray can hit: a point far off, a line.
+    Triangle flat[2] = {{{1e30f, 1e30f, 1e30f}, {1e30f, 1e30f, 1e30f}, {1e30f, 1e30f, 1e30f}, {}},
+                        {{-50, 0, 0}, {-40, 1, 1}, {-30, 2, 2}, {}}};
+    PrimitiveRef withFlat[3] = {{&flat[0], PrimitiveType::Triangle},
+                                {&triangles[1], PrimitiveType::Triangle},
+                                {&flat[1], PrimitiveType::Triangle}};
+    ASSERT_TRUE(triangleBounds({withFlat, 3}, box));
+    EXPECT_EQ(box.min.x, 0);
+    EXPECT_EQ(box.max.x, 3);
+    EXPECT_FALSE(triangleBounds({withFlat, 1}, box));
+    EXPECT_TRUE(triangleCanBeHit({{0, 0, 0}, {1e-44f, 0, 0}, {0, 1e-44f, 0}, {}}));
     mixed[1] = mixed[0];
     EXPECT_FALSE(triangleBounds({mixed, 3}, box));
     const PrimitiveList none = {refs, 0};
@@ -105,4 +116,11 @@ TEST(Orbit, APlacedMeshIsCentredWithTheFieldsHalfExtent) {
     const Matrix4 huge = placementFor({{-3e38f, 0, 0}, {3e38f, 0, 0}});
     EXPECT_NEAR(huge.m[0] * 3e38f, demoHalfExtent, 1e-4f);
     EXPECT_EQ(huge.m[12], 0.0f);
+    EXPECT_EQ(placementFailure(box) + placementFailure({{3, 4, 5}, {3, 4, 5}}) +
+                  placementFailure({{-3e38f, 0, 0}, {3e38f, 0, 0}}),
+              "");
+    // So small that its scale passes float range: placed, it would be NaN.
+    EXPECT_NE(placementFailure({{0, 0, 0}, {1e-44f, 1e-44f, 0}}).find("float range"),
+              std::string::npos);
+    EXPECT_NE(placementFailure({{1e30f, 0, 0}, {1e30f, 1e-30f, 0}}), "");
 }

@@ -39,6 +39,26 @@ file(READ "${WORK}/placed.tri" placed)
 if(NOT status EQUAL 0 OR NOT placed STREQUAL "-5.5 -11 -5.5 5.5 -11 -5.5 -5.5 11 -5.5\n0 -5.5 0 0 0 0 5.5 0 5.5\n")
   fail("--normalise: status ${status}, wrote [${placed}], stderr [${err}]")
 endif()
+# Placed by the triangles a ray can hit: one not finite, a point far off
+# and a line are left out with a count; a scale past float range, or nothing
+# to place, writes nothing. Neither is written as NaN, infinity or a point.
+file(WRITE "${WORK}/mixed.tri" "1e30 1e30 1e30 1e30 1e30 1e30 1e30 1e30 1e30\n0 0 0 1 0 0 0 1 0\n"
+     "0 0 0 1e39 0 0 0 1 0\nnan 0 0 1 0 0 0 1 0\n0 0 0 1 1 1 2 2 2\n")
+convert(--normalise "${WORK}/mixed.tri" "${WORK}/kept.tri")
+file(READ "${WORK}/kept.tri" kept)
+if(NOT status EQUAL 0 OR NOT kept STREQUAL "-11 -11 0 11 -11 0 -11 11 0\n"
+   OR NOT err MATCHES "^vantrel-convert: warning: 4 of 5 triangles are left out: 2 [^\n]*float range[^\n]* 2 [^\n]*no area[^\n]*\n$")
+  fail("--normalise of unusable triangles: status ${status}, wrote [${kept}], stderr [${err}]")
+endif()
+file(WRITE "${WORK}/tiny.tri" "0 0 0 1e-44 0 0 0 1e-44 0\n")
+file(WRITE "${WORK}/flat.tri" "1e30 1e30 1e30 1e30 1e30 1e30 1e30 1e30 1e30\n0 0 0 1 1 1 2 2 2\n")
+foreach(unplaceable tiny flat)
+  file(REMOVE "${WORK}/${unplaceable}-out.tri")
+  expect_refused(1 --normalise "${WORK}/${unplaceable}.tri" "${WORK}/${unplaceable}-out.tri")
+  if(EXISTS "${WORK}/${unplaceable}-out.tri" OR NOT err MATCHES "float range|no area")
+    fail("--normalise ${unplaceable}.tri wrote a file, or said [${err}]")
+  endif()
+endforeach()
 convert(--help)
 if(NOT status EQUAL 0 OR NOT out MATCHES "^usage: vantrel-convert \\[--normalise\\] IN OUT.tri\n.*--normalise")
   fail("--help: status ${status}, stdout [${out}], stderr [${err}]")

@@ -233,18 +233,46 @@ TEST(QueryBuild, ShapesWithinTheRangeAreHitAndThoseBeyondRefused) {
             std::vector<PrimitiveRef> refs{shape == 0 ? ref(triangle) : ref(sphere)};
             const Built built(listOf(refs), onThreads(1));
             ASSERT_EQ(built.result, BuildResult::Built);
-            for (const float length : {1.0f, 1.0f / std::sqrt(dot(toward, toward))}) {
+            const double reach = std::sqrt(double(dot(toward, toward)));
+            for (const float length : {1.0f, float(1 / reach)}) {
                 const QueryRay ray{origin, toward * length, 0.0f, infinity};
                 QueryHit hit;
                 ASSERT_TRUE(intersectNearest(context, built.scene, ray, hit))
                     << "round " << round << ", shape " << shape << ", direction " << length;
-                EXPECT_LE(hit.t, 1.0001f / length) << "round " << round;
+                const double expected = (shape == 0 ? 1 : (reach - radius) / reach) / length;
+                EXPECT_NEAR(hit.t, expected, 1e-4 * expected)
+                    << "round " << round << ", shape " << shape << ", direction " << length;
                 EXPECT_TRUE(intersectAny(context, built.scene, ray)) << "round " << round;
                 ++traced;
             }
         }
     }
     EXPECT_GT(traced, 500);
+
+    // A long direction is traced shortened by a power of two: directions
+    // 2^k apart give the same answers, their distances 2^k apart, bit for bit.
+    std::vector<Sphere> balls{{{0, 0, 10}, 3, {}}, {{5, 1, -4}, 0.5f, {}}};
+    std::vector<Triangle> plates{{{-9, -9, 20}, {9, -9, 20}, {0, 9, 21}, {}}};
+    std::vector<PrimitiveRef> mixed;
+    referenceAll(balls, plates, mixed);
+    const Built both(listOf(mixed), onThreads(1));
+    for (int i = 0; i < 400; ++i) {
+        const Vector3 origin = within(12);
+        const Vector3 d = within(1);
+        QueryHit shortest;
+        const bool found =
+            intersectNearest(context, both.scene, {origin, d, 0.0f, infinity}, shortest);
+        for (const float scale : {0x1p17f, 0x1p40f, 0x1p-30f}) {
+            QueryHit hit;
+            ASSERT_EQ(
+                intersectNearest(context, both.scene, {origin, d * scale, 0.0f, infinity}, hit),
+                found);
+            EXPECT_EQ(intersectAny(context, both.scene, {origin, d * scale, 0.0f, infinity}),
+                      found);
+            EXPECT_EQ(hit.primitive, shortest.primitive);
+            EXPECT_EQ(floatBits(hit.t * scale), floatBits(shortest.t)) << i << " at " << scale;
+        }
+    }
 
     // Beyond: a corner, or a sphere's reach, past the limit.
     // A point far off is no triangle a ray can hit, and lies anywhere.

@@ -10,9 +10,11 @@
 
 #include "tests/test_support.h"
 #include "tools/common/mesh_placement.h"
+#include "tools/view/view_bands.h"
 #include "tools/view/view_camera.h"
 #include "tools/view/view_frame.h"
 #include "tools/view/view_screenshot.h"
+#include "tools/view/view_surface.h"
 #include "vantrel/kdtree/build.h"
 #include "vantrel/scene/vector_ops.h"
 #include "vantrel/tracer/query.h"
@@ -165,4 +167,86 @@ TEST(ViewFrame, AModelAtItsOwnScaleIsWhollyInViewAndLitFromTheCamera) {
         stopViewRenderer(alone);
         releaseQueryScene(scene);
     }
+}
+
+// A window of any size is traced at most at mostTracedPixels, its shape
+// kept, and shown scaled to fill it; a large frame traced in bands has the
+// one frame's pixels and rays, unless a quit, an Escape or a resize waits,
+// which stops it between two bands and stays queued.
+TEST(ViewFrame, HugeWindowsAreTracedCappedInBandsThatEventsCutShort) {
+    for (const auto& [w, h] : {std::pair{512u, 384u}, std::pair{8000u, 8000u},
+                               std::pair{32767u, 20u}, std::pair{1u, 100000u}}) {
+        uint32_t tw, th;
+        tracedSizeFor(w, h, tw, th);
+        EXPECT_LE(uint64_t{tw} * th, mostTracedPixels) << w << "x" << h;
+        EXPECT_GE(tw, 1u);
+        EXPECT_GE(th, 1u);
+        if (uint64_t{w} * h <= mostTracedPixels)
+            EXPECT_TRUE(tw == w && th == h);
+        else
+            EXPECT_NEAR(double(tw) / th, double(w) / h, double(w) / h * 0.01 + 1.0 / th);
+    }
+
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ASSERT_GE(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    std::string why;
+    Mesh mesh(loadToolMesh(VANTREL_SHIPPED_ICOSPHERE, false, why));
+    ASSERT_TRUE(mesh) << why;
+    KdTree* built = nullptr;
+    buildKdTree(&built, mesh.get(), 0);
+    Tree tree(built);
+    PrimitiveRef entry = {tree.get(), PrimitiveType::NestedTree};
+    BoundingBox box;
+    ASSERT_TRUE(triangleBounds(*mesh, box));
+    ViewRenderer renderer = startViewRenderer(2);
+    RenderTarget target{};
+    sizeViewTarget(target, 1800, 1300); // past mostPixelsAtOnce, in ragged bands
+    ASSERT_GT(uint64_t{target.width} * target.height, mostPixelsAtOnce);
+    const Matrix4 camera = viewCameraMatrix(framedView(modelFraming(*mesh, box), 1800, 1300));
+    const auto render = [&](RenderTarget& band) {
+        return renderViewFrame(renderer, {&entry, 1}, *tree, band, camera);
+    };
+    const uint32_t wholeRays = render(target);
+    const std::vector<uint8_t> whole(target.pixels, target.pixels + 3 * 1800 * 1300);
+    std::fill(target.pixels, target.pixels + whole.size(), 7);
+    uint32_t rays = 0;
+    ASSERT_TRUE(renderViewFrameBetweenEvents(render, target, rays));
+    EXPECT_EQ(rays, wholeRays);
+    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), target.pixels));
+    for (const SDLKey key : {SDLK_ESCAPE, SDLK_a}) {
+        SDL_Event event{};
+        event.type = SDL_KEYDOWN;
+        event.key.keysym.sym = key;
+        ASSERT_EQ(SDL_PushEvent(&event), 0);
+        std::fill(target.pixels, target.pixels + whole.size(), 7);
+        const bool done =
+            renderViewFrameBetweenEvents(render, target, rays);
+        EXPECT_EQ(done, key != SDLK_ESCAPE);
+        EXPECT_EQ(target.pixels[whole.size() - 1] == 7, key == SDLK_ESCAPE);
+        SDL_Event queued;
+        ASSERT_EQ(SDL_PollEvent(&queued), 1); // left for the frame loop
+        EXPECT_EQ(queued.key.keysym.sym, key);
+    }
+
+    // Shown at three times its size: each window pixel from the traced one
+    // it falls in.
+    SDL_Surface* surface =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, 300, 150, 32, 0xff0000, 0xff00, 0xff, 0);
+    ASSERT_NE(surface, nullptr);
+    RenderTarget small{100, 50, nullptr, new uint8_t[100 * 50 * 3]};
+    for (uint32_t i = 0; i < 100 * 50 * 3; ++i)
+        small.pixels[i] = static_cast<uint8_t>(i * 7 + i / 300);
+    presentFrame(small, surface);
+    for (uint32_t y : {0u, 1u, 77u, 149u})
+        for (uint32_t x : {0u, 2u, 3u, 299u}) {
+            const uint8_t* p = small.pixels + 3 * ((y / 3) * 100 + x / 3);
+            const uint32_t word = reinterpret_cast<const uint32_t*>(
+                static_cast<const uint8_t*>(surface->pixels) + y * surface->pitch)[x];
+            EXPECT_EQ(word, uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]) << x << "," << y;
+        }
+    delete[] small.pixels;
+    SDL_FreeSurface(surface);
+    releaseViewTarget(target);
+    stopViewRenderer(renderer);
+    SDL_Quit();
 }

@@ -1,15 +1,21 @@
-// A pool in the child of a fork(): only the forking thread goes on there,
-// so the pool's workers are gone, and a batch must not wait for them.
+// The child of a fork() while other threads work: only the forking thread
+// goes on there, so a pool's workers are gone, and a batch must not wait for
+// them; the builds of the other threads never end there either, and what
+// they drew from the process's build budget must not stay drawn.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "vantrel/kdtree/build.h"
+#include "vantrel/scene/budget_account.h"
 #include "vantrel/tracer/worker_pool.h"
 
 using namespace vantrel;
@@ -71,4 +77,48 @@ TEST(WorkerPool, AForkedChildRunsItsBatchesOnThreadsOfItsOwn) {
     stop = true;
     busy.join();
     EXPECT_TRUE(runsEveryItem(pool, 500));
+}
+
+TEST(BuildBudget, AForkedChildGetsBackWhatItsParentsBuildsDrew) {
+    const std::size_t drawn = std::size_t{256} << 20;
+    std::mutex guard;
+    std::condition_variable changed;
+    bool charged = false;
+    bool release = false;
+    std::thread builder([&] {
+        BudgetAccount account(0, processBuildBudget(), 0);
+        account.charge(drawn);
+        std::unique_lock<std::mutex> lock(guard);
+        charged = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+    });
+    {
+        std::unique_lock<std::mutex> lock(guard);
+        changed.wait(lock, [&] { return charged; });
+    }
+    ASSERT_GE(processBuildBudget().taken(), drawn);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        alarm(5);
+        std::vector<Sphere> spheres(100, Sphere{{0, 0, 0}, 1, {}});
+        std::vector<PrimitiveRef> refs;
+        for (Sphere& s : spheres)
+            refs.push_back({&s, PrimitiveType::Sphere});
+        const PrimitiveList list{refs.data(), 100};
+        KdTree* tree = nullptr;
+        const bool built = buildKdTree(&tree, &list, 1, BuildOptions{}) == BuildResult::Built;
+        _exit(built && processBuildBudget().taken() == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    {
+        const std::lock_guard<std::mutex> lock(guard);
+        release = true;
+    }
+    changed.notify_all();
+    builder.join();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(processBuildBudget().taken(), 0u);
 }

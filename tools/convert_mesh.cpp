@@ -12,7 +12,9 @@
 
 #include "tools/common/mesh_placement.h"
 #include "tools/common/options.h"
+#include "tools/common/orbit.h"
 #include "tools/common/output_file.h"
+#include "tools/common/scene_warnings.h"
 #include "tools/common/tool_main.h"
 #include "vantrel/scene/mesh_reader.h"
 #include "vantrel/scene/triangle_loader.h"
@@ -51,6 +53,15 @@ bool writeMesh(const char* path, const PrimitiveList& mesh, std::string& error) 
     return finishOutput(out, written, error);
 }
 
+// The mesh's triangles that a ray can hit, in its order.
+std::vector<PrimitiveRef> hittable(const PrimitiveList& mesh) {
+    std::vector<PrimitiveRef> kept;
+    for (uint32_t i = 0; i < mesh.count; ++i)
+        if (triangleCanBeHit(*static_cast<const Triangle*>(mesh.items[i].object)))
+            kept.push_back(mesh.items[i]);
+    return kept;
+}
+
 struct MeshReleaser {
     void operator()(PrimitiveList* mesh) const { releaseMesh(mesh); }
 };
@@ -60,7 +71,9 @@ void printHelp() {
                 "Writes the triangles of the mesh IN in the nine-number text format.\n"
                 "IN: %s.\n"
                 "  --normalise  centre the mesh on the origin and scale it so that its largest\n"
-                "               half-extent is 11, as the benchmark places a mesh\n"
+                "               half-extent is 11, as the benchmark places a mesh; triangles\n"
+                "               no ray can hit (not finite, or without area) are left out,\n"
+                "               with a warning\n"
                 "  --help       this text\n",
                 meshFormatList());
 }
@@ -93,7 +106,12 @@ int convert(int argc, char** argv) {
     const char* out = paths[1].c_str();
 
     std::string reason;
-    const std::unique_ptr<PrimitiveList, MeshReleaser> mesh(loadToolMesh(in, !normalise, reason));
+    bool unplaceable = false;
+    const std::unique_ptr<PrimitiveList, MeshReleaser> mesh(
+        loadToolMesh(in, !normalise, reason, &unplaceable));
+    if (unplaceable)
+        return failWith(
+            tool, std::string("cannot normalise '") + in + "': " + reason + "; nothing written", 1);
     if (!mesh && !reason.empty())
         return failWith(tool, std::string("cannot import '") + in + "': " + reason, 1);
     if (!mesh)
@@ -105,9 +123,33 @@ int convert(int argc, char** argv) {
                         std::string("'") + in +
                             "' holds no triangle (points and lines are not read); nothing written",
                         1);
-    if (!writeMesh(out, *mesh, error))
+    // Placed, a triangle that is not finite would be written as NaN, and one
+    // without area (a point far off, say) shows nothing; they were not
+    // placed by, and are left out.
+    const std::vector<PrimitiveRef> kept =
+        normalise ? hittable(*mesh)
+                  : std::vector<PrimitiveRef>(mesh->items, mesh->items + mesh->count);
+    const uint32_t leftOut = mesh->count - static_cast<uint32_t>(kept.size());
+    if (leftOut > 0) {
+        const MeshSurvey survey = surveyMesh(*mesh);
+        const std::string why =
+            std::to_string(survey.leftOut) +
+            " have a coordinate beyond float range or NaN, once placed, and " +
+            std::to_string(survey.flat) +
+            " have no area (their corners on one line or at one point): no ray can hit them";
+        if (kept.empty())
+            return failWith(tool,
+                            std::string("'") + in + "' holds no triangle a ray can hit (" + why +
+                                "); nothing written",
+                            1);
+        warn(tool, std::to_string(leftOut) + " of " + std::to_string(mesh->count) +
+                       " triangles are left out: " + why);
+    }
+    const PrimitiveList written{const_cast<PrimitiveRef*>(kept.data()),
+                                static_cast<uint32_t>(kept.size())};
+    if (!writeMesh(out, written, error))
         return failWith(tool, std::string("cannot write '") + out + "': " + error, 1);
-    std::printf("%u triangles from %s written to %s\n", mesh->count, in, out);
+    std::printf("%u triangles from %s written to %s\n", written.count, in, out);
     return 0;
 }
 

@@ -96,19 +96,29 @@ bool forEachMet(const GeometryScene& scene, const QueryRay& ray, End&& end, Visi
 struct ListSink {
     std::vector<SegmentHit>* hits;
     uint32_t geometry;
+    float scale; // of the distances the walk finds, back to the ray's
 
     static void take(void* data, float t, uint32_t index) {
         const ListSink& sink = *static_cast<const ListSink*>(data);
-        sink.hits->push_back({t, sink.geometry, index});
+        sink.hits->push_back({t * sink.scale, sink.geometry, index});
     }
 };
 
-// Every hit of a geometry's shapes along ray, into sink.
-uint32_t everyHit(const QueryScene& query, const QueryRay& ray, const HitSink& sink) {
-    float tfar = ray.tfar;
-    if (!query.bvh || !traceable(ray, tfar))
+// The hits of a geometry's shapes along ray: their count, and each into
+// list where there is one.
+uint32_t everyHit(const QueryScene& query, const QueryRay& ray, ListSink* list) {
+    QueryRay traced = ray;
+    const float scale = shortenDirection(traced);
+    float tfar = traced.tfar;
+    if (!query.bvh || !traceable(traced, tfar))
         return 0;
-    return kernelInUse.everyInBvh(*query.bvh, ray, shearRay(ray.origin, ray.direction), tfar, sink);
+    HitSink sink;
+    if (list) {
+        list->scale = scale;
+        sink = {ListSink::take, list};
+    }
+    return kernelInUse.everyInBvh(*query.bvh, traced, shearRay(traced.origin, traced.direction),
+                                  tfar, sink);
 }
 
 // One geometry where it is: its rays that leave one point walk together.
@@ -158,7 +168,7 @@ uint32_t countIntersections(TraceContext&, const GeometryScene& scene, const Que
     forEachMet(
         scene, ray, [&] { return ray.tfar; },
         [&](uint32_t, const Geometry& geometry, const QueryRay& local) {
-            count += everyHit(shapesOf(scene, geometry).query, local, {});
+            count += everyHit(shapesOf(scene, geometry).query, local, nullptr);
             return false;
         });
     return count;
@@ -170,8 +180,8 @@ void listIntersections(TraceContext&, const GeometryScene& scene, const QueryRay
     forEachMet(
         scene, ray, [&] { return ray.tfar; },
         [&](uint32_t id, const Geometry& geometry, const QueryRay& local) {
-            ListSink sink{&hits, id};
-            everyHit(shapesOf(scene, geometry).query, local, {ListSink::take, &sink});
+            ListSink sink{&hits, id, 1.0f};
+            everyHit(shapesOf(scene, geometry).query, local, &sink);
             return false;
         });
     std::sort(hits.begin(), hits.end(), [](const SegmentHit& a, const SegmentHit& b) {

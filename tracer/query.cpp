@@ -574,14 +574,14 @@ void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit, bool wei
 }
 
 // The run of rays from rays[0] on that leave its point, up to lanes of them
-// and as long as each is traceable: their count, each one's end in tfar and
-// sheared ray.
+// and as long as each is traceable and not too long to trace as it is:
+// their count, each one's end in tfar and sheared ray.
 uint32_t runFromOnePoint(const QueryRay* rays, size_t count, uint32_t lanes, float* tfar,
                          ShearedRay* sheared) {
     uint32_t run = 0;
     while (run < count && run < lanes && sameOrigin(rays[run], rays[0])) {
         tfar[run] = rays[run].tfar;
-        if (!traceable(rays[run], tfar[run]))
+        if (!traceable(rays[run], tfar[run]) || directionScale(rays[run].direction) != 1.0f)
             break;
         sheared[run] = shearRay(rays[run].origin, rays[run].direction);
         ++run;
@@ -593,11 +593,14 @@ uint32_t runFromOnePoint(const QueryRay* rays, size_t count, uint32_t lanes, flo
 
 bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
                       QueryHit& hit) {
-    Search found{ray, {}, false, ray.tfar};
+    QueryRay traced = ray;
+    const float scale = shortenDirection(traced);
+    Search found{traced, {}, false, traced.tfar};
     hit = noHit();
     if (!search(context, scene, found))
         return false;
-    finishHit(ray, found, hit);
+    finishHit(traced, found, hit);
+    hit.t *= scale;
     return true;
 }
 
@@ -650,6 +653,25 @@ bool traceable(const QueryRay& ray, float& tfar) {
     return true;
 }
 
+float directionScale(const Vector3& d) {
+    const float most = std::max({std::fabs(d.x), std::fabs(d.y), std::fabs(d.z)});
+    if (!(most > longestDirectionTraced) || !std::isfinite(most))
+        return 1.0f;
+    int exponent;
+    std::frexp(most, &exponent);
+    return std::ldexp(1.0f, -exponent);
+}
+
+float shortenDirection(QueryRay& ray) {
+    const float scale = directionScale(ray.direction);
+    if (scale != 1.0f) {
+        ray.direction = ray.direction * scale;
+        ray.tnear /= scale;
+        ray.tfar /= scale;
+    }
+    return scale;
+}
+
 void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found, bool weights,
                     QueryHit& hit) {
     Search search{ray, {}, false, ray.tfar};
@@ -659,7 +681,9 @@ void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& 
 }
 
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {
-    Search found{ray, {}, true, ray.tfar};
+    QueryRay traced = ray;
+    shortenDirection(traced);
+    Search found{traced, {}, true, traced.tfar};
     return search(context, scene, found);
 }
 

@@ -86,9 +86,11 @@ struct QueryBuildOptions {
 
 // The largest magnitude of a coordinate of a shape the queries take (a
 // triangle's corners, a sphere's centre plus or minus its radius): within
-// it, and for rays from within it, no product the triangle and sphere tests
-// form passes the largest float, so every hit is found. A build over a
-// shape beyond it ends OutOfRange; queryShapesOutOfRange counts them.
+// it, and for rays from within it (their directions of any length: a long
+// one is traced scaled by a power of two), no product the triangle and
+// sphere tests form passes the largest float, so every hit is found. A
+// build over a shape beyond it ends OutOfRange; queryShapesOutOfRange
+// counts them.
 constexpr float queryCoordinateLimit = 0x1p39f; // about 5.5e11
 
 // The list's spheres and triangles the build takes in (finite ones) that

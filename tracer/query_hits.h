@@ -11,6 +11,21 @@ namespace vantrel {
 // is left in tfar (the ray's own on entry).
 bool traceable(const QueryRay& ray, float& tfar);
 
+// The sphere test weighs the direction's squared length against the radius
+// squared: a long direction toward a large sphere passes the largest float
+// there, and the test took it for a hit at 0. A ray whose direction is
+// longer than this is traced with the direction scaled by a power of two to
+// below 1, which scales every distance of the walks exactly, and its hits'
+// distances scaled back.
+constexpr float longestDirectionTraced = 0x1p16f;
+
+// The power of two a direction is traced scaled by: 1 where it is not long.
+float directionScale(const Vector3& direction);
+
+// Scales a long direction of ray and its segment with it; returns the
+// factor, by which the distances found are multiplied back.
+float shortenDirection(QueryRay& ray);
+
 // The hit a walk of scene's hierarchy found along ray, as intersectNearest
 // gives it (the scene's entries outside the hierarchy aside); its weights
 // (u, v) only where asked.

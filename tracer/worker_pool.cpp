@@ -69,12 +69,14 @@ WorkerPool::WorkerPool(uint32_t threads) {
     for (uint32_t thread = 0; thread < wanted; ++thread)
         contexts.push_back(std::make_unique<TraceContext>());
     spinWhileWaiting = wanted <= threadsOfMachine();
-    startWorkers();
     std::call_once(forkHandlers, [] {
         pthread_atfork([] { poolsGuard.lock(); }, [] { poolsGuard.unlock(); },
                        &WorkerPool::afterForkInChild);
     });
+    // Started and linked at once: a fork meanwhile finds the pool whole in
+    // the list, or not begun.
     const std::lock_guard<std::mutex> lock(poolsGuard);
+    startWorkers();
     nextPool = firstPool;
     if (firstPool)
         firstPool->previousPool = this;

@@ -269,6 +269,7 @@ def test_input_is_taken_strictly_and_refused_with_its_reason(tmp_path):
         (lambda: scene.intersect(origins, directions, threads=True), TypeError, "whole number"),
         (lambda: scene.occluded(origins, directions, threads=0), ValueError, "positive"),
         (lambda: scene.render(8, 8, threads=-(10 ** 30)), ValueError, "positive"),
+        (lambda: scene.render(8, 8, fov="45"), TypeError, "degrees"),
     ]
     for make, error, reason in cases:
         with pytest.raises(error, match=reason):
@@ -349,7 +350,8 @@ bound = (held << 10) + (1500 << 20)
 resource.setrlimit(resource.RLIMIT_AS, (bound, bound))
 rays = np.zeros((40_000_000, 3), np.float32)
 for call in (lambda: scene.render(16384, 16384), lambda: scene.render(12000, 9000),
-             lambda: scene.intersect(rays, rays)):
+             lambda: scene.intersect(rays, rays),
+             lambda: vantrel.Scene.spheres(np.zeros((20_000_000, 3)), np.ones(20_000_000))):
     try:
         call()
         print("taken")
@@ -362,11 +364,13 @@ def test_memory_is_weighed_before_a_frame_or_results_take_it():
     done = subprocess.run([sys.executable, "-c", LIMITED_MEMORY, MESH], capture_output=True, text=True,
                           timeout=60)
     lines = done.stdout.splitlines()
-    assert done.returncode == 0 and len(lines) == 3, done.stderr
+    assert done.returncode == 0 and len(lines) == 4, done.stderr
     assert "rendering 16384x16384" in lines[0] and "address-space limit" in lines[0]
     assert "rendering 12000x9000" in lines[1] and "MiB" in lines[1]
     # The rays fit; their results (40 bytes a ray) would not.
     assert lines[2].startswith("the results of 40000000 rays: about 1526 MiB"), lines[2]
+    # An allocation that fails says what was left.
+    assert "MiB" in lines[3] and "bad_alloc" not in lines[3], lines[3]
 
 
 def test_render_refuses_a_camera_it_cannot_aim_and_warns_of_a_black_frame():
@@ -390,6 +394,9 @@ def test_shapes_beyond_the_range_of_the_tests_are_refused_and_those_within_are_h
         assert hits.t[0] == pytest.approx(7) and scene.occluded([[100, 100, 10]], [[0, 0, -1]])[0]
         spheres = vantrel.Scene.spheres([[0, 0, 0]], [size])
         assert spheres.intersect([[0, 0, -3 * size]], [[0, 0, 1]]).t[0] == pytest.approx(2 * size)
+        # Toward the centre: the direction's length does not matter.
+        assert spheres.intersect([[0, 0, -3 * size]], [[0, 0, 3 * size]]).t[0] == pytest.approx(2 / 3)
+        assert spheres.occluded([[0, 0, -3 * size]] * 3, [[0, 0, 3 * size]] * 3, tfar=0.6).sum() == 0
     with pytest.raises(ValueError, match="1 triangle has a corner beyond"):
         vantrel.Scene(np.array([[-1e19, -1e19, 3], [1e19, -1e19, 3], [0, 1e19, 3]]), [[0, 1, 2]])
     with pytest.raises(ValueError, match="2 spheres reach beyond"):

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The viewer end to end in a real window under a private X server, driven
 # by xdotool: it opens a mesh, a drag changes the picture, P writes a PNG
-# that is not black, a resize renders at the new size, Escape ends it.
+# that is not black, a resize renders at the new size, a huge size neither
+# ends it nor keeps Escape waiting, Escape ends it.
 # usage: view_e2e.sh VIEWER MESH WINDOW_HASH NOT_BLACK
 scenario=drag-shoot-quit
 viewer=$(realpath "$1")
@@ -66,8 +67,17 @@ waitForShot 3
 python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(24); sys.exit(struct.unpack(">II", d[16:24]) != (300, 200))' \
     "$shot" || fail "the screenshot after the resize is not 300x200"
 
+# A window larger than the system gives a surface: the session goes on at
+# the size it had. One it gives, however large: traced at a capped size,
+# and Escape is read within moments, not after a frame of seconds.
+xdotool windowsize "$window" 20000 20000 2>/dev/null
+sleep 2
+programGone && fail "the viewer ended when its window was made 20000x20000"
+xdotool windowsize "$window" 8000 8000 2>/dev/null
+sleep 3
+programGone && fail "the viewer ended when its window was made 8000x8000"
 xdotool key --window "$window" Escape 2>/dev/null
-waitExit 60
+waitExit 5
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ "$(shotCount)" -eq 3 ] || fail "standard output holds more than the three paths"
 echo "PASS ($scenario)"

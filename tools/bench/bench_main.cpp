@@ -160,6 +160,13 @@ int runBench(int argc, char** argv) {
     if (!options.outPath.empty() && !canCreateOutput(options.outPath.c_str(), error))
         return failWith("cannot write '" + options.outPath + "': " + error, 1);
 
+    // Weighed first: a frame too large would be cut short by the system, or
+    // the machine left deep in swap.
+    const uint64_t frameBytes = toolFrameBytes(options.width, options.height, options.image);
+    const MemoryLeft left = processMemoryLeft();
+    if (frameBytes > left.bytes)
+        return failWith(frameTooLargeMessage(options.width, options.height, frameBytes, left), 1);
+
     selectKernel(options.kernel);
     progress = progressLineFor(options.json);
     ToolScene scene;
@@ -191,12 +198,22 @@ int runBench(int argc, char** argv) {
     }
     if (scene.buildResult != BuildResult::Built) {
         const BuildResult result = scene.buildResult;
+        const uint32_t beyond = scene.mesh ? queryShapesOutOfRange(*scene.mesh) : 0;
         releaseToolScene(scene);
         if (result == BuildResult::OverBudget)
             return failWith(budgetExceededMessage(processMemoryLeft()), 1);
         if (result == BuildResult::InputTooLarge)
             return failWith(inputTooLargeMessage(processMemoryLeft()), 1);
-        return failWith("out of memory", 1);
+        if (result == BuildResult::OutOfRange)
+            return failWith(
+                std::to_string(beyond) +
+                    (beyond == 1 ? " triangle lies beyond " : " triangles lie beyond ") +
+                    queryRangeText() +
+                    " from the origin, where the ray queries' tests answer every "
+                    "ray exactly; --mesh places a model (centred, largest "
+                    "half-extent 11), or move it nearer the origin",
+                1);
+        return failWith(outOfMemoryMessage(), 1);
     }
 
     // Made once, before the first frame: a frame costs no thread's start.

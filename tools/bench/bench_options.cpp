@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "vantrel/app/demo_scene.h"
+#include "vantrel/tracer/camera.h"
 #include "vantrel/tracer/render_target.h"
 
 namespace vantrel {
@@ -147,6 +148,11 @@ ParseOutcome parseBenchOptions(int argc, const char* const* argv, BenchOptions& 
                                    "apart from it and a vertical field of view between 0 and "
                                    "180 degrees, not '" +
                                        value + "'");
+            if (!cameraCanLookAt({c[0], c[1], c[2]}, {c[3], c[4], c[5]}))
+                return fail(error, "--camera: the eye and the target are too far apart or too "
+                                   "close for a camera to aim from one at the other (their "
+                                   "distance must be from 1e-19 to 1.8e19), in '" +
+                                       value + "'");
             options.fixedCamera = true;
         } else if (name == "--pixel") {
             if (!parsePair(value, ',', true, options.pixelX, options.pixelY))
@@ -269,8 +275,9 @@ const char* benchUsage() {
            "a terminal on standard error shows the current step (not with --json).\n"
            "The kd-tree build may take half the machine's memory, or what the\n"
            "address-space limit leaves; a build that would take more is stopped.\n"
-           "Warnings (triangles left out or too small to hit, a black frame) go to\n"
-           "standard error.\n"
+           "Warnings (triangles left out, without area or too small to hit, a black\n"
+           "frame) go to standard error. The camera frames the triangles a ray can hit.\n"
+           "A frame larger than the memory left is refused before anything is built.\n"
            "Exit status: 0 done; 1 the mesh, the image file, standard output or the\n"
            "build's memory failed; 2 bad options.\n";
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "vantrel/tracer/query.h"
+
 namespace vantrel {
 
 namespace {
@@ -41,6 +43,20 @@ std::string inputTooLargeMessage(const MemoryLeft& left) {
            gibibytes(left.bytes) + " this machine gives it (" + describeMemoryBound(left.bound) +
            " leaves no more): even the least a build of them takes is more; try fewer "
            "primitives";
+}
+
+std::string frameTooLargeMessage(uint32_t width, uint32_t height, uint64_t bytes,
+                                 const MemoryLeft& left) {
+    return "a " + std::to_string(width) + "x" + std::to_string(height) + " frame takes about " +
+           gibibytes(bytes) + " (its pixels and a ray for each), more than the " +
+           gibibytes(left.bytes) + " left to this process (" + describeMemoryBound(left.bound) +
+           "); try a smaller --size";
+}
+
+std::string queryRangeText() {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2g", double{queryCoordinateLimit});
+    return text;
 }
 
 std::string outOfMemoryMessage() {

@@ -27,4 +27,11 @@ std::string inputTooLargeMessage(const MemoryLeft& left);
 // "out of memory", with what the process had left and which limit set it.
 std::string outOfMemoryMessage();
 
+// For a width x height frame that needs bytes, more than left.
+std::string frameTooLargeMessage(uint32_t width, uint32_t height, uint64_t bytes,
+                                 const MemoryLeft& left);
+
+// queryCoordinateLimit, as a user reads it.
+std::string queryRangeText();
+
 } // namespace vantrel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "vantrel/scene/mesh_arrays.h"
 #include "vantrel/scene/mesh_reader.h"
@@ -26,13 +27,35 @@ Matrix4 placementFor(const BoundingBox& box) {
     return m;
 }
 
-PrimitiveList* loadToolMesh(const char* path, bool asIs, std::string& why) {
+std::string placementFailure(const BoundingBox& box) {
+    const Matrix4 m = placementFor(box);
+    if (std::isfinite(m.m[0]) && m.m[0] > 0.0f && std::isfinite(m.m[12]) &&
+        std::isfinite(m.m[13]) && std::isfinite(m.m[14]))
+        return "";
+    const double extent = std::max({double{box.max.x} - box.min.x, double{box.max.y} - box.min.y,
+                                    double{box.max.z} - box.min.z});
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "its triangles span %g at most, too little to scale to a half-extent of %g "
+                  "within float range (the scale would be %g)",
+                  extent, double{demoHalfExtent}, demoHalfExtent / (extent * 0.5));
+    return text;
+}
+
+PrimitiveList* loadToolMesh(const char* path, bool asIs, std::string& why, bool* unplaceable) {
     Matrix4 identity{};
     identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
     PrimitiveList* mesh = readMesh(path, identity, why);
     BoundingBox box;
     if (asIs || mesh == nullptr || !triangleBounds(*mesh, box))
         return mesh;
+    why = placementFailure(box);
+    if (!why.empty()) {
+        releaseMesh(mesh);
+        if (unplaceable)
+            *unplaceable = true;
+        return nullptr;
+    }
     // Placed in memory, in the readers' own arithmetic, rather than read a
     // second time: the identity changes no finite number but -0 (read as
     // +0), and a zero's sign changes no hit.

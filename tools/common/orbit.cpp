@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "vantrel/kdtree/build.h"
+#include "vantrel/scene/vector_ops.h"
 
 namespace vantrel {
 
@@ -18,11 +18,23 @@ void include(BoundingBox& box, const Vector3& point) {
 
 } // namespace
 
+bool triangleCanBeHit(const Triangle& t) {
+    if (!isFinite(t.V0) || !isFinite(t.V1) || !isFinite(t.V2))
+        return false;
+    const double e1[3] = {double{t.V1.x} - t.V0.x, double{t.V1.y} - t.V0.y,
+                          double{t.V1.z} - t.V0.z};
+    const double e2[3] = {double{t.V2.x} - t.V0.x, double{t.V2.y} - t.V0.y,
+                          double{t.V2.z} - t.V0.z};
+    return e1[1] * e2[2] - e1[2] * e2[1] != 0.0 || e1[2] * e2[0] - e1[0] * e2[2] != 0.0 ||
+           e1[0] * e2[1] - e1[1] * e2[0] != 0.0;
+}
+
 bool triangleBounds(const PrimitiveList& list, BoundingBox& box) {
     bool found = false;
     for (uint32_t i = 0; i < list.count; ++i) {
         const PrimitiveRef& ref = list.items[i];
-        if (ref.type != PrimitiveType::Triangle || !isBuildable(ref))
+        if (ref.type != PrimitiveType::Triangle ||
+            !triangleCanBeHit(*static_cast<const Triangle*>(ref.object)))
             continue;
         const Triangle& triangle = *static_cast<const Triangle*>(ref.object);
         if (!found) {

@@ -25,9 +25,13 @@ struct BoundingBox {
     Vector3 max;
 };
 
-// Box around the vertices of the list's Triangle entries that the kd-tree
-// build takes in (finite ones), so that the camera frames what it can see.
-// False when there are none.
+// Whether any ray can hit the triangle: its corners finite and not on one
+// line or at one point (worked out in double). One that cannot, a point far
+// off say, must not decide where a model is placed or framed.
+bool triangleCanBeHit(const Triangle& triangle);
+
+// Box around the vertices of the list's triangles that can be hit, so that
+// the camera frames what it can see. False when there are none.
 bool triangleBounds(const PrimitiveList& list, BoundingBox& box);
 
 // Moves the camera of the demo orbit so that it circles the box's centre at

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tools/common/orbit.h"
 #include "tools/common/tool_main.h"
 
 #include <algorithm>
@@ -24,6 +25,10 @@ MeshSurvey surveyMesh(const PrimitiveList& list) {
             continue;
         }
         const Triangle& t = *static_cast<const Triangle*>(ref.object);
+        if (!triangleCanBeHit(t)) {
+            ++survey.flat;
+            continue;
+        }
         // The normal in float, as the triangle test makes it; its length
         // without rounding.
         const Vector3 n = cross(t.V1 - t.V0, t.V2 - t.V0);
@@ -46,6 +51,10 @@ void warnAboutMesh(const char* tool, const PrimitiveList& mesh, bool queries) {
     if (survey.leftOut > 0)
         warn(tool, std::to_string(survey.leftOut) + of +
                        "have a coordinate beyond float range or NaN and are left out");
+    if (survey.flat > 0)
+        warn(tool, std::to_string(survey.flat) + of +
+                       "have no area (their corners on one line or at one point): no ray hits "
+                       "them, and the view is framed without them");
     if (survey.unhittable > 0 && !queries)
         warn(tool, std::to_string(survey.unhittable) + of +
                        "are too small for any ray to hit (|e1 x e2| below 0.001)");

@@ -1,5 +1,6 @@
 #include "tools/common/tool_scene.h"
 #include "tools/common/mesh_placement.h"
+#include "tools/common/scene_warnings.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +24,10 @@ namespace vantrel {
 namespace {
 
 constexpr Vector3 demoViewExtent = {1.0f, 1.3333334f, 1.0f};
+
+// Pixels traced through the queries at once: the rays and hits of a band
+// are held, not the whole frame's (96 bytes a pixel, 6 GiB at 8192x8192).
+constexpr size_t queryBandPixels = size_t{1} << 16;
 
 void buildTree(ToolScene& scene, const PrimitiveList& list, int32_t method) {
     if (scene.progress)
@@ -61,6 +66,16 @@ bool throughQueries(const ToolScene& scene) {
 
 } // namespace
 
+uint64_t toolFrameBytes(uint32_t width, uint32_t height, ImageKind image) {
+    const uint64_t pixels = uint64_t{width} * height;
+    uint64_t bytes = pixels * (3 + sizeof(Ray));
+    if (image != ImageKind::Colour)
+        bytes +=
+            std::min<uint64_t>(pixels, queryBandPixels) * (sizeof(QueryRay) + sizeof(QueryHit)) +
+            (image == ImageKind::Depth ? pixels * sizeof(float) : 0);
+    return bytes;
+}
+
 void setUpToolTarget(ToolScene& scene) {
     setUpToolTarget(scene, demoWidth, demoHeight, 0.0f);
 }
@@ -95,11 +110,13 @@ void buildSphereScene(ToolScene& scene, uint32_t count, int32_t method) {
 
 bool buildMeshScene(ToolScene& scene, const char* path, int32_t method, std::string& error) {
     std::string why;
-    scene.mesh = loadToolMesh(path, scene.keepMeshCoordinates, why);
+    bool unplaceable = false;
+    scene.mesh = loadToolMesh(path, scene.keepMeshCoordinates, why, &unplaceable);
     if (!scene.mesh) {
-        error =
-            std::string(importsMeshFile(path) ? "cannot import '" : "cannot read a mesh from '") +
-            path + "': " + why;
+        error = std::string(unplaceable             ? "cannot place '"
+                            : importsMeshFile(path) ? "cannot import '"
+                                                    : "cannot read a mesh from '") +
+                path + "': " + why;
         return false;
     }
     if (scene.mesh->count == 0) {
@@ -107,8 +124,13 @@ bool buildMeshScene(ToolScene& scene, const char* path, int32_t method, std::str
         return false;
     }
     if (!triangleBounds(*scene.mesh, scene.meshBox)) {
-        error = std::string("mesh file '") + path +
-                "' holds no usable triangle: each has a coordinate beyond float range or NaN";
+        const MeshSurvey survey = surveyMesh(*scene.mesh);
+        error = std::string("mesh file '") + path + "' holds no usable triangle: " +
+                (survey.flat == 0
+                     ? std::string("each has a coordinate beyond float range or NaN")
+                     : std::to_string(survey.flat) + " of " + std::to_string(scene.mesh->count) +
+                           " have no area (their corners on one line or at one "
+                           "point), and no ray can hit any");
         return false;
     }
     scene.framesMesh = true;
@@ -132,53 +154,64 @@ Vector3 turned(const Matrix4& camera, const Vector3& d) {
             m[2] * d.x + m[6] * d.y + m[10] * d.z};
 }
 
-// One frame through the queries, on the pool's threads or this one's.
+// One frame through the queries, on the pool's threads or this one's, in
+// bands of pixels.
 FrameRun renderQueryFrame(ToolScene& scene, const Matrix4& camera) {
     const RenderTarget& target = scene.target;
     const size_t pixels = size_t{target.width} * target.height;
     const Vector3 eye{camera.m[12], camera.m[13], camera.m[14]};
-    std::vector<QueryRay> rays(pixels);
-    for (size_t i = 0; i < pixels; ++i)
-        rays[i] = {eye, turned(camera, target.rays[i].direction), 0.0f, INFINITY};
-    std::vector<QueryHit> hits(pixels);
-    const auto start = std::chrono::steady_clock::now();
-    if (scene.pool != nullptr) {
-        intersectNearest(*scene.pool, scene.query, rays.data(), hits.data(), pixels);
-    } else {
-        TraceContext context;
-        for (size_t i = 0; i < pixels; ++i)
-            intersectNearest(context, scene.query, rays[i], hits[i]);
-    }
-    const auto end = std::chrono::steady_clock::now();
-
+    std::vector<QueryRay> rays(std::min(pixels, queryBandPixels));
+    std::vector<QueryHit> hits(rays.size());
+    // A depth is shaded once the frame's nearest and farthest hits are known.
+    std::vector<float> depths(scene.image == ImageKind::Depth ? pixels : 0);
+    TraceContext context;
+    std::chrono::duration<double> traced{0};
     float nearest = INFINITY;
     float farthest = 0.0f;
-    for (const QueryHit& hit : hits) {
-        if (hit.primitive != noPrimitive) {
-            nearest = std::min(nearest, hit.t);
-            farthest = std::max(farthest, hit.t);
-        }
-    }
-    for (size_t i = 0; i < pixels; ++i) {
-        uint8_t* pixel = target.pixels + 3 * i;
-        const QueryHit& hit = hits[i];
-        pixel[0] = pixel[1] = pixel[2] = 0;
-        if (hit.primitive == noPrimitive)
-            continue;
-        if (scene.image == ImageKind::Depth) {
-            const float near = farthest > nearest ? (farthest - hit.t) / (farthest - nearest) : 1;
-            pixel[0] = pixel[1] = pixel[2] = static_cast<uint8_t>(40.0f + 215.0f * near);
-        } else if (scene.image == ImageKind::Normal) {
-            const float n[3] = {hit.normal.x, hit.normal.y, hit.normal.z};
-            for (int k = 0; k < 3; ++k)
-                pixel[k] = static_cast<uint8_t>(127.5f + 127.0f * n[k]);
+    for (size_t first = 0; first < pixels; first += rays.size()) {
+        const size_t count = std::min(rays.size(), pixels - first);
+        for (size_t i = 0; i < count; ++i)
+            rays[i] = {eye, turned(camera, target.rays[first + i].direction), 0.0f, INFINITY};
+        const auto start = std::chrono::steady_clock::now();
+        if (scene.pool != nullptr) {
+            intersectNearest(*scene.pool, scene.query, rays.data(), hits.data(), count);
         } else {
-            const uint32_t key = (hit.primitive + 1) * 2654435761u;
-            for (int k = 0; k < 3; ++k)
-                pixel[k] = static_cast<uint8_t>(64 + (key >> (8 * k)) % 192);
+            for (size_t i = 0; i < count; ++i)
+                intersectNearest(context, scene.query, rays[i], hits[i]);
+        }
+        traced += std::chrono::steady_clock::now() - start;
+        for (size_t i = 0; i < count; ++i) {
+            uint8_t* pixel = target.pixels + 3 * (first + i);
+            const QueryHit& hit = hits[i];
+            pixel[0] = pixel[1] = pixel[2] = 0;
+            if (scene.image == ImageKind::Depth) {
+                depths[first + i] = hit.primitive == noPrimitive ? -1.0f : hit.t;
+                if (hit.primitive != noPrimitive) {
+                    nearest = std::min(nearest, hit.t);
+                    farthest = std::max(farthest, hit.t);
+                }
+            } else if (hit.primitive == noPrimitive) {
+                continue;
+            } else if (scene.image == ImageKind::Normal) {
+                const float n[3] = {hit.normal.x, hit.normal.y, hit.normal.z};
+                for (int k = 0; k < 3; ++k)
+                    pixel[k] = static_cast<uint8_t>(127.5f + 127.0f * n[k]);
+            } else {
+                const uint32_t key = (hit.primitive + 1) * 2654435761u;
+                for (int k = 0; k < 3; ++k)
+                    pixel[k] = static_cast<uint8_t>(64 + (key >> (8 * k)) % 192);
+            }
         }
     }
-    return {static_cast<uint32_t>(pixels), std::chrono::duration<double>(end - start).count()};
+    for (size_t i = 0; i < depths.size(); ++i) {
+        if (depths[i] < 0.0f)
+            continue;
+        const float t = depths[i];
+        const float near = farthest > nearest ? (farthest - t) / (farthest - nearest) : 1;
+        uint8_t* pixel = target.pixels + 3 * i;
+        pixel[0] = pixel[1] = pixel[2] = static_cast<uint8_t>(40.0f + 215.0f * near);
+    }
+    return {static_cast<uint32_t>(pixels), traced.count()};
 }
 
 } // namespace

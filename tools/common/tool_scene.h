@@ -51,6 +51,11 @@ struct ToolScene {
     FrameLight light;
 };
 
+// The memory a width x height frame of image takes: its pixels, its ray
+// table and, through the queries, a band of rays and hits (and, for depth,
+// a distance a pixel).
+uint64_t toolFrameBytes(uint32_t width, uint32_t height, ImageKind image);
+
 // The 512x384 target with the demo's ray table; call first.
 void setUpToolTarget(ToolScene& scene);
 

@@ -48,7 +48,8 @@ ViewFraming modelFraming(const PrimitiveList& mesh, const BoundingBox& box) {
                               (double{box.min.z} + box.max.z) * 0.5};
     double farthest = 0.0; // squared
     for (uint32_t i = 0; i < mesh.count; ++i) {
-        if (mesh.items[i].type != PrimitiveType::Triangle || !isBuildable(mesh.items[i]))
+        if (mesh.items[i].type != PrimitiveType::Triangle ||
+            !triangleCanBeHit(*static_cast<const Triangle*>(mesh.items[i].object)))
             continue;
         const Triangle& t = *static_cast<const Triangle*>(mesh.items[i].object);
         for (const Vector3* v : {&t.V0, &t.V1, &t.V2}) {

@@ -35,7 +35,7 @@ struct ViewFraming {
     float radius;
 };
 
-// Over the triangles of mesh that the kd-tree build takes in; box is their
+// Over the triangles of mesh that a ray can hit (triangleCanBeHit); box is their
 // bounding box (triangleBounds).
 ViewFraming modelFraming(const PrimitiveList& mesh, const BoundingBox& box);
 

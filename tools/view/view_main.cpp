@@ -13,6 +13,7 @@
 
 #include "tools/common/scene_warnings.h"
 #include "tools/common/tool_main.h"
+#include "tools/view/view_bands.h"
 #include "tools/view/view_camera.h"
 #include "tools/view/view_caption.h"
 #include "tools/view/view_frame.h"
@@ -20,7 +21,7 @@
 #include "tools/view/view_load.h"
 #include "tools/view/view_options.h"
 #include "tools/view/view_screenshot.h"
-#include "vantrel/app/surface_copy.h"
+#include "tools/view/view_surface.h"
 #include "vantrel/scene/regular_file.h"
 
 using namespace vantrel;
@@ -95,8 +96,30 @@ SDL_Surface* openWindow(int32_t width, int32_t height, RenderTarget& target) {
     const int32_t w = width > 0 ? width : 1;
     const int32_t h = height > 0 ? height : 1;
     SDL_Surface* screen = SDL_SetVideoMode(w, h, 32, videoFlags);
+    if (screen) {
+        uint32_t tracedWidth;
+        uint32_t tracedHeight;
+        tracedSizeFor(static_cast<uint32_t>(screen->w), static_cast<uint32_t>(screen->h),
+                      tracedWidth, tracedHeight);
+        sizeViewTarget(target, tracedWidth, tracedHeight);
+    }
+    return screen;
+}
+
+// The window at width x height, or, where the system refuses that size (a
+// surface too wide for it), back at the size it had, with a word: a window
+// manager or a script resizing the window must not end the session. Null
+// where neither can be had.
+SDL_Surface* resizeWindow(int32_t width, int32_t height, int32_t oldWidth, int32_t oldHeight,
+                          RenderTarget& target) {
+    if (SDL_Surface* screen = openWindow(width, height, target))
+        return screen;
+    const std::string why = SDL_GetError();
+    SDL_Surface* screen = openWindow(oldWidth, oldHeight, target);
     if (screen)
-        sizeViewTarget(target, static_cast<uint32_t>(screen->w), static_cast<uint32_t>(screen->h));
+        warn(tool, "cannot make the window " + std::to_string(width) + "x" +
+                       std::to_string(height) + " (" + why + "); it stays " +
+                       std::to_string(screen->w) + "x" + std::to_string(screen->h));
     return screen;
 }
 
@@ -176,7 +199,7 @@ int runView(int argc, char** argv) {
     warnAboutMesh(tool, *load.scene.mesh, load.scene.hierarchy);
     int status = 0;
     if (width != screen->w || height != screen->h) {
-        screen = openWindow(width, height, target);
+        screen = resizeWindow(width, height, screen->w, screen->h, target);
         if (!screen)
             status = failWith(tool, std::string("cannot resize the window: ") + SDL_GetError(), 1);
     }
@@ -196,21 +219,27 @@ int runView(int argc, char** argv) {
         applyHeldMoves(controls, static_cast<float>(std::min(now - lastFrame, longestMoveStep)));
         lastFrame = now;
         const Matrix4 camera = viewCameraMatrix(controls.camera);
-        const uint32_t rays = load.scene.hierarchy
-                                  ? renderViewFrame(renderer, load.scene.query, target, camera)
-                                  : renderViewFrame(renderer, load.scene.topLevelList,
-                                                    *load.scene.tree, target, camera);
-        copyToSurface(target, screen);
-        SDL_Flip(screen);
-        if (screenshotDue) {
-            takeScreenshot(options.meshPath, target);
-            screenshotDue = false;
+        const auto render = [&](RenderTarget& band) {
+            return load.scene.hierarchy
+                       ? renderViewFrame(renderer, load.scene.query, band, camera)
+                       : renderViewFrame(renderer, load.scene.topLevelList, *load.scene.tree, band,
+                                         camera);
+        };
+        uint32_t rays = 0;
+        // A frame cut short for an event is not shown: the events come first.
+        if (renderViewFrameBetweenEvents(render, target, rays)) {
+            presentFrame(target, screen);
+            SDL_Flip(screen);
+            if (screenshotDue) {
+                takeScreenshot(options.meshPath, target);
+                screenshotDue = false;
+            }
+            FrameFigures figures;
+            if (meterFrame(meter, rays, secondsNow(), figures) && controls.showFigures)
+                setCaption(figuresCaption(name, figures, renderer.threads, load.scene.mesh->count));
         }
-        FrameFigures figures;
-        if (meterFrame(meter, rays, secondsNow(), figures) && controls.showFigures)
-            setCaption(figuresCaption(name, figures, renderer.threads, load.scene.mesh->count));
 
-        const ViewRequests requests = drainViewEvents(controls, target.height);
+        const ViewRequests requests = drainViewEvents(controls, static_cast<uint32_t>(screen->h));
         if (requests.screenshot && requests.resize)
             screenshotDue = true;
         else if (requests.screenshot)
@@ -227,7 +256,8 @@ int runView(int argc, char** argv) {
             break;
         }
         if (requests.resize) {
-            screen = openWindow(requests.resizeWidth, requests.resizeHeight, target);
+            screen = resizeWindow(requests.resizeWidth, requests.resizeHeight, screen->w, screen->h,
+                                  target);
             if (!screen) {
                 status =
                     failWith(tool, std::string("cannot resize the window: ") + SDL_GetError(), 1);
