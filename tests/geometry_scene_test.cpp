@@ -315,6 +315,12 @@ TEST_P(AtScale, RaysFindWhatBruteForceFindsUnderEveryKernel) {
             rays.back().tfar = randomFloat(random, 0.1f, 1.0f);
         if (i % 3 == 2)
             rays.back().tnear = randomFloat(random, 0.1f, 0.5f);
+        // A long direction, whose squared length the sphere test would take
+        // past the largest float.
+        if (i % 7 == 6) {
+            QueryRay& ray = rays.back();
+            ray = {ray.origin, ray.direction * 0x1p40f, ray.tnear * 0x1p-40f, ray.tfar * 0x1p-40f};
+        }
     }
     const KernelGuard restore;
     TraceContext context;
@@ -364,7 +370,7 @@ TEST_P(AtScale, RaysFindWhatBruteForceFindsUnderEveryKernel) {
             EXPECT_NEAR(hit.normal.z, n[2] / length, 1e-4) << i;
         }
         // Most rays are clear of edges and ties, and many hit.
-        EXPECT_GT(checked, rays.size() * 9 / 10);
+        EXPECT_GT(checked, rays.size() * 7 / 8);
         EXPECT_GT(hitsChecked, rays.size() / 3);
     }
 }
