@@ -16,22 +16,32 @@ namespace {
 
 constexpr float infinity = std::numeric_limits<float>::infinity();
 
-// Whether the segment's part [tnear, tfar] enters a geometry's box.
+// Whether the segment's part [tnear, tfar] enters a geometry's box, or
+// passes near enough that the shapes' own tests might find a hit: they
+// round in floats, and take a point some millionths of the coordinates'
+// size (the ray's origin's included) outside a shape, and its box, for one
+// on it.
 bool meetsBox(const double* box, const QueryRay& ray, float tfar) {
     if (box[0] > box[3])
         return false;
     const double o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     const double d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    double reach = 0.0;
+    for (int k = 0; k < 3; ++k)
+        reach = std::max({reach, std::fabs(o[k]), std::fabs(box[k]), std::fabs(box[3 + k])});
+    const double widen = reach * 0x1p-18;
     double enter = ray.tnear;
     double leave = tfar;
     for (int k = 0; k < 3; ++k) {
+        const double lower = box[k] - widen;
+        const double upper = box[3 + k] + widen;
         if (d[k] == 0.0) {
-            if (o[k] < box[k] || o[k] > box[3 + k])
+            if (o[k] < lower || o[k] > upper)
                 return false;
             continue;
         }
-        double t0 = (box[k] - o[k]) / d[k];
-        double t1 = (box[3 + k] - o[k]) / d[k];
+        double t0 = (lower - o[k]) / d[k];
+        double t1 = (upper - o[k]) / d[k];
         if (t0 > t1)
             std::swap(t0, t1);
         enter = std::max(enter, t0);
