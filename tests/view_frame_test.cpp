@@ -189,13 +189,12 @@ TEST(ViewFrame, HugeWindowsAreTracedCappedInBandsThatEventsCutShort) {
 
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     ASSERT_GE(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    // Through the hierarchy, as the viewer renders by default.
     std::string why;
-    Mesh mesh(loadToolMesh(VANTREL_SHIPPED_ICOSPHERE, false, why));
+    Mesh mesh(loadToolMesh(VANTREL_SHIPPED_ICOSPHERE, true, why));
     ASSERT_TRUE(mesh) << why;
-    KdTree* built = nullptr;
-    buildKdTree(&built, mesh.get(), 0);
-    Tree tree(built);
-    PrimitiveRef entry = {tree.get(), PrimitiveType::NestedTree};
+    QueryScene scene;
+    ASSERT_EQ(buildQueryScene(scene, *mesh, QueryBuildOptions{}), BuildResult::Built);
     BoundingBox box;
     ASSERT_TRUE(triangleBounds(*mesh, box));
     ViewRenderer renderer = startViewRenderer(2);
@@ -204,7 +203,7 @@ TEST(ViewFrame, HugeWindowsAreTracedCappedInBandsThatEventsCutShort) {
     ASSERT_GT(uint64_t{target.width} * target.height, mostPixelsAtOnce);
     const Matrix4 camera = viewCameraMatrix(framedView(modelFraming(*mesh, box), 1800, 1300));
     const auto render = [&](RenderTarget& band) {
-        return renderViewFrame(renderer, {&entry, 1}, *tree, band, camera);
+        return renderViewFrame(renderer, scene, band, camera);
     };
     const uint32_t wholeRays = render(target);
     const std::vector<uint8_t> whole(target.pixels, target.pixels + 3 * 1800 * 1300);
@@ -248,5 +247,6 @@ TEST(ViewFrame, HugeWindowsAreTracedCappedInBandsThatEventsCutShort) {
     SDL_FreeSurface(surface);
     releaseViewTarget(target);
     stopViewRenderer(renderer);
+    releaseQueryScene(scene);
     SDL_Quit();
 }
