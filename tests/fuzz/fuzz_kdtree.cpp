@@ -520,9 +520,15 @@ struct EveryHitCheck {
         const auto count = static_cast<uint32_t>(indices.size() / 3);
         addTriangles(mesh, vertices.data(), static_cast<uint32_t>(vertices.size() / 3),
                      indices.data(), count);
-        for (uint32_t t = 0; t < count; ++t)
-            addTriangles(apart, vertices.data(), static_cast<uint32_t>(vertices.size() / 3),
-                         indices.data() + 3 * t, 1);
+        // Each with its three corners alone: the whole array each would be
+        // the run's main cost.
+        static constexpr uint32_t corners[3] = {0, 1, 2};
+        for (uint32_t t = 0; t < count; ++t) {
+            float own[9];
+            for (int c = 0; c < 3; ++c)
+                std::copy_n(&vertices[3 * size_t{indices[3 * t + c]}], 3, own + 3 * c);
+            addTriangles(apart, own, 3, corners, 1);
+        }
         QueryBuildOptions one;
         one.threads = 1;
         usable = count <= 512 && buildGeometryScene(mesh, one) == BuildResult::Built &&
