@@ -112,12 +112,25 @@ uint32_t Scene::addTriangles(const py::handle& vertices, const py::handle& faces
     if (count > py::ssize_t{0xfffffffe} || corners.shape(0) > py::ssize_t{0xfffffffe})
         throw py::value_error("a mesh takes fewer than 2^32 vertices and 2^32 triangles");
     const std::vector<uint32_t> indices(index, index + corners.size());
-    const auto triangles = static_cast<uint32_t>(corners.shape(0));
-    refuseOutOfRange(queryShapesOutOfRange(points.data(), indices.data(), triangles), false);
+    return addMesh(points.data(), static_cast<uint32_t>(count), indices.data(),
+                   static_cast<uint32_t>(corners.shape(0)), {});
+}
+
+uint32_t Scene::addMesh(const float* vertices, uint32_t vertexCount, const uint32_t* indices,
+                        uint32_t triangles, std::vector<uint32_t> faceIds) {
+    uint32_t beyond;
+    {
+        const WithoutInterpreter release;
+        beyond = queryShapesOutOfRange(vertices, indices, triangles);
+    }
+    refuseOutOfRange(beyond, false);
     const auto lock = writable();
-    return added(vantrel::addTriangles(scene_, points.data(), static_cast<uint32_t>(count),
-                                       indices.data(), triangles),
-                 {});
+    uint32_t id;
+    {
+        const WithoutInterpreter release;
+        id = vantrel::addTriangles(scene_, vertices, vertexCount, indices, triangles);
+    }
+    return added(id, std::move(faceIds));
 }
 
 uint32_t Scene::addSpheres(const py::handle& centres, const py::handle& radii) {
@@ -269,44 +282,41 @@ std::unique_ptr<Scene> Scene::load(const py::handle& file, int method) {
     // Each of the file's meshes a geometry, with the vertices its triangles
     // use, in their order; a hit names the face within its mesh.
     const size_t triangles = mesh.indices.size() / 3;
-    std::vector<uint32_t> meshes;
-    for (size_t i = 0; i < triangles; ++i)
-        if (meshes.empty() || mesh.faces[i].mesh != meshes.back())
-            meshes.push_back(mesh.faces[i].mesh);
     std::vector<uint32_t> renumbered(mesh.vertices.size() / 3, noPrimitive);
     std::vector<uint32_t> used;
-    size_t first = 0;
-    for (size_t m = 0; m < meshes.size(); ++m) {
-        size_t end = first;
-        while (end < triangles && mesh.faces[end].mesh == meshes[m])
-            ++end;
-        std::vector<float> vertices;
-        std::vector<int64_t> indices;
+    std::vector<float> vertices;
+    std::vector<uint32_t> indices;
+    for (size_t first = 0, end; first < triangles; first = end) {
         std::vector<uint32_t> faces;
-        bool ownFaces = true;
-        for (size_t t = first; t < end; ++t) {
-            for (int k = 0; k < 3; ++k) {
-                const uint32_t from = mesh.indices[3 * t + k];
+        {
+            const WithoutInterpreter release;
+            end = first;
+            bool ownFaces = true;
+            while (end < triangles && mesh.faces[end].mesh == mesh.faces[first].mesh) {
+                ownFaces = ownFaces && mesh.faces[end].face == end - first;
+                ++end;
+            }
+            used.clear();
+            indices.resize(3 * (end - first));
+            for (size_t i = 3 * first; i < 3 * end; ++i) {
+                const uint32_t from = mesh.indices[i];
                 if (renumbered[from] == noPrimitive) {
-                    renumbered[from] = static_cast<uint32_t>(vertices.size() / 3);
-                    vertices.insert(vertices.end(), &mesh.vertices[3 * size_t{from}],
-                                    &mesh.vertices[3 * size_t{from}] + 3);
+                    renumbered[from] = static_cast<uint32_t>(used.size());
                     used.push_back(from);
                 }
-                indices.push_back(renumbered[from]);
+                indices[i - 3 * first] = renumbered[from];
             }
-            faces.push_back(mesh.faces[t].face);
-            ownFaces = ownFaces && mesh.faces[t].face == t - first;
+            vertices.resize(3 * used.size());
+            for (size_t k = 0; k < used.size(); ++k) {
+                std::copy_n(&mesh.vertices[3 * size_t{used[k]}], 3, &vertices[3 * k]);
+                renumbered[used[k]] = noPrimitive;
+            }
+            if (!ownFaces)
+                for (size_t t = first; t < end; ++t)
+                    faces.push_back(mesh.faces[t].face);
         }
-        const uint32_t id = scene->addTriangles(
-            py::array_t<float>({vertices.size() / 3, size_t{3}}, vertices.data()),
-            py::array_t<int64_t>({indices.size() / 3, size_t{3}}, indices.data()));
-        if (!ownFaces)
-            scene->faceIds_[id] = std::move(faces);
-        for (const uint32_t from : used)
-            renumbered[from] = noPrimitive;
-        used.clear();
-        first = end;
+        scene->addMesh(vertices.data(), static_cast<uint32_t>(used.size()), indices.data(),
+                       static_cast<uint32_t>(end - first), std::move(faces));
     }
     scene->readable();
     return scene;

@@ -71,6 +71,10 @@ class Scene {
     std::shared_lock<std::shared_mutex> readable() const;
     std::unique_lock<std::shared_mutex> writable() const;
     uint32_t added(uint32_t id, std::vector<uint32_t> faceIds);
+    // A mesh of arrays already checked, with the file's face of each
+    // triangle (empty: its own).
+    uint32_t addMesh(const float* vertices, uint32_t vertexCount, const uint32_t* indices,
+                     uint32_t triangles, std::vector<uint32_t> faceIds);
     // What Python reads of a hit's or a closest point's geometry and
     // primitive: -1 for none, a file's face for a mesh loaded from one.
     void name(uint32_t geometry, uint32_t primitive, int64_t& geom, int64_t& prim) const;
