@@ -38,6 +38,12 @@ bool runsEveryItem(WorkerPool& pool, uint32_t count) {
 // child's batches run every item, on as many threads as the parent's, and
 // the child makes and ends pools of its own; the parent's pool goes on.
 TEST(WorkerPool, AForkedChildRunsItsBatchesOnThreadsOfItsOwn) {
+#if defined(__SANITIZE_ADDRESS__)
+    // This toolchain's AddressSanitizer keeps its allocator's locks over a
+    // fork: the busy thread's allocations leave one held in the child, whose
+    // first allocation then waits for ever. The other trees run the test.
+    GTEST_SKIP() << "AddressSanitizer's allocator is not fork-safe here";
+#endif
     WorkerPool pool(3);
     ASSERT_TRUE(runsEveryItem(pool, 500));
     std::atomic<bool> stop{false};

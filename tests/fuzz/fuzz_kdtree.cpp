@@ -266,10 +266,18 @@ bool sameDistance(float a, float b) {
 
 // A hit that rounding hides from the walk, and rightly so: on an edge or a
 // corner of the tree's box, where a ray grazes the box and its stretch inside
-// comes out empty or inverted; or in a box thinner on some axis than the
+// comes out empty or inverted; where the ray enters or leaves the box, the
+// walk keeping only hits within the stretch it clipped, rounded apart from
+// the hit's own distance; or in a box thinner on some axis than the
 // rounding of the distance, which the ray crosses the same way. Only a flat
 // scan sees what lies there. (A box of no depth at all is walked.)
 bool hiddenByRounding(const KdTree& tree, const Ray& ray, float distance) {
+    float entry = 0.0f;
+    float exit = 0.0f;
+    const float near = 1e-5f * (std::fabs(distance) + 1.0f);
+    if (clipToBox(tree, ray, entry, exit) &&
+        (std::fabs(distance - entry) <= near || std::fabs(distance - exit) <= near))
+        return true;
     int faces = 0;
     bool thin = false;
     for (int k = 0; k < 3; ++k) {
