@@ -105,9 +105,9 @@ bool isDirectory(const std::string& path) {
 }
 
 struct CgroupFiles {
-    const char* limit;
-    const char* usage;
-    const char* inactiveFile; // key in memory.stat
+    char limit[24];
+    char usage[24];
+    char inactiveFile[24]; // key in memory.stat
 };
 constexpr CgroupFiles v1Files = {"memory.limit_in_bytes", "memory.usage_in_bytes",
                                  "total_inactive_file "};

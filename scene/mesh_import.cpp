@@ -37,7 +37,7 @@ std::string extensionOf(const char* path) {
 
 // The formats whose readers the import runs; the library's others are not
 // safe against hostile files (crashes, heap corruption, hangs).
-const char* const acceptedExtensions[] = {".obj", ".ply", ".stl", ".off", ".gltf", ".glb"};
+constexpr char acceptedExtensions[][6] = {".obj", ".ply", ".stl", ".off", ".gltf", ".glb"};
 
 bool accepted(const std::string& extension) {
     for (const char* e : acceptedExtensions) {

@@ -113,7 +113,7 @@ template <class F>
                                                      typename F::Mask& accepted) {
     using G = TriangleGroup;
     using Coordinate = float(G::*)[triangleGroupLanes];
-    static constexpr Coordinate rows[3][3] = {
+    constexpr Coordinate rows[3][3] = {
         {&G::x0, &G::y0, &G::z0}, {&G::x1, &G::y1, &G::z1}, {&G::x2, &G::y2, &G::z2}};
     const auto row = [&](int corner, int axis) {
         return loadRow<F>(groups, first, count, rows[corner][axis]);

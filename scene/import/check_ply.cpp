@@ -44,8 +44,8 @@ enum class Format { Ascii, LittleEndian, BigEndian };
 
 // The size of a type name, or 0 for none; the reader's names.
 int typeBytes(const std::string& type, bool& isSigned) {
-    static const struct {
-        const char* name;
+    static constexpr struct {
+        char name[9];
         int bytes;
         bool isSigned;
     } types[] = {{"char", 1, true},      {"int8", 1, true},     {"uchar", 1, false},
@@ -66,14 +66,14 @@ int typeBytes(const std::string& type, bool& isSigned) {
 // Words as the reader's token matches see them: a NUL, a carriage return
 // or a form feed ends one as a blank does.
 std::vector<std::string> tokensOf(const std::string& line) {
-    static const std::string blanks(" \t\r\f\0", 5);
+    constexpr char blanks[] = " \t\r\f"; // and the NUL that ends it
     std::vector<std::string> tokens;
     size_t at = 0;
     while (true) {
-        at = line.find_first_not_of(blanks, at);
+        at = line.find_first_not_of(blanks, at, sizeof blanks);
         if (at == std::string::npos)
             return tokens;
-        const size_t end = std::min(line.find_first_of(blanks, at), line.size());
+        const size_t end = std::min(line.find_first_of(blanks, at, sizeof blanks), line.size());
         tokens.push_back(line.substr(at, end - at));
         at = end;
     }
@@ -251,7 +251,7 @@ std::string readProperty(const std::vector<std::string>& t, Element& current) {
 std::string readElement(const std::vector<std::string>& t, std::vector<Element>& elements) {
     if (elements.size() == mostElements)
         return "a PLY header of more than " + std::to_string(mostElements) + " elements";
-    static const char* known[] = {"vertex", "face", "tristrips", "edge", "material"};
+    static constexpr char known[][10] = {"vertex", "face", "tristrips", "edge", "material"};
     Element e{t.size() > 1 ? t[1] : "", 0, false, true, {}, false};
     for (const char* name : known)
         e.stored = e.stored || e.name == name;
