@@ -31,6 +31,7 @@ namespace {
 const float notANumber = std::numeric_limits<float>::quiet_NaN();
 const float infinity = std::numeric_limits<float>::infinity();
 
+using testing_support::casesToRun;
 using testing_support::floatBits;
 
 // Owns the primitives of one random scene and its list of references.
@@ -374,7 +375,7 @@ TEST(CostSearchTrees, AgreeOnRandomScenes) {
         shape.nans = c.nans;
         shape.strangers = c.strangers;
         shape.farOff = c.farOff;
-        compareMany(shape, c.scenes, c.maxCount, seed++, c.label);
+        compareMany(shape, casesToRun(c.scenes), c.maxCount, seed++, c.label);
     }
     // Many spheres inside one box on the other axes, with other candidates
     // between their surfaces and their own (the margin) or a few ulps off:
@@ -383,7 +384,7 @@ TEST(CostSearchTrees, AgreeOnRandomScenes) {
     crowded.sphereCount = 1;
     crowded.triangleCount = 1;
     crowded.crowded = true;
-    compareMany(crowded, 40, 60, seed++, "crowded within the margin");
+    compareMany(crowded, casesToRun(40), 60, seed++, "crowded within the margin");
 }
 
 TEST(CostSearchTrees, LargeNodesAgreeOnTheirPlane) {

@@ -281,7 +281,7 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
 
     // At a random entry's first corner or centre, from as far off as it
     // lies from the origin.
-    std::vector<QueryRay> rays(2000);
+    std::vector<QueryRay> rays(casesToRun(2000));
     for (QueryRay& ray : rays) {
         const PrimitiveRef& at = refs[random() % refs.size()];
         const Vector3 target = at.type == PrimitiveType::Sphere

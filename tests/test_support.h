@@ -1,6 +1,7 @@
 // Small helpers shared by the test programs.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -14,6 +15,19 @@
 #include "vantrel/tracer/kernel.h"
 
 namespace vantrel::testing_support {
+
+// Under a sanitizer every check runs several times slower, and what the
+// sanitizers look for (a bad access, a race) shows on a share of the random
+// cases as on all of them: the longest random tests take one case in four
+// there, and the plain build every case.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int sanitizedShare = 4;
+#else
+constexpr int sanitizedShare = 1;
+#endif
+constexpr int casesToRun(int count) {
+    return std::max(1, count / sanitizedShare);
+}
 
 struct MeshReleaser {
     void operator()(PrimitiveList* mesh) const { releaseMesh(mesh); }
