@@ -18,6 +18,7 @@
 
 #include "vantrel/scene/import/model_checks.h"
 #include "vantrel/scene/import/model_file.h"
+#include "vantrel/scene/import/plain_ply.h"
 #include "vantrel/scene/memory_left.h"
 #include "vantrel/scene/mesh_arrays.h"
 
@@ -260,6 +261,23 @@ bool fits(uint64_t needed, uint64_t maxBytes, std::string& error) {
     return false;
 }
 
+// The file read without the library where it is a plain PLY (plain_ply.h);
+// false otherwise, with nothing said: the library's path then reads it and
+// gives any reason.
+bool readPlain(const char* path, uint64_t maxBytes, PlainPly& ply) {
+    ModelFolder folder;
+    std::string unused;
+    if (extensionOf(path) != ".ply" || !findModelFolder(path, folder, unused))
+        return false;
+    uint64_t size = 0;
+    std::FILE* file = openModelFile(folder, folder.model, size, unused);
+    if (!file)
+        return false;
+    const bool read = readPlainPly(file, size, memoryAllowed(maxBytes, unused), ply);
+    std::fclose(file);
+    return read;
+}
+
 // The file's own check, before the library reads a byte of it.
 bool checkModel(const ModelFolder& folder, const std::string& extension, uint64_t maxBytes,
                 std::string& error) {
@@ -372,6 +390,27 @@ aiVector3D placedVertex(const Placement& p, unsigned k) {
 
 PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uint64_t maxBytes,
                                  std::string& error) {
+    error.clear();
+    PlainPly plain;
+    if (readPlain(path, maxBytes, plain)) {
+        const uint64_t count = plain.indices.size() / 3;
+        if (count > meshTriangleCeiling) {
+            error = "more triangles than a list can hold";
+            return nullptr;
+        }
+        if (!fits(count * (sizeof(Triangle) + sizeof(PrimitiveRef)), maxBytes, error))
+            return nullptr;
+        MeshArrays mesh = allocateMeshArrays(count, true);
+        for (uint32_t i = 0; i < count; ++i) {
+            mesh.faces[i] = {0, i};
+            float corners[9];
+            for (int k = 0; k < 3; ++k)
+                std::memcpy(corners + 3 * k, &plain.vertices[size_t{3} * plain.indices[3 * i + k]],
+                            3 * sizeof(float));
+            placeMeshTriangle(mesh, i, transform, corners);
+        }
+        return finishMesh(mesh);
+    }
     Assimp::Importer importer;
     FileFaces fileFaces;
     const aiScene* scene = importScene(importer, path, maxBytes, fileFaces, error);
@@ -408,6 +447,30 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
 bool importIndexedMesh(const char* path, const Matrix4& transform, uint64_t maxBytes,
                        IndexedMesh& mesh, std::string& error) {
     mesh = IndexedMesh{};
+    error.clear();
+    PlainPly plain;
+    if (readPlain(path, maxBytes, plain)) {
+        const uint64_t count = plain.indices.size() / 3;
+        if (count > meshTriangleCeiling) {
+            error = "more triangles than a list can hold";
+            return false;
+        }
+        if (!fits(count * sizeof(MeshFace), maxBytes, error))
+            return false;
+        for (size_t v = 0; v < plain.vertices.size(); v += 3) {
+            float* at = &plain.vertices[v];
+            const Vector3 placed = transformPoint(transform, at[0], at[1], at[2]);
+            at[0] = placed.x;
+            at[1] = placed.y;
+            at[2] = placed.z;
+        }
+        mesh.vertices = std::move(plain.vertices);
+        mesh.indices = std::move(plain.indices);
+        mesh.faces.resize(count);
+        for (uint32_t f = 0; f < count; ++f)
+            mesh.faces[f] = {0, f};
+        return true;
+    }
     Assimp::Importer importer;
     FileFaces fileFaces;
     const aiScene* scene = importScene(importer, path, maxBytes, fileFaces, error);
