@@ -1,6 +1,6 @@
 // The PLY layout scanners and converters write (binary, little-endian,
 // float corners, triangles only), read straight into arrays: the import
-// library builds an object for every face and took ten times as long over
+// library builds an object for every face and took four times as long over
 // such a file. Anything else is left to the library's reader, so that what
 // a file gives never hangs on which reader took it.
 #pragma once
