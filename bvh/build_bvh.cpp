@@ -1,6 +1,6 @@
 // The build in three steps. The top of the hierarchy first, on the calling
 // thread, each long run binned and cut on every thread; its runs shorter
-// than sharedRunLength become tasks. Then the tasks, on every thread: a
+// than the shared length (sharedRunFor) become tasks. Then the tasks, on every thread: a
 // task builds its subtree into nodes of its own, and hands a run longer
 // than taskRunLength to a task of its own again. Last, the tasks' nodes are
 // laid out one after the other, in the order of a walk of the tasks from
@@ -106,7 +106,7 @@ void fillNode(BvhNode& node) {
 // A run with what to do with it. On top, a run too short to be shared is
 // left to the task it is handed to, which plans it on its own thread.
 PlannedRun planned(const RefArrays& arrays, const ShapeRun& run, uint32_t depth, bool onTop) {
-    if (onTop && run.count() > mostInBvhLeaf && run.count() < sharedRunLength)
+    if (onTop && run.count() > mostInBvhLeaf && run.count() < arrays.sharedRun)
         return {run, {SplitPlan::Unplanned}, depth};
     return {run, planSplit(arrays, run, depth), depth};
 }
@@ -140,9 +140,9 @@ uint32_t gatherChildren(const RefArrays& arrays, const PlannedRun& run, PlannedR
 
 // Whether a child is handed to a task of its own: on top, every run too
 // short to be shared; in a task, every run long enough to be worth one.
-bool handedOff(const PlannedRun& child, bool onTop) {
+bool handedOff(const RefArrays& arrays, const PlannedRun& child, bool onTop) {
     const uint32_t count = child.run.count();
-    return onTop ? count < sharedRunLength : count > taskRunLength;
+    return onTop ? count < arrays.sharedRun : count > taskRunLength;
 }
 
 // Builds the subtree of run (not a leaf) into task's nodes: the index of its
@@ -159,7 +159,7 @@ uint32_t buildNode(BvhBuild& build, Task& task, const PlannedRun& run, bool onTo
         if (child.plan.kind == SplitPlan::Leaf) {
             code =
                 packLeaf(build.bvh, build.input, arrays.refs, child.run.begin, child.run.count());
-        } else if (handedOff(child, onTop)) {
+        } else if (handedOff(arrays, child, onTop)) {
             task.subtasks.push_back(std::make_unique<Task>());
             Task* subtask = task.subtasks.back().get();
             subtask->root = child;
@@ -272,7 +272,10 @@ void buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
     // The padding is read (and left out) by the last leaf's tests.
     std::fill(bvh.shapes.get() + shapeFloats - shapeArrayPadding, bvh.shapes.get() + shapeFloats,
               0.0f);
-    BvhBuild build{bvh, input, {refs.get(), &threads}, {refs.get(), &callingThreadOnly}, {}, {}};
+    const uint32_t shared = sharedRunFor(count);
+    BvhBuild build{
+        bvh, input, {refs.get(), &threads, shared}, {refs.get(), &callingThreadOnly, shared},
+        {},  {}};
 
     const ShapeRun whole = measureRun(build.top, count);
     std::copy(whole.bounds.lower, whole.bounds.lower + 3, bvh.boundsMin);

@@ -87,7 +87,7 @@ uint32_t piecesOf(uint32_t count) {
 // thread where the run is long.
 template <class Work>
 void forPieces(const RefArrays& arrays, uint32_t begin, uint32_t end, Work&& work) {
-    if (end - begin < sharedRunLength) {
+    if (end - begin < arrays.sharedRun) {
         work(0u, begin, end);
         return;
     }
@@ -99,7 +99,7 @@ void forPieces(const RefArrays& arrays, uint32_t begin, uint32_t end, Work&& wor
 
 RunMeasure measure(const RefArrays& arrays, uint32_t begin, uint32_t end) {
     RunMeasure whole;
-    if (end - begin < sharedRunLength) {
+    if (end - begin < arrays.sharedRun) {
         for (uint32_t i = begin; i < end; ++i)
             whole.add(arrays.refs[i]);
         return whole;
@@ -188,7 +188,7 @@ void binRefs(const ShapeRef* refs, uint32_t first, uint32_t end, const BinGrid& 
 }
 
 void binRun(const RefArrays& arrays, const ShapeRun& run, const BinGrid& grid, Bins& bins) {
-    if (run.count() < sharedRunLength) {
+    if (run.count() < arrays.sharedRun) {
         binRefs(arrays.refs, run.begin, run.end, grid, bins);
         return;
     }
@@ -370,6 +370,10 @@ void partitionShared(const RefArrays& arrays, const ShapeRun& run, GoesLower goe
 
 } // namespace
 
+uint32_t sharedRunFor(uint32_t count) {
+    return std::clamp(count / 4, pieceLength, 4 * pieceLength);
+}
+
 ShapeRun measureRun(const RefArrays& arrays, uint32_t count) {
     return runOf(0, count, measure(arrays, 0, count));
 }
@@ -409,7 +413,7 @@ void applySplit(const RefArrays& arrays, const ShapeRun& run, const SplitPlan& p
             binsOf(grid, ref, bins);
             return bins[plan.axis] < plan.bin;
         };
-        if (run.count() >= sharedRunLength)
+        if (run.count() >= arrays.sharedRun)
             partitionShared(arrays, run, goesLower, lower, upper);
         else
             partitionInPlace(arrays.refs, run, goesLower, lower, upper);

@@ -30,10 +30,17 @@ struct SplitPlan {
 struct RefArrays {
     ShapeRef* refs;
     const BuildThreads* threads;
+    // Runs at least this long are binned and cut on every thread.
+    uint32_t sharedRun;
 };
 
-// Runs at least this long are binned and cut on every thread.
-constexpr uint32_t sharedRunLength = 1 << 16;
+// The shared run length of a build of count shapes: a quarter of them, so
+// that the top of a small build is shared too rather than left whole to one
+// task, within bounds: a shared step needs a piece a thread to be worth
+// waking the threads for, and past the upper bound tasks, which share no
+// step, balance the threads better. The same for every thread count, as
+// the order a shared cut leaves its refs in differs from a lone cut's.
+uint32_t sharedRunFor(uint32_t count);
 
 // The run of count refs from the start, measured.
 ShapeRun measureRun(const RefArrays& arrays, uint32_t count);
