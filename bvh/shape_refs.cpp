@@ -11,8 +11,9 @@ namespace vantrel {
 
 namespace {
 
-// Shapes a piece of the refs' making takes.
-constexpr uint32_t refPiece = 1 << 16;
+// Shapes a piece of the refs' making takes: short enough that a small
+// build's pieces share out evenly over the threads.
+constexpr uint32_t refPiece = 1 << 12;
 
 bool finite(const float* p) {
     return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);

@@ -310,5 +310,15 @@ TEST(QueryBuild, ShapesWithinTheRangeAreHitAndThoseBeyondRefused) {
     EXPECT_EQ(buildQueryScene(arrays, vertices.data(), 15, indices.data(), 5, onThreads(1)),
               BuildResult::OutOfRange);
     EXPECT_EQ(arrays.bvh, nullptr);
+    // A vertex far off that only a triangle without area uses.
+    EXPECT_EQ(buildQueryScene(arrays, vertices.data(), 15, indices.data(), 2, onThreads(1)),
+              BuildResult::Built);
+    // One shape beyond, among many the threads look through in pieces.
+    std::vector<Triangle> many(40000, triangles[0]);
+    many[39000] = triangles[3];
+    std::vector<PrimitiveRef> manyRefs;
+    for (Triangle& t : many)
+        manyRefs.push_back(ref(t));
+    EXPECT_EQ(Built(listOf(manyRefs), onThreads(2)).result, BuildResult::OutOfRange);
     EXPECT_EQ(processBuildBudget().taken(), 0u);
 }

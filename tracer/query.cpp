@@ -1,12 +1,14 @@
 #include "vantrel/tracer/query.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <limits>
 #include <new>
 
 #include "vantrel/bvh/build_bvh.h"
+#include "vantrel/bvh/build_threads.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/budget_account.h"
 #include "vantrel/scene/buildable.h"
@@ -332,6 +334,70 @@ uint64_t leastHierarchyBytes(uint64_t count) {
     return count * (32 + 4 * (triangleRows + 1));
 }
 
+bool beyondQueryRange(float coordinate) {
+    return std::fabs(coordinate) > queryCoordinateLimit;
+}
+
+bool beyondQueryRange(const Vector3& point, float reach = 0.0f) {
+    return beyondQueryRange(std::fabs(point.x) + reach) ||
+           beyondQueryRange(std::fabs(point.y) + reach) ||
+           beyondQueryRange(std::fabs(point.z) + reach);
+}
+
+// Whether a finite vertex lies beyond the range: where none does, no
+// triangle over them can.
+bool anyVertexBeyondRange(const float* vertices, uint32_t vertexCount) {
+    bool beyond = false;
+    for (size_t i = 0; i < size_t{3} * vertexCount; i += 3) {
+        const Vector3 v{vertices[i], vertices[i + 1], vertices[i + 2]};
+        beyond |= isFinite(v) && beyondQueryRange(v);
+    }
+    return beyond;
+}
+
+// Corners on one line, or at one point: no ray hits such a triangle,
+// wherever it lies, and no product of its test can make it seem hit.
+bool withoutArea(const Vector3& a, const Vector3& b, const Vector3& c) {
+    const double e1[3] = {double{b.x} - a.x, double{b.y} - a.y, double{b.z} - a.z};
+    const double e2[3] = {double{c.x} - a.x, double{c.y} - a.y, double{c.z} - a.z};
+    return e1[1] * e2[2] - e1[2] * e2[1] == 0.0 && e1[2] * e2[0] - e1[0] * e2[2] == 0.0 &&
+           e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
+}
+
+// Whether the list's entry i is a shape the build takes in that lies beyond
+// the range.
+bool entryBeyondRange(const PrimitiveList& list, uint32_t i) {
+    const PrimitiveRef& ref = list.items[i];
+    if (!isBuildable(ref))
+        return false;
+    if (ref.type == PrimitiveType::Sphere) {
+        const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
+        return beyondQueryRange(sphere.centre, std::fabs(sphere.radius));
+    }
+    if (ref.type != PrimitiveType::Triangle)
+        return false;
+    const Triangle& t = *static_cast<const Triangle*>(ref.object);
+    return (beyondQueryRange(t.V0) || beyondQueryRange(t.V1) || beyondQueryRange(t.V2)) &&
+           !withoutArea(t.V0, t.V1, t.V2);
+}
+
+// Whether any of the list's shapes lies beyond the range, looked for on the
+// build's threads: the list's records lie wherever the caller put them, and
+// one thread reading them all would hold the build up.
+bool listBeyondRange(const PrimitiveList& list, const BuildThreads& threads) {
+    constexpr uint32_t piece = 1 << 14;
+    std::atomic<bool> beyond{false};
+    runItems(threads, (list.count + piece - 1) / piece, [&](uint32_t k) {
+        const uint32_t end = std::min(list.count, (k + 1) * piece);
+        bool found = false;
+        for (uint32_t i = k * piece; i < end; ++i)
+            found |= entryBeyondRange(list, i);
+        if (found)
+            beyond.store(true, std::memory_order_relaxed);
+    });
+    return beyond.load();
+}
+
 // A build's charges against its budget and, for tests, a limit standing in
 // for the system's memory.
 struct HierarchyCharges {
@@ -362,6 +428,8 @@ BuildResult buildHierarchy(QueryScene& scene, const BvhInput& input, uint32_t sh
         account.require(leastHierarchyBytes(shapes));
         std::unique_ptr<WorkerPool> ownPool;
         const BuildThreads threads = poolThreads(options, ownPool);
+        if (input.list && listBeyondRange(*input.list, threads))
+            return BuildResult::OutOfRange;
         std::unique_ptr<QueryBvh> bvh(new QueryBvh);
         buildBvh(*bvh, input, threads, {&charges, HierarchyCharges::charge}, options.hugePages);
         scene.bvh = bvh.release();
@@ -402,43 +470,12 @@ std::size_t kdTreeBytes(const KdTree& tree) {
     return bytes;
 }
 
-bool beyondQueryRange(float coordinate) {
-    return std::fabs(coordinate) > queryCoordinateLimit;
-}
-
-bool beyondQueryRange(const Vector3& point, float reach = 0.0f) {
-    return beyondQueryRange(std::fabs(point.x) + reach) ||
-           beyondQueryRange(std::fabs(point.y) + reach) ||
-           beyondQueryRange(std::fabs(point.z) + reach);
-}
-
-// Corners on one line, or at one point: no ray hits such a triangle,
-// wherever it lies, and no product of its test can make it seem hit.
-bool withoutArea(const Vector3& a, const Vector3& b, const Vector3& c) {
-    const double e1[3] = {double{b.x} - a.x, double{b.y} - a.y, double{b.z} - a.z};
-    const double e2[3] = {double{c.x} - a.x, double{c.y} - a.y, double{c.z} - a.z};
-    return e1[1] * e2[2] - e1[2] * e2[1] == 0.0 && e1[2] * e2[0] - e1[0] * e2[2] == 0.0 &&
-           e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
-}
-
 } // namespace
 
 uint32_t queryShapesOutOfRange(const PrimitiveList& list) {
     uint32_t beyond = 0;
-    for (uint32_t i = 0; i < list.count; ++i) {
-        const PrimitiveRef& ref = list.items[i];
-        if (!isBuildable(ref))
-            continue;
-        if (ref.type == PrimitiveType::Sphere) {
-            const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
-            beyond += beyondQueryRange(sphere.centre, std::fabs(sphere.radius));
-        } else if (ref.type == PrimitiveType::Triangle) {
-            const Triangle& t = *static_cast<const Triangle*>(ref.object);
-            beyond +=
-                (beyondQueryRange(t.V0) || beyondQueryRange(t.V1) || beyondQueryRange(t.V2)) &&
-                !withoutArea(t.V0, t.V1, t.V2);
-        }
-    }
+    for (uint32_t i = 0; i < list.count; ++i)
+        beyond += entryBeyondRange(list, i);
     return beyond;
 }
 
@@ -463,8 +500,6 @@ uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
                             const QueryBuildOptions& options) {
     releaseQueryScene(scene);
-    if (queryShapesOutOfRange(list) != 0)
-        return BuildResult::OutOfRange;
     BvhInput input;
     input.list = &list;
     const BuildResult result = buildHierarchy(scene, input, list.count, options);
@@ -479,10 +514,15 @@ BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t v
                             const uint32_t* indices, uint32_t triangleCount,
                             const QueryBuildOptions& options) {
     releaseQueryScene(scene);
+    // Both checks run before the build on one thread, so each is one plain
+    // pass: a largest index, and the vertices before the triangles' corners.
+    uint32_t largest = 0;
     for (size_t i = 0; i < size_t{3} * triangleCount; ++i)
-        if (indices[i] >= vertexCount)
-            return BuildResult::InvalidInput;
-    if (queryShapesOutOfRange(vertices, indices, triangleCount) != 0)
+        largest = std::max(largest, indices[i]);
+    if (triangleCount != 0 && largest >= vertexCount)
+        return BuildResult::InvalidInput;
+    if (anyVertexBeyondRange(vertices, vertexCount) &&
+        queryShapesOutOfRange(vertices, indices, triangleCount) != 0)
         return BuildResult::OutOfRange;
     BvhInput input;
     input.vertices = vertices;
