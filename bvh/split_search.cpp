@@ -21,8 +21,8 @@ constexpr float leafStepCost = 2.0f;
 // these; fewer for short runs, whose binning would cost more than the refs.
 constexpr int mostBins = 16;
 constexpr int leastBins = 4;
-// Refs a piece of a shared run takes.
-constexpr uint32_t pieceLength = 1 << 14;
+// Refs a piece of a shared run takes, at most.
+constexpr uint32_t longestPiece = 1 << 14;
 
 float leafSteps(uint32_t count) {
     return static_cast<float>((count + mostInBvhLeaf - 1) / mostInBvhLeaf);
@@ -79,8 +79,17 @@ ShapeRun runOf(uint32_t begin, uint32_t end, const RunMeasure& measure) {
     return {begin, end, measure.bounds.box(), measure.centres.box(), measure.spheres};
 }
 
+// The refs a piece of a shared run of count takes: a quarter of the run,
+// so that the pieces of the short shared runs at the top of a small build
+// share out evenly; a function of the run alone, as the order a shared cut
+// leaves its refs in depends on it.
+uint32_t pieceLengthOf(uint32_t count) {
+    return std::min(count / 4 + 1, longestPiece);
+}
+
 uint32_t piecesOf(uint32_t count) {
-    return (count + pieceLength - 1) / pieceLength;
+    const uint32_t length = pieceLengthOf(count);
+    return (count + length - 1) / length;
 }
 
 // Calls work(piece, first, end) for the pieces of [begin, end), on every
@@ -91,9 +100,10 @@ void forPieces(const RefArrays& arrays, uint32_t begin, uint32_t end, Work&& wor
         work(0u, begin, end);
         return;
     }
+    const uint32_t length = pieceLengthOf(end - begin);
     runItems(*arrays.threads, piecesOf(end - begin), [&](uint32_t piece) {
-        const uint32_t first = begin + piece * pieceLength;
-        work(piece, first, std::min(end, first + pieceLength));
+        const uint32_t first = begin + piece * length;
+        work(piece, first, std::min(end, first + length));
     });
 }
 
@@ -312,6 +322,7 @@ template <class GoesLower>
 void partitionShared(const RefArrays& arrays, const ShapeRun& run, GoesLower goesLower,
                      ShapeRun& lower, ShapeRun& upper) {
     const uint32_t pieces = piecesOf(run.count());
+    const uint32_t pieceLength = pieceLengthOf(run.count());
     std::vector<uint32_t> cuts(pieces);
     std::vector<RunMeasure> low(pieces);
     std::vector<RunMeasure> high(pieces);
@@ -371,7 +382,7 @@ void partitionShared(const RefArrays& arrays, const ShapeRun& run, GoesLower goe
 } // namespace
 
 uint32_t sharedRunFor(uint32_t count) {
-    return std::clamp(count / 4, pieceLength, 4 * pieceLength);
+    return std::clamp(count / 4, longestPiece, 4 * longestPiece);
 }
 
 ShapeRun measureRun(const RefArrays& arrays, uint32_t count) {
