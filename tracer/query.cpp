@@ -364,38 +364,54 @@ bool withoutArea(const Vector3& a, const Vector3& b, const Vector3& c) {
            e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
 }
 
-// Whether the list's entry i is a shape the build takes in that lies beyond
-// the range.
-bool entryBeyondRange(const PrimitiveList& list, uint32_t i) {
-    const PrimitiveRef& ref = list.items[i];
-    if (!isBuildable(ref))
-        return false;
+// Whether a shape the build takes in (isBuildable) lies beyond the range.
+bool shapeBeyondRange(const PrimitiveRef& ref) {
     if (ref.type == PrimitiveType::Sphere) {
         const Sphere& sphere = *static_cast<const Sphere*>(ref.object);
         return beyondQueryRange(sphere.centre, std::fabs(sphere.radius));
     }
-    if (ref.type != PrimitiveType::Triangle)
-        return false;
     const Triangle& t = *static_cast<const Triangle*>(ref.object);
     return (beyondQueryRange(t.V0) || beyondQueryRange(t.V1) || beyondQueryRange(t.V2)) &&
            !withoutArea(t.V0, t.V1, t.V2);
 }
 
-// Whether any of the list's shapes lies beyond the range, looked for on the
-// build's threads: the list's records lie wherever the caller put them, and
-// one thread reading them all would hold the build up.
-bool listBeyondRange(const PrimitiveList& list, const BuildThreads& threads) {
+// The list looked through before its build, on the build's threads, as its
+// records lie wherever the caller put them and one thread reading them all
+// would hold the build up: whether a shape lies beyond the range, and how
+// many entries the hierarchy leaves out (nested trees, shapes that are not
+// finite), which are tested beside it.
+bool lookThroughList(const PrimitiveList& list, const BuildThreads& threads, uint32_t& leftOut) {
     constexpr uint32_t piece = 1 << 14;
+    const uint32_t pieces = (list.count + piece - 1) / piece;
+    std::vector<uint32_t> left(pieces);
     std::atomic<bool> beyond{false};
-    runItems(threads, (list.count + piece - 1) / piece, [&](uint32_t k) {
+    runItems(threads, pieces, [&](uint32_t k) {
         const uint32_t end = std::min(list.count, (k + 1) * piece);
         bool found = false;
-        for (uint32_t i = k * piece; i < end; ++i)
-            found |= entryBeyondRange(list, i);
+        uint32_t out = 0;
+        for (uint32_t i = k * piece; i < end; ++i) {
+            const PrimitiveRef& ref = list.items[i];
+            if (isBuildable(ref))
+                found |= shapeBeyondRange(ref);
+            else
+                ++out;
+        }
+        left[k] = out;
         if (found)
             beyond.store(true, std::memory_order_relaxed);
     });
+    leftOut = 0;
+    for (const uint32_t out : left)
+        leftOut += out;
     return beyond.load();
+}
+
+// The list's entries that the hierarchy leaves to be tested beside it.
+void listOutsideHierarchy(const PrimitiveList& list, std::vector<uint32_t>& outside) {
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (!isBuildable(list.items[i]))
+            outside.push_back(i);
+    }
 }
 
 // A build's charges against its budget and, for tests, a limit standing in
@@ -428,25 +444,21 @@ BuildResult buildHierarchy(QueryScene& scene, const BvhInput& input, uint32_t sh
         account.require(leastHierarchyBytes(shapes));
         std::unique_ptr<WorkerPool> ownPool;
         const BuildThreads threads = poolThreads(options, ownPool);
-        if (input.list && listBeyondRange(*input.list, threads))
+        uint32_t leftOut = 0;
+        if (input.list && lookThroughList(*input.list, threads, leftOut))
             return BuildResult::OutOfRange;
         std::unique_ptr<QueryBvh> bvh(new QueryBvh);
         buildBvh(*bvh, input, threads, {&charges, HierarchyCharges::charge}, options.hugePages);
+        if (leftOut != 0)
+            listOutsideHierarchy(*input.list, scene.outsideTree);
         scene.bvh = bvh.release();
     } catch (const std::bad_alloc&) {
+        scene.outsideTree.clear();
         if (account.tooLarge())
             return BuildResult::InputTooLarge;
         return account.exceeded() ? BuildResult::OverBudget : BuildResult::OutOfMemory;
     }
     return BuildResult::Built;
-}
-
-// The list's entries that the hierarchy leaves to be tested beside it.
-void listOutsideHierarchy(QueryScene& scene) {
-    for (uint32_t i = 0; i < scene.list.count; ++i) {
-        if (!isBuildable(scene.list.items[i]))
-            scene.outsideTree.push_back(i);
-    }
 }
 
 std::size_t kdTreeBytes(const KdTree& tree) {
@@ -475,7 +487,7 @@ std::size_t kdTreeBytes(const KdTree& tree) {
 uint32_t queryShapesOutOfRange(const PrimitiveList& list) {
     uint32_t beyond = 0;
     for (uint32_t i = 0; i < list.count; ++i)
-        beyond += entryBeyondRange(list, i);
+        beyond += isBuildable(list.items[i]) && shapeBeyondRange(list.items[i]);
     return beyond;
 }
 
@@ -506,7 +518,6 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
     if (result != BuildResult::Built)
         return result;
     scene.list = list;
-    listOutsideHierarchy(scene);
     return result;
 }
 
