@@ -11,6 +11,7 @@
 #include "vantrel/bvh/build_bvh.h"
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -244,13 +245,20 @@ void placePages(void* memory, size_t bytes) {
     prefaultPages(memory, bytes);
 }
 
+bool reachesPast(const Box& bounds, float reach) {
+    for (int k = 0; k < 3; ++k)
+        if (std::fabs(bounds.lower[k]) > reach || std::fabs(bounds.upper[k]) > reach)
+            return true;
+    return false;
+}
+
 struct FreeRefs {
     void operator()(ShapeRef* refs) const { std::free(refs); }
 };
 
 } // namespace
 
-void buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
+bool buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
               const BuildCharge& charge, bool hugePages) {
     bvh = QueryBvh{};
     const uint32_t inputCount = input.list ? input.list->count : input.triangleCount;
@@ -263,7 +271,12 @@ void buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
     placePages(refs.get(), size_t{inputCount} * sizeof(ShapeRef));
     const uint32_t count = makeShapeRefs(input, threads, refs.get());
     if (count == 0)
-        return;
+        return true;
+    const uint32_t shared = sharedRunFor(count);
+    const RefArrays everyThread{refs.get(), &threads, shared};
+    const ShapeRun whole = measureRun(everyThread, count);
+    if (input.refused && reachesPast(whole.bounds, input.reach) && input.refused(input))
+        return false;
     bvh.leafFloats = hasTriangles(input) ? triangleRows + 1 : sphereRows + 1;
     const size_t shapeFloats = size_t{bvh.leafFloats} * count + shapeArrayPadding;
     charged(shapeFloats * sizeof(float));
@@ -272,19 +285,14 @@ void buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
     // The padding is read (and left out) by the last leaf's tests.
     std::fill(bvh.shapes.get() + shapeFloats - shapeArrayPadding, bvh.shapes.get() + shapeFloats,
               0.0f);
-    const uint32_t shared = sharedRunFor(count);
-    BvhBuild build{
-        bvh, input, {refs.get(), &threads, shared}, {refs.get(), &callingThreadOnly, shared},
-        {},  {}};
-
-    const ShapeRun whole = measureRun(build.top, count);
+    BvhBuild build{bvh, input, everyThread, {refs.get(), &callingThreadOnly, shared}, {}, {}};
     std::copy(whole.bounds.lower, whole.bounds.lower + 3, bvh.boundsMin);
     std::copy(whole.bounds.upper, whole.bounds.upper + 3, bvh.boundsMax);
     bvh.shapeCount = count;
     const PlannedRun root{whole, planSplit(build.top, whole, 0), 0};
     if (root.plan.kind == SplitPlan::Leaf) {
         bvh.root = packLeaf(bvh, input, refs.get(), 0, count);
-        return;
+        return true;
     }
     Task top;
     top.root = root;
@@ -302,6 +310,7 @@ void buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
              [&](uint32_t k) { copyNodes(*tasks[k], bvh.nodes.get()); });
     bvh.nodeCount = nodeCount;
     bvh.root = 0;
+    return true;
 }
 
 } // namespace vantrel

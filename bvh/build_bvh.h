@@ -19,6 +19,11 @@ struct BvhInput {
     const float* vertices = nullptr;
     const uint32_t* indices = nullptr;
     uint32_t triangleCount = 0;
+    // Asked only where the shapes' bounds reach past reach on an axis,
+    // before the build's work: true stops the build. The caller's closer
+    // look at its shapes, which it is then spared in every other build.
+    float reach = 3.4028235e38f;
+    bool (*refused)(const BvhInput& input) = nullptr;
 };
 
 // Threads a build shares its work out on: run(threads, items, work, data)
@@ -40,10 +45,11 @@ struct BuildCharge {
 };
 
 // Builds bvh over input, of at most mostBvhShapes shapes (the caller
-// refuses more). The hierarchy holds copies of the shapes, so the input may
-// go once it is built. Throws std::bad_alloc where memory or the budget
-// runs out, leaving bvh empty.
-void buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
+// refuses more): false, bvh left empty, where input.refused stopped it. The
+// hierarchy holds copies of the shapes, so the input may go once it is
+// built. Throws std::bad_alloc where memory or the budget runs out, leaving
+// bvh empty.
+bool buildBvh(QueryBvh& bvh, const BvhInput& input, const BuildThreads& threads,
               const BuildCharge& charge, bool hugePages);
 
 } // namespace vantrel

@@ -344,17 +344,6 @@ bool beyondQueryRange(const Vector3& point, float reach = 0.0f) {
            beyondQueryRange(std::fabs(point.z) + reach);
 }
 
-// Whether a finite vertex lies beyond the range: where none does, no
-// triangle over them can.
-bool anyVertexBeyondRange(const float* vertices, uint32_t vertexCount) {
-    bool beyond = false;
-    for (size_t i = 0; i < size_t{3} * vertexCount; i += 3) {
-        const Vector3 v{vertices[i], vertices[i + 1], vertices[i + 2]};
-        beyond |= isFinite(v) && beyondQueryRange(v);
-    }
-    return beyond;
-}
-
 // Corners on one line, or at one point: no ray hits such a triangle,
 // wherever it lies, and no product of its test can make it seem hit.
 bool withoutArea(const Vector3& a, const Vector3& b, const Vector3& c) {
@@ -375,43 +364,18 @@ bool shapeBeyondRange(const PrimitiveRef& ref) {
            !withoutArea(t.V0, t.V1, t.V2);
 }
 
-// The list looked through before its build, on the build's threads, as its
-// records lie wherever the caller put them and one thread reading them all
-// would hold the build up: whether a shape lies beyond the range, and how
-// many entries the hierarchy leaves out (nested trees, shapes that are not
-// finite), which are tested beside it.
-bool lookThroughList(const PrimitiveList& list, const BuildThreads& threads, uint32_t& leftOut) {
-    constexpr uint32_t piece = 1 << 14;
-    const uint32_t pieces = (list.count + piece - 1) / piece;
-    std::vector<uint32_t> left(pieces);
-    std::atomic<bool> beyond{false};
-    runItems(threads, pieces, [&](uint32_t k) {
-        const uint32_t end = std::min(list.count, (k + 1) * piece);
-        bool found = false;
-        uint32_t out = 0;
-        for (uint32_t i = k * piece; i < end; ++i) {
-            const PrimitiveRef& ref = list.items[i];
-            if (isBuildable(ref))
-                found |= shapeBeyondRange(ref);
-            else
-                ++out;
-        }
-        left[k] = out;
-        if (found)
-            beyond.store(true, std::memory_order_relaxed);
-    });
-    leftOut = 0;
-    for (const uint32_t out : left)
-        leftOut += out;
-    return beyond.load();
-}
-
 // The list's entries that the hierarchy leaves to be tested beside it.
 void listOutsideHierarchy(const PrimitiveList& list, std::vector<uint32_t>& outside) {
     for (uint32_t i = 0; i < list.count; ++i) {
         if (!isBuildable(list.items[i]))
             outside.push_back(i);
     }
+}
+
+// The input's shapes beyond the range, as the public counts give them.
+uint32_t shapesOutOfRange(const BvhInput& input) {
+    return input.list ? queryShapesOutOfRange(*input.list)
+                      : queryShapesOutOfRange(input.vertices, input.indices, input.triangleCount);
 }
 
 // A build's charges against its budget and, for tests, a limit standing in
@@ -444,12 +408,16 @@ BuildResult buildHierarchy(QueryScene& scene, const BvhInput& input, uint32_t sh
         account.require(leastHierarchyBytes(shapes));
         std::unique_ptr<WorkerPool> ownPool;
         const BuildThreads threads = poolThreads(options, ownPool);
-        uint32_t leftOut = 0;
-        if (input.list && lookThroughList(*input.list, threads, leftOut))
-            return BuildResult::OutOfRange;
         std::unique_ptr<QueryBvh> bvh(new QueryBvh);
-        buildBvh(*bvh, input, threads, {&charges, HierarchyCharges::charge}, options.hugePages);
-        if (leftOut != 0)
+        // The shapes are looked at closer only where their bounds reach past
+        // the range: a triangle without area may lie anywhere.
+        BvhInput checked = input;
+        checked.reach = queryCoordinateLimit;
+        checked.refused = [](const BvhInput& all) { return shapesOutOfRange(all) != 0; };
+        if (!buildBvh(*bvh, checked, threads, {&charges, HierarchyCharges::charge},
+                      options.hugePages))
+            return BuildResult::OutOfRange;
+        if (input.list && bvh->shapeCount != input.list->count)
             listOutsideHierarchy(*input.list, scene.outsideTree);
         scene.bvh = bvh.release();
     } catch (const std::bad_alloc&) {
@@ -525,16 +493,12 @@ BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t v
                             const uint32_t* indices, uint32_t triangleCount,
                             const QueryBuildOptions& options) {
     releaseQueryScene(scene);
-    // Both checks run before the build on one thread, so each is one plain
-    // pass: a largest index, and the vertices before the triangles' corners.
+    // Before the build, on one thread: one plain pass for the largest index.
     uint32_t largest = 0;
     for (size_t i = 0; i < size_t{3} * triangleCount; ++i)
         largest = std::max(largest, indices[i]);
     if (triangleCount != 0 && largest >= vertexCount)
         return BuildResult::InvalidInput;
-    if (anyVertexBeyondRange(vertices, vertexCount) &&
-        queryShapesOutOfRange(vertices, indices, triangleCount) != 0)
-        return BuildResult::OutOfRange;
     BvhInput input;
     input.vertices = vertices;
     input.indices = indices;
