@@ -278,6 +278,22 @@ bool readPlain(const char* path, uint64_t maxBytes, PlainPly& ply) {
     return read;
 }
 
+// What came of reading a plain PLY for a caller that wants bytesEach for
+// each of its triangles beyond the arrays.
+enum class PlainRead { NotPlain, Refused, Read };
+
+PlainRead readPlainWithin(const char* path, uint64_t maxBytes, uint64_t bytesEach, PlainPly& ply,
+                          std::string& error) {
+    if (!readPlain(path, maxBytes, ply))
+        return PlainRead::NotPlain;
+    const uint64_t count = ply.indices.size() / 3;
+    if (count > meshTriangleCeiling) {
+        error = "more triangles than a list can hold";
+        return PlainRead::Refused;
+    }
+    return fits(count * bytesEach, maxBytes, error) ? PlainRead::Read : PlainRead::Refused;
+}
+
 // The file's own check, before the library reads a byte of it.
 bool checkModel(const ModelFolder& folder, const std::string& extension, uint64_t maxBytes,
                 std::string& error) {
@@ -392,14 +408,12 @@ PrimitiveList* importMeshBounded(const char* path, const Matrix4& transform, uin
                                  std::string& error) {
     error.clear();
     PlainPly plain;
-    if (readPlain(path, maxBytes, plain)) {
-        const uint64_t count = plain.indices.size() / 3;
-        if (count > meshTriangleCeiling) {
-            error = "more triangles than a list can hold";
-            return nullptr;
-        }
-        if (!fits(count * (sizeof(Triangle) + sizeof(PrimitiveRef)), maxBytes, error))
-            return nullptr;
+    const PlainRead read =
+        readPlainWithin(path, maxBytes, sizeof(Triangle) + sizeof(PrimitiveRef), plain, error);
+    if (read == PlainRead::Refused)
+        return nullptr;
+    if (read == PlainRead::Read) {
+        const auto count = static_cast<uint32_t>(plain.indices.size() / 3);
         MeshArrays mesh = allocateMeshArrays(count, true);
         for (uint32_t i = 0; i < count; ++i) {
             mesh.faces[i] = {0, i};
@@ -449,14 +463,11 @@ bool importIndexedMesh(const char* path, const Matrix4& transform, uint64_t maxB
     mesh = IndexedMesh{};
     error.clear();
     PlainPly plain;
-    if (readPlain(path, maxBytes, plain)) {
-        const uint64_t count = plain.indices.size() / 3;
-        if (count > meshTriangleCeiling) {
-            error = "more triangles than a list can hold";
-            return false;
-        }
-        if (!fits(count * sizeof(MeshFace), maxBytes, error))
-            return false;
+    const PlainRead read = readPlainWithin(path, maxBytes, sizeof(MeshFace), plain, error);
+    if (read == PlainRead::Refused)
+        return false;
+    if (read == PlainRead::Read) {
+        const auto count = static_cast<uint32_t>(plain.indices.size() / 3);
         for (size_t v = 0; v < plain.vertices.size(); v += 3) {
             float* at = &plain.vertices[v];
             const Vector3 placed = transformPoint(transform, at[0], at[1], at[2]);
