@@ -313,6 +313,7 @@ TEST(QueryBuild, ShapesWithinTheRangeAreHitAndThoseBeyondRefused) {
     // A vertex far off that only a triangle without area uses.
     EXPECT_EQ(buildQueryScene(arrays, vertices.data(), 15, indices.data(), 2, onThreads(1)),
               BuildResult::Built);
+    releaseQueryScene(arrays);
     // One shape beyond, among many the threads look through in pieces.
     std::vector<Triangle> many(40000, triangles[0]);
     many[39000] = triangles[3];
