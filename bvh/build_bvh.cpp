@@ -1,18 +1,18 @@
 // The build in three steps. The top of the hierarchy first, on the calling
 // thread, each long run binned and cut on every thread; its runs shorter
-// than the shared length (sharedRunFor) become tasks. Then the tasks, on every thread: a
-// task builds its subtree into nodes of its own, and hands a run longer
-// than taskRunLength to a task of its own again. Last, the tasks' nodes are
-// laid out one after the other, in the order of a walk of the tasks from
-// the top: which thread built what, and when, shows nowhere, so every
-// thread count gives the same hierarchy. A leaf's shapes are written where
-// the leaf is made, at the place of its first ref, which no later step
-// moves.
+// than the shared length (sharedRunFor) become tasks. Then the tasks, on
+// every thread: a task builds its subtree into nodes of its own, and hands
+// a run longer than taskRunLength to a task of its own again. Last, the
+// tasks' nodes are laid out one after the other, in the order of a walk of
+// the tasks from the top: which thread built what, and when, shows nowhere,
+// so every thread count gives the same hierarchy. A leaf's shapes are
+// written where the leaf is made, at the place of its first ref, which no
+// later step moves.
 #include "vantrel/bvh/build_bvh.h"
 
 #include <algorithm>
-#include <cmath>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <memory>

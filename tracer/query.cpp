@@ -1,14 +1,12 @@
 #include "vantrel/tracer/query.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <limits>
 #include <new>
 
 #include "vantrel/bvh/build_bvh.h"
-#include "vantrel/bvh/build_threads.h"
 #include "vantrel/kdtree/kd_tree.h"
 #include "vantrel/scene/budget_account.h"
 #include "vantrel/scene/buildable.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "vantrel/scene/import/model_checks.h"
+#include "vantrel/scene/import/ply_types.h"
 
 namespace vantrel {
 
@@ -41,27 +42,6 @@ struct Element {
 };
 
 enum class Format { Ascii, LittleEndian, BigEndian };
-
-// The size of a type name, or 0 for none; the reader's names.
-int typeBytes(const std::string& type, bool& isSigned) {
-    static constexpr struct {
-        char name[9];
-        int bytes;
-        bool isSigned;
-    } types[] = {{"char", 1, true},      {"int8", 1, true},     {"uchar", 1, false},
-                 {"uint8", 1, false},    {"short", 2, true},    {"int16", 2, true},
-                 {"ushort", 2, false},   {"uint16", 2, false},  {"int", 4, true},
-                 {"int32", 4, true},     {"uint", 4, false},    {"uint32", 4, false},
-                 {"float", -4, true},    {"float32", -4, true}, {"double", -8, true},
-                 {"double64", -8, true}, {"float64", -8, true}};
-    for (const auto& t : types) {
-        if (type == t.name) {
-            isSigned = t.isSigned;
-            return t.bytes;
-        }
-    }
-    return 0;
-}
 
 // Words as the reader's token matches see them: a NUL, a carriage return
 // or a form feed ends one as a blank does.
@@ -182,10 +162,10 @@ std::string headerFault(const std::vector<std::string>& t, bool first) {
         return t.size() == 3 && allDigits(t[2]) ? ""
                                                 : "an element line is not 'element NAME COUNT'";
     if (keyword == "property") {
-        if (t.size() == 3 && typeBytes(t[1], isSigned) != 0)
+        if (t.size() == 3 && plyTypeBytes(t[1], isSigned) != 0)
             return "";
-        if (t.size() == 5 && t[1] == "list" && typeBytes(t[2], isSigned) > 0 &&
-            typeBytes(t[3], isSigned) != 0)
+        if (t.size() == 5 && t[1] == "list" && plyTypeBytes(t[2], isSigned) > 0 &&
+            plyTypeBytes(t[3], isSigned) != 0)
             return "";
         return "a property line is not 'property TYPE NAME' or 'property list INTEGER TYPE NAME' "
                "with types the format names";
@@ -227,8 +207,8 @@ std::string readProperty(const std::vector<std::string>& t, Element& current) {
     bool ignored;
     const bool list = t.size() > 1 && t[1] == "list";
     if (list && t.size() > 3) {
-        p.countBytes = typeBytes(t[2], p.countIsSigned);
-        p.valueBytes = typeBytes(t[3], ignored);
+        p.countBytes = plyTypeBytes(t[2], p.countIsSigned);
+        p.valueBytes = plyTypeBytes(t[3], ignored);
         const std::string name = t.size() > 4 ? t[4] : "";
         if (current.name == "face" && (name == "vertex_index" || name == "vertex_indices"))
             p.role = Role::VertexIndices;
@@ -236,7 +216,7 @@ std::string readProperty(const std::vector<std::string>& t, Element& current) {
             p.role = Role::TexCoords;
         current.hasVertexIndices = current.hasVertexIndices || p.role == Role::VertexIndices;
     } else if (!list && t.size() > 1) {
-        p.valueBytes = typeBytes(t[1], ignored);
+        p.valueBytes = plyTypeBytes(t[1], ignored);
     }
     if (list && p.countBytes <= 0)
         return "a PLY list whose length is not of an integer type";
@@ -415,6 +395,26 @@ std::string checkPlyBody(std::FILE* file, const PlyHeader& header, uint64_t size
 }
 
 } // namespace
+
+int plyTypeBytes(const std::string& type, bool& isSigned) {
+    static constexpr struct {
+        char name[9];
+        int bytes;
+        bool isSigned;
+    } types[] = {{"char", 1, true},      {"int8", 1, true},     {"uchar", 1, false},
+                 {"uint8", 1, false},    {"short", 2, true},    {"int16", 2, true},
+                 {"ushort", 2, false},   {"uint16", 2, false},  {"int", 4, true},
+                 {"int32", 4, true},     {"uint", 4, false},    {"uint32", 4, false},
+                 {"float", -4, true},    {"float32", -4, true}, {"double", -8, true},
+                 {"double64", -8, true}, {"float64", -8, true}};
+    for (const auto& t : types) {
+        if (type == t.name) {
+            isSigned = t.isSigned;
+            return t.bytes;
+        }
+    }
+    return 0;
+}
 
 ModelCheck checkPlyModel(std::FILE* file, uint64_t size) {
     ModelCheck check{"", 1 << 20};

@@ -1,7 +1,10 @@
 #include "vantrel/scene/import/plain_ply.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "vantrel/scene/import/ply_types.h"
 
 namespace vantrel {
 
@@ -11,27 +14,19 @@ namespace {
 constexpr size_t mostHeaderBytes = 1 << 16;
 constexpr size_t mostVertexProperties = 64;
 
-// Bytes of a single value's type, 0 for a name the layout does not take.
+// Bytes of a single value's type, 0 for a name the library does not know.
 uint32_t scalarBytes(const std::string& type) {
-    static constexpr struct {
-        char name[8];
-        uint32_t bytes;
-    } types[] = {{"char", 1},  {"int8", 1},    {"uchar", 1},  {"uint8", 1},
-                 {"short", 2}, {"int16", 2},   {"ushort", 2}, {"uint16", 2},
-                 {"int", 4},   {"int32", 4},   {"uint", 4},   {"uint32", 4},
-                 {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
-    for (const auto& t : types) {
-        if (type == t.name)
-            return t.bytes;
-    }
-    return 0;
+    bool isSigned;
+    return static_cast<uint32_t>(std::abs(plyTypeBytes(type, isSigned)));
 }
 
 bool isFloat(const std::string& type) {
-    return type == "float" || type == "float32";
+    bool isSigned;
+    return plyTypeBytes(type, isSigned) == -4;
 }
 bool isInteger(const std::string& type) {
-    return scalarBytes(type) != 0 && !isFloat(type) && type != "double" && type != "float64";
+    bool isSigned;
+    return plyTypeBytes(type, isSigned) > 0;
 }
 
 // The words of a header line, split at single spaces: the layout's writers
@@ -117,8 +112,8 @@ bool readHeader(std::FILE* file, PlainHeader& header) {
             }
             header.vertexBytes += bytes;
         } else if (w[0] == "property" && w.size() == 5 && w[1] == "list" && part == 2) {
-            if (!isInteger(w[2]) ||
-                !(w[3] == "int" || w[3] == "int32" || w[3] == "uint" || w[3] == "uint32") ||
+            bool isSigned;
+            if (!isInteger(w[2]) || plyTypeBytes(w[3], isSigned) != 4 ||
                 !(w[4] == "vertex_indices" || w[4] == "vertex_index"))
                 return false;
             header.lengthBytes = scalarBytes(w[2]);
