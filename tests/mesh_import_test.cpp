@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 #include <sys/resource.h>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
+#include "vantrel/scene/import/plain_ply.h"
 #include "vantrel/scene/mesh_reader.h"
 
 using namespace vantrel;
@@ -199,6 +201,106 @@ int quadOf(const int (&t)[3]) {
     return -1;
 }
 
+// A random mesh in the plain PLY layout: float corners among other single
+// values of every type, triangles alone.
+struct PlyMesh {
+    std::vector<std::pair<std::string, std::string>> properties{
+        {"float", "x"}, {"float", "y"}, {"float", "z"}};
+    std::vector<std::vector<double>> vertices; // a value a property
+    std::string lengthType, indexType, listName;
+    std::vector<std::vector<uint32_t>> faces;
+};
+
+// A value as the file's type has it: its bytes, or digits enough that the
+// text gives the binary's number back.
+void put(std::string& out, const std::string& type, double value, bool binary) {
+    char text[40];
+    if (!binary)
+        out.append(text,
+                   std::snprintf(text, sizeof text, type == "float" ? "%.9g " : "%.17g ", value));
+    else if (type == "float" || type == "double")
+        type == "float" ? append(out, static_cast<float>(value)) : append(out, value);
+    else if (type == "uchar" || type == "ushort")
+        type == "uchar" ? append(out, static_cast<uint8_t>(value))
+                        : append(out, static_cast<uint16_t>(value));
+    else
+        append(out, static_cast<int32_t>(value));
+}
+
+std::string plyOf(const PlyMesh& m, bool binary) {
+    std::string t = std::string("ply\nformat ") + (binary ? "binary_little_endian" : "ascii") +
+                    " 1.0\ncomment random\nelement vertex " + std::to_string(m.vertices.size()) +
+                    "\n";
+    for (const auto& [type, name] : m.properties)
+        t += "property " + type + " " + name + "\n";
+    t += "element face " + std::to_string(m.faces.size()) + "\nproperty list " + m.lengthType +
+         " " + m.indexType + " " + m.listName + "\nend_header\n";
+    for (const std::vector<double>& v : m.vertices) {
+        for (size_t k = 0; k < v.size(); ++k)
+            put(t, m.properties[k].first, v[k], binary);
+        t += binary ? "" : "\n";
+    }
+    for (const std::vector<uint32_t>& f : m.faces) {
+        put(t, m.lengthType, static_cast<double>(f.size()), binary);
+        for (const uint32_t index : f)
+            put(t, m.indexType, index, binary);
+        t += binary ? "" : "\n";
+    }
+    return t;
+}
+
+PlyMesh randomPlyMesh(std::mt19937& random) {
+    PlyMesh m;
+    const std::pair<std::string, std::string> extras[] = {
+        {"float", "nx"}, {"uchar", "red"}, {"double", "quality"}, {"int", "id"}, {"ushort", "s"}};
+    for (int e = random() % 4; e > 0; --e)
+        m.properties.insert(m.properties.begin() + random() % (m.properties.size() + 1),
+                            extras[random() % 5]);
+    m.vertices.resize(1 + random() % 300);
+    for (std::vector<double>& v : m.vertices)
+        for (const auto& property : m.properties)
+            v.push_back(property.first == "float" || property.first == "double"
+                            ? randomFloat(random, -50, 50) * std::ldexp(1.0f, random() % 41 - 20)
+                            : random() % 200);
+    m.lengthType = std::vector<std::string>{"uchar", "int", "ushort"}[random() % 3];
+    m.indexType = random() % 2 ? "int" : "uint";
+    m.listName = random() % 2 ? "vertex_indices" : "vertex_index";
+    const auto corner = [&] { return static_cast<uint32_t>(random() % m.vertices.size()); };
+    for (uint32_t f = 1 + random() % 600; f > 0; --f) // corners may repeat
+        m.faces.push_back({corner(), corner(), corner()});
+    return m;
+}
+
+bool readAsPlain(std::string bytes, PlainPly& ply, uint64_t bound = uint64_t{1} << 32) {
+    std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
+    const bool plain = readPlainPly(file, bytes.size(), bound, ply);
+    std::fclose(file);
+    return plain;
+}
+
+// Both files read the same, as arrays and as a list, bit for bit, or both
+// are refused.
+void expectSameReading(const std::string& binary, const std::string& text) {
+    IndexedMesh a, b;
+    std::string errorA, errorB;
+    const bool readA = importIndexedMesh(binary.c_str(), placement, 0, a, errorA);
+    ASSERT_EQ(readA, importIndexedMesh(text.c_str(), placement, 0, b, errorB)) << errorA << errorB;
+    if (!readA)
+        return;
+    ASSERT_EQ(a.vertices.size(), b.vertices.size());
+    EXPECT_EQ(std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * 4), 0);
+    EXPECT_EQ(a.indices, b.indices);
+    ASSERT_EQ(a.faces.size(), b.faces.size());
+    EXPECT_EQ(std::memcmp(a.faces.data(), b.faces.data(), a.faces.size() * sizeof(MeshFace)), 0);
+    const Mesh listA(importMesh(binary.c_str(), placement, errorA));
+    const Mesh listB(importMesh(text.c_str(), placement, errorB));
+    ASSERT_TRUE(listA && listB && listA->count == listB->count) << errorA << errorB;
+    // A list's triangles lie in one array, in order.
+    EXPECT_EQ(std::memcmp(listA->items[0].object, listB->items[0].object,
+                          listA->count * sizeof(Triangle)),
+              0);
+}
+
 } // namespace
 
 TEST_F(MeshImport, EveryFormatGivesTheCubeAsTheTextLoaderPlacesIt) {
@@ -330,6 +432,46 @@ TEST_F(MeshImport, RefusesWhatItCannotReadWithTheLibrarysReason) {
     std::string error;
     EXPECT_EQ(importMesh((dir + "absent.obj").c_str(), placement, error), nullptr);
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+}
+
+// The plain binary PLY, read without the library, against the library on the
+// same numbers in text; a step off the layout, a byte short or long, or past
+// the bound, and the file is the library's.
+TEST_F(MeshImport, APlainBinaryPlyReadsAsTheLibraryReadsItsText) {
+    std::mt19937 random(41);
+    for (int round = 0; round < 12; ++round) {
+        const PlyMesh mesh = randomPlyMesh(random);
+        const std::string bytes = plyOf(mesh, true);
+        const std::string words = plyOf(mesh, false);
+        PlainPly ply;
+        EXPECT_TRUE(readAsPlain(bytes, ply));
+        EXPECT_FALSE(readAsPlain(words, ply));
+        expectSameReading(write("b.ply", bytes), write("t.ply", words));
+        const uint64_t arrays = 12 * (mesh.vertices.size() + mesh.faces.size());
+        EXPECT_FALSE(readAsPlain(bytes, ply, arrays - 1));
+        EXPECT_TRUE(ply.indices.empty());
+        EXPECT_TRUE(readAsPlain(bytes, ply, arrays));
+        EXPECT_EQ(ply.indices.size(), 3 * mesh.faces.size());
+        EXPECT_FALSE(readAsPlain(bytes.substr(0, bytes.size() - 1), ply));
+        EXPECT_FALSE(readAsPlain(bytes + '\0', ply));
+        // A quad among the triangles, a double for the first property (which
+        // keeps the layout only beside the corners), a face of two corners,
+        // an index past the vertices.
+        PlyMesh off = mesh;
+        const int step = round % 4;
+        SCOPED_TRACE(step);
+        if (step == 0)
+            off.faces[random() % off.faces.size()].push_back(0);
+        else if (step == 1)
+            off.properties[0].first = "double";
+        else if (step == 2)
+            off.faces.back().pop_back();
+        else
+            off.faces.back()[1] = static_cast<uint32_t>(off.vertices.size());
+        const std::string offBytes = plyOf(off, true);
+        EXPECT_EQ(readAsPlain(offBytes, ply), step == 1 && off.properties[0].second != "x");
+        expectSameReading(write("ob.ply", offBytes), write("ot.ply", plyOf(off, false)));
+    }
 }
 
 TEST(MeshImportChoice, GoesByTheExtensionAndLeavesTheTextFormatToItsLoader) {
