@@ -304,9 +304,11 @@ bool search(TraceContext& context, const QueryScene& scene, Search& search) {
     return searchOutsideTree(context, scene, search, hit);
 }
 
+// The material of shapes given without one, as arrays.
+constexpr Material white{1.0f, 1.0f, 1.0f, 0.0f};
+
 // The triangle or sphere a search found, as records.
 void shapeFound(const Search& search, Triangle& triangle, Sphere& sphere) {
-    const Material white{1.0f, 1.0f, 1.0f, 0.0f};
     if (!search.rows) {
         if (search.type == PrimitiveType::Triangle)
             triangle = *static_cast<const Triangle*>(search.object);
@@ -561,10 +563,15 @@ QueryHit noHit() {
             nullptr};
 }
 
+Vector3 unitOrZero(const Vector3& normal) {
+    const float length = std::sqrt(dot(normal, normal));
+    return length > 0.0f ? normal * (1.0f / length) : Vector3{0.0f, 0.0f, 0.0f};
+}
+
 // The hit a search found, with what a caller reads of it: where on the shape
-// (once per ray, for the hit that won, rather than per candidate; unless
-// the caller needs no weights), its normal and its material.
-void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit, bool weights = true) {
+// (once per ray, for the hit that won, rather than per candidate), its
+// normal and its material.
+void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit) {
     hit.t = found.tfar;
     hit.type = found.type;
     hit.object = found.object;
@@ -574,16 +581,14 @@ void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit, bool wei
     shapeFound(found, triangle, sphere);
     Vector3 normal;
     if (found.type == PrimitiveType::Triangle) {
-        if (weights)
-            hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
+        hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
         normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
         hit.material = triangle.material;
     } else {
         normal = ray.origin + ray.direction * hit.t - sphere.centre;
         hit.material = sphere.material;
     }
-    const float length = std::sqrt(dot(normal, normal));
-    hit.normal = length > 0.0f ? normal * (1.0f / length) : Vector3{0.0f, 0.0f, 0.0f};
+    hit.normal = unitOrZero(normal);
 }
 
 // The run of rays from rays[0] on that leave its point, up to lanes of them
@@ -685,12 +690,33 @@ float shortenDirection(QueryRay& ray) {
     return scale;
 }
 
-void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found, bool weights,
+void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found,
                     QueryHit& hit) {
-    Search search{ray, {}, false, ray.tfar};
-    hit = noHit();
-    if (takeFromHierarchy(scene, search, found))
-        finishHit(ray, search, hit, weights);
+    // As finishHit gives it without weights, but the shape's numbers read
+    // from the leaf the walk has just tested rather than from its record:
+    // the same floats, in lines already at hand.
+    const float* rows = leafRows(*scene.bvh, found.leaf) + found.lane;
+    const uint32_t length = leafCount(found.leaf);
+    const auto point = [&](uint32_t first) {
+        return Vector3{rows[first * length], rows[(first + 1) * length],
+                       rows[(first + 2) * length]};
+    };
+    const void* object = scene.list.items ? scene.list.items[found.index].object : nullptr;
+    hit.t = found.t + 0.0f;
+    hit.u = 0.0f;
+    hit.v = 0.0f;
+    hit.primitive = found.index;
+    hit.object = object;
+    if (isSphereLeaf(found.leaf)) {
+        hit.type = PrimitiveType::Sphere;
+        hit.normal = unitOrZero(ray.origin + ray.direction * hit.t - point(0));
+        hit.material = object ? static_cast<const Sphere*>(object)->material : white;
+    } else {
+        hit.type = PrimitiveType::Triangle;
+        const Vector3 v0 = point(0);
+        hit.normal = unitOrZero(cross(point(3) - v0, point(6) - v0));
+        hit.material = object ? static_cast<const Triangle*>(object)->material : white;
+    }
 }
 
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {

@@ -27,9 +27,9 @@ float directionScale(const Vector3& direction);
 float shortenDirection(QueryRay& ray);
 
 // The hit a walk of scene's hierarchy found along ray, as intersectNearest
-// gives it (the scene's entries outside the hierarchy aside); its weights
-// (u, v) only where asked.
-void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found, bool weights,
+// gives it (the scene's entries outside the hierarchy aside) but for its
+// weights (u, v), which are left 0.
+void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found,
                     QueryHit& hit);
 
 } // namespace vantrel

@@ -339,8 +339,7 @@ void traceQueryRegion(TraceContext& context, const QueryScene& scene, FrameLight
                     const Vector3 direction = laneDirection(packet, lane);
                     QueryHit hit;
                     if ((found >> lane & 1u) != 0)
-                        hitOfHierarchy(scene, {eye, direction, 0.0f, INFINITY}, nearest[lane],
-                                       false, hit);
+                        hitOfHierarchy(scene, {eye, direction, 0.0f, INFINITY}, nearest[lane], hit);
                     else
                         hit.primitive = noPrimitive;
                     writeHit(hit, direction, light, target.pixels + 3 * pixel[lane]);
