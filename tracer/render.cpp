@@ -292,6 +292,39 @@ void writeHit(const QueryHit& hit, const Vector3& direction, FrameLight light, u
     pixel[2] = channelToByte(colour[2]);
 }
 
+// A block of a frame's pixels walked together, and what the walk found.
+struct TracedBlock {
+    size_t pixel[maxPacketLanes];
+    RayPacket packet;
+    BvhHit nearest[maxPacketLanes];
+    uint32_t found = 0;
+};
+
+void prefetchEntries(const QueryScene& scene, const TracedBlock& block) {
+    if (scene.list.items)
+        for (uint32_t rest = block.found; rest != 0; rest &= rest - 1)
+            __builtin_prefetch(&scene.list.items[block.nearest[__builtin_ctz(rest)].index]);
+}
+
+void prefetchRecords(const QueryScene& scene, const TracedBlock& block) {
+    if (scene.list.items)
+        for (uint32_t rest = block.found; rest != 0; rest &= rest - 1)
+            __builtin_prefetch(scene.list.items[block.nearest[__builtin_ctz(rest)].index].object);
+}
+
+void writeBlock(const QueryScene& scene, FrameLight light, const Vector3& eye,
+                const TracedBlock& block, uint32_t lanes, uint8_t* pixels) {
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
+        const Vector3 direction = laneDirection(block.packet, lane);
+        QueryHit hit;
+        if ((block.found >> lane & 1u) != 0)
+            hitOfHierarchy(scene, {eye, direction, 0.0f, INFINITY}, block.nearest[lane], hit);
+        else
+            hit.primitive = noPrimitive;
+        writeHit(hit, direction, light, pixels + 3 * block.pixel[lane]);
+    }
+}
+
 // A tile of a query scene's frame: blocks of pixels whose rays the
 // hierarchy walks together where the kernel walks rays from one point
 // together, the rest ray by ray; each pixel as its ray's query answers.
@@ -313,46 +346,48 @@ void traceQueryRegion(TraceContext& context, const QueryScene& scene, FrameLight
                                : 0;
     // The end of a ray as the walks take it, as for a query's INFINITY.
     const float end = std::nextafter(noHitDistance, 0.0f);
-    uint32_t y = y0;
-    if (lanes != 0) {
-        const uint32_t blockHeight = lanes / packetWidth;
+    const uint32_t blockHeight = lanes / packetWidth;
+    const uint32_t columns = lanes != 0 ? (x1 - x0) / packetWidth : 0;
+    const uint32_t blockRows = lanes != 0 ? (y1 - y0) / blockHeight : 0;
+    if (columns != 0 && blockRows != 0) {
         OnePointRays rays;
         rays.origin = eye;
         rays.count = lanes;
         std::fill_n(rays.tnear, lanes, 0.0f);
         std::fill_n(rays.tfar, lanes, end);
-        for (; y < y1 && y1 - y >= blockHeight; y += blockHeight) {
-            prefetchRays(target, x0, x1, y + blockHeight, y1, blockHeight);
-            uint32_t x = x0;
-            for (; x < x1 && x1 - x >= packetWidth; x += packetWidth) {
-                size_t pixel[maxPacketLanes];
+        // Three blocks in flight: a block's list entries are asked for as it
+        // is walked, its records as the next is, and its pixels lit as the
+        // one after is, so that a large scene's records come in behind the
+        // walks rather than a miss at a time.
+        TracedBlock blocks[3];
+        const uint32_t count = columns * blockRows;
+        for (uint32_t k = 0; k < count + 2; ++k) {
+            if (k < count) {
+                TracedBlock& block = blocks[k % 3];
+                const uint32_t x = x0 + k % columns * packetWidth;
+                const uint32_t y = y0 + k / columns * blockHeight;
+                if (x == x0)
+                    prefetchRays(target, x0, x1, y + blockHeight, y1, blockHeight);
                 for (uint32_t lane = 0; lane < lanes; ++lane)
-                    pixel[lane] = static_cast<size_t>(y + lane / packetWidth) * target.width + x +
-                                  lane % packetWidth;
-                RayPacket packet;
-                kernelInUse.packetDirections(camera, target.rays, pixel, packet);
+                    block.pixel[lane] = static_cast<size_t>(y + lane / packetWidth) * target.width +
+                                        x + lane % packetWidth;
+                kernelInUse.packetDirections(camera, target.rays, block.pixel, block.packet);
                 for (int axis = 0; axis < 3; ++axis)
-                    std::copy_n(packet.direction[axis], lanes, rays.direction[axis]);
-                BvhHit nearest[maxPacketLanes];
-                const uint32_t found = kernelInUse.nearestFromOnePoint(*scene.bvh, rays, nearest);
-                for (uint32_t lane = 0; lane < lanes; ++lane) {
-                    const Vector3 direction = laneDirection(packet, lane);
-                    QueryHit hit;
-                    if ((found >> lane & 1u) != 0)
-                        hitOfHierarchy(scene, {eye, direction, 0.0f, INFINITY}, nearest[lane], hit);
-                    else
-                        hit.primitive = noPrimitive;
-                    writeHit(hit, direction, light, target.pixels + 3 * pixel[lane]);
-                }
+                    std::copy_n(block.packet.direction[axis], lanes, rays.direction[axis]);
+                block.found = kernelInUse.nearestFromOnePoint(*scene.bvh, rays, block.nearest);
+                prefetchEntries(scene, block);
             }
-            for (uint32_t row = y; row < y + blockHeight; ++row)
-                for (uint32_t column = x; column < x1; ++column)
-                    traceQueryPixel(context, scene, light, target, m,
-                                    static_cast<size_t>(row) * target.width + column);
+            if (k >= 1 && k - 1 < count)
+                prefetchRecords(scene, blocks[(k - 1) % 3]);
+            if (k >= 2)
+                writeBlock(scene, light, eye, blocks[(k - 2) % 3], lanes, target.pixels);
         }
     }
-    for (; y < y1; ++y)
-        for (uint32_t x = x0; x < x1; ++x)
+    // The pixels beside and below the blocks, ray by ray.
+    const uint32_t blocksEndX = x0 + columns * packetWidth;
+    const uint32_t blocksEndY = y0 + blockRows * blockHeight;
+    for (uint32_t y = y0; y < y1; ++y)
+        for (uint32_t x = y < blocksEndY ? blocksEndX : x0; x < x1; ++x)
             traceQueryPixel(context, scene, light, target, m,
                             static_cast<size_t>(y) * target.width + x);
 }
