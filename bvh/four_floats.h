@@ -51,6 +51,36 @@ inline Four max(Four a, Four b) {
 inline void truncate(Four a, int32_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_cvttps_epi32(a.v));
 }
+// Lanes 0-2 of a, b and c turned about: lane k of a becomes lane 0 of the
+// k-th, b's lane 1, c's lane 2; lane 3 of each comes out 0.
+inline void transpose3(Four& a, Four& b, Four& c) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 ab01 = _mm_unpacklo_ps(a.v, b.v);
+    const __m128 c01 = _mm_unpacklo_ps(c.v, zero);
+    const __m128 ab23 = _mm_unpackhi_ps(a.v, b.v);
+    const __m128 c23 = _mm_unpackhi_ps(c.v, zero);
+    a.v = _mm_movelh_ps(ab01, c01);
+    b.v = _mm_movehl_ps(c01, ab01);
+    c.v = _mm_movelh_ps(ab23, c23);
+}
+
+// Four counts below 2^31.
+struct FourCounts {
+    __m128i v;
+};
+inline FourCounts loadCounts(const uint32_t* p) {
+    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
+}
+inline void store(uint32_t* p, FourCounts a) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), a.v);
+}
+inline FourCounts operator+(FourCounts a, FourCounts b) {
+    return {_mm_add_epi32(a.v, b.v)};
+}
+// (count + 7) / 8 in each lane, as a float.
+inline Four eighthsRoundedUp(FourCounts a) {
+    return {_mm_cvtepi32_ps(_mm_srli_epi32(_mm_add_epi32(a.v, _mm_set1_epi32(7)), 3))};
+}
 
 #else
 
@@ -91,6 +121,32 @@ inline Four max(Four a, Four b) {
 inline void truncate(Four a, int32_t* out) {
     for (int k = 0; k < 4; ++k)
         out[k] = static_cast<int32_t>(a.v[k]);
+}
+inline void transpose3(Four& a, Four& b, Four& c) {
+    const Four rows[3] = {a, b, c};
+    Four* out[3] = {&a, &b, &c};
+    for (int k = 0; k < 3; ++k)
+        *out[k] = {{rows[0].v[k], rows[1].v[k], rows[2].v[k], 0.0f}};
+}
+
+struct FourCounts {
+    uint32_t v[4];
+};
+inline FourCounts loadCounts(const uint32_t* p) {
+    return {{p[0], p[1], p[2], p[3]}};
+}
+inline void store(uint32_t* p, FourCounts a) {
+    for (int k = 0; k < 4; ++k)
+        p[k] = a.v[k];
+}
+inline FourCounts operator+(FourCounts a, FourCounts b) {
+    return {{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3]}};
+}
+inline Four eighthsRoundedUp(FourCounts a) {
+    Four out;
+    for (int k = 0; k < 4; ++k)
+        out.v[k] = static_cast<float>((a.v[k] + 7) / 8);
+    return out;
 }
 
 #endif

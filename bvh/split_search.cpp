@@ -47,11 +47,6 @@ struct Box4 {
         store(hi, upper);
         return {{lo[0], lo[1], lo[2]}, {hi[0], hi[1], hi[2]}};
     }
-    float area() const {
-        float e[4];
-        store(e, upper - lower);
-        return e[0] < 0.0f ? 0.0f : e[0] * e[1] + e[1] * e[2] + e[2] * e[0];
-    }
 };
 
 // What a run's measure adds up, piece by piece.
@@ -162,24 +157,26 @@ void binsOf(const BinGrid& grid, const ShapeRef& ref, int32_t bins[4]) {
     truncate(min(max((centre - grid.lower) * grid.scale, splat(0.0f)), grid.last), bins);
 }
 
-// Only the first bins of each axis are set and used.
+// Only the first bins of each axis are set and used. A bin's counts lie
+// side by side, an axis a lane, for the sweep that prices all three axes
+// at once.
 struct Bins {
     Box4 box[3][mostBins];
-    uint32_t count[3][mostBins];
+    uint32_t count[mostBins][4];
 
     explicit Bins(int bins) {
-        for (int k = 0; k < 3; ++k)
-            for (int b = 0; b < bins; ++b) {
+        for (int b = 0; b < bins; ++b) {
+            for (int k = 0; k < 3; ++k)
                 box[k][b] = Box4{};
-                count[k][b] = 0;
-            }
+            std::fill(count[b], count[b] + 4, 0u);
+        }
     }
     void add(const Bins& other, int bins) {
-        for (int k = 0; k < 3; ++k)
-            for (int b = 0; b < bins; ++b) {
+        for (int b = 0; b < bins; ++b) {
+            for (int k = 0; k < 3; ++k)
                 box[k][b].grow(other.box[k][b]);
-                count[k][b] += other.count[k][b];
-            }
+            store(count[b], loadCounts(count[b]) + loadCounts(other.count[b]));
+        }
     }
 };
 
@@ -192,7 +189,7 @@ void binRefs(const ShapeRef* refs, uint32_t first, uint32_t end, const BinGrid& 
         const Four hi = xyz(ref.box.upper);
         for (int k = 0; k < 3; ++k) {
             bins.box[k][at[k]].grow(lo, hi);
-            ++bins.count[k][at[k]];
+            ++bins.count[at[k]][k];
         }
     }
 }
@@ -218,34 +215,54 @@ struct PlaneChoice {
     float cost = 0.0f; // of both sides, as areas times leaf steps
 };
 
+// Half the areas of three boxes, lane k axis k's box's: x y + y z + z x of
+// its extents, as halfArea works it out.
+Four halfAreas(const Box4 (&boxes)[3]) {
+    Four x = boxes[0].upper - boxes[0].lower;
+    Four y = boxes[1].upper - boxes[1].lower;
+    Four z = boxes[2].upper - boxes[2].lower;
+    transpose3(x, y, z);
+    return x * y + y * z + z * x;
+}
+
 PlaneChoice cheapestPlane(const Bins& bins, const BinGrid& grid) {
-    PlaneChoice best;
+    static_assert(mostInBvhLeaf == 8, "a side's leaf steps are its count in eighths");
     const int last = grid.bins - 1;
+    // For every plane between bins, each side's cost and count, the three
+    // axes a lane each, swept from either end at once.
+    alignas(16) float lowerCost[mostBins][4];
+    alignas(16) uint32_t lowerCount[mostBins][4];
+    alignas(16) float cost[mostBins][4];
+    alignas(16) uint32_t upperCount[mostBins][4];
+    Box4 boxes[3];
+    FourCounts count = loadCounts(bins.count[0]);
+    for (int b = 0; b < last; ++b) {
+        for (int k = 0; k < 3; ++k)
+            boxes[k].grow(bins.box[k][b]);
+        if (b > 0)
+            count = count + loadCounts(bins.count[b]);
+        store(lowerCost[b], halfAreas(boxes) * eighthsRoundedUp(count));
+        store(lowerCount[b], count);
+    }
+    for (Box4& box : boxes)
+        box = Box4{};
+    count = loadCounts(bins.count[last]);
+    for (int b = last; b > 0; --b) {
+        for (int k = 0; k < 3; ++k)
+            boxes[k].grow(bins.box[k][b]);
+        if (b < last)
+            count = count + loadCounts(bins.count[b]);
+        store(cost[b], load(lowerCost[b - 1]) + halfAreas(boxes) * eighthsRoundedUp(count));
+        store(upperCount[b], count);
+    }
+    PlaneChoice best;
     for (int axis = 0; axis < 3; ++axis) {
         if (!grid.usable[axis])
             continue;
-        // Each side's cost for every plane between bins.
-        float lowerCost[mostBins];
-        uint32_t lowerCount[mostBins];
-        Box4 box;
-        uint32_t count = 0;
-        for (int b = 0; b < last; ++b) {
-            box.grow(bins.box[axis][b]);
-            count += bins.count[axis][b];
-            lowerCost[b] = box.area() * leafSteps(count);
-            lowerCount[b] = count;
-        }
-        box = Box4{};
-        count = 0;
-        for (int b = last; b > 0; --b) {
-            box.grow(bins.box[axis][b]);
-            count += bins.count[axis][b];
-            if (count == 0 || lowerCount[b - 1] == 0)
-                continue;
-            const float cost = lowerCost[b - 1] + box.area() * leafSteps(count);
-            if (best.axis < 0 || cost < best.cost)
-                best = {axis, b, cost};
-        }
+        for (int b = last; b > 0; --b)
+            if (upperCount[b][axis] != 0 && lowerCount[b - 1][axis] != 0 &&
+                (best.axis < 0 || cost[b][axis] < best.cost))
+                best = {axis, b, cost[b][axis]};
     }
     return best;
 }
