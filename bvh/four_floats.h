@@ -84,13 +84,20 @@ inline Four eighthsRoundedUp(FourCounts a) {
 
 #else
 
-struct Four {
-    float v[4];
-};
-inline Four load(const float* p) {
+template <class T> struct FourLanes { T v[4]; };
+using Four = FourLanes<float>;
+using FourCounts = FourLanes<uint32_t>;
+
+template <class T> FourLanes<T> loadLanes(const T* p) {
     return {{p[0], p[1], p[2], p[3]}};
 }
-inline void store(float* p, Four a) {
+inline Four load(const float* p) {
+    return loadLanes(p);
+}
+inline FourCounts loadCounts(const uint32_t* p) {
+    return loadLanes(p);
+}
+template <class T> void store(T* p, FourLanes<T> a) {
     for (int k = 0; k < 4; ++k)
         p[k] = a.v[k];
 }
@@ -100,11 +107,11 @@ inline Four splat(float x) {
 inline Four xyz(const float* p) {
     return {{p[0], p[1], p[2], 0.0f}};
 }
-template <class Op> Four eachLane(Four a, Four b, Op op) {
+template <class T, class Op> FourLanes<T> eachLane(FourLanes<T> a, FourLanes<T> b, Op op) {
     return {{op(a.v[0], b.v[0]), op(a.v[1], b.v[1]), op(a.v[2], b.v[2]), op(a.v[3], b.v[3])}};
 }
-inline Four operator+(Four a, Four b) {
-    return eachLane(a, b, [](float x, float y) { return x + y; });
+template <class T> FourLanes<T> operator+(FourLanes<T> a, FourLanes<T> b) {
+    return eachLane(a, b, [](T x, T y) { return x + y; });
 }
 inline Four operator-(Four a, Four b) {
     return eachLane(a, b, [](float x, float y) { return x - y; });
@@ -127,20 +134,6 @@ inline void transpose3(Four& a, Four& b, Four& c) {
     Four* out[3] = {&a, &b, &c};
     for (int k = 0; k < 3; ++k)
         *out[k] = {{rows[0].v[k], rows[1].v[k], rows[2].v[k], 0.0f}};
-}
-
-struct FourCounts {
-    uint32_t v[4];
-};
-inline FourCounts loadCounts(const uint32_t* p) {
-    return {{p[0], p[1], p[2], p[3]}};
-}
-inline void store(uint32_t* p, FourCounts a) {
-    for (int k = 0; k < 4; ++k)
-        p[k] = a.v[k];
-}
-inline FourCounts operator+(FourCounts a, FourCounts b) {
-    return {{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3]}};
 }
 inline Four eighthsRoundedUp(FourCounts a) {
     Four out;
