@@ -558,9 +558,17 @@ void releaseQueryScene(QueryScene& scene) {
 
 namespace {
 
-QueryHit noHit() {
-    return {infinity, 0.0f, 0.0f, {0.0f, 0.0f, 0.0f}, {}, noPrimitive, PrimitiveType::Sphere,
-            nullptr};
+// Field by field: a whole record made apart and copied in was read back
+// in wide loads across its narrow stores, which stalled every query.
+void setNoHit(QueryHit& hit) {
+    hit.t = infinity;
+    hit.u = 0.0f;
+    hit.v = 0.0f;
+    hit.normal = {0.0f, 0.0f, 0.0f};
+    hit.material = {};
+    hit.primitive = noPrimitive;
+    hit.type = PrimitiveType::Sphere;
+    hit.object = nullptr;
 }
 
 Vector3 unitOrZero(const Vector3& normal) {
@@ -614,7 +622,7 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
     QueryRay traced = ray;
     const float scale = shortenDirection(traced);
     Search found{traced, {}, false, traced.tfar};
-    hit = noHit();
+    setNoHit(hit);
     if (!search(context, scene, found))
         return false;
     finishHit(traced, found, hit);
@@ -651,7 +659,7 @@ void intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
         for (uint32_t k = 0; k < run; ++k) {
             Search search{rays[i + k], sheared[k], false, together.tfar[k]};
             const bool hit = (found >> k & 1u) != 0 && takeFromHierarchy(scene, search, nearest[k]);
-            hits[i + k] = noHit();
+            setNoHit(hits[i + k]);
             if (searchOutsideTree(context, scene, search, hit))
                 finishHit(rays[i + k], search, hits[i + k]);
         }

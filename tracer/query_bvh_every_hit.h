@@ -73,7 +73,7 @@ template <class F>
                                           const HitSink& sink) {
     if (bvh.root == noChild)
         return 0;
-    const float slack = boxSlack(bvh, sheared);
+    const float slack = boxSlack(bvh, ray);
     const BoxRay<F> box = boxRayOf<F>(ray, slack);
     const F leaveBy = F(tfar) + box.slack;
     uint32_t pending[bvhStackSize];

@@ -50,16 +50,30 @@ static_assert(offsetof(BvhNode, upperX) == bvhRowBytes &&
 // 2^-18 of the largest distance to a point in the hierarchy's bounds: well
 // beyond the few parts in 2^24 that rounding moves a distance, so that no
 // shape the triangle or sphere test hits is passed by. Taken along the
-// direction's longest axis, where no point of the bounds is farther than
-// this, so that the first node's test need not wait on a clip to the bounds.
-[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const ShearedRay& sheared) {
-    const int k = sheared.kz;
-    const float reach = std::max(std::fabs(bvh.boundsMin[k] - sheared.oz),
-                                 std::fabs(bvh.boundsMax[k] - sheared.oz));
-    const float slack = 0x1p-18f * reach * std::fabs(sheared.shearZ);
+// direction's longest axis k, where no point of the bounds is farther than
+// this, so that the first node's test need not wait on a clip to the bounds;
+// origin and shear are the sheared ray's oz and shearZ.
+[[gnu::always_inline]] inline float boxSlackAlong(const QueryBvh& bvh, int k, float origin,
+                                                  float shear) {
+    const float reach =
+        std::max(std::fabs(bvh.boundsMin[k] - origin), std::fabs(bvh.boundsMax[k] - origin));
+    const float slack = 0x1p-18f * reach * std::fabs(shear);
     // Past the floats, or NaN where a direction too short to invert meets a
     // flat hierarchy: every box is walked, and the shapes' tests decide.
     return slack <= FLT_MAX ? slack : FLT_MAX;
+}
+
+[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const ShearedRay& sheared) {
+    return boxSlackAlong(bvh, sheared.kz, sheared.oz, sheared.shearZ);
+}
+
+// The same worked out from the ray as shearRay would shear it, so that a
+// lone walk's first box test need not wait for the sheared ray's divisions.
+[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const QueryRay& ray) {
+    const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const int k = shearAxis(d);
+    return boxSlackAlong(bvh, k, o[k], 1.0f / d[k]);
 }
 
 template <class F>
@@ -258,7 +272,7 @@ template <class F, bool anyHit>
                               float& tfar, BvhHit& hit) {
     if (bvh.root == noChild)
         return false;
-    const float slack = boxSlack(bvh, sheared);
+    const float slack = boxSlack(bvh, ray);
     return walkBvhFrom<F, anyHit>(bvh, bvh.root, boxRayOf<F>(ray, slack), slack, ray, sheared, tfar,
                                   hit);
 }

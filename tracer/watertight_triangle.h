@@ -31,16 +31,21 @@ struct ShearedRay {
     float shearZ;
 };
 
-inline ShearedRay shearRay(const Vector3& origin, const Vector3& direction) {
-    const float o[3] = {origin.x, origin.y, origin.z};
-    const float d[3] = {direction.x, direction.y, direction.z};
+// The axis a ray is sheared along: its direction's longest.
+inline int shearAxis(const float (&d)[3]) {
     // Worked out in integers rather than by branches, which rays of random
     // directions mispredict often.
     const float ax = std::fabs(d[0]);
     const float ay = std::fabs(d[1]);
     const int zLongest = std::fabs(d[2]) > std::max(ax, ay);
     const int yLonger = !(ax > ay);
-    const int kz = (zLongest << 1) | (yLonger & (zLongest ^ 1));
+    return (zLongest << 1) | (yLonger & (zLongest ^ 1));
+}
+
+inline ShearedRay shearRay(const Vector3& origin, const Vector3& direction) {
+    const float o[3] = {origin.x, origin.y, origin.z};
+    const float d[3] = {direction.x, direction.y, direction.z};
+    const int kz = shearAxis(d);
     const int x = (kz + 1) % 3;
     const int y = (kz + 2) % 3;
     // Keeps the winding: the edge functions' signs mean the same either way.
