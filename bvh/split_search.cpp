@@ -235,23 +235,21 @@ PlaneChoice cheapestPlane(const Bins& bins, const BinGrid& grid) {
     alignas(16) float cost[mostBins][4];
     alignas(16) uint32_t upperCount[mostBins][4];
     Box4 boxes[3];
-    FourCounts count = loadCounts(bins.count[0]);
+    FourCounts count{};
     for (int b = 0; b < last; ++b) {
         for (int k = 0; k < 3; ++k)
             boxes[k].grow(bins.box[k][b]);
-        if (b > 0)
-            count = count + loadCounts(bins.count[b]);
+        count = count + loadCounts(bins.count[b]);
         store(lowerCost[b], halfAreas(boxes) * eighthsRoundedUp(count));
         store(lowerCount[b], count);
     }
     for (Box4& box : boxes)
         box = Box4{};
-    count = loadCounts(bins.count[last]);
+    count = FourCounts{};
     for (int b = last; b > 0; --b) {
         for (int k = 0; k < 3; ++k)
             boxes[k].grow(bins.box[k][b]);
-        if (b < last)
-            count = count + loadCounts(bins.count[b]);
+        count = count + loadCounts(bins.count[b]);
         store(cost[b], load(lowerCost[b - 1]) + halfAreas(boxes) * eighthsRoundedUp(count));
         store(upperCount[b], count);
     }

@@ -52,8 +52,8 @@ struct Search {
     // The index in the scene's list of the entry that holds the hit: the
     // primitive itself, or the nested tree it lies in.
     uint32_t sceneIndex = noPrimitive;
-    // Where the hierarchy holds the hit's shape, for a scene without a list
-    // to name it; null where object names it.
+    // Where the hierarchy holds the hit's shape; null for a shape found
+    // outside it, which object names.
     const float* rows = nullptr;
     uint32_t rowLength = 0;
 };
@@ -279,10 +279,8 @@ bool takeFromHierarchy(const QueryScene& scene, Search& search, const BvhHit& hi
     if (!take(search, hit.t, {object, type}))
         return false;
     search.sceneIndex = hit.index;
-    if (!object) {
-        search.rows = leafRows(*scene.bvh, hit.leaf) + hit.lane;
-        search.rowLength = leafCount(hit.leaf);
-    }
+    search.rows = leafRows(*scene.bvh, hit.leaf) + hit.lane;
+    search.rowLength = leafCount(hit.leaf);
     return true;
 }
 
@@ -307,21 +305,31 @@ bool search(TraceContext& context, const QueryScene& scene, Search& search) {
 // The material of shapes given without one, as arrays.
 constexpr Material white{1.0f, 1.0f, 1.0f, 0.0f};
 
-// The triangle or sphere a search found, as records.
-void shapeFound(const Search& search, Triangle& triangle, Sphere& sphere) {
-    if (!search.rows) {
-        if (search.type == PrimitiveType::Triangle)
-            triangle = *static_cast<const Triangle*>(search.object);
+// The triangle or sphere a hit is on, as records: where the hierarchy found
+// it, from the leaf that holds it (rows, rowLength apart), which the walk
+// has just read and whose floats are its record's, with only the material
+// from its record (white for shapes given as arrays); from its record
+// otherwise.
+void shapeOf(PrimitiveType type, const float* rows, uint32_t rowLength, const void* object,
+             Triangle& triangle, Sphere& sphere) {
+    const bool isTriangle = type == PrimitiveType::Triangle;
+    if (!rows) {
+        if (isTriangle)
+            triangle = *static_cast<const Triangle*>(object);
         else
-            sphere = *static_cast<const Sphere*>(search.object);
+            sphere = *static_cast<const Sphere*>(object);
         return;
     }
-    const auto row = [&](uint32_t k) { return search.rows[k * search.rowLength]; };
-    if (search.type == PrimitiveType::Triangle)
-        triangle = {
-            {row(0), row(1), row(2)}, {row(3), row(4), row(5)}, {row(6), row(7), row(8)}, white};
+    const auto row = [&](uint32_t k) { return rows[k * rowLength]; };
+    if (isTriangle)
+        triangle = {{row(0), row(1), row(2)},
+                    {row(3), row(4), row(5)},
+                    {row(6), row(7), row(8)},
+                    object ? static_cast<const Triangle*>(object)->material : white};
     else
-        sphere = {{row(0), row(1), row(2)}, row(3), white};
+        sphere = {{row(0), row(1), row(2)},
+                  row(3),
+                  object ? static_cast<const Sphere*>(object)->material : white};
 }
 
 } // namespace
@@ -571,9 +579,20 @@ void setNoHit(QueryHit& hit) {
     hit.object = nullptr;
 }
 
-Vector3 unitOrZero(const Vector3& normal) {
+// The normal (unit length) and material of hit, whose type and distance
+// along ray are set, from the shape it is on.
+void finishShape(const QueryRay& ray, const Triangle& triangle, const Sphere& sphere,
+                 QueryHit& hit) {
+    Vector3 normal;
+    if (hit.type == PrimitiveType::Triangle) {
+        normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
+        hit.material = triangle.material;
+    } else {
+        normal = ray.origin + ray.direction * hit.t - sphere.centre;
+        hit.material = sphere.material;
+    }
     const float length = std::sqrt(dot(normal, normal));
-    return length > 0.0f ? normal * (1.0f / length) : Vector3{0.0f, 0.0f, 0.0f};
+    hit.normal = length > 0.0f ? normal * (1.0f / length) : Vector3{0.0f, 0.0f, 0.0f};
 }
 
 // The hit a search found, with what a caller reads of it: where on the shape
@@ -586,17 +605,10 @@ void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit) {
     hit.primitive = found.sceneIndex;
     Triangle triangle;
     Sphere sphere;
-    shapeFound(found, triangle, sphere);
-    Vector3 normal;
-    if (found.type == PrimitiveType::Triangle) {
+    shapeOf(found.type, found.rows, found.rowLength, found.object, triangle, sphere);
+    if (found.type == PrimitiveType::Triangle)
         hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
-        normal = cross(triangle.V1 - triangle.V0, triangle.V2 - triangle.V0);
-        hit.material = triangle.material;
-    } else {
-        normal = ray.origin + ray.direction * hit.t - sphere.centre;
-        hit.material = sphere.material;
-    }
-    hit.normal = unitOrZero(normal);
+    finishShape(ray, triangle, sphere, hit);
 }
 
 // The run of rays from rays[0] on that leave its point, up to lanes of them
@@ -700,31 +712,20 @@ float shortenDirection(QueryRay& ray) {
 
 void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found,
                     QueryHit& hit) {
-    // As finishHit gives it without weights, but the shape's numbers read
-    // from the leaf the walk has just tested rather than from its record:
-    // the same floats, in lines already at hand.
-    const float* rows = leafRows(*scene.bvh, found.leaf) + found.lane;
-    const uint32_t length = leafCount(found.leaf);
-    const auto point = [&](uint32_t first) {
-        return Vector3{rows[first * length], rows[(first + 1) * length],
-                       rows[(first + 2) * length]};
-    };
+    // As finishHit gives it, without the search that a query's hit passes
+    // through on its way, or the weights.
     const void* object = scene.list.items ? scene.list.items[found.index].object : nullptr;
     hit.t = found.t + 0.0f;
     hit.u = 0.0f;
     hit.v = 0.0f;
     hit.primitive = found.index;
+    hit.type = isSphereLeaf(found.leaf) ? PrimitiveType::Sphere : PrimitiveType::Triangle;
     hit.object = object;
-    if (isSphereLeaf(found.leaf)) {
-        hit.type = PrimitiveType::Sphere;
-        hit.normal = unitOrZero(ray.origin + ray.direction * hit.t - point(0));
-        hit.material = object ? static_cast<const Sphere*>(object)->material : white;
-    } else {
-        hit.type = PrimitiveType::Triangle;
-        const Vector3 v0 = point(0);
-        hit.normal = unitOrZero(cross(point(3) - v0, point(6) - v0));
-        hit.material = object ? static_cast<const Triangle*>(object)->material : white;
-    }
+    Triangle triangle;
+    Sphere sphere;
+    shapeOf(hit.type, leafRows(*scene.bvh, found.leaf) + found.lane, leafCount(found.leaf), object,
+            triangle, sphere);
+    finishShape(ray, triangle, sphere, hit);
 }
 
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {
