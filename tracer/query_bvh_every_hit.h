@@ -1,9 +1,10 @@
 // Every hit of one ray through the queries' hierarchy, for counting the
 // surfaces a segment crosses or listing them: each box the segment meets is
-// walked, in the node's order, since no hit ends or shortens the walk.
+// walked, since no hit ends or shortens the walk.
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "vantrel/bvh/bvh.h"
 #include "vantrel/tracer/kernel_table.h"
@@ -67,6 +68,10 @@ template <class F>
     return hits;
 }
 
+// How many children a walk for every hit holds back, once taken from its
+// stack, before it visits them.
+constexpr uint32_t childrenHeldBack = 4;
+
 template <class F>
 [[gnu::flatten]] uint32_t everyInBvhLanes(const QueryBvh& bvh, const QueryRay& ray,
                                           const ShearedRay& sheared, float tfar,
@@ -76,26 +81,52 @@ template <class F>
     const float slack = boxSlack(bvh, ray);
     const BoxRay<F> box = boxRayOf<F>(ray, slack);
     const F leaveBy = F(tfar) + box.slack;
-    uint32_t pending[bvhStackSize];
-    uint32_t top = 0;
     alignas(64) float entries[bvhWidth];
     uint32_t hits = 0;
-    uint32_t child = bvh.root;
-    for (;;) {
-        if (!isLeafChild(child)) {
-            const BvhNode& node = bvh.nodes[child];
-            // Every child met is walked: its lines asked for at once.
-            for (uint32_t met = childrenMet<F>(node, box, leaveBy, entries); met != 0;
-                 met &= met - 1) {
-                pending[top] = node.child[__builtin_ctz(met)];
-                prefetchChild(bvh, pending[top++]);
-            }
-        } else {
+    // A child met is visited some steps after its lines are asked for, when
+    // they have come in: the walk visits every box the segment meets, and
+    // waited on memory at most of them when it visited the child it had just
+    // met. Hits come in no order, so the order of visits is free.
+    uint32_t pending[2 * bvhStackSize + bvhWidth];
+    uint32_t top = 0;
+    uint32_t held[childrenHeldBack];
+    uint32_t heldCount = 0;
+    uint32_t oldest = 0;
+    const auto visit = [&](uint32_t child) {
+        if (isLeafChild(child)) {
             hits += everyInLeaf<F>(bvh, child, ray, sheared, tfar, sink);
+            return;
         }
-        if (top == 0)
+        const BvhNode& node = bvh.nodes[child];
+        for (uint32_t met = childrenMet<F>(node, box, leaveBy, entries); met != 0; met &= met - 1) {
+            pending[top] = node.child[__builtin_ctz(met)];
+            prefetchChild(bvh, pending[top++]);
+        }
+    };
+    pending[top++] = bvh.root;
+    for (;;) {
+        uint32_t child;
+        if (top != 0) {
+            child = pending[--top];
+            // Past this, depth first at once, which defers at most
+            // bvhStackSize more: the stack's bound, however far the held
+            // children widened the walk.
+            if (__builtin_expect(top < bvhStackSize, 1)) {
+                if (heldCount < childrenHeldBack) {
+                    held[(oldest + heldCount++) % childrenHeldBack] = child;
+                    continue;
+                }
+                std::swap(child, held[oldest]);
+                oldest = (oldest + 1) % childrenHeldBack;
+            }
+        } else if (heldCount != 0) {
+            child = held[oldest];
+            oldest = (oldest + 1) % childrenHeldBack;
+            --heldCount;
+        } else {
             return hits;
-        child = pending[--top];
+        }
+        visit(child);
     }
 }
 
