@@ -92,17 +92,6 @@ template <class F>
     uint32_t held[childrenHeldBack];
     uint32_t heldCount = 0;
     uint32_t oldest = 0;
-    const auto visit = [&](uint32_t child) {
-        if (isLeafChild(child)) {
-            hits += everyInLeaf<F>(bvh, child, ray, sheared, tfar, sink);
-            return;
-        }
-        const BvhNode& node = bvh.nodes[child];
-        for (uint32_t met = childrenMet<F>(node, box, leaveBy, entries); met != 0; met &= met - 1) {
-            pending[top] = node.child[__builtin_ctz(met)];
-            prefetchChild(bvh, pending[top++]);
-        }
-    };
     pending[top++] = bvh.root;
     for (;;) {
         uint32_t child;
@@ -126,7 +115,15 @@ template <class F>
         } else {
             return hits;
         }
-        visit(child);
+        if (isLeafChild(child)) {
+            hits += everyInLeaf<F>(bvh, child, ray, sheared, tfar, sink);
+            continue;
+        }
+        const BvhNode& node = bvh.nodes[child];
+        for (uint32_t met = childrenMet<F>(node, box, leaveBy, entries); met != 0; met &= met - 1) {
+            pending[top] = node.child[__builtin_ctz(met)];
+            prefetchChild(bvh, pending[top++]);
+        }
     }
 }
 
