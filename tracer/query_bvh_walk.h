@@ -227,6 +227,20 @@ template <class F, bool anyHit>
                 child = node.child[first];
                 if (met == 0)
                     continue;
+                if constexpr (!anyHit) {
+                    // Two, the common case deep in the tree: the nearer is
+                    // chosen in registers rather than through the stack,
+                    // which the next node's load would wait on.
+                    if ((met & (met - 1)) == 0) {
+                        const auto second = static_cast<uint32_t>(__builtin_ctz(met));
+                        const bool secondFirst = entries[second] <= entries[first];
+                        const uint32_t nearer = secondFirst ? node.child[second] : child;
+                        const uint32_t farther = secondFirst ? child : node.child[second];
+                        pending[top++] = {farther, secondFirst ? entries[first] : entries[second]};
+                        child = nearer;
+                        continue;
+                    }
+                }
                 const uint32_t base = top;
                 pending[top++] = {child, entries[first]};
                 for (; met != 0; met &= met - 1) {
