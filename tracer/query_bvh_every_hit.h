@@ -78,8 +78,8 @@ template <class F>
                                           const HitSink& sink) {
     if (bvh.root == noChild)
         return 0;
-    const float slack = boxSlack(bvh, ray);
-    const BoxRay<F> box = boxRayOf<F>(ray, slack);
+    float slack;
+    const BoxRay<F> box = boxRayOf<F>(bvh, ray, slack);
     const F leaveBy = F(tfar) + box.slack;
     alignas(64) float entries[bvhWidth];
     uint32_t hits = 0;

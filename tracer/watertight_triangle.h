@@ -52,7 +52,10 @@ inline ShearedRay shearRay(const Vector3& origin, const Vector3& direction) {
     const int swap = -static_cast<int>(d[kz] < 0.0f);
     const int kx = x ^ ((x ^ y) & swap);
     const int ky = x ^ y ^ kx;
-    return {kx, ky, kz, o[kx], o[ky], o[kz], d[kx] / d[kz], d[ky] / d[kz], 1.0f / d[kz]};
+    // The three divisions in one of four lanes: the same floats, sooner.
+    using Four = float __attribute__((vector_size(16)));
+    const Four over = Four{d[kx], d[ky], 1.0f, 1.0f} / d[kz];
+    return {kx, ky, kz, o[kx], o[ky], o[kz], over[0], over[1], over[2]};
 }
 
 // The weights of a hit are not taken from here: hitWeights works them out
