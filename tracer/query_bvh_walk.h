@@ -233,7 +233,11 @@ template <class F, bool anyHit>
     // Changes only with a nearer hit.
     F leaveBy = F(tfar) + box.slack;
     for (;;) {
-        if (!isLeafChild(child)) {
+        // Down through nodes to a leaf, in a loop of its own so that the
+        // ray's rows stay in registers there rather than around the leaf
+        // test's.
+        bool atLeaf = true;
+        while (!isLeafChild(child)) {
             const BvhNode& node = bvh.nodes[child];
             uint32_t met = childrenMet<F>(node, box, leaveBy, entries);
             // The children's memory asked for at once rather than a miss at a
@@ -244,52 +248,55 @@ template <class F, bool anyHit>
                 for (uint32_t ahead = met; ahead != 0; ahead &= ahead - 1)
                     prefetchChild(bvh, node.child[__builtin_ctz(ahead)]);
             }
-            if (met != 0) {
-                const auto first = static_cast<uint32_t>(__builtin_ctz(met));
-                met &= met - 1;
-                child = node.child[first];
-                if (met == 0)
-                    continue;
-                if constexpr (!anyHit) {
-                    // Two, the common case deep in the tree: the nearer is
-                    // chosen in registers rather than through the stack,
-                    // which the next node's load would wait on.
-                    if ((met & (met - 1)) == 0) {
-                        const auto second = static_cast<uint32_t>(__builtin_ctz(met));
-                        const bool secondFirst = entries[second] <= entries[first];
-                        const uint32_t nearer = secondFirst ? node.child[second] : child;
-                        const uint32_t farther = secondFirst ? child : node.child[second];
-                        pending[top++] = {farther, secondFirst ? entries[first] : entries[second]};
-                        child = nearer;
-                        continue;
-                    }
-                }
-                const uint32_t base = top;
-                pending[top++] = {child, entries[first]};
-                for (; met != 0; met &= met - 1) {
-                    const auto k = static_cast<uint32_t>(__builtin_ctz(met));
-                    pending[top++] = {node.child[k], entries[k]};
-                }
-                if constexpr (!anyHit) {
-                    // Farthest at the bottom, so the nearest is walked next.
-                    for (uint32_t i = base + 1; i < top; ++i) {
-                        const Pending moving = pending[i];
-                        uint32_t j = i;
-                        for (; j > base && pending[j - 1].entry < moving.entry; --j)
-                            pending[j] = pending[j - 1];
-                        pending[j] = moving;
-                    }
-                }
-                child = pending[--top].child;
-                continue;
+            if (met == 0) {
+                atLeaf = false;
+                break;
             }
-        } else {
-            const uint32_t leaf = child;
+            const auto first = static_cast<uint32_t>(__builtin_ctz(met));
+            met &= met - 1;
+            child = node.child[first];
+            if (met == 0)
+                continue;
+            if constexpr (!anyHit) {
+                // Two, the common case deep in the tree: the nearer is
+                // walked at once and the other pushed, without the stack's
+                // sort, which the next node's load would wait on, and
+                // without a branch, as which is nearer is a guess.
+                if ((met & (met - 1)) == 0) {
+                    const auto second = static_cast<uint32_t>(__builtin_ctz(met));
+                    const uint32_t swap =
+                        0u - static_cast<uint32_t>(entries[second] <= entries[first]);
+                    const uint32_t nearer = first ^ ((first ^ second) & swap);
+                    const uint32_t farther = first ^ second ^ nearer;
+                    pending[top++] = {node.child[farther], entries[farther]};
+                    child = node.child[nearer];
+                    continue;
+                }
+            }
+            const uint32_t base = top;
+            pending[top++] = {child, entries[first]};
+            for (; met != 0; met &= met - 1) {
+                const auto k = static_cast<uint32_t>(__builtin_ctz(met));
+                pending[top++] = {node.child[k], entries[k]};
+            }
+            if constexpr (!anyHit) {
+                // Farthest at the bottom, so the nearest is walked next.
+                for (uint32_t i = base + 1; i < top; ++i) {
+                    const Pending moving = pending[i];
+                    uint32_t j = i;
+                    for (; j > base && pending[j - 1].entry < moving.entry; --j)
+                        pending[j] = pending[j - 1];
+                    pending[j] = moving;
+                }
+            }
+            child = pending[--top].child;
+        }
+        if (atLeaf) {
             if constexpr (anyHit) {
-                if (anyInLeaf<F>(bvh, leaf, ray, sheared, tfar))
+                if (anyInLeaf<F>(bvh, child, ray, sheared, tfar))
                     return true;
             } else {
-                if (nearestInLeaf<F>(bvh, leaf, ray, sheared, found, tfar, hit)) {
+                if (nearestInLeaf<F>(bvh, child, ray, sheared, found, tfar, hit)) {
                     found = true;
                     leaveBy = F(tfar) + box.slack;
                 }
