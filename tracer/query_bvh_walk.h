@@ -241,12 +241,11 @@ template <class F, bool anyHit>
             const BvhNode& node = bvh.nodes[child];
             // Memory asked for ahead: the line of the children's codes with
             // the boxes' rows, rather than once the test is done with them;
-            // and each child deferred, as it is pushed rather than when the
-            // walk comes back to it. The child walked next asks for its
-            // lines at once by its own test. Not for occlusion, which
-            // measured faster without: its walk is short.
-            if constexpr (!anyHit)
-                __builtin_prefetch(node.child);
+            // and, for nearest hits, each child deferred, as it is pushed
+            // rather than when the walk comes back to it. The child walked
+            // next asks for its lines at once by its own test. Occlusion
+            // measured faster without the second: its walk is short.
+            __builtin_prefetch(node.child);
             uint32_t met = childrenMet<F>(node, box, leaveBy, entries);
             if (met == 0) {
                 atLeaf = false;
