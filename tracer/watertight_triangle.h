@@ -133,6 +133,10 @@ watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedLanes<F
     // already put the ray outside (as in a triangle with two corners at one
     // point, common in exported models).
     const Mask onEdge = andNot(outside, (U == zero) | (V == zero) | (W == zero)) & valid;
+    // Most steps find every ray outside every triangle: their distances,
+    // a division on the way, are not worked out.
+    if (bits(andNot(outside, valid)) == 0)
+        return {zero, Mask::ofBits(0), onEdge};
     const F det = U + V + W;
     const F inverse = F(1.0f) / det;
     const F t = (ray.shearZ * (U * az + V * bz + W * cz)) * inverse;
