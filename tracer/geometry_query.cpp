@@ -56,11 +56,9 @@ const Geometry& shapesOf(const GeometryScene& scene, const Geometry& geometry) {
     return geometry.kind == GeometryKind::Instance ? scene.geometries[geometry.of] : geometry;
 }
 
-// The segment in the space of a geometry's shapes: the same distances
+// The segment in the space of an instance's shapes: the same distances
 // name the same points, as the map is affine.
-QueryRay localRay(const Geometry& geometry, const QueryRay& ray) {
-    if (geometry.kind != GeometryKind::Instance)
-        return ray;
+QueryRay instanceRay(const Geometry& geometry, const QueryRay& ray) {
     const Double3 o = mapPoint(geometry.inverse, {ray.origin.x, ray.origin.y, ray.origin.z});
     const Double3 d =
         mapDirection(geometry.inverse, {ray.direction.x, ray.direction.y, ray.direction.z});
@@ -89,15 +87,20 @@ GeometryHit noGeometryHit() {
     return {infinity, 0.0f, 0.0f, {0.0f, 0.0f, 0.0f}, noGeometry, noPrimitive};
 }
 
-// Calls visit(id, geometry, local ray) for each geometry whose box the
-// segment, up to end(), enters; visit returns true to stop.
+// Calls visit(id, geometry, ray in the space of its shapes) for each
+// geometry whose box the segment, up to end(), enters; visit returns true to
+// stop. The caller's ray itself where it is not mapped: a copy just written
+// is read back slowly where a load spans two of its stores.
 template <class Visit, class End>
 bool forEachMet(const GeometryScene& scene, const QueryRay& ray, End&& end, Visit&& visit) {
     for (uint32_t id = 0; id < scene.geometries.size(); ++id) {
         if (!meetsBox(&scene.boxes[6 * size_t{id}], ray, end()))
             continue;
         const Geometry& geometry = scene.geometries[id];
-        if (visit(id, geometry, localRay(geometry, ray)))
+        const bool stop = geometry.kind == GeometryKind::Instance
+                              ? visit(id, geometry, instanceRay(geometry, ray))
+                              : visit(id, geometry, ray);
+        if (stop)
             return true;
     }
     return false;
@@ -117,8 +120,9 @@ struct ListSink {
 // The hits of a geometry's shapes along ray: their count, and each into
 // list where there is one.
 uint32_t everyHit(const QueryScene& query, const QueryRay& ray, ListSink* list) {
-    QueryRay traced = ray;
-    const float scale = shortenDirection(traced);
+    QueryRay shorter;
+    float scale;
+    const QueryRay& traced = shortenDirection(ray, shorter, scale);
     float tfar = traced.tfar;
     if (!query.bvh || !traceable(traced, tfar))
         return 0;
@@ -147,10 +151,17 @@ bool intersectNearest(TraceContext& context, const GeometryScene& scene, const Q
     float nearest = ray.tfar;
     forEachMet(
         scene, ray, [&] { return nearest; },
-        [&](uint32_t id, const Geometry& geometry, QueryRay local) {
-            local.tfar = nearest;
+        [&](uint32_t id, const Geometry& geometry, const QueryRay& local) {
+            // Cut at the nearest hit so far, once there is one.
+            QueryRay cut;
+            const QueryRay* segment = &local;
+            if (nearest != local.tfar) {
+                cut = local;
+                cut.tfar = nearest;
+                segment = &cut;
+            }
             QueryHit found;
-            if (!intersectNearest(context, shapesOf(scene, geometry).query, local, found))
+            if (!intersectNearest(context, shapesOf(scene, geometry).query, *segment, found))
                 return false;
             // As near as one before it: the earlier geometry keeps it.
             if (hit.geometry != noGeometry && !(found.t < nearest))

@@ -631,8 +631,9 @@ uint32_t runFromOnePoint(const QueryRay* rays, size_t count, uint32_t lanes, flo
 
 bool intersectNearest(TraceContext& context, const QueryScene& scene, const QueryRay& ray,
                       QueryHit& hit) {
-    QueryRay traced = ray;
-    const float scale = shortenDirection(traced);
+    QueryRay shorter;
+    float scale;
+    const QueryRay& traced = shortenDirection(ray, shorter, scale);
     Search found{traced, {}, false, traced.tfar};
     setNoHit(hit);
     if (!search(context, scene, found))
@@ -700,14 +701,12 @@ float directionScale(const Vector3& d) {
     return std::ldexp(1.0f, -exponent);
 }
 
-float shortenDirection(QueryRay& ray) {
-    const float scale = directionScale(ray.direction);
-    if (scale != 1.0f) {
-        ray.direction = ray.direction * scale;
-        ray.tnear /= scale;
-        ray.tfar /= scale;
-    }
-    return scale;
+const QueryRay& shortenDirection(const QueryRay& ray, QueryRay& shorter, float& scale) {
+    scale = directionScale(ray.direction);
+    if (scale == 1.0f)
+        return ray;
+    shorter = {ray.origin, ray.direction * scale, ray.tnear / scale, ray.tfar / scale};
+    return shorter;
 }
 
 void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& found,
@@ -729,8 +728,9 @@ void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& 
 }
 
 bool intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay& ray) {
-    QueryRay traced = ray;
-    shortenDirection(traced);
+    QueryRay shorter;
+    float scale;
+    const QueryRay& traced = shortenDirection(ray, shorter, scale);
     Search found{traced, {}, true, traced.tfar};
     return search(context, scene, found);
 }

@@ -22,9 +22,12 @@ constexpr float longestDirectionTraced = 0x1p16f;
 // The power of two a direction is traced scaled by: 1 where it is not long.
 float directionScale(const Vector3& direction);
 
-// Scales a long direction of ray and its segment with it; returns the
-// factor, by which the distances found are multiplied back.
-float shortenDirection(QueryRay& ray);
+// The ray to trace: ray itself, or where its direction is long, a copy in
+// shorter with the direction and the segment scaled; scale gets the factor,
+// by which the distances found are multiplied back. Not a copy every time:
+// a copy just written is read back slowly where a load spans two of its
+// stores, as a direction's do.
+const QueryRay& shortenDirection(const QueryRay& ray, QueryRay& shorter, float& scale);
 
 // The hit a walk of scene's hierarchy found along ray, as intersectNearest
 // gives it (the scene's entries outside the hierarchy aside) but for its
