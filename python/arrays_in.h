@@ -146,8 +146,13 @@ template <class T> QueryRay rayAt(const Rays& rays, size_t i) {
 
 template <class T, class Answer> void inRunsOf(WorkerPool& pool, const Rays& rays, Answer& answer) {
     pool.runRanges(rays.count, runLength, [&](size_t first, size_t end, TraceContext& context) {
+        // A run's rays made before any is traced: a ray just written field
+        // by field is read back slowly where a load spans two fields.
+        QueryRay run[runLength];
         for (size_t i = first; i < end; ++i)
-            answer(rayAt<T>(rays, i), i, context);
+            run[i - first] = rayAt<T>(rays, i);
+        for (size_t i = first; i < end; ++i)
+            answer(run[i - first], i, context);
     });
 }
 
