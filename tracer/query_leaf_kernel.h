@@ -89,7 +89,7 @@ template <class F, class Corner>
 // One step of the watertight test: row(corner, axis) gives F::width lanes
 // of one coordinate of the triangles' corners; their distances and which
 // the test accepts in [tnear, tfar], of the lanes of valid.
-template <class F, class Row, class Corner>
+template <class F, bool skipMisses = true, class Row, class Corner>
 [[gnu::always_inline]] inline void
 watertightStep(const Row& row, const Corner& corner, const ShearedRay& ray, float tnear, float tfar,
                typename F::Mask valid, F& candidate, typename F::Mask& accepted) {
@@ -98,7 +98,7 @@ watertightStep(const Row& row, const Corner& corner, const ShearedRay& ray, floa
     const F v1[3] = {row(1, ray.kx), row(1, ray.ky), row(1, ray.kz)};
     const F v2[3] = {row(2, ray.kx), row(2, ray.ky), row(2, ray.kz)};
     const WatertightHits<F> hits =
-        watertightHits<F>(v0, v1, v2, shearedLanes<F>(ray), tnear, tfar, valid);
+        watertightHits<F, skipMisses>(v0, v1, v2, shearedLanes<F>(ray), tnear, tfar, valid);
     candidate = hits.t;
     accepted = hits.accepted;
     if (const uint32_t edges = bits(hits.onEdge))
@@ -162,7 +162,7 @@ template <class F> typename F::Mask lanesBelow(uint32_t count, uint32_t first) {
 
 // One step of a hierarchy's leaf of count triangles, from triangle first on
 // (bvh/bvh.h: rows of count floats, x0 y0 z0 x1 ... z2).
-template <class F>
+template <class F, bool skipMisses = true>
 [[gnu::always_inline]] inline void
 triangleRowsStep(const float* rows, uint32_t count, uint32_t first, const ShearedRay& ray,
                  float tnear, float tfar, F& candidate, typename F::Mask& accepted) {
@@ -173,8 +173,8 @@ triangleRowsStep(const float* rows, uint32_t count, uint32_t first, const Sheare
         const float* at = rows + 3 * k * count + first + lane;
         return Vector3{at[0], at[count], at[2 * count]};
     };
-    watertightStep<F>(row, corner, ray, tnear, tfar, lanesBelow<F>(count, first), candidate,
-                      accepted);
+    watertightStep<F, skipMisses>(row, corner, ray, tnear, tfar, lanesBelow<F>(count, first),
+                                  candidate, accepted);
 }
 
 template <class F>
@@ -194,7 +194,7 @@ template <class F>
     for (uint32_t first = 0; first < count; first += F::width) {
         F candidate;
         typename F::Mask accepted;
-        triangleRowsStep<F>(rows, count, first, ray, tnear, tfar, candidate, accepted);
+        triangleRowsStep<F, false>(rows, count, first, ray, tnear, tfar, candidate, accepted);
         if (bits(accepted) != 0)
             return true;
     }

@@ -109,7 +109,10 @@ typename F::Mask edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], c
 
 // The corners on the ray's axes kx, ky, kz (v0[0] on kx, ...), lane by
 // lane; hits at t in [tnear, tfar], two-sided, in the lanes of valid alone.
-template <class F>
+// skipMisses: a step whose lanes all pass outside their triangles returns
+// before their distances and its division; occlusion measured faster
+// without, as it branches on the answer at once anyway.
+template <class F, bool skipMisses = true>
 [[gnu::always_inline]] inline WatertightHits<F>
 watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedLanes<F>& ray, F tnear,
                F tfar, typename F::Mask valid) {
@@ -133,9 +136,7 @@ watertightHits(const F v0[3], const F v1[3], const F v2[3], const ShearedLanes<F
     // already put the ray outside (as in a triangle with two corners at one
     // point, common in exported models).
     const Mask onEdge = andNot(outside, (U == zero) | (V == zero) | (W == zero)) & valid;
-    // Most steps find every ray outside every triangle: their distances,
-    // a division on the way, are not worked out.
-    if (bits(andNot(outside, valid)) == 0)
+    if (skipMisses && bits(andNot(outside, valid)) == 0)
         return {zero, Mask::ofBits(0), onEdge};
     const F det = U + V + W;
     const F inverse = F(1.0f) / det;
