@@ -87,14 +87,22 @@ GeometryHit noGeometryHit() {
     return {infinity, 0.0f, 0.0f, {0.0f, 0.0f, 0.0f}, noGeometry, noPrimitive};
 }
 
+// One geometry where it is: its rays that leave one point walk together.
+bool isAlone(const GeometryScene& scene) {
+    return scene.geometries.size() == 1 && scene.geometries[0].kind != GeometryKind::Instance;
+}
+
 // Calls visit(id, geometry, ray in the space of its shapes) for each
 // geometry whose box the segment, up to end(), enters; visit returns true to
 // stop. The caller's ray itself where it is not mapped: a copy just written
 // is read back slowly where a load spans two of its stores.
 template <class Visit, class End>
 bool forEachMet(const GeometryScene& scene, const QueryRay& ray, End&& end, Visit&& visit) {
+    // A geometry alone is walked at once: its hierarchy's first boxes are
+    // its box, and tested in floats without a division.
+    const bool alone = isAlone(scene);
     for (uint32_t id = 0; id < scene.geometries.size(); ++id) {
-        if (!meetsBox(&scene.boxes[6 * size_t{id}], ray, end()))
+        if (!alone && !meetsBox(&scene.boxes[6 * size_t{id}], ray, end()))
             continue;
         const Geometry& geometry = scene.geometries[id];
         const bool stop = geometry.kind == GeometryKind::Instance
@@ -133,11 +141,6 @@ uint32_t everyHit(const QueryScene& query, const QueryRay& ray, ListSink* list) 
     }
     return kernelInUse.everyInBvh(*query.bvh, traced, shearRay(traced.origin, traced.direction),
                                   tfar, sink);
-}
-
-// One geometry where it is: its rays that leave one point walk together.
-bool isAlone(const GeometryScene& scene) {
-    return scene.geometries.size() == 1 && scene.geometries[0].kind != GeometryKind::Instance;
 }
 
 // Runs of rays, so that a thread takes the pool's counter once a run.
