@@ -196,17 +196,18 @@ template <class F>
 // The lines of a child that its test reads.
 [[gnu::always_inline]] inline void prefetchChild(const QueryBvh& bvh, uint32_t child) {
     constexpr int line = 64;
-    const char* start;
-    int bytes;
     if (!isLeafChild(child)) {
-        start = reinterpret_cast<const char*>(&bvh.nodes[child]);
-        bytes = static_cast<int>(offsetof(BvhNode, child) + sizeof(BvhNode::child));
-    } else {
-        // The shapes' numbers; their indices are read only for a hit.
-        start = reinterpret_cast<const char*>(leafRows(bvh, child));
-        bytes = static_cast<int>(sizeof(float) * (isSphereLeaf(child) ? sphereRows : triangleRows) *
-                                 leafCount(child));
+        // Whole lines, a fixed count: no loop to mispredict.
+        static_assert(alignof(BvhNode) == line, "a node starts a line");
+        const char* node = reinterpret_cast<const char*>(&bvh.nodes[child]);
+        for (int at = 0; at < static_cast<int>(sizeof(BvhNode)); at += line)
+            __builtin_prefetch(node + at);
+        return;
     }
+    // The shapes' numbers; their indices are read only for a hit.
+    const char* start = reinterpret_cast<const char*>(leafRows(bvh, child));
+    const auto bytes = static_cast<int>(
+        sizeof(float) * (isSphereLeaf(child) ? sphereRows : triangleRows) * leafCount(child));
     const auto first = reinterpret_cast<uintptr_t>(start) & ~uintptr_t{line - 1};
     for (uintptr_t at = first; at < reinterpret_cast<uintptr_t>(start) + bytes; at += line)
         __builtin_prefetch(reinterpret_cast<const void*>(at));
