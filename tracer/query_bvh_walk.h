@@ -193,24 +193,26 @@ template <class F>
                               : anyTriangleRowsLanes<F>(rows, count, sheared, ray.tnear, tfar);
 }
 
-// The lines of a child that its test reads.
+// The lines of a child that its test reads, a fixed count of them, so that
+// no loop is mispredicted: a node's, or as many as the largest leaf may
+// span, which a smaller one's neighbours fill.
 [[gnu::always_inline]] inline void prefetchChild(const QueryBvh& bvh, uint32_t child) {
     constexpr int line = 64;
+    static_assert(alignof(BvhNode) == line, "a node starts a line");
+    constexpr int leafLines =
+        (mostInBvhLeaf * triangleRows * static_cast<int>(sizeof(float)) + line - 1) / line + 1;
+    const char* start;
     if (!isLeafChild(child)) {
-        // Whole lines, a fixed count: no loop to mispredict.
-        static_assert(alignof(BvhNode) == line, "a node starts a line");
-        const char* node = reinterpret_cast<const char*>(&bvh.nodes[child]);
+        start = reinterpret_cast<const char*>(&bvh.nodes[child]);
         for (int at = 0; at < static_cast<int>(sizeof(BvhNode)); at += line)
-            __builtin_prefetch(node + at);
+            __builtin_prefetch(start + at);
         return;
     }
     // The shapes' numbers; their indices are read only for a hit.
-    const char* start = reinterpret_cast<const char*>(leafRows(bvh, child));
-    const auto bytes = static_cast<int>(
-        sizeof(float) * (isSphereLeaf(child) ? sphereRows : triangleRows) * leafCount(child));
-    const auto first = reinterpret_cast<uintptr_t>(start) & ~uintptr_t{line - 1};
-    for (uintptr_t at = first; at < reinterpret_cast<uintptr_t>(start) + bytes; at += line)
-        __builtin_prefetch(reinterpret_cast<const void*>(at));
+    start = reinterpret_cast<const char*>(leafRows(bvh, child));
+    const char* first = start - (reinterpret_cast<uintptr_t>(start) & (line - 1));
+    for (int at = 0; at < leafLines * line; at += line)
+        __builtin_prefetch(first + at);
 }
 
 // Nearest hit: children nearest first, and a deferred child is dropped once
