@@ -249,14 +249,7 @@ template <class W, class F>
                 pending[top++] = {node.child[k], metRays,
                                   minLane(select(met, enter, W(noHitDistance)))};
             }
-            // Farthest at the bottom, so the nearest is walked next.
-            for (uint32_t i = base + 1; i < top; ++i) {
-                const Pending moving = pending[i];
-                uint32_t j = i;
-                for (; j > base && pending[j - 1].entry < moving.entry; --j)
-                    pending[j] = pending[j - 1];
-                pending[j] = moving;
-            }
+            nearestOnTop(pending, base, top);
         } else if (lanes.sameAxes && !isSphereLeaf(child) &&
                    static_cast<uint32_t>(__builtin_popcount(walking)) >= leastRaysForPacketLeaf) {
             triangleLeafForPacket<W>(bvh, child, rays, lanes, walking, found, hits);

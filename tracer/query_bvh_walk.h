@@ -215,6 +215,19 @@ template <class F>
         __builtin_prefetch(first + at);
 }
 
+// Sorts the children just pushed, pending[base] to pending[top - 1], by
+// their entries, the farthest at the bottom: the nearest is walked next.
+template <class Pending>
+[[gnu::always_inline]] inline void nearestOnTop(Pending* pending, uint32_t base, uint32_t top) {
+    for (uint32_t i = base + 1; i < top; ++i) {
+        const Pending moving = pending[i];
+        uint32_t j = i;
+        for (; j > base && pending[j - 1].entry < moving.entry; --j)
+            pending[j] = pending[j - 1];
+        pending[j] = moving;
+    }
+}
+
 // Nearest hit: children nearest first, and a deferred child is dropped once
 // the hit found is nearer than its box. Occlusion (anyHit): the first hit
 // ends the walk, and the order is the node's. From child from on, whose box
@@ -286,16 +299,8 @@ template <class F, bool anyHit>
                 if constexpr (!anyHit)
                     prefetchChild(bvh, node.child[k]);
             }
-            if constexpr (!anyHit) {
-                // Farthest at the bottom, so the nearest is walked next.
-                for (uint32_t i = base + 1; i < top; ++i) {
-                    const Pending moving = pending[i];
-                    uint32_t j = i;
-                    for (; j > base && pending[j - 1].entry < moving.entry; --j)
-                        pending[j] = pending[j - 1];
-                    pending[j] = moving;
-                }
-            }
+            if constexpr (!anyHit)
+                nearestOnTop(pending, base, top);
             child = pending[--top].child;
         }
         if (atLeaf) {
