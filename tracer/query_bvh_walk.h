@@ -273,10 +273,10 @@ template <class F, bool anyHit>
             if (met == 0)
                 continue;
             if constexpr (!anyHit) {
-                // Two, the common case deep in the tree: the nearer is
-                // walked at once and the other pushed, without the stack's
-                // sort, which the next node's load would wait on, and
-                // without a branch, as which is nearer is a guess.
+                // Two, at about a node in four that a ray tests: the
+                // nearer is walked at once and the other pushed, without
+                // the stack's sort, which the next node's load would wait
+                // on, and without a branch, as which is nearer is a guess.
                 if ((met & (met - 1)) == 0) {
                     const auto second = static_cast<uint32_t>(__builtin_ctz(met));
                     const uint32_t swap =
