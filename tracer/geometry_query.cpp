@@ -16,32 +16,52 @@ namespace {
 
 constexpr float infinity = std::numeric_limits<float>::infinity();
 
+// A ray as the geometries' box tests take it, worked out once for all of
+// them: in double, with the direction's reciprocals.
+struct RayForBoxes {
+    double origin[3];
+    double direction[3];
+    double inverse[3];
+    double originReach; // the origin's largest coordinate, in magnitude
+};
+
+RayForBoxes rayForBoxes(const QueryRay& ray) {
+    RayForBoxes out{{ray.origin.x, ray.origin.y, ray.origin.z},
+                    {ray.direction.x, ray.direction.y, ray.direction.z},
+                    {},
+                    0.0};
+    for (int k = 0; k < 3; ++k) {
+        out.inverse[k] = 1.0 / out.direction[k];
+        out.originReach = std::max(out.originReach, std::fabs(out.origin[k]));
+    }
+    return out;
+}
+
 // Whether the segment's part [tnear, tfar] enters a geometry's box, or
 // passes near enough that the shapes' own tests might find a hit: they
 // round in floats, and take a point some millionths of the coordinates'
 // size (the ray's origin's included) outside a shape, and its box, for one
-// on it.
-bool meetsBox(const double* box, const QueryRay& ray, float tfar) {
+// on it. A reciprocal's rounding, some parts in 2^52, is far inside that.
+bool meetsBox(const double* box, const RayForBoxes& ray, float tnear, float tfar) {
     if (box[0] > box[3])
         return false;
-    const double o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
-    const double d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
-    double reach = 0.0;
+    const double* o = ray.origin;
+    double reach = ray.originReach;
     for (int k = 0; k < 3; ++k)
-        reach = std::max({reach, std::fabs(o[k]), std::fabs(box[k]), std::fabs(box[3 + k])});
+        reach = std::max({reach, std::fabs(box[k]), std::fabs(box[3 + k])});
     const double widen = reach * 0x1p-18;
-    double enter = ray.tnear;
+    double enter = tnear;
     double leave = tfar;
     for (int k = 0; k < 3; ++k) {
         const double lower = box[k] - widen;
         const double upper = box[3 + k] + widen;
-        if (d[k] == 0.0) {
+        if (ray.direction[k] == 0.0) {
             if (o[k] < lower || o[k] > upper)
                 return false;
             continue;
         }
-        double t0 = (lower - o[k]) / d[k];
-        double t1 = (upper - o[k]) / d[k];
+        double t0 = (lower - o[k]) * ray.inverse[k];
+        double t1 = (upper - o[k]) * ray.inverse[k];
         if (t0 > t1)
             std::swap(t0, t1);
         enter = std::max(enter, t0);
@@ -101,8 +121,9 @@ bool forEachMet(const GeometryScene& scene, const QueryRay& ray, End&& end, Visi
     // A geometry alone is walked at once: its hierarchy's first boxes are
     // its box, and tested in floats without a division.
     const bool alone = isAlone(scene);
+    const RayForBoxes forBoxes = rayForBoxes(ray);
     for (uint32_t id = 0; id < scene.geometries.size(); ++id) {
-        if (!alone && !meetsBox(&scene.boxes[6 * size_t{id}], ray, end()))
+        if (!alone && !meetsBox(&scene.boxes[6 * size_t{id}], forBoxes, ray.tnear, end()))
             continue;
         const Geometry& geometry = scene.geometries[id];
         const bool stop = geometry.kind == GeometryKind::Instance
