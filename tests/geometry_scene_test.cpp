@@ -2,8 +2,9 @@
 // brute force in double precision over every shape where the scene places
 // it: nearest hits, counts along segments, closest points and inside or
 // outside, at scales from 0.001 to 1000, under every kernel and from a
-// pool's threads; a refitted mesh against one built anew; and what the
-// scene refuses.
+// pool's threads; a mesh alone, which skips the geometries' box test, the
+// same way; a refitted mesh against one built anew; and what the scene
+// refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -128,7 +129,8 @@ struct TestScene {
     GeometryScene scene;
     std::vector<Shape> shapes;
 
-    explicit TestScene(float scale) {
+    // ballAlone: the ball is the scene's one geometry.
+    explicit TestScene(float scale, bool ballAlone = false) {
         std::mt19937 random(17);
         Mesh ball = lumpyBall(4);
         Mesh sheet = wavySheet(20);
@@ -147,6 +149,12 @@ struct TestScene {
         EXPECT_EQ(addTriangles(scene, ball.vertices.data(), uint32_t(ball.vertices.size() / 3),
                                ball.indices.data(), uint32_t(ball.indices.size() / 3)),
                   0u);
+        const double identity[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+        addShapes(0, identity);
+        if (ballAlone) {
+            EXPECT_EQ(buildGeometryScene(scene), BuildResult::Built);
+            return;
+        }
         EXPECT_EQ(addTriangles(scene, sheet.vertices.data(), uint32_t(sheet.vertices.size() / 3),
                                sheet.indices.data(), uint32_t(sheet.indices.size() / 3)),
                   1u);
@@ -160,8 +168,6 @@ struct TestScene {
         EXPECT_EQ(addInstance(scene, 0, turned), 3u);
         EXPECT_EQ(addInstance(scene, 0, sheared), 4u);
         EXPECT_EQ(addInstance(scene, 2, grown), 5u);
-        const double identity[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
-        addShapes(0, identity);
         addShapes(1, identity);
         addShapes(2, identity);
         addShapes(3, turned);
@@ -301,6 +307,25 @@ QueryRay randomRay(std::mt19937& random, float scale) {
     return {origin, (target - origin) * length, 0.0f, infinity};
 }
 
+// The i-th of a test's rays: some segments end short of the far side or
+// start past the near; some directions are long, so that the sphere test
+// would take their squared length past the largest float; some run along
+// the axes' planes, their reciprocals infinite (a zero's sign included).
+QueryRay variedRay(std::mt19937& random, float scale, int i) {
+    QueryRay ray = randomRay(random, scale);
+    if (i % 3 == 1)
+        ray.tfar = randomFloat(random, 0.1f, 1.0f);
+    if (i % 3 == 2)
+        ray.tnear = randomFloat(random, 0.1f, 0.5f);
+    if (i % 7 == 6)
+        ray = {ray.origin, ray.direction * 0x1p40f, ray.tnear * 0x1p-40f, ray.tfar * 0x1p-40f};
+    if (i % 11 == 10)
+        ray.direction.x = 0.0f;
+    if (i % 22 == 21)
+        ray.direction.z = -0.0f;
+    return ray;
+}
+
 class AtScale : public ::testing::TestWithParam<float> {};
 
 TEST_P(AtScale, RaysFindWhatBruteForceFindsUnderEveryKernel) {
@@ -308,20 +333,8 @@ TEST_P(AtScale, RaysFindWhatBruteForceFindsUnderEveryKernel) {
     TestScene test(scale);
     std::mt19937 random(5);
     std::vector<QueryRay> rays;
-    for (int i = 0; i < 3000; ++i) {
-        rays.push_back(randomRay(random, scale));
-        // Some segments end short of the far side, or start past the near.
-        if (i % 3 == 1)
-            rays.back().tfar = randomFloat(random, 0.1f, 1.0f);
-        if (i % 3 == 2)
-            rays.back().tnear = randomFloat(random, 0.1f, 0.5f);
-        // A long direction, whose squared length the sphere test would take
-        // past the largest float.
-        if (i % 7 == 6) {
-            QueryRay& ray = rays.back();
-            ray = {ray.origin, ray.direction * 0x1p40f, ray.tnear * 0x1p-40f, ray.tfar * 0x1p-40f};
-        }
-    }
+    for (int i = 0; i < 3000; ++i)
+        rays.push_back(variedRay(random, scale, i));
     const KernelGuard restore;
     TraceContext context;
     for (const Kernel kernel : availableKernels()) {
@@ -373,6 +386,37 @@ TEST_P(AtScale, RaysFindWhatBruteForceFindsUnderEveryKernel) {
         EXPECT_GT(checked, rays.size() * 7 / 8);
         EXPECT_GT(hitsChecked, rays.size() / 3);
     }
+}
+
+// A mesh alone is walked at once, without the box test that picks which of
+// several geometries a ray meets: it still finds what brute force finds.
+TEST_P(AtScale, AMeshAloneFindsWhatBruteForceFinds) {
+    const float scale = GetParam();
+    TestScene test(scale, true);
+    ASSERT_EQ(test.scene.geometries.size(), 1u);
+    std::mt19937 random(9);
+    TraceContext context;
+    size_t checked = 0;
+    size_t hitsChecked = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const QueryRay ray = variedRay(random, scale, i);
+        const Expected e = bruteForce(test.shapes, ray);
+        if (!e.clear || (e.shape && e.second - e.t < 1e-4 * e.t))
+            continue;
+        ++checked;
+        GeometryHit hit;
+        ASSERT_EQ(intersectNearest(context, test.scene, ray, hit), e.shape != nullptr) << i;
+        ASSERT_EQ(intersectAny(context, test.scene, ray), e.shape != nullptr) << i;
+        ASSERT_EQ(countIntersections(context, test.scene, ray), e.count) << i;
+        if (!e.shape)
+            continue;
+        ++hitsChecked;
+        EXPECT_EQ(hit.geometry, 0u) << i;
+        EXPECT_EQ(hit.primitive, e.shape->primitive) << i;
+        EXPECT_NEAR(hit.t, e.t, 1e-5 * e.t) << i;
+    }
+    EXPECT_GT(checked, 2000u * 7 / 8);
+    EXPECT_GT(hitsChecked, 2000u / 20);
 }
 
 TEST_P(AtScale, ClosestPointsAndInsideAreWhatBruteForceFinds) {
