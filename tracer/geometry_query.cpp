@@ -120,10 +120,11 @@ template <class Visit, class End>
 bool forEachMet(const GeometryScene& scene, const QueryRay& ray, End&& end, Visit&& visit) {
     // A geometry alone is walked at once: its hierarchy's first boxes are
     // its box, and tested in floats without a division.
-    const bool alone = isAlone(scene);
+    if (isAlone(scene))
+        return visit(0, scene.geometries[0], ray);
     const RayForBoxes forBoxes = rayForBoxes(ray);
     for (uint32_t id = 0; id < scene.geometries.size(); ++id) {
-        if (!alone && !meetsBox(&scene.boxes[6 * size_t{id}], forBoxes, ray.tnear, end()))
+        if (!meetsBox(&scene.boxes[6 * size_t{id}], forBoxes, ray.tnear, end()))
             continue;
         const Geometry& geometry = scene.geometries[id];
         const bool stop = geometry.kind == GeometryKind::Instance
