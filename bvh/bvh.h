@@ -87,6 +87,13 @@ struct QueryBvh {
     uint32_t leafFloats = 0;
     std::unique_ptr<BvhNode[], FreeAligned> nodes;
     std::unique_ptr<float[], FreeAligned> shapes;
+    // Where the list the hierarchy was built from keeps its shapes' records
+    // one after another, index by index, as the mesh readers lay them out:
+    // the record of index i at records + i * recordStride, which a walk asks
+    // memory for as soon as it finds a hit on it. Set by the query scene's
+    // build, which looks; recordStride 0 where they lie otherwise.
+    uintptr_t records = 0;
+    uint32_t recordStride = 0;
 };
 
 // A leaf's rows.

@@ -275,7 +275,7 @@ bool searchOutsideTree(TraceContext& context, const QueryScene& scene, Search& s
 bool takeFromHierarchy(const QueryScene& scene, Search& search, const BvhHit& hit) {
     const bool sphere = isSphereLeaf(hit.leaf);
     const PrimitiveType type = sphere ? PrimitiveType::Sphere : PrimitiveType::Triangle;
-    void* const object = scene.list.items ? scene.list.items[hit.index].object : nullptr;
+    void* const object = const_cast<void*>(recordOf(scene, hit.index));
     if (!take(search, hit.t, {object, type}))
         return false;
     search.sceneIndex = hit.index;
@@ -378,6 +378,30 @@ void listOutsideHierarchy(const PrimitiveList& list, std::vector<uint32_t>& outs
         if (!isBuildable(list.items[i]))
             outside.push_back(i);
     }
+}
+
+// Where list keeps the records of its spheres and triangles one after
+// another, index by index, all of one kind (as the mesh readers lay them
+// out), tells bvh where they start.
+void findRecordStride(const PrimitiveList& list, QueryBvh& bvh) {
+    uintptr_t first = 0;
+    uint32_t stride = 0;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const PrimitiveRef& ref = list.items[i];
+        if (ref.type != PrimitiveType::Triangle && ref.type != PrimitiveType::Sphere)
+            continue;
+        const uint32_t size =
+            ref.type == PrimitiveType::Triangle ? sizeof(Triangle) : sizeof(Sphere);
+        const uintptr_t at = reinterpret_cast<uintptr_t>(ref.object);
+        if (stride == 0) {
+            stride = size;
+            first = at - uintptr_t{i} * size;
+        } else if (size != stride || at != first + uintptr_t{i} * stride) {
+            return;
+        }
+    }
+    bvh.records = first;
+    bvh.recordStride = stride;
 }
 
 // The input's shapes beyond the range, as the public counts give them.
@@ -494,6 +518,7 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
     if (result != BuildResult::Built)
         return result;
     scene.list = list;
+    findRecordStride(list, *scene.bvh);
     return result;
 }
 
@@ -713,7 +738,7 @@ void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& 
                     QueryHit& hit) {
     // As finishHit gives it, without the search that a query's hit passes
     // through on its way, or the weights.
-    const void* object = scene.list.items ? scene.list.items[found.index].object : nullptr;
+    const void* object = recordOf(scene, found.index);
     hit.t = found.t + 0.0f;
     hit.u = 0.0f;
     hit.v = 0.0f;

@@ -2,6 +2,7 @@
 // walk found, as the queries give it.
 #pragma once
 
+#include "vantrel/bvh/bvh.h"
 #include "vantrel/tracer/kernel_table.h"
 #include "vantrel/tracer/query.h"
 
@@ -28,6 +29,17 @@ float directionScale(const Vector3& direction);
 // a copy just written is read back slowly where a load spans two of its
 // stores, as a direction's do.
 const QueryRay& shortenDirection(const QueryRay& ray, QueryRay& shorter, float& scale);
+
+// The record (Sphere or Triangle) of the list's entry index, a shape the
+// scene's hierarchy holds; null for a scene from arrays. Where the list
+// keeps its records one after another it is worked out from index, sparing
+// a hit a wait on the entry, which lies far from the record in memory.
+inline const void* recordOf(const QueryScene& scene, uint32_t index) {
+    const QueryBvh& bvh = *scene.bvh;
+    if (bvh.recordStride != 0)
+        return reinterpret_cast<const void*>(bvh.records + uintptr_t{index} * bvh.recordStride);
+    return scene.list.items ? scene.list.items[index].object : nullptr;
+}
 
 // The hit a walk of scene's hierarchy found along ray, as intersectNearest
 // gives it (the scene's entries outside the hierarchy aside) but for its

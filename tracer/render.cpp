@@ -301,7 +301,7 @@ struct TracedBlock {
 };
 
 void prefetchEntries(const QueryScene& scene, const TracedBlock& block) {
-    if (scene.list.items)
+    if (scene.list.items && scene.bvh->recordStride == 0)
         for (uint32_t rest = block.found; rest != 0; rest &= rest - 1)
             __builtin_prefetch(&scene.list.items[block.nearest[__builtin_ctz(rest)].index]);
 }
@@ -309,7 +309,7 @@ void prefetchEntries(const QueryScene& scene, const TracedBlock& block) {
 void prefetchRecords(const QueryScene& scene, const TracedBlock& block) {
     if (scene.list.items)
         for (uint32_t rest = block.found; rest != 0; rest &= rest - 1)
-            __builtin_prefetch(scene.list.items[block.nearest[__builtin_ctz(rest)].index].object);
+            __builtin_prefetch(recordOf(scene, block.nearest[__builtin_ctz(rest)].index));
 }
 
 void writeBlock(const QueryScene& scene, FrameLight light, const Vector3& eye,
