@@ -1,5 +1,7 @@
 #include "vantrel/scene/mesh_arrays.h"
 
+#include "vantrel/scene/page_advice.h"
+
 namespace vantrel {
 
 Vector3 transformPoint(const Matrix4& t, float x, float y, float z) {
@@ -13,6 +15,10 @@ MeshArrays allocateMeshArrays(uint64_t count, bool withFaces) {
                     std::unique_ptr<Triangle[]>(new Triangle[count]),
                     std::unique_ptr<MeshFace[]>(withFaces ? new MeshFace[count] : nullptr),
                     static_cast<uint32_t>(count)};
+    // Queries read a hit's record, and often its entry, at random: on huge
+    // pages neither waits on a page walk besides its miss.
+    adviseHugePages(mesh.items.get(), (count + 2) * sizeof(PrimitiveRef));
+    adviseHugePages(mesh.triangles.get(), count * sizeof(Triangle));
     mesh.items[count] = {mesh.triangles.get(), static_cast<PrimitiveType>(0)};
     mesh.items[count + 1] = {mesh.faces.get(), static_cast<PrimitiveType>(0)};
     return mesh;
