@@ -90,7 +90,7 @@ struct QueryBvh {
     // Where the list the hierarchy was built from keeps its shapes' records
     // one after another, index by index, as the mesh readers lay them out:
     // the record of index i at records + i * recordStride, which a walk asks
-    // memory for as soon as it finds a hit on it. Set by the query scene's
+    // memory for ahead of a hit's reading it. Set by the query scene's
     // build, which looks; recordStride 0 where they lie otherwise.
     uintptr_t records = 0;
     uint32_t recordStride = 0;

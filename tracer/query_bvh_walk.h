@@ -150,6 +150,22 @@ template <class F>
     return met;
 }
 
+// Asks memory for the materials of a leaf's shapes, at the end of their
+// records, where the list keeps those at one stride.
+[[gnu::always_inline]] inline void prefetchMaterials(const QueryBvh& bvh, const float* rows,
+                                                     uint32_t leaf) {
+    static_assert(offsetof(Triangle, material) + sizeof(Material) == sizeof(Triangle) &&
+                      offsetof(Sphere, material) + sizeof(Material) == sizeof(Sphere),
+                  "a record ends with its material");
+    const uint32_t count = leafCount(leaf);
+    const uint32_t rowCount = isSphereLeaf(leaf) ? sphereRows : triangleRows;
+    for (uint32_t lane = 0; lane < count; ++lane) {
+        const uint32_t next = leafShapeIndex(rows, rowCount, count, lane) + 1;
+        __builtin_prefetch(
+            reinterpret_cast<const void*>(bvh.records + uintptr_t{next} * bvh.recordStride - 1));
+    }
+}
+
 // Tests a leaf's shapes, nearest hit: the first in the leaf at the smallest
 // distance, taken where it is nearer than what the walk has, or as near and
 // earlier in the input, so that what is found does not hang on the walk's
@@ -160,6 +176,11 @@ template <class F>
                                                  bool found, float& tfar, BvhHit& hit) {
     const float* rows = leafRows(bvh, leaf);
     const uint32_t count = leafCount(leaf);
+    // The query reads the hit's material from its record once the walk is
+    // done, for most rays soon after the first hit: too soon for a request
+    // made at the hit, so until then each leaf's are asked for first.
+    if (!found && bvh.recordStride != 0)
+        prefetchMaterials(bvh, rows, leaf);
     float t;
     uint32_t lane;
     uint32_t rowCount;
@@ -178,13 +199,6 @@ template <class F>
         return false;
     hit = {t, index, leaf, lane};
     tfar = t;
-    // The hit's record, whose material the query reads once the walk is
-    // done: asked for now, so that the rest of the walk hides the wait.
-    if (bvh.recordStride != 0) {
-        const uintptr_t record = bvh.records + uintptr_t{index} * bvh.recordStride;
-        __builtin_prefetch(reinterpret_cast<const void*>(record));
-        __builtin_prefetch(reinterpret_cast<const void*>(record + bvh.recordStride - 1));
-    }
     return true;
 }
 
