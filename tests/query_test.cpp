@@ -239,18 +239,27 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         }
 
     // Hits are named by their entry's place in the list, whether the list
-    // follows the triangles' own order in memory or not.
+    // follows the triangles' own order in memory, or not, or for its first
+    // half only.
     std::vector<PrimitiveRef> forward = refsOf(triangles);
     std::vector<PrimitiveRef> backward(forward.rbegin(), forward.rend());
-    const Scene inOrder(listOf(forward), 1), reversed(listOf(backward), 1);
+    const size_t half = forward.size() / 2;
+    std::vector<PrimitiveRef> halfway = forward;
+    std::reverse(halfway.begin() + half, halfway.end());
+    const Scene inOrder(listOf(forward), 1), reversed(listOf(backward), 1),
+        halfInOrder(listOf(halfway), 1);
     size_t named = 0;
     for (const QueryRay& ray : rays) {
-        QueryHit a, b;
+        QueryHit a, b, c;
         if (intersectNearest(context, inOrder.query, ray, a) &&
             intersectNearest(context, reversed.query, ray, b) && a.object == b.object) {
-            const auto index = static_cast<const Triangle*>(a.object) - &triangles[0];
+            const auto index =
+                static_cast<size_t>(static_cast<const Triangle*>(a.object) - &triangles[0]);
             ASSERT_EQ(a.primitive, index);
             ASSERT_EQ(b.primitive, triangles.size() - 1 - index);
+            ASSERT_TRUE(intersectNearest(context, halfInOrder.query, ray, c));
+            ASSERT_EQ(c.object, a.object);
+            ASSERT_EQ(c.primitive, index < half ? index : half + triangles.size() - 1 - index);
             ++named;
         }
     }
