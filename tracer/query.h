@@ -102,8 +102,9 @@ uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,
                                uint32_t triangleCount);
 
 // Builds scene's hierarchy over list's spheres and triangles. The list's
-// primitives must stay in place while the scene is used; a hit names its
-// entry in the list (primitive) and the entry's object. Says how the build
+// entries and primitives must stay as they are while the scene is used; a
+// hit names its entry in the list (primitive) and the entry's object, with
+// the object's material as the query finds it. Says how the build
 // ended (OverBudget, OutOfMemory, InputTooLarge past 2^27 shapes,
 // OutOfRange); scene is usable only when it is Built.
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
