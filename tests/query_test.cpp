@@ -264,6 +264,14 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         }
     }
     EXPECT_GT(named, rays.size() / 10);
+
+    // Spheres alone: a list of the other kind in its memory order.
+    std::vector<PrimitiveRef> sphereRefs;
+    for (Sphere& s : spheres)
+        sphereRefs.push_back(ref(s));
+    size_t sphereHits = 0;
+    answerAsTheWholeList(sphereRefs, rays, 1, sphereHits);
+    EXPECT_GT(sphereHits, rays.size() / 10);
 }
 
 // Scenes that push the hierarchy's build to its limits answer exactly as
