@@ -27,8 +27,8 @@ template <class F>
 }
 
 // A leaf's hits: each triangle the segment crosses, each sphere where it
-// enters and where it leaves in the segment.
-template <class F>
+// enters and where it leaves in the segment; handed to sink where listing.
+template <class F, bool listing>
 [[gnu::always_inline]] inline uint32_t everyInLeaf(const QueryBvh& bvh, uint32_t leaf,
                                                    const QueryRay& ray, const ShearedRay& sheared,
                                                    float tfar, const HitSink& sink) {
@@ -49,7 +49,7 @@ template <class F>
             const uint32_t nearer = bits(valid & (roots.nearer >= near) & (roots.nearer <= far));
             const uint32_t farther = bits(valid & (roots.farther >= near) & (roots.farther <= far));
             hits += static_cast<uint32_t>(__builtin_popcount(nearer) + __builtin_popcount(farther));
-            if (sink.take) {
+            if constexpr (listing) {
                 takeLanes<F>(nearer, roots.nearer, rows, sphereRows, count, first, sink);
                 takeLanes<F>(farther, roots.farther, rows, sphereRows, count, first, sink);
             }
@@ -62,7 +62,7 @@ template <class F>
         triangleRowsStep<F>(rows, count, first, sheared, ray.tnear, tfar, t, accepted);
         const uint32_t crossed = bits(accepted);
         hits += static_cast<uint32_t>(__builtin_popcount(crossed));
-        if (sink.take)
+        if constexpr (listing)
             takeLanes<F>(crossed, t, rows, triangleRows, count, first, sink);
     }
     return hits;
@@ -72,10 +72,10 @@ template <class F>
 // stack, before it visits them.
 constexpr uint32_t childrenHeldBack = 4;
 
-template <class F>
-[[gnu::flatten]] uint32_t everyInBvhLanes(const QueryBvh& bvh, const QueryRay& ray,
-                                          const ShearedRay& sheared, float tfar,
-                                          const HitSink& sink) {
+template <class F, bool listing>
+[[gnu::always_inline]] inline uint32_t everyInBvhWalk(const QueryBvh& bvh, const QueryRay& ray,
+                                                      const ShearedRay& sheared, float tfar,
+                                                      const HitSink& sink) {
     if (bvh.root == noChild)
         return 0;
     float slack;
@@ -116,7 +116,7 @@ template <class F>
             return hits;
         }
         if (isLeafChild(child)) {
-            hits += everyInLeaf<F>(bvh, child, ray, sheared, tfar, sink);
+            hits += everyInLeaf<F, listing>(bvh, child, ray, sheared, tfar, sink);
             continue;
         }
         const BvhNode& node = bvh.nodes[child];
@@ -125,6 +125,16 @@ template <class F>
             prefetchChild(bvh, pending[top++]);
         }
     }
+}
+
+// A count is walked without the sink's call in its loop: the call, taken
+// or not, kept the ray's box rows in memory rather than in registers.
+template <class F>
+[[gnu::flatten]] uint32_t everyInBvhLanes(const QueryBvh& bvh, const QueryRay& ray,
+                                          const ShearedRay& sheared, float tfar,
+                                          const HitSink& sink) {
+    return sink.take ? everyInBvhWalk<F, true>(bvh, ray, sheared, tfar, sink)
+                     : everyInBvhWalk<F, false>(bvh, ray, sheared, tfar, sink);
 }
 
 } // namespace vantrel
