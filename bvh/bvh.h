@@ -96,6 +96,11 @@ struct QueryBvh {
     uint32_t recordStride = 0;
 };
 
+// Where the record of index lies, in a hierarchy with recordStride set.
+inline uintptr_t recordAddress(const QueryBvh& bvh, uint32_t index) {
+    return bvh.records + uintptr_t{index} * bvh.recordStride;
+}
+
 // A leaf's rows.
 inline const float* leafRows(const QueryBvh& bvh, uint32_t child) {
     return bvh.shapes.get() + size_t{bvh.leafFloats} * leafSlot(child);

@@ -275,7 +275,7 @@ bool searchOutsideTree(TraceContext& context, const QueryScene& scene, Search& s
 bool takeFromHierarchy(const QueryScene& scene, Search& search, const BvhHit& hit) {
     const bool sphere = isSphereLeaf(hit.leaf);
     const PrimitiveType type = sphere ? PrimitiveType::Sphere : PrimitiveType::Triangle;
-    void* const object = const_cast<void*>(recordOf(scene, hit.index));
+    void* const object = recordOf(scene, hit.index);
     if (!take(search, hit.t, {object, type}))
         return false;
     search.sceneIndex = hit.index;

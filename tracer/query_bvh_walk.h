@@ -161,8 +161,7 @@ template <class F>
     const uint32_t rowCount = isSphereLeaf(leaf) ? sphereRows : triangleRows;
     for (uint32_t lane = 0; lane < count; ++lane) {
         const uint32_t next = leafShapeIndex(rows, rowCount, count, lane) + 1;
-        __builtin_prefetch(
-            reinterpret_cast<const void*>(bvh.records + uintptr_t{next} * bvh.recordStride - 1));
+        __builtin_prefetch(reinterpret_cast<const void*>(recordAddress(bvh, next) - 1));
     }
 }
 

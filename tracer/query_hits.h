@@ -34,10 +34,9 @@ const QueryRay& shortenDirection(const QueryRay& ray, QueryRay& shorter, float& 
 // scene's hierarchy holds; null for a scene from arrays. Where the list
 // keeps its records one after another it is worked out from index, sparing
 // a hit a wait on the entry, which lies far from the record in memory.
-inline const void* recordOf(const QueryScene& scene, uint32_t index) {
-    const QueryBvh& bvh = *scene.bvh;
-    if (bvh.recordStride != 0)
-        return reinterpret_cast<const void*>(bvh.records + uintptr_t{index} * bvh.recordStride);
+inline void* recordOf(const QueryScene& scene, uint32_t index) {
+    if (scene.bvh->recordStride != 0)
+        return reinterpret_cast<void*>(recordAddress(*scene.bvh, index));
     return scene.list.items ? scene.list.items[index].object : nullptr;
 }
 
