@@ -72,14 +72,10 @@ template <class F, bool listing>
 // stack, before it visits them.
 constexpr uint32_t childrenHeldBack = 4;
 
-template <class F, bool listing>
-[[gnu::always_inline]] inline uint32_t everyInBvhWalk(const QueryBvh& bvh, const QueryRay& ray,
-                                                      const ShearedRay& sheared, float tfar,
-                                                      const HitSink& sink) {
-    if (bvh.root == noChild)
-        return 0;
-    float slack;
-    const BoxRay<F> box = boxRayOf<F>(bvh, ray, slack);
+template <class F, bool listing, bool fused>
+[[gnu::always_inline]] inline uint32_t
+everyInBvhWalk(const QueryBvh& bvh, const BoxRay<F>& box, const QueryRay& ray,
+               const ShearedRay& sheared, float tfar, const HitSink& sink) {
     const F leaveBy = F(tfar) + box.slack;
     alignas(64) float entries[bvhWidth];
     uint32_t hits = 0;
@@ -120,7 +116,8 @@ template <class F, bool listing>
             continue;
         }
         const BvhNode& node = bvh.nodes[child];
-        for (uint32_t met = childrenMet<F>(node, box, leaveBy, entries); met != 0; met &= met - 1) {
+        for (uint32_t met = childrenMet<F, fused>(node, box, leaveBy, entries); met != 0;
+             met &= met - 1) {
             pending[top] = node.child[__builtin_ctz(met)];
             prefetchChild(bvh, pending[top++]);
         }
@@ -133,8 +130,15 @@ template <class F>
 [[gnu::flatten]] uint32_t everyInBvhLanes(const QueryBvh& bvh, const QueryRay& ray,
                                           const ShearedRay& sheared, float tfar,
                                           const HitSink& sink) {
-    return sink.take ? everyInBvhWalk<F, true>(bvh, ray, sheared, tfar, sink)
-                     : everyInBvhWalk<F, false>(bvh, ray, sheared, tfar, sink);
+    if (bvh.root == noChild)
+        return 0;
+    float slack;
+    const BoxRay<F> box = boxRayOf<F>(bvh, ray, slack);
+    if (box.fused)
+        return sink.take ? everyInBvhWalk<F, true, true>(bvh, box, ray, sheared, tfar, sink)
+                         : everyInBvhWalk<F, false, true>(bvh, box, ray, sheared, tfar, sink);
+    return sink.take ? everyInBvhWalk<F, true, false>(bvh, box, ray, sheared, tfar, sink)
+                     : everyInBvhWalk<F, false, false>(bvh, box, ray, sheared, tfar, sink);
 }
 
 } // namespace vantrel

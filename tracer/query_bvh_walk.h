@@ -25,6 +25,12 @@ namespace vantrel {
 template <class F> struct BoxRay {
     F origin[3];
     F inverse[3];
+    // Where fused, a plane p's distance is p * inverse + start in one fused
+    // step: nearStart for the planes the ray crosses first, farStart (with
+    // the slack in it) for the last.
+    F nearStart[3];
+    F farStart[3];
+    bool fused;
     F tnear;
     // How far past a box the ray may pass and still walk it (boxSlack).
     F slack;
@@ -86,12 +92,32 @@ template <class F>
     const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
     BoxRay<F> box;
+    box.fused = true;
     for (int k = 0; k < 3; ++k) {
         // A zero component's sign still picks a side, by its reciprocal's.
         const int back = std::signbit(d[k]) ? 1 : 0;
         box.origin[k] = F(o[k]);
         box.inverse[k] = F(inv[k]);
         box.nearRow[k] = (2 * k + back) * bvhRowBytes;
+        // (p - o) * inverse as p * inverse - o * inverse takes the
+        // subtraction off the path each node's test waits on, but o *
+        // inverse is rounded ahead, and is large beside the distance where
+        // the origin lies far from zero. 2^-20 of it, taken off the near
+        // planes' distances and added to the far ones', covers that
+        // rounding, the starts' own and the product's where the lanes do
+        // not fuse (at most four parts in 2^24 of it), so that every box
+        // the difference meets is met; the least normal float covers
+        // products too small to round relatively.
+        const float product = o[k] * inv[k];
+        const float rounding = std::max(0x1p-20f * std::fabs(product), FLT_MIN);
+        const float nearStart = -product - rounding;
+        const float farStart = -product + rounding + slack;
+        box.nearStart[k] = F(nearStart);
+        box.farStart[k] = F(farStart);
+        // A zero component's infinite reciprocal, or a product past the
+        // floats: the difference is taken first, as it then must be.
+        box.fused = box.fused && std::isfinite(inv[k]) && std::isfinite(nearStart) &&
+                    std::isfinite(farStart);
     }
     box.tnear = F(ray.tnear);
     box.slack = F(slack);
@@ -124,7 +150,7 @@ template <class F>
 // may take the other of its pair with it: the max and min of the lanes give
 // their second operand for a NaN. So the segment can only come out longer,
 // and no box is passed by for it.
-template <class F>
+template <class F, bool fused>
 [[gnu::always_inline]] inline uint32_t childrenMet(const BvhNode& node, const BoxRay<F>& box,
                                                    const F& leaveBy, float* entries) {
     static_assert(bvhWidth % F::width == 0, "steps tile a node");
@@ -137,9 +163,15 @@ template <class F>
         F enters[3];
         F leaves[3];
         for (int k = 0; k < 3; ++k) {
-            enters[k] = (row(box.nearRow[k]) - box.origin[k]) * box.inverse[k];
-            leaves[k] =
-                mulAdd(row(farRowOf(box.nearRow[k])) - box.origin[k], box.inverse[k], box.slack);
+            const F near = row(box.nearRow[k]);
+            const F far = row(farRowOf(box.nearRow[k]));
+            if constexpr (fused) {
+                enters[k] = mulAdd(near, box.inverse[k], box.nearStart[k]);
+                leaves[k] = mulAdd(far, box.inverse[k], box.farStart[k]);
+            } else {
+                enters[k] = (near - box.origin[k]) * box.inverse[k];
+                leaves[k] = mulAdd(far - box.origin[k], box.inverse[k], box.slack);
+            }
         }
         // In pairs rather than in a chain: the walk waits on each node's test.
         const F enter = max(max(enters[0], enters[1]), max(enters[2], box.tnear));
@@ -253,11 +285,10 @@ template <class Pending>
 // ends the walk, and the order is the node's. From child from on, whose box
 // the ray meets, with box formed for it with slack; where found, hit holds
 // what an earlier part of the walk found, at tfar.
-template <class F, bool anyHit>
-[[gnu::always_inline]] inline bool walkBvhFrom(const QueryBvh& bvh, uint32_t from,
-                                               const BoxRay<F>& box, float slack,
-                                               const QueryRay& ray, const ShearedRay& sheared,
-                                               float& tfar, BvhHit& hit, bool found = false) {
+template <class F, bool anyHit, bool fused>
+[[gnu::always_inline]] inline bool
+walkBvhWith(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slack,
+            const QueryRay& ray, const ShearedRay& sheared, float& tfar, BvhHit& hit, bool found) {
     struct Pending {
         uint32_t child;
         float entry;
@@ -281,7 +312,7 @@ template <class F, bool anyHit>
             // walk comes back to it. The child walked next asks for its
             // lines at once by its own test.
             __builtin_prefetch(node.child);
-            uint32_t met = childrenMet<F>(node, box, leaveBy, entries);
+            uint32_t met = childrenMet<F, fused>(node, box, leaveBy, entries);
             if (met == 0) {
                 atLeaf = false;
                 break;
@@ -339,6 +370,18 @@ template <class F, bool anyHit>
         } while (!anyHit && pending[top].entry > tfar + slack);
         child = pending[top].child;
     }
+}
+
+// The walk for box's ray, built for either form of its box test.
+template <class F, bool anyHit>
+[[gnu::always_inline]] inline bool walkBvhFrom(const QueryBvh& bvh, uint32_t from,
+                                               const BoxRay<F>& box, float slack,
+                                               const QueryRay& ray, const ShearedRay& sheared,
+                                               float& tfar, BvhHit& hit, bool found = false) {
+    return box.fused
+               ? walkBvhWith<F, anyHit, true>(bvh, from, box, slack, ray, sheared, tfar, hit, found)
+               : walkBvhWith<F, anyHit, false>(bvh, from, box, slack, ray, sheared, tfar, hit,
+                                               found);
 }
 
 template <class F, bool anyHit>
