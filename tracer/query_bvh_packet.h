@@ -212,9 +212,11 @@ template <class W, class F>
             // One ray left here: its own walk takes the subtree.
             const auto k = static_cast<uint32_t>(__builtin_ctz(walking));
             const QueryRay ray = queryOf(rays, k);
-            if (walkBvhFrom<F, false>(bvh, child, boxRayOf<F>(ray, lanes.slack[k]), lanes.slack[k],
-                                      ray, shearedOf(lanes, rays, k), lanes.tfar[k], hits[k],
-                                      (found >> k & 1u) != 0))
+            // With the difference taken first, as the shared test takes it:
+            // one copy of the lone walk here.
+            if (walkBvhWith<F, false, false>(bvh, child, boxRayOf<F>(ray, lanes.slack[k]),
+                                             lanes.slack[k], ray, shearedOf(lanes, rays, k),
+                                             lanes.tfar[k], hits[k], (found >> k & 1u) != 0))
                 found |= walking;
         } else if (!isLeafChild(child)) {
             const BvhNode& node = bvh.nodes[child];
