@@ -120,6 +120,17 @@ template <class Built> struct EightFloats {
     // a > b ? a : b and a < b ? a : b: b where a is NaN.
     friend F max(F a, F b) { return F(_mm256_max_ps(a.v, b.v)); }
     friend F min(F a, F b) { return F(_mm256_min_ps(a.v, b.v)); }
+    // The larger and smaller by the floats' bits as signed integers, in a
+    // cycle rather than four: the floats' own among floats not below zero;
+    // among negative ones, the nearer zero. For lanes without NaN.
+    friend F maxOfBits(F a, F b) {
+        return F(_mm256_castsi256_ps(
+            _mm256_max_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v))));
+    }
+    friend F minOfBits(F a, F b) {
+        return F(_mm256_castsi256_ps(
+            _mm256_min_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v))));
+    }
     // The smallest lane of each eight lanes in all of them; for lanes
     // without NaN.
     friend F minInEachEight(F a) {

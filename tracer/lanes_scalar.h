@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace vantrel::scalar {
 
@@ -131,6 +132,20 @@ inline Floats max(Floats a, Floats b) {
 }
 inline Floats min(Floats a, Floats b) {
     return a.v < b.v ? a : b;
+}
+
+// As the vector lanes' maxOfBits and minOfBits: by the floats' bits as
+// signed integers.
+inline int32_t bitsOf(Floats a) {
+    int32_t bits;
+    std::memcpy(&bits, &a.v, sizeof bits);
+    return bits;
+}
+inline Floats maxOfBits(Floats a, Floats b) {
+    return bitsOf(a) > bitsOf(b) ? a : b;
+}
+inline Floats minOfBits(Floats a, Floats b) {
+    return bitsOf(a) < bitsOf(b) ? a : b;
 }
 
 inline float minLane(Floats a) {

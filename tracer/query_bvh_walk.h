@@ -174,8 +174,19 @@ template <class F, bool fused>
             }
         }
         // In pairs rather than in a chain: the walk waits on each node's test.
-        const F enter = max(max(enters[0], enters[1]), max(enters[2], box.tnear));
-        const F leave = min(min(leaves[0], leaves[1]), min(leaves[2], leaveBy));
+        F enter;
+        F leave;
+        if constexpr (fused) {
+            // No NaN here, and the near end not below zero for all but a ray
+            // with a negative tnear: by the bits, which the walk waits on
+            // for less, enter is the floats' own or smaller, leave theirs or
+            // larger, and every box the floats meet is met.
+            enter = maxOfBits(maxOfBits(enters[0], enters[1]), maxOfBits(enters[2], box.tnear));
+            leave = minOfBits(minOfBits(leaves[0], leaves[1]), minOfBits(leaves[2], leaveBy));
+        } else {
+            enter = max(max(enters[0], enters[1]), max(enters[2], box.tnear));
+            leave = min(min(leaves[0], leaves[1]), min(leaves[2], leaveBy));
+        }
         met |= bits(enter <= leave) << first;
         enter.store(entries + first);
     }
