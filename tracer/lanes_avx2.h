@@ -127,6 +127,10 @@ template <class Built> struct EightFloats {
         return F(_mm256_castsi256_ps(
             _mm256_max_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v))));
     }
+    friend Mask aboveOfBits(F a, F b) {
+        return {_mm256_castsi256_ps(
+            _mm256_cmpgt_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v)))};
+    }
     friend F minOfBits(F a, F b) {
         return F(_mm256_castsi256_ps(
             _mm256_min_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v))));

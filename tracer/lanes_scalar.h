@@ -144,6 +144,9 @@ inline int32_t bitsOf(Floats a) {
 inline Floats maxOfBits(Floats a, Floats b) {
     return bitsOf(a) > bitsOf(b) ? a : b;
 }
+inline Mask aboveOfBits(Floats a, Floats b) {
+    return {bitsOf(a) > bitsOf(b)};
+}
 inline Floats minOfBits(Floats a, Floats b) {
     return bitsOf(a) < bitsOf(b) ? a : b;
 }

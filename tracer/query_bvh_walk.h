@@ -25,9 +25,9 @@ namespace vantrel {
 template <class F> struct BoxRay {
     F origin[3];
     F inverse[3];
-    // Where fused, a plane p's distance is p * inverse + start in one fused
-    // step: nearStart for the planes the ray crosses first, farStart (with
-    // the slack in it) for the last.
+    // Where fused (reciprocals and starts finite, tnear not below zero), a
+    // plane p's distance is p * inverse + start in one fused step: nearStart for the planes the ray
+    // crosses first, farStart (with the slack in it) for the last.
     F nearStart[3];
     F farStart[3];
     bool fused;
@@ -119,7 +119,9 @@ template <class F>
         box.fused = box.fused && std::isfinite(inv[k]) && std::isfinite(nearStart) &&
                     std::isfinite(farStart);
     }
-    box.tnear = F(ray.tnear);
+    // The bits' order is the floats' only from zero up; -0 is taken as +0.
+    box.fused = box.fused && ray.tnear >= 0.0f;
+    box.tnear = F(ray.tnear + 0.0f);
     box.slack = F(slack);
     return box;
 }
@@ -175,19 +177,22 @@ template <class F, bool fused>
         }
         // In pairs rather than in a chain: the walk waits on each node's test.
         F enter;
-        F leave;
+        uint32_t inside;
         if constexpr (fused) {
-            // No NaN here, and the near end not below zero for all but a ray
-            // with a negative tnear: by the bits, which the walk waits on
-            // for less, enter is the floats' own or smaller, leave theirs or
-            // larger, and every box the floats meet is met.
+            // No NaN here, tnear is not below +0 and no far end is -0 (its
+            // start is above it): by their bits as integers, one cycle an
+            // operation rather than four, enter, leave and their order are
+            // the floats' own.
             enter = maxOfBits(maxOfBits(enters[0], enters[1]), maxOfBits(enters[2], box.tnear));
-            leave = minOfBits(minOfBits(leaves[0], leaves[1]), minOfBits(leaves[2], leaveBy));
+            const F leave =
+                minOfBits(minOfBits(leaves[0], leaves[1]), minOfBits(leaves[2], leaveBy));
+            inside = bits(aboveOfBits(enter, leave)) ^ ((1u << F::width) - 1);
         } else {
             enter = max(max(enters[0], enters[1]), max(enters[2], box.tnear));
-            leave = min(min(leaves[0], leaves[1]), min(leaves[2], leaveBy));
+            const F leave = min(min(leaves[0], leaves[1]), min(leaves[2], leaveBy));
+            inside = bits(enter <= leave);
         }
-        met |= bits(enter <= leave) << first;
+        met |= inside << first;
         enter.store(entries + first);
     }
     return met;
