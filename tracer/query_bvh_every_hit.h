@@ -70,7 +70,7 @@ template <class F, bool listing>
 
 // How many children a walk for every hit holds back, once taken from its
 // stack, before it visits them.
-constexpr uint32_t childrenHeldBack = 4;
+constexpr uint32_t childrenHeldBack = 8;
 
 template <class F, bool listing, bool fused>
 [[gnu::always_inline]] inline uint32_t
