@@ -179,10 +179,11 @@ template <class F, bool fused>
         F enter;
         uint32_t inside;
         if constexpr (fused) {
-            // No NaN here, tnear is not below +0 and no far end is -0 (its
-            // start is above it): by their bits as integers, one cycle an
-            // operation rather than four, enter, leave and their order are
-            // the floats' own.
+            // No NaN here, and tnear is not below +0: by their bits as
+            // integers, one cycle an operation rather than four, enter,
+            // leave and their order are the floats' own, but for a far end
+            // rounded to -0 from below zero, whose box the exact distances
+            // pass by too (its start is no -0, so a zero sum is +0).
             enter = maxOfBits(maxOfBits(enters[0], enters[1]), maxOfBits(enters[2], box.tnear));
             const F leave =
                 minOfBits(minOfBits(leaves[0], leaves[1]), minOfBits(leaves[2], leaveBy));
