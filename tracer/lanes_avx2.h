@@ -120,9 +120,9 @@ template <class Built> struct EightFloats {
     // a > b ? a : b and a < b ? a : b: b where a is NaN.
     friend F max(F a, F b) { return F(_mm256_max_ps(a.v, b.v)); }
     friend F min(F a, F b) { return F(_mm256_min_ps(a.v, b.v)); }
-    // The larger and smaller by the floats' bits as signed integers, in a
-    // cycle rather than four: the floats' own among floats not below zero;
-    // among negative ones, the nearer zero. For lanes without NaN.
+    // The larger and smaller by the floats' bits as signed integers, and
+    // a > b so, in a cycle rather than four: the floats' order among floats
+    // not below zero, the reverse among negative ones. For lanes without NaN.
     friend F maxOfBits(F a, F b) {
         return F(_mm256_castsi256_ps(
             _mm256_max_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v))));

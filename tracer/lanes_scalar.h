@@ -134,8 +134,8 @@ inline Floats min(Floats a, Floats b) {
     return a.v < b.v ? a : b;
 }
 
-// As the vector lanes' maxOfBits and minOfBits: by the floats' bits as
-// signed integers.
+// As the vector lanes' maxOfBits, aboveOfBits and minOfBits: by the
+// floats' bits as signed integers.
 inline int32_t bitsOf(Floats a) {
     int32_t bits;
     std::memcpy(&bits, &a.v, sizeof bits);

@@ -26,8 +26,9 @@ template <class F> struct BoxRay {
     F origin[3];
     F inverse[3];
     // Where fused (reciprocals and starts finite, tnear not below zero), a
-    // plane p's distance is p * inverse + start in one fused step: nearStart for the planes the ray
-    // crosses first, farStart (with the slack in it) for the last.
+    // plane p's distance is p * inverse + start in one fused step:
+    // nearStart for the planes the ray crosses first, farStart (with the
+    // slack in it) for the last.
     F nearStart[3];
     F farStart[3];
     bool fused;
