@@ -214,7 +214,7 @@ template <class W, class F>
             const QueryRay ray = queryOf(rays, k);
             // With the difference taken first, as the shared test takes it:
             // one copy of the lone walk here.
-            if (walkBvhWith<F, false, false>(bvh, child, boxRayOf<F>(ray, lanes.slack[k]),
+            if (walkBvhFrom<F, false, false>(bvh, child, boxRayOf<F>(ray, lanes.slack[k]),
                                              lanes.slack[k], ray, shearedOf(lanes, rays, k),
                                              lanes.tfar[k], hits[k], (found >> k & 1u) != 0))
                 found |= walking;

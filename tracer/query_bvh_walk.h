@@ -57,21 +57,16 @@ static_assert(offsetof(BvhNode, upperX) == bvhRowBytes &&
 // 2^-18 of the largest distance to a point in the hierarchy's bounds: well
 // beyond the few parts in 2^24 that rounding moves a distance, so that no
 // shape the triangle or sphere test hits is passed by. Taken along the
-// direction's longest axis k, where no point of the bounds is farther than
-// this, so that the first node's test need not wait on a clip to the bounds;
-// origin and shear are the sheared ray's oz and shearZ.
-[[gnu::always_inline]] inline float boxSlackAlong(const QueryBvh& bvh, int k, float origin,
-                                                  float shear) {
-    const float reach =
-        std::max(std::fabs(bvh.boundsMin[k] - origin), std::fabs(bvh.boundsMax[k] - origin));
-    const float slack = 0x1p-18f * reach * std::fabs(shear);
+// direction's longest axis kz, where no point of the bounds is farther than
+// this, so that the first node's test need not wait on a clip to the bounds.
+[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const ShearedRay& sheared) {
+    const int k = sheared.kz;
+    const float reach = std::max(std::fabs(bvh.boundsMin[k] - sheared.oz),
+                                 std::fabs(bvh.boundsMax[k] - sheared.oz));
+    const float slack = 0x1p-18f * reach * std::fabs(sheared.shearZ);
     // Past the floats, or NaN where a direction too short to invert meets a
     // flat hierarchy: every box is walked, and the shapes' tests decide.
     return slack <= FLT_MAX ? slack : FLT_MAX;
-}
-
-[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const ShearedRay& sheared) {
-    return boxSlackAlong(bvh, sheared.kz, sheared.oz, sheared.shearZ);
 }
 
 // 1 / d by axis, in one division of four lanes rather than three: the
@@ -131,19 +126,6 @@ template <class F>
 [[gnu::always_inline]] inline BoxRay<F> boxRayOf(const QueryRay& ray, float slack) {
     float inverse[3];
     inverseOf(ray.direction, inverse);
-    return boxRayOf<F>(ray, inverse, slack);
-}
-
-// A lone walk's: its slack (boxSlack) too, from the same reciprocals.
-template <class F>
-[[gnu::always_inline]] inline BoxRay<F> boxRayOf(const QueryBvh& bvh, const QueryRay& ray,
-                                                 float& slack) {
-    float inverse[3];
-    inverseOf(ray.direction, inverse);
-    const float o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
-    const float d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
-    const int k = shearAxis(d);
-    slack = boxSlackAlong(bvh, k, o[k], inverse[k]);
     return boxRayOf<F>(ray, inverse, slack);
 }
 
@@ -305,7 +287,7 @@ template <class Pending>
 // what an earlier part of the walk found, at tfar.
 template <class F, bool anyHit, bool fused>
 [[gnu::always_inline]] inline bool
-walkBvhWith(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slack,
+walkBvhFrom(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slack,
             const QueryRay& ray, const ShearedRay& sheared, float& tfar, BvhHit& hit, bool found) {
     struct Pending {
         uint32_t child;
@@ -390,26 +372,17 @@ walkBvhWith(const QueryBvh& bvh, uint32_t from, const BoxRay<F>& box, float slac
     }
 }
 
-// The walk for box's ray, built for either form of its box test.
-template <class F, bool anyHit>
-[[gnu::always_inline]] inline bool walkBvhFrom(const QueryBvh& bvh, uint32_t from,
-                                               const BoxRay<F>& box, float slack,
-                                               const QueryRay& ray, const ShearedRay& sheared,
-                                               float& tfar, BvhHit& hit, bool found = false) {
-    return box.fused
-               ? walkBvhWith<F, anyHit, true>(bvh, from, box, slack, ray, sheared, tfar, hit, found)
-               : walkBvhWith<F, anyHit, false>(bvh, from, box, slack, ray, sheared, tfar, hit,
-                                               found);
-}
-
 template <class F, bool anyHit>
 [[gnu::flatten]] bool walkBvh(const QueryBvh& bvh, const QueryRay& ray, const ShearedRay& sheared,
                               float& tfar, BvhHit& hit) {
     if (bvh.root == noChild)
         return false;
-    float slack;
-    const BoxRay<F> box = boxRayOf<F>(bvh, ray, slack);
-    return walkBvhFrom<F, anyHit>(bvh, bvh.root, box, slack, ray, sheared, tfar, hit);
+    const float slack = boxSlack(bvh, sheared);
+    const BoxRay<F> box = boxRayOf<F>(ray, slack);
+    return box.fused ? walkBvhFrom<F, anyHit, true>(bvh, bvh.root, box, slack, ray, sheared, tfar,
+                                                    hit, false)
+                     : walkBvhFrom<F, anyHit, false>(bvh, bvh.root, box, slack, ray, sheared, tfar,
+                                                     hit, false);
 }
 
 template <class F>
@@ -484,7 +457,7 @@ template <class W, class F>
             float end = tfar[k];
             // With the difference taken first, as the shared test takes it:
             // one copy of the lone walk here, which measured faster than two.
-            if (walkBvhWith<F, true, false>(bvh, child, boxRayOf<F>(rays[k], slack[k]), slack[k],
+            if (walkBvhFrom<F, true, false>(bvh, child, boxRayOf<F>(rays[k], slack[k]), slack[k],
                                             rays[k], sheared[k], end, unused, false))
                 occluded |= walking;
         } else if (walking != 0 && !isLeafChild(child)) {
