@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "vantrel/scene/records.h"
+
 namespace vantrel {
 
 constexpr uint32_t bvhWidth = 8;
@@ -94,11 +96,21 @@ struct QueryBvh {
     // build, which looks; recordStride 0 where they lie otherwise.
     uintptr_t records = 0;
     uint32_t recordStride = 0;
+    // Where every shape is of one material, bit for bit (a mesh file's
+    // records; white for shapes given as arrays), that material, which a hit
+    // then takes without reading its record.
+    bool oneMaterial = false;
+    Material material{};
 };
 
 // Where the record of index lies, in a hierarchy with recordStride set.
 inline uintptr_t recordAddress(const QueryBvh& bvh, uint32_t index) {
     return bvh.records + uintptr_t{index} * bvh.recordStride;
+}
+
+// The material every shape of bvh is of; null where they differ.
+inline const Material* sharedMaterial(const QueryBvh& bvh) {
+    return bvh.oneMaterial ? &bvh.material : nullptr;
 }
 
 // A leaf's rows.

@@ -159,7 +159,7 @@ TEST(Queries, TreesAnswerAsTheWholeListOnRandomScenes) {
         Vector3 c{randomFloat(random, -8, 8), randomFloat(random, -8, 8),
                   randomFloat(random, -8, 8)};
         Triangle& t = triangles[i];
-        t = {c, c, c, {0.25f, 0.5f, 1, 0}};
+        t = {c, c, c, {0.25f, 0.5f, 1, float(i % 5)}}; // materials of their own
         for (Vector3* v : {&t.V1, &t.V2})
             *v = {c.x + randomFloat(random, -2, 2), c.y + randomFloat(random, -2, 2),
                   c.z + randomFloat(random, -2, 2)};

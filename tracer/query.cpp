@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -302,16 +303,12 @@ bool search(TraceContext& context, const QueryScene& scene, Search& search) {
     return searchOutsideTree(context, scene, search, hit);
 }
 
-// The material of shapes given without one, as arrays.
-constexpr Material white{1.0f, 1.0f, 1.0f, 0.0f};
-
 // The triangle or sphere a hit is on, as records: where the hierarchy found
 // it, from the leaf that holds it (rows, rowLength apart), which the walk
-// has just read and whose floats are its record's, with only the material
-// from its record (white for shapes given as arrays); from its record
-// otherwise.
+// has just read and whose floats are its record's, with the material all
+// its shapes share, or else its record's; from its record otherwise.
 void shapeOf(PrimitiveType type, const float* rows, uint32_t rowLength, const void* object,
-             Triangle& triangle, Sphere& sphere) {
+             const Material* material, Triangle& triangle, Sphere& sphere) {
     const bool isTriangle = type == PrimitiveType::Triangle;
     if (!rows) {
         if (isTriangle)
@@ -325,11 +322,11 @@ void shapeOf(PrimitiveType type, const float* rows, uint32_t rowLength, const vo
         triangle = {{row(0), row(1), row(2)},
                     {row(3), row(4), row(5)},
                     {row(6), row(7), row(8)},
-                    object ? static_cast<const Triangle*>(object)->material : white};
+                    material ? *material : static_cast<const Triangle*>(object)->material};
     else
         sphere = {{row(0), row(1), row(2)},
                   row(3),
-                  object ? static_cast<const Sphere*>(object)->material : white};
+                  material ? *material : static_cast<const Sphere*>(object)->material};
 }
 
 } // namespace
@@ -402,6 +399,33 @@ void findRecordStride(const PrimitiveList& list, QueryBvh& bvh) {
     }
     bvh.records = first;
     bvh.recordStride = stride;
+}
+
+// The material of shapes given without one, as arrays.
+constexpr Material white{1.0f, 1.0f, 1.0f, 0.0f};
+
+// Where every sphere and triangle of list is of one material, bit for bit,
+// as a mesh file's are, gives it to bvh.
+void findOneMaterial(const PrimitiveList& list, QueryBvh& bvh) {
+    const Material* first = nullptr;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const PrimitiveRef& ref = list.items[i];
+        const Material* material = nullptr;
+        if (ref.type == PrimitiveType::Triangle)
+            material = &static_cast<const Triangle*>(ref.object)->material;
+        else if (ref.type == PrimitiveType::Sphere)
+            material = &static_cast<const Sphere*>(ref.object)->material;
+        else
+            continue;
+        if (!first)
+            first = material;
+        else if (std::memcmp(material, first, sizeof(Material)) != 0)
+            return;
+    }
+    if (first) {
+        bvh.oneMaterial = true;
+        bvh.material = *first;
+    }
 }
 
 // The input's shapes beyond the range, as the public counts give them.
@@ -519,6 +543,7 @@ BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,
         return result;
     scene.list = list;
     findRecordStride(list, *scene.bvh);
+    findOneMaterial(list, *scene.bvh);
     return result;
 }
 
@@ -536,7 +561,12 @@ BuildResult buildQueryScene(QueryScene& scene, const float* vertices, uint32_t v
     input.vertices = vertices;
     input.indices = indices;
     input.triangleCount = triangleCount;
-    return buildHierarchy(scene, input, triangleCount, options);
+    const BuildResult result = buildHierarchy(scene, input, triangleCount, options);
+    if (result == BuildResult::Built) {
+        scene.bvh->oneMaterial = true;
+        scene.bvh->material = white;
+    }
+    return result;
 }
 
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list, int32_t method,
@@ -623,14 +653,15 @@ void finishShape(const QueryRay& ray, const Triangle& triangle, const Sphere& sp
 // The hit a search found, with what a caller reads of it: where on the shape
 // (once per ray, for the hit that won, rather than per candidate), its
 // normal and its material.
-void finishHit(const QueryRay& ray, const Search& found, QueryHit& hit) {
+void finishHit(const QueryScene& scene, const QueryRay& ray, const Search& found, QueryHit& hit) {
     hit.t = found.tfar;
     hit.type = found.type;
     hit.object = found.object;
     hit.primitive = found.sceneIndex;
     Triangle triangle;
     Sphere sphere;
-    shapeOf(found.type, found.rows, found.rowLength, found.object, triangle, sphere);
+    shapeOf(found.type, found.rows, found.rowLength, found.object,
+            found.rows ? sharedMaterial(*scene.bvh) : nullptr, triangle, sphere);
     if (found.type == PrimitiveType::Triangle)
         hitWeights(ray.origin, ray.direction, triangle, hit.u, hit.v);
     finishShape(ray, triangle, sphere, hit);
@@ -663,7 +694,7 @@ bool intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
     setNoHit(hit);
     if (!search(context, scene, found))
         return false;
-    finishHit(traced, found, hit);
+    finishHit(scene, traced, found, hit);
     hit.t *= scale;
     return true;
 }
@@ -699,7 +730,7 @@ void intersectNearest(TraceContext& context, const QueryScene& scene, const Quer
             const bool hit = (found >> k & 1u) != 0 && takeFromHierarchy(scene, search, nearest[k]);
             setNoHit(hits[i + k]);
             if (searchOutsideTree(context, scene, search, hit))
-                finishHit(rays[i + k], search, hits[i + k]);
+                finishHit(scene, rays[i + k], search, hits[i + k]);
         }
         i += run;
     }
@@ -748,7 +779,7 @@ void hitOfHierarchy(const QueryScene& scene, const QueryRay& ray, const BvhHit& 
     Triangle triangle;
     Sphere sphere;
     shapeOf(hit.type, leafRows(*scene.bvh, found.leaf) + found.lane, leafCount(found.leaf), object,
-            triangle, sphere);
+            sharedMaterial(*scene.bvh), triangle, sphere);
     finishShape(ray, triangle, sphere, hit);
 }
 

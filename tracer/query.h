@@ -103,8 +103,8 @@ uint32_t queryShapesOutOfRange(const float* vertices, const uint32_t* indices,
 
 // Builds scene's hierarchy over list's spheres and triangles. The list's
 // entries and primitives must stay as they are while the scene is used; a
-// hit names its entry in the list (primitive) and the entry's object, with
-// the object's material as the query finds it. Says how the build
+// hit names its entry in the list (primitive), the entry's object and the
+// object's material. Says how the build
 // ended (OverBudget, OutOfMemory, InputTooLarge past 2^27 shapes,
 // OutOfRange); scene is usable only when it is Built.
 BuildResult buildQueryScene(QueryScene& scene, const PrimitiveList& list,

@@ -207,10 +207,11 @@ template <class F>
                                                  bool found, float& tfar, BvhHit& hit) {
     const float* rows = leafRows(bvh, leaf);
     const uint32_t count = leafCount(leaf);
-    // The query reads the hit's material from its record once the walk is
-    // done, for most rays soon after the first hit: too soon for a request
-    // made at the hit, so until then each leaf's are asked for first.
-    if (!found && bvh.recordStride != 0)
+    // Where the shapes' materials differ, the query reads the hit's from its
+    // record once the walk is done, for most rays soon after the first hit:
+    // too soon for a request made at the hit, so until then each leaf's are
+    // asked for first.
+    if (!found && bvh.recordStride != 0 && !bvh.oneMaterial)
         prefetchMaterials(bvh, rows, leaf);
     float t;
     uint32_t lane;

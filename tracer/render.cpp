@@ -307,7 +307,7 @@ void prefetchEntries(const QueryScene& scene, const TracedBlock& block) {
 }
 
 void prefetchRecords(const QueryScene& scene, const TracedBlock& block) {
-    if (scene.list.items)
+    if (scene.list.items && !scene.bvh->oneMaterial)
         for (uint32_t rest = block.found; rest != 0; rest &= rest - 1)
             __builtin_prefetch(recordOf(scene, block.nearest[__builtin_ctz(rest)].index));
 }
