@@ -342,6 +342,48 @@ TEST(Queries, TheHierarchyAnswersAsTheWholeListOnHostileScenes) {
     EXPECT_FALSE(intersectAny(context, alone.query, across));
 }
 
+// A hit carries its record's material, as the whole list gives it: where
+// every triangle shares one (kept by the hierarchy), where one of them, the
+// first, a middle or the last, has its own (read from the record), with the
+// records in their memory order or not, beside a nested tree of another.
+TEST(Queries, HitsCarryTheirRecordsMaterial) {
+    std::mt19937 random(31);
+    std::vector<Triangle> triangles = closedCube(4, 1.0f);
+    std::vector<Sphere> inner{{{0, 0, 0}, 2.0f, {1, 0, 0, 5}}};
+    std::vector<PrimitiveRef> innerRefs{ref(inner[0])};
+    const Tree nested = buildTree(innerRefs, 1);
+    const std::vector<size_t> odd{0, triangles.size() / 2, triangles.size() - 1};
+    std::vector<QueryRay> rays;
+    const auto centre = [&](size_t i) {
+        return (triangles[i].V0 + triangles[i].V1 + triangles[i].V2) * (1.0f / 3.0f);
+    };
+    const auto anywhere = [&](float reach) {
+        return Vector3{randomFloat(random, -reach, reach), randomFloat(random, -reach, reach),
+                       randomFloat(random, -reach, reach)};
+    };
+    for (int i = 0; i < casesToRun(400); ++i) {
+        // Towards a random point, or from straight out onto an odd triangle.
+        const Vector3 target = i % 4 != 0 ? anywhere(4) : centre(odd[i % 3]);
+        const Vector3 origin = i % 4 != 0 ? anywhere(9) : target * randomFloat(random, 1.5f, 3);
+        rays.push_back({origin, randomDirection(random, target - origin), 0.0f, infinity});
+    }
+    addFans(random, rays);
+    for (size_t own : {triangles.size(), odd[0], odd[1], odd[2]})
+        for (bool reversed : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "own material " << own << ", reversed " << reversed);
+            for (size_t i = 0; i < triangles.size(); ++i)
+                triangles[i].material =
+                    i == own ? Material{1, 0, 0, 0} : Material{0.5f, 0.5f, 0.5f, 2};
+            std::vector<PrimitiveRef> refs = refsOf(triangles);
+            if (reversed)
+                std::reverse(refs.begin(), refs.end());
+            refs.insert(refs.begin() + 100, {nested.get(), PrimitiveType::NestedTree});
+            size_t hits = 0;
+            answerAsTheWholeList(refs, rays, 1, hits);
+            EXPECT_GT(hits, rays.size() / 3);
+        }
+}
+
 // A mesh 50,000 times its own size away from the coordinates' origin, where
 // a distance's rounding follows the coordinates rather than the mesh: rays
 // from around it at its corners and edges answer as the whole list does,

@@ -193,10 +193,12 @@ Vector3 pixelDirection(const Matrix4& camera, const Vector3& l) {
 
 } // namespace
 
-// Frames of query scenes (from a list of spheres and triangles, and from
-// arrays of triangles) under every kernel, on one thread and on pools of 2,
-// 3, 4 and 8: pixel for pixel the scalar kernel's, which traces every ray
-// alone; a pixel is lit exactly where its ray's query finds a hit.
+// Frames of query scenes (from a list of spheres and triangles, from one
+// whose shapes share a material, and from arrays of triangles) under every
+// kernel, on one thread and on pools of 2, 3, 4 and 8: pixel for pixel the
+// scalar kernel's, which traces every ray alone; a pixel is lit exactly
+// where its ray's query finds a hit. A shared material the hierarchy keeps
+// draws as the records it was read from.
 TEST(ThreadedFrame, QueryScenesDrawTheFrameOfRaysTracedAlone) {
     KernelGuard guard;
     Frame frame(200, 150);
@@ -215,12 +217,35 @@ TEST(ThreadedFrame, QueryScenesDrawTheFrameOfRaysTracedAlone) {
                               indices.data(), static_cast<uint32_t>(indices.size() / 3),
                               QueryBuildOptions{}),
               BuildResult::Built);
+    // The same shapes of one material, which the hierarchy keeps; and with
+    // a sphere of another far out of view, so that hits read their records.
+    std::vector<Sphere> spheres = mixed.spheres;
+    std::vector<Triangle> triangles = mixed.triangles;
+    std::vector<Sphere> farOff{{{0, -1e5f, 0}, 1, {0, 0, 1, 0}}};
+    for (Sphere& s : spheres)
+        s.material = {0.7f, 0.4f, 0.2f, 0};
+    for (Triangle& t : triangles)
+        t.material = {0.7f, 0.4f, 0.2f, 0};
+    std::vector<PrimitiveRef> sharedRefs;
+    referenceAll(spheres, triangles, sharedRefs);
+    std::vector<PrimitiveRef> ownRefs = sharedRefs;
+    ownRefs.push_back(ref(farOff[0]));
+    QueryScene shared;
+    QueryScene recorded;
+    ASSERT_EQ(buildQueryScene(shared, listOf(sharedRefs), QueryBuildOptions{}), BuildResult::Built);
+    ASSERT_EQ(buildQueryScene(recorded, listOf(ownRefs), QueryBuildOptions{}), BuildResult::Built);
     std::vector<std::unique_ptr<WorkerPool>> pools;
     for (uint32_t threads : {2u, 3u, 4u, 8u})
         pools.push_back(std::make_unique<WorkerPool>(threads));
     TraceContext own;
     const Matrix4 camera = cameraMatrixAt(5000);
-    for (const QueryScene* scene : {&list, &arrays}) {
+    for (FrameLight light : {FrameLight::Renderer, FrameLight::Model})
+        EXPECT_TRUE(queryFrame(frame, [&](RenderTarget& target) {
+                        renderFrame(own, shared, target, camera, light);
+                    }) == queryFrame(frame, [&](RenderTarget& target) {
+                        renderFrame(own, recorded, target, camera, light);
+                    }));
+    for (const QueryScene* scene : {&list, &arrays, &shared}) {
         for (FrameLight light : {FrameLight::Renderer, FrameLight::Model}) {
             selectKernel(Kernel::Scalar);
             const std::vector<uint8_t> alone = queryFrame(frame, [&](RenderTarget& target) {
@@ -267,6 +292,8 @@ TEST(ThreadedFrame, QueryScenesDrawTheFrameOfRaysTracedAlone) {
     }
     releaseQueryScene(list);
     releaseQueryScene(arrays);
+    releaseQueryScene(shared);
+    releaseQueryScene(recorded);
 }
 
 // A model a thousand times smaller, seen from a camera a thousand times
