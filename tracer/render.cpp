@@ -357,9 +357,9 @@ void traceQueryRegion(TraceContext& context, const QueryScene& scene, FrameLight
         std::fill_n(rays.tfar, lanes, end);
         // Three blocks in flight: a block's list entries are asked for as it
         // is walked (unless its records lie at one stride), its records as
-        // the next is, and its pixels lit as the one after is, so that a
-        // large scene's records come in behind the walks rather than a miss
-        // at a time.
+        // the next is (unless they share a material), and its pixels lit as
+        // the one after is, so that a large scene's records come in behind
+        // the walks rather than a miss at a time.
         TracedBlock blocks[3];
         const uint32_t count = columns * blockRows;
         for (uint32_t k = 0; k < count + 2; ++k) {
