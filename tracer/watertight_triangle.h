@@ -93,8 +93,9 @@ template <class F> ShearedLanes<F> shearedLanes(const ShearedRay& ray) {
 // triangle has no area, and t is noise: a point off the triangle, which the
 // hierarchy's boxes may rightly pass by. No hit.
 template <class F>
-typename F::Mask edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], const F z[3],
-                                  const F sheared[6], F det, const ShearedLanes<F>& ray) {
+[[gnu::always_inline]] inline typename F::Mask
+edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], const F z[3], const F sheared[6],
+                 F det, const ShearedLanes<F>& ray) {
     const auto magnitude = [](F x) { return max(x, -x); };
     const F shear = max(magnitude(ray.shearX), magnitude(ray.shearY));
     const auto reach = [&](const F v[3], F zv) {
