@@ -268,15 +268,34 @@ bool sameDistance(float a, float b) {
 // corner of the tree's box, where a ray grazes the box and its stretch inside
 // comes out empty or inverted; where the ray enters or leaves the box, the
 // walk keeping only hits within the stretch it clipped, rounded apart from
-// the hit's own distance; or in a box thinner on some axis than the
-// rounding of the distance, which the ray crosses the same way. Only a flat
-// scan sees what lies there. (A box of no depth at all is walked.)
+// the hit's own distance; likewise where a split plane inside the box
+// passes through the hit, which the walk then takes in the cell on the near
+// side, closed at the plane's distance, while the far cell need not hold the
+// shape (a triangle lying along the plane); or in a box thinner on some axis
+// than the rounding of the distance, which the ray crosses the same way.
+// Only a flat scan sees what lies there. (A box of no depth at all is
+// walked.)
+bool onSplitPlane(const KdTree& tree, const Ray& ray, float distance, float near) {
+    const KdTreeNode* node = tree.nodes;
+    while (!isLeafNode(*node)) {
+        const auto axis = static_cast<int>(splitAxis(*node));
+        const float o = component(ray.origin, axis);
+        const float crossing = (node->split - o) * (1.0f / component(ray.direction, axis));
+        if (std::fabs(distance - crossing) <= near)
+            return true;
+        const float p = o + distance * component(ray.direction, axis);
+        node = tree.nodes + lowerChild(*node) + (p < node->split ? 0 : 1);
+    }
+    return false;
+}
+
 bool hiddenByRounding(const KdTree& tree, const Ray& ray, float distance) {
     float entry = 0.0f;
     float exit = 0.0f;
     const float near = 1e-5f * (std::fabs(distance) + 1.0f);
     if (clipToBox(tree, ray, entry, exit) &&
-        (std::fabs(distance - entry) <= near || std::fabs(distance - exit) <= near))
+        (std::fabs(distance - entry) <= near || std::fabs(distance - exit) <= near ||
+         onSplitPlane(tree, ray, distance, near)))
         return true;
     int faces = 0;
     bool thin = false;
