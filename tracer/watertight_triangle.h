@@ -91,7 +91,8 @@ template <class F> ShearedLanes<F> shearedLanes(const ShearedRay& ray) {
 // lies within 42 eps R S of its value, and 64 eps R S is taken. There the
 // ray runs along the triangle's plane as far as the floats can tell, or the
 // triangle has no area, and t is noise: a point off the triangle, which the
-// hierarchy's boxes may rightly pass by. No hit.
+// hierarchy's boxes may rightly pass by. No hit. In line: occlusion asks at
+// every hit it ends on, and the call out of line took 2 % of its time.
 template <class F>
 [[gnu::always_inline]] inline typename F::Mask
 edgeOnToRounding(const F v0[3], const F v1[3], const F v2[3], const F z[3], const F sheared[6],
