@@ -834,7 +834,7 @@ void intersectAny(TraceContext& context, const QueryScene& scene, const QueryRay
             occluded[i + k] = (found >> k & 1u) != 0;
             if (!occluded[i + k] && !scene.outsideTree.empty()) {
                 Search alone{rays[i + k], sheared[k], true, tfar[k]};
-                occluded[i + k] = searchOutsideTree(context, scene, alone, false);
+                occluded[i + k] = testOutsideTree(context, scene, alone, false);
             }
         }
         i += run;

@@ -268,13 +268,11 @@ bool sameDistance(float a, float b) {
 // corner of the tree's box, where a ray grazes the box and its stretch inside
 // comes out empty or inverted; where the ray enters or leaves the box, the
 // walk keeping only hits within the stretch it clipped, rounded apart from
-// the hit's own distance; likewise where a split plane inside the box
-// passes through the hit, which the walk then takes in the cell on the near
-// side, closed at the plane's distance, while the far cell need not hold the
-// shape (a triangle lying along the plane); or in a box thinner on some axis
-// than the rounding of the distance, which the ray crosses the same way.
-// Only a flat scan sees what lies there. (A box of no depth at all is
-// walked.)
+// the hit's own distance, and likewise at a split plane inside it (the far
+// cell need not hold a triangle lying along the plane); or in a box thinner
+// on some axis than the rounding of the distance, which the ray crosses the
+// same way. Only a flat scan sees what lies there. (A box of no depth at
+// all is walked.)
 bool onSplitPlane(const KdTree& tree, const Ray& ray, float distance, float near) {
     const KdTreeNode* node = tree.nodes;
     while (!isLeafNode(*node)) {
