@@ -132,7 +132,8 @@ template <class F>
                                           const HitSink& sink) {
     if (bvh.root == noChild)
         return 0;
-    const BoxRay<F> box = boxRayOf<F>(ray, boxSlack(bvh, sheared));
+    float slack;
+    const BoxRay<F> box = boxRayOf<F>(bvh, ray, slack);
     if (box.fused)
         return sink.take ? everyInBvhWalk<F, true, true>(bvh, box, ray, sheared, tfar, sink)
                          : everyInBvhWalk<F, false, true>(bvh, box, ray, sheared, tfar, sink);

@@ -70,14 +70,19 @@ template <class W>
 void setUpLanes(const QueryBvh& bvh, const OnePointRays& rays, PacketRays<W>& lanes) {
     const typename W::Mask valid = W::Mask::ofBits((1u << rays.count) - 1);
     W d[3];
+    W inverse[3];
     for (int axis = 0; axis < 3; ++axis) {
         // Lanes past count repeat the first ray and are never walked.
         d[axis] = select(valid, W::load(rays.direction[axis]), W(rays.direction[axis][0]));
-        const W inverse = W(1.0f) / d[axis];
-        inverse.store(lanes.inverse[axis]);
+        inverse[axis] = W(1.0f) / d[axis];
+        inverse[axis].store(lanes.inverse[axis]);
         // 1/d carries d's sign, a zero's included.
-        lanes.back[axis] = inverse < W(0.0f);
+        lanes.back[axis] = inverse[axis] < W(0.0f);
     }
+    // Each lane's slack, as boxSlack works it out from the shared origin.
+    const W least = min(min(abs(inverse[0]), abs(inverse[1])), abs(inverse[2]));
+    const W slack = W(0x1p-18f * boundsReach(bvh, rays.origin)) * least;
+    select(slack <= W(FLT_MAX), slack, W(FLT_MAX)).store(lanes.slack);
     select(valid, W::load(rays.tnear), W(rays.tnear[0])).store(lanes.tnear);
     select(valid, W::load(rays.tfar), W(rays.tfar[0])).store(lanes.tfar);
     const ShearedRay first = shearRay(rays.origin, directionOf(rays, 0));
@@ -105,18 +110,12 @@ void setUpLanes(const QueryBvh& bvh, const OnePointRays& rays, PacketRays<W>& la
             lanes.shearX[k] = lanes.sheared[k].shearX;
             lanes.shearY[k] = lanes.sheared[k].shearY;
             lanes.shearZ[k] = lanes.sheared[k].shearZ;
-            lanes.slack[k] = boxSlack(bvh, lanes.sheared[k]);
         }
         return;
     }
     (d[first.kx] / dz).store(lanes.shearX);
     (d[first.ky] / dz).store(lanes.shearY);
-    const W shearZ = W(1.0f) / dz;
-    shearZ.store(lanes.shearZ);
-    const float reach = std::max(std::fabs(bvh.boundsMin[first.kz] - first.oz),
-                                 std::fabs(bvh.boundsMax[first.kz] - first.oz));
-    const W slack = W(0x1p-18f * reach) * abs(shearZ);
-    select(slack <= W(FLT_MAX), slack, W(FLT_MAX)).store(lanes.slack);
+    (W(1.0f) / dz).store(lanes.shearZ);
 }
 
 // Takes a lane's candidate at t, the shape index-th of the input, as the lone
