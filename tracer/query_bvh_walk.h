@@ -72,11 +72,11 @@ static_assert(offsetof(BvhNode, upperX) == bvhRowBytes &&
     return reach;
 }
 
-[[gnu::always_inline]] inline float boxSlack(const QueryBvh& bvh, const Vector3& origin,
-                                             const float (&inverse)[3]) {
+// reach: boundsReach of the ray's origin.
+[[gnu::always_inline]] inline float boxSlack(float reach, const float (&inverse)[3]) {
     const float least =
         std::min(std::min(std::fabs(inverse[0]), std::fabs(inverse[1])), std::fabs(inverse[2]));
-    const float slack = 0x1p-18f * boundsReach(bvh, origin) * least;
+    const float slack = 0x1p-18f * reach * least;
     // Past the floats, or NaN where a direction too short to invert meets a
     // flat hierarchy: every box is walked, and the shapes' tests decide.
     return slack <= FLT_MAX ? slack : FLT_MAX;
@@ -148,7 +148,7 @@ template <class F>
                                                  float& slack) {
     float inverse[3];
     inverseOf(ray.direction, inverse);
-    slack = boxSlack(bvh, ray.origin, inverse);
+    slack = boxSlack(boundsReach(bvh, ray.origin), inverse);
     return boxRayOf<F>(ray, inverse, slack);
 }
 
@@ -442,6 +442,7 @@ template <class W, class F>
     alignas(64) float slack[W::width];
     alignas(64) float leaveBy[W::width];
     uint32_t backward[3] = {0, 0, 0};
+    const float reach = boundsReach(bvh, rays[0].origin);
     for (uint32_t lane = 0; lane < W::width; ++lane) {
         const uint32_t k = lane < count ? lane : 0;
         const float d[3] = {rays[k].direction.x, rays[k].direction.y, rays[k].direction.z};
@@ -451,7 +452,7 @@ template <class W, class F>
             inverse[axis][lane] = inverseOfRay[axis];
             backward[axis] |= (std::signbit(d[axis]) ? 1u : 0u) << lane;
         }
-        slack[lane] = boxSlack(bvh, rays[k].origin, inverseOfRay);
+        slack[lane] = boxSlack(reach, inverseOfRay);
         tnear[lane] = rays[k].tnear;
         leaveBy[lane] = tfar[k] + slack[lane];
     }
