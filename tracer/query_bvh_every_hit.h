@@ -132,8 +132,7 @@ template <class F>
                                           const HitSink& sink) {
     if (bvh.root == noChild)
         return 0;
-    float slack;
-    const BoxRay<F> box = boxRayOf<F>(bvh, ray, slack);
+    const BoxRay<F> box = boxRayOf<F>(bvh, ray);
     if (box.fused)
         return sink.take ? everyInBvhWalk<F, true, true>(bvh, box, ray, sheared, tfar, sink)
                          : everyInBvhWalk<F, false, true>(bvh, box, ray, sheared, tfar, sink);

@@ -152,6 +152,12 @@ template <class F>
     return boxRayOf<F>(ray, inverse, slack);
 }
 
+template <class F>
+[[gnu::always_inline]] inline BoxRay<F> boxRayOf(const QueryBvh& bvh, const QueryRay& ray) {
+    float slack;
+    return boxRayOf<F>(bvh, ray, slack);
+}
+
 // Bit k set where the segment [tnear, tfar] meets child k's box, leaveBy
 // being tfar plus the slack; entries gets where it enters each. A distance
 // that is NaN (a ray in a face's plane, parallel to it) bounds nothing, and
