@@ -79,10 +79,7 @@ void setUpLanes(const QueryBvh& bvh, const OnePointRays& rays, PacketRays<W>& la
         // 1/d carries d's sign, a zero's included.
         lanes.back[axis] = inverse[axis] < W(0.0f);
     }
-    // Each lane's slack, as boxSlack works it out from the shared origin.
-    const W least = min(min(abs(inverse[0]), abs(inverse[1])), abs(inverse[2]));
-    const W slack = W(0x1p-18f * boundsReach(bvh, rays.origin)) * least;
-    select(slack <= W(FLT_MAX), slack, W(FLT_MAX)).store(lanes.slack);
+    slackLanes(boundsReach(bvh, rays.origin), inverse).store(lanes.slack);
     select(valid, W::load(rays.tnear), W(rays.tnear[0])).store(lanes.tnear);
     select(valid, W::load(rays.tfar), W(rays.tfar[0])).store(lanes.tfar);
     const ShearedRay first = shearRay(rays.origin, directionOf(rays, 0));

@@ -13,6 +13,7 @@
 #include "vantrel/bvh/bvh.h"
 #include "vantrel/scene/records.h"
 #include "vantrel/tracer/kernel_table.h"
+#include "vantrel/tracer/lanes_scalar.h"
 #include "vantrel/tracer/leaf_kernel.h"
 #include "vantrel/tracer/query.h"
 #include "vantrel/tracer/query_leaf_kernel.h"
@@ -72,14 +73,20 @@ static_assert(offsetof(BvhNode, upperX) == bvhRowBytes &&
     return reach;
 }
 
-// reach: boundsReach of the ray's origin.
-[[gnu::always_inline]] inline float boxSlack(float reach, const float (&inverse)[3]) {
-    const float least =
-        std::min(std::min(std::fabs(inverse[0]), std::fabs(inverse[1])), std::fabs(inverse[2]));
-    const float slack = 0x1p-18f * reach * least;
+// One ray a lane, from its reciprocals by axis; reach: boundsReach of the
+// rays' origin.
+template <class F>
+[[gnu::always_inline]] inline F slackLanes(float reach, const F (&inverse)[3]) {
+    const F least = min(min(abs(inverse[0]), abs(inverse[1])), abs(inverse[2]));
+    const F slack = F(0x1p-18f * reach) * least;
     // Past the floats, or NaN where a direction too short to invert meets a
     // flat hierarchy: every box is walked, and the shapes' tests decide.
-    return slack <= FLT_MAX ? slack : FLT_MAX;
+    return select(slack <= F(FLT_MAX), slack, F(FLT_MAX));
+}
+
+[[gnu::always_inline]] inline float boxSlack(float reach, const float (&inverse)[3]) {
+    const scalar::Floats lanes[3] = {inverse[0], inverse[1], inverse[2]};
+    return slackLanes(reach, lanes).v;
 }
 
 // 1 / d by axis, in one division of four lanes rather than three: the
