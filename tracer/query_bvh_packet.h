@@ -112,7 +112,8 @@ void setUpLanes(const QueryBvh& bvh, const OnePointRays& rays, PacketRays<W>& la
     }
     (d[first.kx] / dz).store(lanes.shearX);
     (d[first.ky] / dz).store(lanes.shearY);
-    (W(1.0f) / dz).store(lanes.shearZ);
+    // 1 / dz: the reciprocal on the shear axis, worked out above.
+    inverse[first.kz].store(lanes.shearZ);
 }
 
 // Takes a lane's candidate at t, the shape index-th of the input, as the lone
